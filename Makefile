@@ -1,0 +1,57 @@
+# The two commands of the README: `make run` and `make test`. Each does its own set-up.
+JOBS ?= $(shell nproc)
+CMAKE ?= cmake
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps build test unit asan tsan fuzz bench run clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh build
+
+build: deps
+	@$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@$(CMAKE) --build build -j$(JOBS)
+
+unit: build
+	cd build && ctest --output-on-failure -j$(JOBS)
+
+asan: deps
+	@$(CMAKE) -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined >/dev/null
+	@$(CMAKE) --build build/asan -j$(JOBS)
+	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j$(JOBS) -L unit -LE noasan
+
+tsan: deps
+	@$(CMAKE) -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=thread >/dev/null
+	@$(CMAKE) --build build/tsan -j$(JOBS)
+	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j$(JOBS) -L tsan
+
+test: unit asan tsan
+	@echo "all test runs passed"
+
+fuzz:
+	@tools/install-deps.sh fuzz
+	@CC=clang CXX=clang++ $(CMAKE) -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON \
+	  -DSANITIZE=address,undefined >/dev/null
+	@$(CMAKE) --build build/fuzz -j$(JOBS)
+	@set -e; for t in build/fuzz/tests/fuzz/fuzz_*; do \
+	  name=$${t##*/fuzz_}; mkdir -p build/fuzz/corpus/$$name; \
+	  echo "== fuzzing $$name for $(FUZZ_SECONDS)s"; \
+	  $$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build/fuzz/corpus/$$name tests/fuzz/corpus/$$name; \
+	done
+
+bench: 
+	@tools/install-deps.sh bench
+	@$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@$(CMAKE) --build build -j$(JOBS)
+	@set -e; for b in tools/bench/*.sh build/tests/bench/*_bench; do \
+	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done
+
+run: build
+	@if [ -x build/app/kestrin ]; then tools/run-client.sh; \
+	else echo "The client is not built yet: its user interface comes in a later stage. The libraries and tests are built (make test)."; fi
+
+clean:
+	rm -rf build

@@ -1,0 +1,36 @@
+# One static library per folder: every .cpp directly in the folder is a source.
+# The repository root is the include root, so code includes "platform/base/AfxStr.h".
+function(add_subsystem name)
+  cmake_parse_arguments(ARG "" "" "DEPS;SYSTEM_LIBS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(srcs)
+    add_library(${name} STATIC ${srcs})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS} ${ARG_SYSTEM_LIBS} Threads::Threads)
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS} ${ARG_SYSTEM_LIBS} Threads::Threads)
+  endif()
+endfunction()
+
+# One GoogleTest executable per test folder: every *_test.cpp in it.
+# LABELS: "unit" runs in the plain and sanitizer builds; "tsan" also in the thread-sanitizer build;
+# "noasan" keeps a test out of the sanitizer runs (tests that drive outside programs at length).
+function(add_test_folder name)
+  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(${name} ${srcs})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_compile_definitions(${name} PRIVATE
+    TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
+    PROJECT_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    PROJECT_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  if(NOT ARG_LABELS)
+    set(ARG_LABELS unit)
+  endif()
+  gtest_discover_tests(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300 DISCOVERY_TIMEOUT 60)
+endfunction()

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a task needs, only when some are missing, so a machine that has
+# them spends no time here. Usage: install-deps.sh build|fuzz|bench|run
+set -euo pipefail
+build=(cmake make g++ pkg-config googletest libgtest-dev libgmock-dev python3 curl
+       binutils-mingw-w64-i686 nginx-light chromium)
+fuzz=(clang libclang-rt-14-dev)
+bench=(wrk libpugixml-dev nginx-light)
+case "${1:-build}" in
+  build) want=("${build[@]}") ;;
+  fuzz) want=("${build[@]}" "${fuzz[@]}") ;;
+  bench) want=("${build[@]}" "${bench[@]}") ;;
+  run) want=("${build[@]}") ;;
+  *) echo "unknown package set $1" >&2; exit 2 ;;
+esac
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "installing: ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
