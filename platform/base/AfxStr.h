@@ -11,8 +11,8 @@
 class CString {
 public:
     CString() = default;
-    CString(const char* psz);                 // NULL gives ""; stops at the first zero byte
-    CString(const char* pch, int nLength);    // exactly nLength bytes, zeros included
+    CString(const char* psz);              // NULL gives ""; stops at the first zero byte
+    CString(const char* pch, int nLength); // exactly nLength bytes, zeros included
     CString(const unsigned char* psz);
     CString(char ch, int nRepeat = 1);
     CString(const std::string& s) : m_s(s) {}
