@@ -1,0 +1,23 @@
+// Files, text, profiles, the registry and special folders: the kernel half of the platform that
+// the program's non-GUI code uses.
+#pragma once
+
+// Every standard header that declares or uses fopen comes first, so the rename below touches
+// only the program's own calls.
+#include <cstdio>
+#include <stdio.h>
+
+#include "platform/kernel/WinError.h"
+#include "platform/kernel/CodePage.h"
+#include "platform/kernel/FileSys.h"
+#include "platform/kernel/AfxFile.h"
+#include "platform/kernel/Profile.h"
+#include "platform/kernel/Registry.h"
+#include "platform/kernel/ShellFolders.h"
+
+// The program opens files by Windows-form paths; fopen maps them like every other file call.
+// std::fopen names the same function.
+namespace std {
+using ::win_fopen;
+}
+#define fopen win_fopen

@@ -1,0 +1,35 @@
+// Special folders. The application-data folder is $XDG_DATA_HOME (default ~/.local/share),
+// created when missing; the desktop folder is the XDG desktop folder, unknown when there is none.
+// Paths come back in the program's Windows form.
+#pragma once
+
+#include "platform/base/Win32Types.h"
+
+#define CSIDL_DESKTOP 0x0000
+#define CSIDL_PERSONAL 0x0005
+#define CSIDL_DESKTOPDIRECTORY 0x0010
+#define CSIDL_APPDATA 0x001A
+#define CSIDL_LOCAL_APPDATA 0x001C
+#define CSIDL_FLAG_CREATE 0x8000
+
+#define SHGFP_TYPE_CURRENT 0
+#define SHGFP_TYPE_DEFAULT 1
+
+// An identifier list here holds the folder's path; it is allocated with malloc, so ILFree and a
+// free-based CoTaskMemFree both release it.
+struct ITEMIDLIST;
+using LPITEMIDLIST = ITEMIDLIST*;
+using LPCITEMIDLIST = const ITEMIDLIST*;
+using PIDLIST_ABSOLUTE = ITEMIDLIST*;
+
+// S_OK, or E_FAIL when the folder is unknown (*ppidl is then NULL). hwndOwner is ignored.
+HRESULT SHGetSpecialFolderLocation(void* hwndOwner, int nFolder, LPITEMIDLIST* ppidl);
+// pszPath must hold MAX_PATH bytes.
+BOOL SHGetPathFromIDListA(LPCITEMIDLIST pidl, LPSTR pszPath);
+void ILFree(LPITEMIDLIST pidl);
+HRESULT SHGetFolderPathA(void* hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPSTR pszPath);
+BOOL SHGetSpecialFolderPathA(void* hwnd, LPSTR pszPath, int csidl, BOOL fCreate);
+
+#define SHGetPathFromIDList SHGetPathFromIDListA
+#define SHGetFolderPath SHGetFolderPathA
+#define SHGetSpecialFolderPath SHGetSpecialFolderPathA
