@@ -1,0 +1,42 @@
+// Starting other programs and opening documents and addresses with the desktop's handler.
+#pragma once
+
+#include "platform/base/Win32Types.h"
+#include "platform/kernel/Module.h"
+
+struct HWND__;
+using HWND = HWND__*;
+
+#ifndef SW_HIDE
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_NORMAL 1
+#define SW_SHOWMINIMIZED 2
+#define SW_SHOWMAXIMIZED 3
+#define SW_MAXIMIZE 3
+#define SW_SHOWNOACTIVATE 4
+#define SW_SHOW 5
+#define SW_MINIMIZE 6
+#define SW_SHOWMINNOACTIVE 7
+#define SW_SHOWNA 8
+#define SW_RESTORE 9
+#define SW_SHOWDEFAULT 10
+#endif
+
+#define SE_ERR_FNF 2
+#define SE_ERR_PNF 3
+#define SE_ERR_ACCESSDENIED 5
+#define SE_ERR_OOM 8
+#define SE_ERR_SHARE 26
+#define SE_ERR_NOASSOC 31
+
+// "open" (or NULL) on an executable starts it with the parameters, split as a Windows command line
+// is and passed without a shell; on a URL or another file the desktop's default handler opens it.
+// Like Windows, the result is above 32 on success and an SE_ERR_ code otherwise.
+HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters, LPCSTR lpDirectory,
+                        INT nShowCmd);
+#define ShellExecute ShellExecuteA
+
+// The program the desktop's default handler is started with; "xdg-open" unless set (tests point it
+// at a recorder).
+void AfxSetDesktopOpener(const char* pszProgram);

@@ -1,0 +1,8 @@
+// Resource ids of the program's own resources.
+#pragma once
+
+#define IDS_ABOUTBOX 101
+#define IDP_SOCKETS_INIT_FAILED 103
+#define IDR_TRAY_MENU 168
+#define ID_TRAY_SHOW 32771
+#define ID_TRAY_EXIT 32772
