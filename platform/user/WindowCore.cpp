@@ -1,0 +1,1023 @@
+// Windows, per-thread message queues, cross-thread sends, timers and properties.
+#include "platform/kernel/WinError.h"
+#include "platform/user/MsgQueue.h"
+#include "platform/user/WinUser.h"
+#include "platform/user/WindowCore.h"
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Queue;
+
+// A message sent from another thread. It lives on the sender's stack; the sender waits until
+// `done` is set (under the sender queue's lock).
+struct SentMsg {
+    HWND hwnd;
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
+    LRESULT result = 0;
+    bool done = false;
+    std::shared_ptr<Queue> sender;
+};
+
+struct Timer {
+    HWND hwnd;
+    UINT_PTR id;
+    UINT elapse;
+    TIMERPROC proc;
+    Clock::time_point due;
+};
+
+struct FdWatch {
+    int fd;
+    AFX_FD_CALLBACK callback;
+    uint64_t cookie;
+};
+
+constexpr uint64_t kWakeId = 0;
+constexpr uint64_t kTimerId = 1;
+
+struct Queue {
+    DWORD tid = 0;
+    std::mutex m;
+    int epfd = -1;
+    int evfd = -1;
+    int tfd = -1;
+    std::deque<MSG> posted;
+    std::deque<SentMsg*> sent;
+    std::vector<Timer> timers;
+    std::unordered_map<uint64_t, FdWatch> watches; // by watch id
+    std::unordered_map<int, uint64_t> watchByFd;
+    uint64_t nextWatchId = 2;
+    UINT_PTR nextTimerId = 0x7FF0;
+    bool quit = false;
+    int quitCode = 0;
+    bool dead = false;
+
+    Queue() {
+        epfd = epoll_create1(EPOLL_CLOEXEC);
+        evfd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        tfd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u64 = kWakeId;
+        epoll_ctl(epfd, EPOLL_CTL_ADD, evfd, &ev);
+        ev.data.u64 = kTimerId;
+        epoll_ctl(epfd, EPOLL_CTL_ADD, tfd, &ev);
+    }
+    ~Queue() {
+        close(tfd);
+        close(evfd);
+        close(epfd);
+    }
+    void Wake() const {
+        uint64_t one = 1;
+        ssize_t n = write(evfd, &one, sizeof one);
+        (void)n;
+    }
+    void Drain() const {
+        uint64_t v;
+        ssize_t n = read(evfd, &v, sizeof v);
+        (void)n;
+    }
+    // Lock held: points the timer descriptor at the earliest timer.
+    void ArmTimerFd() {
+        itimerspec its{};
+        if (!timers.empty()) {
+            auto earliest = timers.front().due;
+            for (const Timer& t : timers)
+                earliest = std::min(earliest, t.due);
+            auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(earliest - Clock::now()).count();
+            if (ns < 1)
+                ns = 1;
+            its.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+            its.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+        }
+        timerfd_settime(tfd, 0, &its, nullptr);
+    }
+};
+
+struct Wnd {
+    HWND hwnd;
+    DWORD tid;
+    WNDPROC proc;
+    LONG_PTR userData = 0;
+    LONG_PTR id = 0;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    HWND parent = nullptr;
+    bool destroying = false;
+    std::string className;
+    std::string text;
+    std::map<std::string, HANDLE> props;
+};
+
+struct WndClass {
+    WNDCLASSA wc;
+    std::string name;
+};
+
+std::mutex g_mx; // guards the tables below
+std::unordered_map<DWORD, std::shared_ptr<Queue>>& Queues() {
+    static auto* m = new std::unordered_map<DWORD, std::shared_ptr<Queue>>;
+    return *m;
+}
+std::unordered_map<HWND, std::shared_ptr<Wnd>>& Windows() {
+    static auto* m = new std::unordered_map<HWND, std::shared_ptr<Wnd>>;
+    return *m;
+}
+std::map<std::string, WndClass>& Classes() {
+    static auto* m = new std::map<std::string, WndClass>;
+    return *m;
+}
+uintptr_t g_nextHwnd = 0x10000;
+
+std::string Lower(LPCSTR s) {
+    std::string r = s ? s : "";
+    for (char& c : r)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return r;
+}
+
+void ShutdownQueue(const std::shared_ptr<Queue>& q);
+
+// Owns the calling thread's queue; tears it down when the thread ends.
+struct QueueHolder {
+    std::shared_ptr<Queue> q;
+    ~QueueHolder() {
+        if (q)
+            ShutdownQueue(q);
+    }
+};
+thread_local QueueHolder t_queue;
+thread_local int t_inSend = 0;
+thread_local DWORD t_msgTime = 0;
+
+void StopHook(DWORD tid) {
+    std::shared_ptr<Queue> q;
+    {
+        std::lock_guard<std::mutex> lock(g_mx);
+        auto it = Queues().find(tid);
+        if (it != Queues().end())
+            q = it->second;
+    }
+    if (q) {
+        std::lock_guard<std::mutex> lock(q->m);
+        q->quit = true;
+        q->quitCode = 0;
+        q->Wake();
+    }
+}
+
+const std::shared_ptr<Queue>& SelfQueue() {
+    if (!t_queue.q) {
+        auto q = std::make_shared<Queue>();
+        q->tid = GetCurrentThreadId();
+        {
+            std::lock_guard<std::mutex> lock(g_mx);
+            Queues()[q->tid] = q;
+        }
+        t_queue.q = q;
+        AfxSetThreadStopHook(&StopHook);
+    }
+    return t_queue.q;
+}
+
+std::shared_ptr<Queue> QueueOf(DWORD tid) {
+    if (tid == GetCurrentThreadId())
+        return SelfQueue();
+    std::lock_guard<std::mutex> lock(g_mx);
+    auto it = Queues().find(tid);
+    return it == Queues().end() ? nullptr : it->second;
+}
+
+std::shared_ptr<Wnd> FindWnd(HWND h) {
+    std::lock_guard<std::mutex> lock(g_mx);
+    auto it = Windows().find(h);
+    return it == Windows().end() ? nullptr : it->second;
+}
+
+void Complete(SentMsg* sm, LRESULT result) {
+    std::shared_ptr<Queue> sender = sm->sender;
+    {
+        std::lock_guard<std::mutex> lock(sender->m);
+        sm->result = result;
+        sm->done = true;
+    }
+    sender->Wake();
+}
+
+LRESULT CallProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
+    auto wnd = FindWnd(h);
+    if (!wnd || !wnd->proc)
+        return 0;
+    return wnd->proc(h, msg, w, l);
+}
+
+// Runs every message other threads have sent to this one.
+void ProcessSent(const std::shared_ptr<Queue>& q) {
+    for (;;) {
+        SentMsg* sm;
+        {
+            std::lock_guard<std::mutex> lock(q->m);
+            if (q->sent.empty())
+                return;
+            sm = q->sent.front();
+            q->sent.pop_front();
+        }
+        LRESULT r = 0;
+        if (IsWindow(sm->hwnd)) {
+            ++t_inSend;
+            r = CallProc(sm->hwnd, sm->msg, sm->wParam, sm->lParam);
+            --t_inSend;
+        }
+        Complete(sm, r);
+    }
+}
+
+// Looks at the descriptors without waiting: drains the wake-ups and runs the callbacks of
+// ready watched descriptors (which usually post messages).
+void CollectReady(const std::shared_ptr<Queue>& q) {
+    epoll_event evs[64];
+    int n = epoll_wait(q->epfd, evs, 64, 0);
+    for (int i = 0; i < n; ++i) {
+        uint64_t id = evs[i].data.u64;
+        if (id == kWakeId) {
+            q->Drain();
+        } else if (id == kTimerId) {
+            uint64_t v;
+            ssize_t r = read(q->tfd, &v, sizeof v);
+            (void)r;
+        } else {
+            FdWatch w{};
+            {
+                std::lock_guard<std::mutex> lock(q->m);
+                auto it = q->watches.find(id);
+                if (it == q->watches.end())
+                    continue; // unwatched by an earlier callback of this batch
+                w = it->second;
+            }
+            w.callback(w.cookie, evs[i].events);
+        }
+    }
+}
+
+bool Matches(const MSG& m, HWND filter, UINT lo, UINT hi) {
+    if (filter == reinterpret_cast<HWND>(static_cast<intptr_t>(-1))) {
+        if (m.hwnd != nullptr)
+            return false;
+    } else if (filter != nullptr) {
+        HWND h = m.hwnd;
+        bool ok = false;
+        while (h) {
+            if (h == filter) {
+                ok = true;
+                break;
+            }
+            h = GetParent(h);
+        }
+        if (!ok)
+            return false;
+    }
+    if (lo == 0 && hi == 0)
+        return true;
+    return m.message >= lo && m.message <= hi;
+}
+
+bool PeekInternal(const std::shared_ptr<Queue>& q, LPMSG out, HWND filter, UINT lo, UINT hi, UINT remove) {
+    ProcessSent(q);
+    CollectReady(q);
+    ProcessSent(q);
+    std::lock_guard<std::mutex> lock(q->m);
+    for (auto it = q->posted.begin(); it != q->posted.end(); ++it) {
+        if (Matches(*it, filter, lo, hi)) {
+            *out = *it;
+            if (remove & PM_REMOVE)
+                q->posted.erase(it);
+            else
+                q->Wake(); // still waiting: keep the queue descriptor readable
+            return true;
+        }
+    }
+    if (q->quit && (filter == nullptr || filter == reinterpret_cast<HWND>(static_cast<intptr_t>(-1))) &&
+        ((lo == 0 && hi == 0) || (WM_QUIT >= lo && WM_QUIT <= hi))) {
+        *out = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(q->quitCode), 0, GetTickCount(), {0, 0}};
+        if (remove & PM_REMOVE)
+            q->quit = false;
+        else
+            q->Wake();
+        return true;
+    }
+    if ((lo == 0 && hi == 0) || (WM_TIMER >= lo && WM_TIMER <= hi)) {
+        auto now = Clock::now();
+        for (Timer& t : q->timers) {
+            if (t.due > now)
+                continue;
+            MSG m{t.hwnd, WM_TIMER, t.id, reinterpret_cast<LPARAM>(t.proc), GetTickCount(), {0, 0}};
+            if (!Matches(m, filter, 0, 0))
+                continue;
+            *out = m;
+            if (remove & PM_REMOVE) {
+                t.due = now + std::chrono::milliseconds(t.elapse);
+                q->ArmTimerFd();
+            } else {
+                q->Wake();
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+void WaitQueue(const std::shared_ptr<Queue>& q) {
+    epoll_event ev;
+    int timeout = AfxGetNextTimerTimeout();
+    int r = epoll_wait(q->epfd, &ev, 1, timeout);
+    (void)r;
+}
+
+void DropWindowLocked(HWND h) {
+    Windows().erase(h);
+}
+
+void ShutdownQueue(const std::shared_ptr<Queue>& q) {
+    std::deque<SentMsg*> pending;
+    {
+        std::lock_guard<std::mutex> lock(q->m);
+        q->dead = true;
+        pending.swap(q->sent);
+    }
+    for (SentMsg* sm : pending)
+        Complete(sm, 0);
+    std::vector<HWND> gone;
+    {
+        std::lock_guard<std::mutex> lock(g_mx);
+        Queues().erase(q->tid);
+        for (auto& [h, w] : Windows())
+            if (w->tid == q->tid)
+                gone.push_back(h);
+        for (HWND h : gone)
+            DropWindowLocked(h);
+    }
+    for (HWND h : gone)
+        afxuser::ForgetWnd(h);
+}
+
+LRESULT DefaultProc(HWND, UINT, WPARAM, LPARAM) {
+    return 0;
+}
+
+} // namespace
+
+// Classes and windows.
+
+ATOM RegisterClassA(const WNDCLASSA* lpWndClass) {
+    if (!lpWndClass || !lpWndClass->lpszClassName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(g_mx);
+    std::string key = Lower(lpWndClass->lpszClassName);
+    if (Classes().count(key)) {
+        SetLastError(1410); // ERROR_CLASS_ALREADY_EXISTS
+        return 0;
+    }
+    WndClass c{*lpWndClass, lpWndClass->lpszClassName};
+    Classes()[key] = c;
+    Classes()[key].wc.lpszClassName = Classes()[key].name.c_str();
+    return static_cast<ATOM>(0xC000 + Classes().size());
+}
+
+BOOL UnregisterClassA(LPCSTR lpClassName, void*) {
+    std::lock_guard<std::mutex> lock(g_mx);
+    return Classes().erase(Lower(lpClassName)) ? TRUE : FALSE;
+}
+
+HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int x, int y,
+                     int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, void* hInstance, LPVOID lpParam) {
+    WNDPROC proc = nullptr;
+    std::string className;
+    {
+        std::lock_guard<std::mutex> lock(g_mx);
+        auto it = Classes().find(Lower(lpClassName));
+        if (it == Classes().end()) {
+            SetLastError(1407); // ERROR_CANNOT_FIND_WND_CLASS
+            return nullptr;
+        }
+        proc = it->second.wc.lpfnWndProc ? it->second.wc.lpfnWndProc : &DefaultProc;
+        className = it->second.name;
+    }
+    if (hWndParent == HWND_MESSAGE)
+        hWndParent = nullptr;
+    else if (hWndParent && !IsWindow(hWndParent)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    SelfQueue();
+    auto w = std::make_shared<Wnd>();
+    w->tid = GetCurrentThreadId();
+    w->proc = proc;
+    w->style = dwStyle;
+    w->exStyle = dwExStyle;
+    w->parent = hWndParent;
+    w->className = className;
+    w->text = lpWindowName ? lpWindowName : "";
+    w->id = (dwStyle & WS_CHILD) ? reinterpret_cast<LONG_PTR>(hMenu) : 0;
+    {
+        std::lock_guard<std::mutex> lock(g_mx);
+        g_nextHwnd += 4;
+        w->hwnd = reinterpret_cast<HWND>(g_nextHwnd);
+        Windows()[w->hwnd] = w;
+    }
+    HWND h = w->hwnd;
+    if (afxuser::PendingCreateWnd()) {
+        afxuser::AttachPendingWnd(h);
+        afxuser::PendingCreateWnd() = nullptr;
+    }
+    CREATESTRUCTA cs{lpParam,
+                     hInstance,
+                     hMenu,
+                     hWndParent,
+                     nHeight,
+                     nWidth,
+                     y,
+                     x,
+                     static_cast<LONG>(dwStyle),
+                     lpWindowName,
+                     className.c_str(),
+                     dwExStyle};
+    if (!SendMessageA(h, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs))) {
+        // The object refused creation: no WM_DESTROY, only the final message.
+        if (IsWindow(h)) {
+            SendMessageA(h, WM_NCDESTROY, 0, 0);
+            std::lock_guard<std::mutex> lock(g_mx);
+            DropWindowLocked(h);
+        }
+        afxuser::ForgetWnd(h);
+        return nullptr;
+    }
+    if (SendMessageA(h, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+        DestroyWindow(h);
+        return nullptr;
+    }
+    return IsWindow(h) ? h : nullptr;
+}
+
+BOOL DestroyWindow(HWND hWnd) {
+    auto w = FindWnd(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    if (w->tid != GetCurrentThreadId()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_mx);
+        if (w->destroying)
+            return TRUE;
+        w->destroying = true;
+    }
+    SendMessageA(hWnd, WM_DESTROY, 0, 0);
+    std::vector<HWND> children;
+    {
+        std::lock_guard<std::mutex> lock(g_mx);
+        for (auto& [h, c] : Windows())
+            if (c->parent == hWnd)
+                children.push_back(h);
+    }
+    for (HWND c : children)
+        DestroyWindow(c);
+    SendMessageA(hWnd, WM_NCDESTROY, 0, 0);
+    {
+        std::lock_guard<std::mutex> lock(g_mx);
+        DropWindowLocked(hWnd);
+    }
+    auto q = SelfQueue();
+    std::vector<SentMsg*> cancelled;
+    {
+        std::lock_guard<std::mutex> lock(q->m);
+        q->timers.erase(std::remove_if(q->timers.begin(), q->timers.end(),
+                                       [hWnd](const Timer& t) { return t.hwnd == hWnd; }),
+                        q->timers.end());
+        q->ArmTimerFd();
+        for (auto it = q->sent.begin(); it != q->sent.end();) {
+            if ((*it)->hwnd == hWnd) {
+                cancelled.push_back(*it);
+                it = q->sent.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        q->posted.erase(std::remove_if(q->posted.begin(), q->posted.end(),
+                                       [hWnd](const MSG& m) { return m.hwnd == hWnd; }),
+                        q->posted.end());
+    }
+    for (SentMsg* sm : cancelled)
+        Complete(sm, 0);
+    afxuser::ForgetWnd(hWnd);
+    return TRUE;
+}
+
+BOOL IsWindow(HWND hWnd) {
+    if (!hWnd)
+        return FALSE;
+    std::lock_guard<std::mutex> lock(g_mx);
+    return Windows().count(hWnd) ? TRUE : FALSE;
+}
+
+HWND GetParent(HWND hWnd) {
+    auto w = FindWnd(hWnd);
+    return w ? w->parent : nullptr;
+}
+
+DWORD GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
+    auto w = FindWnd(hWnd);
+    if (!w)
+        return 0;
+    if (lpdwProcessId)
+        *lpdwProcessId = GetCurrentProcessId();
+    return w->tid;
+}
+
+LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM, LPARAM) {
+    switch (Msg) {
+    case WM_NCCREATE:
+        return TRUE;
+    case WM_CLOSE:
+        DestroyWindow(hWnd);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+LRESULT CallWindowProcA(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    return lpPrevWndFunc ? lpPrevWndFunc(hWnd, Msg, wParam, lParam)
+                         : DefWindowProcA(hWnd, Msg, wParam, lParam);
+}
+
+LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex) {
+    auto w = FindWnd(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(g_mx);
+    switch (nIndex) {
+    case GWLP_WNDPROC:
+        return reinterpret_cast<LONG_PTR>(w->proc);
+    case GWLP_USERDATA:
+        return w->userData;
+    case GWLP_ID:
+        return w->id;
+    case GWL_STYLE:
+        return static_cast<LONG_PTR>(w->style);
+    case GWL_EXSTYLE:
+        return static_cast<LONG_PTR>(w->exStyle);
+    default:
+        return 0;
+    }
+}
+
+LONG_PTR SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR v) {
+    auto w = FindWnd(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(g_mx);
+    LONG_PTR old = 0;
+    switch (nIndex) {
+    case GWLP_WNDPROC:
+        old = reinterpret_cast<LONG_PTR>(w->proc);
+        w->proc = reinterpret_cast<WNDPROC>(v);
+        break;
+    case GWLP_USERDATA:
+        old = w->userData;
+        w->userData = v;
+        break;
+    case GWLP_ID:
+        old = w->id;
+        w->id = v;
+        break;
+    case GWL_STYLE:
+        old = static_cast<LONG_PTR>(w->style);
+        w->style = static_cast<DWORD>(v);
+        break;
+    case GWL_EXSTYLE:
+        old = static_cast<LONG_PTR>(w->exStyle);
+        w->exStyle = static_cast<DWORD>(v);
+        break;
+    default:
+        break;
+    }
+    return old;
+}
+
+int GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount) {
+    auto w = FindWnd(hWnd);
+    if (!w || !lpString || nMaxCount <= 0)
+        return 0;
+    std::lock_guard<std::mutex> lock(g_mx);
+    int n = static_cast<int>(std::min<size_t>(w->text.size(), static_cast<size_t>(nMaxCount - 1)));
+    std::copy_n(w->text.data(), n, lpString);
+    lpString[n] = '\0';
+    return n;
+}
+
+BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString) {
+    auto w = FindWnd(hWnd);
+    if (!w)
+        return FALSE;
+    std::lock_guard<std::mutex> lock(g_mx);
+    w->text = lpString ? lpString : "";
+    return TRUE;
+}
+
+// Properties.
+
+BOOL SetPropA(HWND hWnd, LPCSTR lpString, HANDLE hData) {
+    auto w = FindWnd(hWnd);
+    if (!w || !lpString)
+        return FALSE;
+    std::lock_guard<std::mutex> lock(g_mx);
+    w->props[Lower(lpString)] = hData;
+    return TRUE;
+}
+
+HANDLE GetPropA(HWND hWnd, LPCSTR lpString) {
+    auto w = FindWnd(hWnd);
+    if (!w || !lpString)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(g_mx);
+    auto it = w->props.find(Lower(lpString));
+    return it == w->props.end() ? nullptr : it->second;
+}
+
+HANDLE RemovePropA(HWND hWnd, LPCSTR lpString) {
+    auto w = FindWnd(hWnd);
+    if (!w || !lpString)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(g_mx);
+    auto it = w->props.find(Lower(lpString));
+    if (it == w->props.end())
+        return nullptr;
+    HANDLE h = it->second;
+    w->props.erase(it);
+    return h;
+}
+
+// Messages.
+
+LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    auto w = FindWnd(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    DWORD self = GetCurrentThreadId();
+    if (w->tid == self)
+        return CallProc(hWnd, Msg, wParam, lParam);
+
+    std::shared_ptr<Queue> target = QueueOf(w->tid);
+    if (!target)
+        return 0;
+    const std::shared_ptr<Queue>& me = SelfQueue();
+    SentMsg sm{hWnd, Msg, wParam, lParam, 0, false, me};
+    {
+        std::lock_guard<std::mutex> lock(target->m);
+        if (target->dead)
+            return 0;
+        target->sent.push_back(&sm);
+    }
+    target->Wake();
+    // The window may have gone between the look-up and the queueing; its thread's DestroyWindow
+    // has then already swept the queue, so look again.
+    if (!IsWindow(hWnd)) {
+        bool removed = false;
+        {
+            std::lock_guard<std::mutex> lock(target->m);
+            auto it = std::find(target->sent.begin(), target->sent.end(), &sm);
+            if (it != target->sent.end()) {
+                target->sent.erase(it);
+                removed = true;
+            }
+        }
+        if (removed)
+            return 0;
+    }
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(me->m);
+            if (sm.done)
+                break;
+        }
+        ProcessSent(me);
+        {
+            std::lock_guard<std::mutex> lock(me->m);
+            if (sm.done)
+                break;
+        }
+        pollfd p{me->evfd, POLLIN, 0};
+        poll(&p, 1, -1);
+        me->Drain();
+    }
+    // Wake-ups meant for this thread's loop may have been drained while waiting.
+    {
+        std::lock_guard<std::mutex> lock(me->m);
+        if (!me->posted.empty() || me->quit || !me->sent.empty())
+            me->Wake();
+    }
+    return sm.result;
+}
+
+BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    if (hWnd == nullptr)
+        return PostThreadMessageA(GetCurrentThreadId(), Msg, wParam, lParam);
+    auto w = FindWnd(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    std::shared_ptr<Queue> q = QueueOf(w->tid);
+    if (!q) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(q->m);
+    if (q->dead)
+        return FALSE;
+    q->posted.push_back(MSG{hWnd, Msg, wParam, lParam, GetTickCount(), {0, 0}});
+    q->Wake();
+    return TRUE;
+}
+
+BOOL PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    std::shared_ptr<Queue> q;
+    if (idThread == GetCurrentThreadId()) {
+        q = SelfQueue();
+    } else {
+        std::lock_guard<std::mutex> lock(g_mx);
+        auto it = Queues().find(idThread);
+        if (it != Queues().end())
+            q = it->second;
+    }
+    if (!q) {
+        SetLastError(ERROR_INVALID_THREAD_ID);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(q->m);
+    if (q->dead) {
+        SetLastError(ERROR_INVALID_THREAD_ID);
+        return FALSE;
+    }
+    q->posted.push_back(MSG{nullptr, Msg, wParam, lParam, GetTickCount(), {0, 0}});
+    q->Wake();
+    return TRUE;
+}
+
+void PostQuitMessage(int nExitCode) {
+    const auto& q = SelfQueue();
+    std::lock_guard<std::mutex> lock(q->m);
+    q->quit = true;
+    q->quitCode = nExitCode;
+    q->Wake();
+}
+
+BOOL PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
+    if (!lpMsg)
+        return FALSE;
+    if (PeekInternal(SelfQueue(), lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg)) {
+        t_msgTime = lpMsg->time;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
+    if (!lpMsg)
+        return -1;
+    if (hWnd && hWnd != reinterpret_cast<HWND>(static_cast<intptr_t>(-1)) && !IsWindow(hWnd)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return -1;
+    }
+    const auto& q = SelfQueue();
+    for (;;) {
+        if (PeekInternal(q, lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, PM_REMOVE)) {
+            t_msgTime = lpMsg->time;
+            return lpMsg->message == WM_QUIT ? FALSE : TRUE;
+        }
+        WaitQueue(q);
+    }
+}
+
+BOOL WaitMessage() {
+    const auto& q = SelfQueue();
+    MSG m;
+    while (!PeekInternal(q, &m, nullptr, 0, 0, PM_NOREMOVE))
+        WaitQueue(q);
+    return TRUE;
+}
+
+BOOL TranslateMessage(const MSG*) {
+    // Key messages become character messages in the presenter, which knows the keyboard.
+    return FALSE;
+}
+
+LRESULT DispatchMessageA(const MSG* lpMsg) {
+    if (!lpMsg)
+        return 0;
+    if (lpMsg->message == WM_TIMER && lpMsg->lParam != 0) {
+        auto proc = reinterpret_cast<TIMERPROC>(lpMsg->lParam);
+        proc(lpMsg->hwnd, WM_TIMER, static_cast<UINT_PTR>(lpMsg->wParam), lpMsg->time);
+        return 0;
+    }
+    if (!lpMsg->hwnd)
+        return 0;
+    auto w = FindWnd(lpMsg->hwnd);
+    if (!w || w->tid != GetCurrentThreadId())
+        return 0;
+    return CallProc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+}
+
+BOOL InSendMessage() {
+    return t_inSend > 0 ? TRUE : FALSE;
+}
+
+DWORD GetMessageTime() {
+    return t_msgTime;
+}
+
+// Timers.
+
+UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
+    if (hWnd) {
+        auto w = FindWnd(hWnd);
+        if (!w || w->tid != GetCurrentThreadId()) {
+            SetLastError(w ? ERROR_ACCESS_DENIED : ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+    }
+    if (uElapse < 10)
+        uElapse = 10;
+    const auto& q = SelfQueue();
+    std::lock_guard<std::mutex> lock(q->m);
+    auto due = Clock::now() + std::chrono::milliseconds(uElapse);
+    if (hWnd == nullptr) {
+        bool exists = nIDEvent != 0 && std::any_of(q->timers.begin(), q->timers.end(), [&](const Timer& t) {
+                          return t.hwnd == nullptr && t.id == nIDEvent;
+                      });
+        if (!exists) {
+            do {
+                nIDEvent = ++q->nextTimerId;
+            } while (std::any_of(q->timers.begin(), q->timers.end(),
+                                 [&](const Timer& t) { return t.hwnd == nullptr && t.id == nIDEvent; }));
+        }
+    }
+    for (Timer& t : q->timers) {
+        if (t.hwnd == hWnd && t.id == nIDEvent) {
+            t.elapse = uElapse;
+            t.proc = lpTimerFunc;
+            t.due = due;
+            q->ArmTimerFd();
+            return hWnd ? 1 : nIDEvent;
+        }
+    }
+    q->timers.push_back(Timer{hWnd, nIDEvent, uElapse, lpTimerFunc, due});
+    q->ArmTimerFd();
+    return hWnd ? 1 : nIDEvent;
+}
+
+BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) {
+    const auto& q = SelfQueue();
+    std::lock_guard<std::mutex> lock(q->m);
+    auto it = std::find_if(q->timers.begin(), q->timers.end(),
+                           [&](const Timer& t) { return t.hwnd == hWnd && t.id == uIDEvent; });
+    if (it == q->timers.end())
+        return FALSE;
+    q->timers.erase(it);
+    q->ArmTimerFd();
+    return TRUE;
+}
+
+// The queue for outside loops and other modules.
+
+int AfxGetThreadQueueFd() {
+    return SelfQueue()->epfd;
+}
+
+int AfxGetNextTimerTimeout() {
+    const auto& q = SelfQueue();
+    std::lock_guard<std::mutex> lock(q->m);
+    if (q->timers.empty())
+        return -1;
+    auto now = Clock::now();
+    auto earliest = q->timers.front().due;
+    for (const Timer& t : q->timers)
+        earliest = std::min(earliest, t.due);
+    if (earliest <= now)
+        return 0;
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(earliest - now).count()) +
+           1;
+}
+
+BOOL AfxPumpPendingMessages(int* pExitCode) {
+    const auto& q = SelfQueue();
+    MSG m;
+    // Bounded, so handlers that keep posting cannot starve the outside loop.
+    for (int i = 0; i < 1000; ++i) {
+        if (!PeekInternal(q, &m, nullptr, 0, 0, PM_REMOVE))
+            return TRUE;
+        if (m.message == WM_QUIT) {
+            if (pExitCode)
+                *pExitCode = static_cast<int>(m.wParam);
+            return FALSE;
+        }
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+    }
+    q->Wake();
+    return TRUE;
+}
+
+BOOL AfxThreadHasQueue() {
+    return t_queue.q ? TRUE : FALSE;
+}
+
+BOOL AfxThreadHasQueue(DWORD threadId) {
+    std::lock_guard<std::mutex> lock(g_mx);
+    return Queues().count(threadId) ? TRUE : FALSE;
+}
+
+BOOL AfxQueueWatchFd(DWORD threadId, int fd, uint32_t events, AFX_FD_CALLBACK callback, uint64_t cookie) {
+    auto q = QueueOf(threadId);
+    if (!q || fd < 0 || !callback)
+        return FALSE;
+    std::lock_guard<std::mutex> lock(q->m);
+    if (q->watchByFd.count(fd))
+        return FALSE;
+    uint64_t id = q->nextWatchId++;
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.u64 = id;
+    if (epoll_ctl(q->epfd, EPOLL_CTL_ADD, fd, &ev) != 0)
+        return FALSE;
+    q->watches[id] = FdWatch{fd, callback, cookie};
+    q->watchByFd[fd] = id;
+    q->Wake();
+    return TRUE;
+}
+
+BOOL AfxQueueModifyFd(DWORD threadId, int fd, uint32_t events) {
+    auto q = QueueOf(threadId);
+    if (!q)
+        return FALSE;
+    std::lock_guard<std::mutex> lock(q->m);
+    auto it = q->watchByFd.find(fd);
+    if (it == q->watchByFd.end())
+        return FALSE;
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.u64 = it->second;
+    if (epoll_ctl(q->epfd, EPOLL_CTL_MOD, fd, &ev) != 0)
+        return FALSE;
+    // An outside loop that waits on the queue descriptor must look again.
+    q->Wake();
+    return TRUE;
+}
+
+BOOL AfxQueueUnwatchFd(DWORD threadId, int fd) {
+    auto q = QueueOf(threadId);
+    if (!q)
+        return FALSE;
+    std::lock_guard<std::mutex> lock(q->m);
+    auto it = q->watchByFd.find(fd);
+    if (it == q->watchByFd.end())
+        return FALSE;
+    epoll_ctl(q->epfd, EPOLL_CTL_DEL, fd, nullptr);
+    q->watches.erase(it->second);
+    q->watchByFd.erase(it);
+    return TRUE;
+}
