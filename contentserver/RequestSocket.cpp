@@ -1,0 +1,411 @@
+#include "contentserver/RequestSocket.h"
+
+#include "contentserver/ServerHost.h"
+
+#include <cstring>
+
+IMPLEMENT_DYNCREATE(CRequestSocket, CAsyncSocket)
+
+CRequestSocket::CRequestSocket() {
+    m_buf.SetSize(kReceiveBufferSize);
+}
+
+CRequestSocket::CRequestSocket(CServerHost* pHost) : m_pHost(pHost) {
+    m_buf.SetSize(kReceiveBufferSize);
+}
+
+CRequestSocket::~CRequestSocket() {
+    CloseFile();
+    if (m_pRequest != nullptr) {
+        m_pRequest->Release();
+        m_pRequest = nullptr;
+    }
+}
+
+int CRequestSocket::AddRef() {
+    return ++m_nRef;
+}
+
+int CRequestSocket::Release() {
+    int n = --m_nRef;
+    if (n == 0)
+        delete this;
+    return n;
+}
+
+BOOL CRequestSocket::HandleRequest() {
+    return FALSE;
+}
+
+int CRequestSocket::RunServerApp() {
+    WriteErrorStatus("501 Not Implemented");
+    return 0;
+}
+
+void CRequestSocket::CloseFile() {
+    if (m_pFile != nullptr) {
+        fclose(m_pFile);
+        m_pFile = nullptr;
+    }
+}
+
+void CRequestSocket::OnReceive(int /*nErrorCode*/) {
+    // A notification that was already queued when the request completed reads nothing more.
+    if (m_nParseState == REQ_STATE_DONE)
+        return;
+    if (m_pRequest == nullptr) {
+        m_pRequest = new CRequest;
+        CString strAddress;
+        UINT nPort = 0;
+        if (GetPeerName(strAddress, nPort)) {
+            m_pRequest->m_strHost = strAddress;
+            m_pRequest->m_nPort = nPort;
+        }
+    }
+    if (m_buf.GetSize() < kReceiveBufferSize)
+        m_buf.SetSize(kReceiveBufferSize);
+    int n = Receive(m_buf.GetData(), static_cast<int>(m_buf.GetSize()));
+    if (n == SOCKET_ERROR || n < 0)
+        return;
+    ParseReceived(n);
+}
+
+void CRequestSocket::RejectRequest() {
+    m_strLine.Empty();
+    m_buf.SetSize(0);
+    m_nBytesToSend = 0;
+    m_nSendOffset = 0;
+    m_nParseState = REQ_STATE_DONE;
+    WriteErrorStatus("400 Bad Request");
+    AsyncSelect(FD_WRITE | FD_CLOSE);
+}
+
+void CRequestSocket::ParseReceived(int nCount) {
+    if (m_nParseState == REQ_STATE_DONE)
+        return;
+    if (m_pRequest == nullptr)
+        m_pRequest = new CRequest;
+    int nPos = 0;
+    const int nStateBefore = m_nParseState;
+    if (m_nParseState == REQ_STATE_LINE || m_nParseState == REQ_STATE_HEADERS) {
+        for (;;) {
+            int nStart = nPos;
+            BOOL bLine = GetLine(m_buf, nCount, nPos);
+            m_nHeaderBytes += nPos - nStart;
+            if (m_strLine.GetLength() > kMaxLineLength || m_nHeaderBytes > kMaxHeaderBlock) {
+                RejectRequest();
+                return;
+            }
+            if (!bLine)
+                break;
+            if (m_strLine.IsEmpty()) {
+                m_nParseState = REQ_STATE_BODY;
+                break;
+            }
+            ProcessLine();
+        }
+        if (m_nParseState == REQ_STATE_BODY) {
+            if (StartBody()) {
+                if (m_pRequest->m_nContentLength > kMaxBodyLength) {
+                    RejectRequest();
+                    return;
+                }
+                AppendBody(nCount, nPos);
+            } else {
+                m_nParseState = REQ_STATE_DONE;
+            }
+        }
+    } else if (nStateBefore == REQ_STATE_BODY) {
+        AppendBody(nCount, 0);
+    }
+
+    if (m_nParseState == REQ_STATE_DONE) {
+        if (m_pRequest->m_baBody.GetSize() > 0) {
+            CString body(reinterpret_cast<const char*>(m_pRequest->m_baBody.GetData()),
+                         static_cast<int>(m_pRequest->m_baBody.GetSize()));
+            ParseMultipart(body);
+        }
+        m_buf.SetSize(0);
+        m_nBytesToSend = 0;
+        m_nSendOffset = 0;
+        if (ProcessRequest() == 0)
+            AsyncSelect(FD_WRITE | FD_CLOSE);
+    }
+}
+
+BOOL CRequestSocket::GetLine(CByteArray& buffer, int count, int& position) {
+    while (position < count) {
+        BYTE b = buffer[position++];
+        if (b == '\n')
+            return TRUE;
+        if (b == '\r')
+            continue;
+        m_strLine.AppendChar(static_cast<char>(b));
+        // The caller refuses an over-long line; no need to keep gathering it.
+        if (m_strLine.GetLength() > kMaxLineLength)
+            return FALSE;
+    }
+    return FALSE;
+}
+
+namespace {
+
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+CString LowerAscii(CString s) {
+    for (char& c : s.str()) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return s;
+}
+
+CString TrimLeftSpace(const std::string& s) {
+    size_t i = 0;
+    while (i < s.size() && IsSpace(s[i]))
+        ++i;
+    return CString(s.substr(i));
+}
+
+CString TrimRightSpace(const std::string& s) {
+    size_t n = s.size();
+    while (n > 0 && IsSpace(s[n - 1]))
+        --n;
+    return CString(s.substr(0, n));
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+void CRequestSocket::ProcessLine() {
+    const std::string& line = m_strLine.str();
+    if (m_nParseState == REQ_STATE_LINE) {
+        size_t nBlank = line.find(' ');
+        if (nBlank != std::string::npos) {
+            m_pRequest->m_strMethod = CString(line.substr(0, nBlank));
+            std::string rest = TrimLeftSpace(line.substr(nBlank + 1)).str();
+            size_t nBlank2 = rest.find(' ');
+            CString url;
+            if (nBlank2 != std::string::npos) {
+                url = CString(rest.substr(0, nBlank2));
+                m_pRequest->m_strVersion = TrimLeftSpace(rest.substr(nBlank2 + 1));
+            } else {
+                url = TrimRightSpace(rest);
+            }
+            size_t nQuery = url.str().find('?');
+            if (nQuery != std::string::npos) {
+                m_pRequest->m_strArgs = CString(url.str().substr(nQuery + 1));
+                url = CString(url.str().substr(0, nQuery));
+                m_pRequest->m_nExecute = REQ_EXEC_APP;
+            }
+            m_pRequest->m_strURL = UrlDecode(url, FALSE);
+            // A decoded zero byte would cut the path short at every file call below.
+            if (m_pRequest->m_strURL.str().find('\0') != std::string::npos)
+                m_bBadRequest = TRUE;
+        }
+        m_nParseState = REQ_STATE_HEADERS;
+    } else if (m_nParseState == REQ_STATE_HEADERS) {
+        size_t nColon = line.find(':');
+        if (nColon != std::string::npos) {
+            CString name = LowerAscii(CString(line.substr(0, nColon)));
+            CString value = TrimLeftSpace(line.substr(nColon + 1));
+            m_pRequest->m_mapHeaders.SetAt(name, value);
+        }
+    }
+    m_strLine.Empty();
+}
+
+BOOL CRequestSocket::StartBody() {
+    CString value = m_pRequest->GetHeader("Content-Length");
+    if (value.IsEmpty())
+        return FALSE;
+    // Leading decimal digits only: "-5" and "abc" count as 0; a huge number saturates above the cap.
+    long long n = 0;
+    for (char c : value.str()) {
+        if (c < '0' || c > '9')
+            break;
+        n = n * 10 + (c - '0');
+        if (n > kMaxBodyLength) {
+            n = static_cast<long long>(kMaxBodyLength) + 1;
+            break;
+        }
+    }
+    m_pRequest->m_nContentLength = static_cast<int>(n);
+    return TRUE;
+}
+
+void CRequestSocket::AppendBody(int count, int position) {
+    CByteArray& body = m_pRequest->m_baBody;
+    const INT_PTR nWanted = m_pRequest->m_nContentLength;
+    for (int i = position; i < count && body.GetSize() < nWanted; ++i)
+        body.Add(m_buf[i]);
+    if (body.GetSize() >= nWanted) {
+        body.SetSize(nWanted);
+        m_nParseState = REQ_STATE_DONE;
+    }
+}
+
+BOOL CRequestSocket::ParseMultipart(CString body) {
+    const std::string contentType = m_pRequest->GetHeader("Content-Type").str();
+    size_t nBoundary = contentType.find("boundary");
+    if (nBoundary == std::string::npos)
+        return FALSE;
+    size_t nEq = contentType.find('=', nBoundary);
+    if (nEq == std::string::npos || nEq + 1 >= contentType.size())
+        return FALSE;
+    const std::string boundary = contentType.substr(nEq + 1);
+    if (boundary.empty())
+        return FALSE;
+
+    const std::string& text = body.str();
+    const size_t nLen = text.size();
+    size_t p = 0;
+    for (;;) {
+        size_t nFound = text.find(boundary, p);
+        if (nFound == std::string::npos)
+            return TRUE;
+        p = nFound + boundary.size();
+        if (p + 2 <= nLen && text.compare(p, 2, "--") == 0)
+            return TRUE;
+        // Every offset is checked against the body: a truncated part ends the parsing.
+        if (p + 2 > nLen)
+            return FALSE;
+        p += 2;
+        size_t nNext = text.find(boundary, p);
+        if (nNext == std::string::npos)
+            return TRUE;
+        if (nNext < p + 4)
+            return FALSE;
+        const std::string part = text.substr(p, nNext - 4 - p);
+
+        static const std::string kDisposition = "Content-Disposition: ";
+        size_t nDisp = part.find(kDisposition);
+        if (nDisp == std::string::npos)
+            return FALSE;
+        size_t nDispStart = nDisp + kDisposition.size();
+        size_t nDispEnd = part.find("\r\n", nDispStart);
+        if (nDispEnd == std::string::npos)
+            return FALSE;
+        const std::string disposition = part.substr(nDispStart, nDispEnd - nDispStart);
+
+        CMultipartField* pField = new CMultipartField;
+        m_pRequest->m_listFields.AddTail(pField);
+
+        size_t nItem = 0;
+        while (nItem <= disposition.size()) {
+            size_t nSemi = disposition.find(';', nItem);
+            std::string item =
+                disposition.substr(nItem, nSemi == std::string::npos ? std::string::npos : nSemi - nItem);
+            nItem = nSemi == std::string::npos ? disposition.size() + 1 : nSemi + 1;
+            size_t nItemEq = item.find('=');
+            if (nItemEq == std::string::npos)
+                continue;
+            size_t nNameStart = 1;
+            while (nNameStart < item.size() && item[nNameStart] == ' ')
+                ++nNameStart;
+            if (nItemEq < nNameStart)
+                return FALSE;
+            std::string name = item.substr(nNameStart, nItemEq - nNameStart);
+            std::string value = item.substr(nItemEq + 1);
+            if (value.size() > 1 && value[0] == '"')
+                value = value.substr(1, value.size() - 2);
+            pField->m_mapParams.SetAt(CString(name), CString(value));
+        }
+
+        size_t nHeadEnd = part.find("\r\n\r\n");
+        if (nHeadEnd == std::string::npos)
+            return FALSE;
+        size_t nData = nHeadEnd + 4;
+        if (nData < part.size()) {
+            const size_t n = part.size() - nData;
+            pField->m_pData = new char[n + 1];
+            memcpy(pField->m_pData, part.data() + nData, n);
+            pField->m_pData[n] = '\0';
+            pField->m_nLength = static_cast<int>(n);
+        }
+        // p stays at the start of this part, so the next search finds the boundary that ends it.
+    }
+}
+
+CString CRequestSocket::UrlDecode(CString text, BOOL plusToSpace) {
+    std::string s = text.str();
+    if (plusToSpace) {
+        for (char& c : s) {
+            if (c == '+')
+                c = ' ';
+        }
+    }
+    if (s.find('%') == std::string::npos)
+        return CString(s);
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '%') {
+            out.push_back(s[i]);
+            continue;
+        }
+        if (i + 1 < s.size() && s[i + 1] == '%') {
+            out.push_back('%');
+            ++i;
+            continue;
+        }
+        // A "%" without two hexadecimal digits after it stays as it is.
+        int hi = i + 1 < s.size() ? HexValue(s[i + 1]) : -1;
+        int lo = i + 2 < s.size() ? HexValue(s[i + 2]) : -1;
+        if (hi < 0 || lo < 0) {
+            out.push_back('%');
+            continue;
+        }
+        out.push_back(static_cast<char>(hi * 16 + lo));
+        i += 2;
+    }
+    return CString(std::move(out));
+}
+
+void CRequestSocket::OnSend(int /*nErrorCode*/) {
+    int nSent = 0;
+    if (m_nBytesToSend > 0) {
+        nSent = Send(m_buf.GetData() + m_nSendOffset, m_nBytesToSend);
+        if (nSent == SOCKET_ERROR) {
+            if (GetLastError() == WSAEWOULDBLOCK) {
+                AsyncSelect(FD_WRITE | FD_CLOSE);
+            } else {
+                ShutDown(both);
+                Release();
+            }
+            return;
+        }
+    }
+    if (m_pRequest != nullptr)
+        m_pRequest->m_nBytesSent += nSent;
+    if (nSent < m_nBytesToSend) {
+        // The unsent rest stays where it is; the offset moves, the buffer keeps its size.
+        m_nSendOffset += nSent;
+        m_nBytesToSend -= nSent;
+        AsyncSelect(FD_WRITE | FD_CLOSE);
+        return;
+    }
+    m_nSendOffset = 0;
+    m_nBytesToSend = 0;
+    if (m_pFile != nullptr && ReadFilePiece(0, kFilePieceSize)) {
+        AsyncSelect(FD_WRITE | FD_CLOSE);
+        return;
+    }
+    ShutDown(both);
+    Release();
+}
+
+void CRequestSocket::OnClose(int /*nErrorCode*/) {
+    Release();
+}

@@ -1,0 +1,107 @@
+// One connection of the local HTTP/1.0 server: it parses one request, answers it from the
+// document root (files, default-document redirects, folder listings) and shuts down.
+#pragma once
+
+#include "platform/afx.h"
+#include "platform/net/Net.h"
+#include "platform/user/AfxObject.h"
+
+#include "contentserver/Request.h"
+
+#include <cstdio>
+
+class CServerHost;
+
+// Parse states of a connection.
+#define REQ_STATE_LINE 0
+#define REQ_STATE_HEADERS 1
+#define REQ_STATE_BODY 2
+#define REQ_STATE_DONE 4
+
+class CRequestSocket : public CAsyncSocket {
+    DECLARE_DYNCREATE(CRequestSocket)
+
+public:
+    // Limits on what one request may make the server hold.
+    static const int kReceiveBufferSize = 1048576;
+    static const int kMaxLineLength = 8192;
+    static const int kMaxHeaderBlock = 65536;
+    static const int kMaxBodyLength = 16 * 1048576;
+    // A file is sent in pieces of this size, whatever the state of the buffer.
+    static const int kFilePieceSize = 65536;
+
+    CRequestSocket();
+    explicit CRequestSocket(CServerHost* pHost);
+    ~CRequestSocket() override;
+
+    void OnReceive(int nErrorCode) override;
+    void OnSend(int nErrorCode) override;
+    void OnClose(int nErrorCode) override;
+
+    virtual int AddRef();
+    virtual int Release();
+    virtual BOOL HandleRequest();
+    virtual int RunServerApp();
+
+    // Parsing.
+    void ParseReceived(int nCount);
+    BOOL GetLine(CByteArray& buffer, int count, int& position);
+    void ProcessLine();
+    BOOL StartBody();
+    void AppendBody(int count, int position);
+    BOOL ParseMultipart(CString body);
+    static CString UrlDecode(CString text, BOOL plusToSpace);
+
+    // Dispatch and targets.
+    int ProcessRequest();
+    BOOL ResolveTarget(CString& target);
+    BOOL MapUrlToPath(CString& url);
+    BOOL PathToUrl(CString& path);
+    BOOL FindDefaultDocument(CString names, BOOL executable);
+    BOOL CheckExecutable();
+    BOOL MatchExtension(CString extension, CString names, int kind);
+
+    // Answers.
+    BOOL StartFileResponse();
+    void SendFileBody();
+    void WriteStatusLine(CString status);
+    void WriteErrorStatus(CString status);
+    void AppendHeader(CString name, CString value);
+    void AppendHeaderNumber(CString name, int value);
+    void AppendContentType();
+    void AppendContentTypeForExtension(CString extension);
+    int AppendResponseText(CString text);
+    int AppendResponseUtf8(CString text);
+    // Appends raw bytes to the answer, growing the buffer in whole 1024-byte steps.
+    int AppendResponseBytes(const void* pData, int nLength);
+
+    // HTTP dates.
+    static CString FormatHttpDate(const FILETIME* time);
+    static BOOL ParseHttpDate(CString text, CTime& time);
+    BOOL IsModifiedSince(const CTime& time);
+
+    // Path text.
+    static CString SplitLastSegment(CString& path);
+    static void JoinPath(CString& path, CString name);
+
+    // The folder listing page.
+    void WriteDirectoryListing();
+    int WriteListingEntry(const WIN32_FIND_DATAA& entry, CString url, BOOL icons);
+
+    CServerHost* m_pHost = nullptr;
+    CRequest* m_pRequest = nullptr;
+    CByteArray m_buf;
+    int m_nBytesToSend = 0;
+    int m_nSendOffset = 0; // unsent answer bytes start here in the buffer
+    CString m_strLine;
+    int m_nParseState = REQ_STATE_LINE;
+    FILE* m_pFile = nullptr;
+    int m_nRef = 1;
+    int m_nHeaderBytes = 0;     // request line and headers so far
+    BOOL m_bBadRequest = FALSE; // the request cannot be answered but with 400
+
+private:
+    void CloseFile();
+    void RejectRequest();
+    BOOL ReadFilePiece(int nAt, int nMax);
+};

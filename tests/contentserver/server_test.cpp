@@ -1,0 +1,423 @@
+// The connection against a real client: curl on loopback fetches files, folder listings and
+// error answers from a test root served by CRequestSocket on a message-pump thread.
+#include "contentserver/RequestSocket.h"
+#include "contentserver/ServerHost.h"
+
+#include "Fixture.h"
+
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+using namespace cstest;
+
+namespace {
+
+// Counts the sends the socket could not take whole, to show that a test reached that path.
+std::atomic<int> g_nShortSends{0};
+
+class CCountingSocket : public CRequestSocket {
+public:
+    explicit CCountingSocket(CServerHost* pHost) : CRequestSocket(pHost) {}
+    int Send(const void* lpBuf, int nBufLen, int nFlags = 0) override {
+        int n = CRequestSocket::Send(lpBuf, nBufLen, nFlags);
+        if (n < nBufLen)
+            ++g_nShortSends;
+        return n;
+    }
+};
+
+class CTestListener : public CAsyncSocket {
+public:
+    explicit CTestListener(CServerHost* pHost) : m_pHost(pHost) {}
+    void OnAccept(int /*nErrorCode*/) override {
+        CRequestSocket* p = new CCountingSocket(m_pHost);
+        if (Accept(*p)) {
+            // A small send buffer stands in for a slow network, so sends are taken in part.
+            int nSendBuffer = 4096;
+            p->SetSockOpt(SO_SNDBUF, &nSendBuffer, sizeof(nSendBuffer));
+            p->AsyncSelect(FD_READ | FD_CLOSE);
+        } else
+            delete p;
+    }
+    CServerHost* m_pHost;
+};
+
+// Runs a listener on an ephemeral loopback port and its own message pump.
+class TestServer {
+public:
+    explicit TestServer(const std::string& root) {
+        m_host.m_strRoot = root.c_str();
+        m_host.m_strHostName = "testhost";
+        m_thread = std::thread([this] { Run(); });
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait_for(lock, std::chrono::seconds(10), [this] { return m_ready; });
+    }
+    ~TestServer() {
+        if (m_threadId != 0)
+            PostThreadMessage(m_threadId, WM_QUIT, 0, 0);
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    UINT port() const { return m_port; }
+    CServerHost& host() { return m_host; }
+
+private:
+    void Run() {
+        AfxSocketInit();
+        MSG msg;
+        PeekMessage(&msg, nullptr, 0, 0, PM_NOREMOVE); // make the queue
+        CTestListener listener(&m_host);
+        CString addr;
+        UINT port = 0;
+        if (listener.Create(0, SOCK_STREAM, FD_ACCEPT, "127.0.0.1") && listener.Listen(5) &&
+            listener.GetSockName(addr, port)) {
+            m_port = port;
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_threadId = GetCurrentThreadId();
+            m_ready = true;
+        }
+        m_cv.notify_all();
+        if (m_port == 0)
+            return;
+        while (GetMessage(&msg, nullptr, 0, 0) > 0) {
+            TranslateMessage(&msg);
+            DispatchMessage(&msg);
+        }
+        listener.Close();
+    }
+
+    CServerHost m_host;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_ready = false;
+    DWORD m_threadId = 0;
+    UINT m_port = 0;
+};
+
+struct Response {
+    std::string statusLine;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    std::string raw;
+    std::string Header(const std::string& name) const {
+        for (const auto& [n, v] : headers)
+            if (n == name)
+                return v;
+        return "<absent>";
+    }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> v;
+        for (const auto& h : headers)
+            v.push_back(h.first);
+        return v;
+    }
+};
+
+Response Parse(const std::string& raw) {
+    Response r;
+    r.raw = raw;
+    size_t end = raw.find("\r\n\r\n");
+    std::string head = raw.substr(0, end);
+    r.body = end == std::string::npos ? "" : raw.substr(end + 4);
+    size_t lineEnd = head.find("\r\n");
+    r.statusLine = head.substr(0, lineEnd);
+    size_t pos = lineEnd == std::string::npos ? head.size() : lineEnd + 2;
+    while (pos < head.size()) {
+        size_t e = head.find("\r\n", pos);
+        if (e == std::string::npos)
+            e = head.size();
+        std::string line = head.substr(pos, e - pos);
+        size_t colon = line.find(": ");
+        if (colon != std::string::npos)
+            r.headers.emplace_back(line.substr(0, colon), line.substr(colon + 2));
+        pos = e + 2;
+    }
+    return r;
+}
+
+class ServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("TZ", "UTC", 1);
+        tzset();
+        fs::create_directories(dir.sub("root"));
+        server = std::make_unique<TestServer>(AfxUnmapPath(dir.sub("root")));
+        ASSERT_NE(server->port(), 0u);
+        g_nServerPort = static_cast<int>(server->port());
+    }
+    void TearDown() override { server.reset(); }
+
+    // Runs curl with a bounded time and returns the status line, headers and body it received.
+    Response Curl(const std::string& path, const std::string& options = "") {
+        const std::string out = dir.sub("curl.out");
+        std::error_code ec;
+        fs::remove(out, ec);
+        std::string cmd = "curl -s --http1.0 --max-time 60 --path-as-is -i " + options +
+                          " 'http://127.0.0.1:" + std::to_string(server->port()) + path + "' -o '" + out +
+                          "'";
+        int rc = std::system(cmd.c_str());
+        EXPECT_EQ(rc, 0) << cmd;
+        return Parse(ReadFileBytes(out));
+    }
+    std::string Root(const std::string& rel = "") const {
+        return dir.sub("root") + (rel.empty() ? "" : "/" + rel);
+    }
+
+    TempDir dir;
+    std::unique_ptr<TestServer> server;
+};
+
+void SetMTime(const std::string& path, time_t t) {
+    struct timeval tv[2] = {{t, 0}, {t, 0}};
+    utimes(path.c_str(), tv);
+}
+
+const time_t kWhen = 784111777; // Sun, 06 Nov 1994 08:49:37 GMT
+
+} // namespace
+
+TEST_F(ServerTest, FileAnswerStatusLineAndHeaders) {
+    const std::string page = "<html>" + std::string(3000, 'p') + "</html>";
+    WriteFileBytes(Root("page.html"), page);
+    SetMTime(Root("page.html"), kWhen);
+
+    Response get = Curl("/page.html");
+    EXPECT_EQ(get.statusLine, "HTTP/1.0 200 OK");
+    EXPECT_EQ(get.Names(), (std::vector<std::string>{"Server", "Date", "Content-type", "Content-length",
+                                                     "Last-Modified"}));
+    EXPECT_EQ(get.Header("Server"), "OKVHttpServer/1.0");
+    EXPECT_EQ(get.Header("Date").size(), 29u);
+    EXPECT_EQ(get.Header("Date").substr(26), "GMT");
+    EXPECT_EQ(get.Header("Content-type"), "text/html");
+    EXPECT_EQ(get.Header("Content-length"), std::to_string(page.size()));
+    EXPECT_EQ(get.Header("Last-Modified"), "Sun, 06 Nov 1994 08:49:37 GMT");
+    EXPECT_EQ(get.body, page);
+
+    Response head = Curl("/page.html", "-I");
+    EXPECT_EQ(head.statusLine, "HTTP/1.0 200 OK");
+    EXPECT_EQ(head.Names(), get.Names());
+    EXPECT_EQ(head.Header("Content-length"), get.Header("Content-length"));
+    EXPECT_EQ(head.body, "");
+}
+
+TEST_F(ServerTest, IfModifiedSince) {
+    WriteFileBytes(Root("a.txt"), "hello");
+    SetMTime(Root("a.txt"), kWhen);
+    struct Case {
+        const char* options;
+        const char* status;
+    };
+    const std::vector<Case> cases = {
+        {"-z 'Sun, 06 Nov 1994 08:49:37 GMT'", "HTTP/1.0 304 Not Modified"},
+        {"-H 'If-Modified-Since: Sun, 06 Nov 1994 08:49:37 GMT'", "HTTP/1.0 304 Not Modified"},
+        {"-H 'If-Modified-Since: Sunday, 06-Nov-94 08:49:37 GMT'", "HTTP/1.0 304 Not Modified"},
+        {"-H 'If-Modified-Since: Sun Nov  6 08:49:37 1994'", "HTTP/1.0 304 Not Modified"},
+        {"-H 'If-Modified-Since: Sun, 06 Nov 1994 08:49:36 GMT'", "HTTP/1.0 200 OK"},
+        {"-H 'If-Modified-Since: Sun, 06 Foo 1994 08:49:37 GMT'", "HTTP/1.0 200 OK"},
+        {"-H 'If-Modified-Since: Sun, 06'", "HTTP/1.0 200 OK"},
+        {"-H 'If-Modified-Since: Sun,'", "HTTP/1.0 200 OK"},
+        {"-H 'If-Modified-Since: x'", "HTTP/1.0 200 OK"},
+        {"-H 'If-Modified-Since: Sunday, 06-Nov'", "HTTP/1.0 200 OK"},
+        {"-H 'If-Modified-Since: Sun, 32 Nov 1994 08:49:37 GMT'", "HTTP/1.0 200 OK"},
+        {"-H 'If-Modified-Since: Sun, 06 Nov 1994 08:4x:37 GMT'", "HTTP/1.0 200 OK"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        Response r = Curl("/a.txt", c.options);
+        EXPECT_EQ(r.statusLine, c.status);
+        if (std::string(c.status).find("304") != std::string::npos) {
+            EXPECT_EQ(r.Names(), (std::vector<std::string>{"Server", "Date"}));
+            EXPECT_EQ(r.body, "");
+        } else {
+            EXPECT_EQ(r.body, "hello");
+        }
+    }
+}
+
+TEST_F(ServerTest, ErrorAnswersAndRedirects) {
+    WriteFileBytes(Root("a.html"), "a");
+    WriteFileBytes(Root(".secret"), "s");
+    fs::create_directories(Root("docs"));
+    WriteFileBytes(Root("docs/index.htm"), "i");
+    fs::create_directories(Root("apps"));
+    WriteFileBytes(Root("apps/default.bat"), "b");
+    fs::create_directories(Root("both"));
+    WriteFileBytes(Root("both/index.html"), "i");
+    WriteFileBytes(Root("both/default.htm"), "d");
+    const std::string base = "http://testhost:" + std::to_string(server->port());
+    struct Case {
+        const char* path;
+        const char* options;
+        const char* status;
+        std::string location;
+    };
+    const std::vector<Case> cases = {
+        {"/docs", "", "HTTP/1.0 302 Redirectio", base + "/docs/index.htm"},
+        {"/docs/", "", "HTTP/1.0 302 Redirectio", base + "/docs/index.htm"},
+        {"/apps/", "", "HTTP/1.0 302 Redirectio", base + "/apps/default.bat?"},
+        {"/both/", "", "HTTP/1.0 302 Redirectio", base + "/both/default.htm"},
+        {"/a.html?x=1", "", "HTTP/1.0 400 Bad Request", ""},
+        {"/../outside.html", "", "HTTP/1.0 400 Bad Request", ""},
+        {"/a%00.html", "", "HTTP/1.0 400 Bad Request", ""},
+        {"/missing.html", "", "HTTP/1.0 404 Not Found", ""},
+        {"/missing/deeper/x.html", "", "HTTP/1.0 404 Not Found", ""},
+        {"/.secret", "", "HTTP/1.0 403 Forbidden", ""},
+        {"/a.html", "-X DELETE", "HTTP/1.0 501 Not Implemented", ""},
+        {"/a.html", "-X POST", "HTTP/1.0 501 Not Implemented", ""},
+        {"/a.html", "-d x=1", "HTTP/1.0 400 Bad Request", ""}, // a server application of no known kind
+        {"/a.html", "-X GET -d x=1", "HTTP/1.0 501 Not Implemented", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " " + c.options);
+        Response r = Curl(c.path, c.options);
+        EXPECT_EQ(r.statusLine, c.status);
+        EXPECT_EQ(r.body, "");
+        if (!c.location.empty()) {
+            EXPECT_EQ(r.Names(), (std::vector<std::string>{"Server", "Date", "Location"}));
+            EXPECT_EQ(r.Header("Location"), c.location);
+        } else {
+            EXPECT_EQ(r.Names(), (std::vector<std::string>{"Server", "Date"}));
+        }
+    }
+    // A file beneath a path that goes on is found; the rest is path info.
+    EXPECT_EQ(Curl("/a.html/extra/info").statusLine, "HTTP/1.0 200 OK");
+}
+
+// A root that ends in a separator still puts "/" after the port of a redirect.
+TEST_F(ServerTest, RootWithTrailingSeparatorRedirect) {
+    WriteFileBytes(Root("index.htm"), "i");
+    server->host().m_strRoot += "\\";
+    Response r = Curl("/");
+    EXPECT_EQ(r.statusLine, "HTTP/1.0 302 Redirectio");
+    EXPECT_EQ(r.Header("Location"), "http://testhost:" + std::to_string(server->port()) + "/index.htm");
+}
+
+TEST_F(ServerTest, LargeFilesToASlowReader) {
+    std::string big(3 * 1048576 + 12345, '\0');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>((i * 2654435761u) >> 13);
+    WriteFileBytes(Root("big.db"), big);
+    g_nShortSends = 0;
+    Response r = Curl("/big.db", "--limit-rate 2M");
+    EXPECT_GT(g_nShortSends.load(), 0) << "the reader never held the server back";
+    EXPECT_EQ(r.statusLine, "HTTP/1.0 200 OK");
+    EXPECT_EQ(r.Header("Content-length"), std::to_string(big.size()));
+    EXPECT_TRUE(r.body == big) << "body of " << r.body.size() << " bytes differs";
+}
+
+TEST_F(ServerTest, LengthsOfTwoGigabytesAndMoreIn64Bits) {
+    { std::ofstream f(Root("huge.db"), std::ios::binary); }
+    fs::resize_file(Root("huge.db"), 3221225472ull); // sparse
+    Response r = Curl("/huge.db", "-I");
+    EXPECT_EQ(r.statusLine, "HTTP/1.0 200 OK");
+    EXPECT_EQ(r.Header("Content-length"), "3221225472");
+}
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& s) {
+    std::vector<std::string> v;
+    size_t pos = 0;
+    while (pos < s.size()) {
+        size_t e = s.find('\n', pos);
+        if (e == std::string::npos)
+            e = s.size() - 1;
+        v.push_back(s.substr(pos, e - pos + 1));
+        pos = e + 1;
+    }
+    return v;
+}
+
+const std::string kBlank = "<img src=/SvrAdmin/Blank.gif align=bottom alt=      border=0 width=16 height=16>";
+const std::string kFile = "<img src=/SvrAdmin/File.gif align=bottom alt=      border=0 width=16 height=16>";
+const std::string kFolder =
+    "<img src=/SvrAdmin/Folder.gif align=bottom alt=      border=0 width=16 height=16>";
+const std::string kPrev = "<img src=/SvrAdmin/Prev.gif align=bottom alt=      border=0 width=16 height=16>";
+
+// The page's fixed parts must match exactly; the entry lines come in the file system's order, so
+// they are compared as a set.
+void ExpectListing(const std::string& body, const std::string& head, std::vector<std::string> entries,
+                   const std::string& tail) {
+    ASSERT_GE(body.size(), head.size() + tail.size());
+    EXPECT_EQ(body.substr(0, head.size()), head);
+    EXPECT_EQ(body.substr(body.size() - tail.size()), tail);
+    std::vector<std::string> got = Lines(body.substr(head.size(), body.size() - head.size() - tail.size()));
+    std::sort(got.begin(), got.end());
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(got, entries);
+}
+
+} // namespace
+
+TEST_F(ServerTest, FolderListingPages) {
+    fs::create_directories(Root("list/sub"));
+    WriteFileBytes(Root("list/zero.txt"), "");
+    WriteFileBytes(Root("list/three.bin"), std::string(3072, 't'));
+    WriteFileBytes(Root("list/two.bin"), std::string(2097152, 'w'));
+    WriteFileBytes(Root("list/my notes.txt"), std::string(1023, 'n'));
+    WriteFileBytes(Root("list/.hidden"), "h");
+    fs::create_directories(Root("empty"));
+    fs::create_directories(Root("hiddenonly"));
+    WriteFileBytes(Root("hiddenonly/.h"), "h");
+    for (const char* p : {"list/sub", "list/zero.txt", "list/three.bin", "list/two.bin", "list/my notes.txt"})
+        SetMTime(Root(p), kWhen);
+
+    const std::string tailParent = "</pre>\n<hr><h3><a href=.>" + kPrev +
+                                   " Parent Folder</a></h3>\n<hr><em>Do your part to beautify the web! Turn "
+                                   "<strong>off</strong> link underlining!</em>\n\r\n";
+    const std::string date = " 11/06/94 08:49  ";
+    for (const char* url : {"/list", "/list/"}) {
+        SCOPED_TRACE(url);
+        Response r = Curl(url);
+        EXPECT_EQ(r.statusLine, "HTTP/1.0 200 OK");
+        EXPECT_EQ(r.Names(), (std::vector<std::string>{"Server", "Date"}));
+        ExpectListing(r.body,
+                      std::string("<html><h1>http://testhost") + url +
+                          "</h1><p>\n<pre> Last Modified       Size " + kBlank + "Name\n<hr>\n",
+                      {
+                          date + "  Folder <a href=/list/sub>" + kFolder + "sub</a>\n",
+                          date + "    &lt; 1K <a href=/list/zero.txt>" + kFile + "zero.txt</a>\n",
+                          date + "      3K <a href=/list/three.bin>" + kFile + "three.bin</a>\n",
+                          date + "   2048K <a href=/list/two.bin>" + kFile + "two.bin</a>\n",
+                          date + "    &lt; 1K <a href=/list/my%20notes.txt>" + kFile + "my notes.txt</a>\n",
+                      },
+                      tailParent);
+    }
+    for (const char* url : {"/empty/", "/hiddenonly/"}) {
+        SCOPED_TRACE(url);
+        Response r = Curl(url);
+        EXPECT_EQ(r.body, std::string("<html><h1>http://testhost") + url +
+                              "</h1><p>\n<pre> Last Modified       Size " + kBlank +
+                              "Name\n<hr>\n<strong>empty</strong>\n" + tailParent);
+    }
+
+    // The root page carries the sentence and no parent link; without icons the icon texts go.
+    server->host().m_bListIcons = FALSE;
+    SetMTime(Root("list"), kWhen);
+    SetMTime(Root("empty"), kWhen);
+    SetMTime(Root("hiddenonly"), kWhen);
+    Response root = Curl("/");
+    ExpectListing(
+        root.body,
+        "<html><h1>http://testhost/</h1><p>\nThe URL specified is a folder that does not contain a default "
+        "document or application. The following is a listing of what documents and subfolders it does "
+        "have; please select one:<p>\n<pre> Last Modified       Size Name\n<hr>\n",
+        {date + "  Folder <a href=/list>list</a>\n", date + "  Folder <a href=/empty>empty</a>\n",
+         date + "  Folder <a href=/hiddenonly>hiddenonly</a>\n"},
+        "</pre>\n<hr><em>Do your part to beautify the web! Turn <strong>off</strong> link "
+        "underlining!</em>\n\r\n");
+
+    server->host().m_bListAllowed = FALSE;
+    EXPECT_EQ(Curl("/list/").statusLine, "HTTP/1.0 403 Forbidden");
+}
