@@ -1,0 +1,90 @@
+// CDownLoadManager: turns a store page's download request into a shelf record and a package on
+// disk. A request worker asks the store for the item's record; download workers fetch packages,
+// covers and the category files, at most MAX_AUTO_DOWNLOADS items starting on their own. Every
+// step reaches the main window as an application event.
+#pragma once
+
+#include "library/MagInfo.h"
+#include "net/AppMessages.h"
+#include "net/MyHttp.h"
+
+#define MAX_AUTO_DOWNLOADS 5
+
+// result is the package path (downloads) or the reply text (item requests); nHttpResult the
+// transfer's own result, so completion never rests on a file that merely exists.
+typedef void (*DownLoadDoneProc)(void* context, CString result, int nHttpResult);
+
+// The one call from a worker into the main window that is not a message.
+typedef void (*SetPendingShelfTypeProc)(CString strType);
+
+// The parameters of one worker thread; the worker owns it.
+struct CDownLoadTask {
+    CString strUrl;
+    CString strPath;
+    void* pContext = nullptr;
+    LONGLONG nResumeOffset = 0;
+    DownLoadProgressProc pfnProgress = nullptr;
+    DownLoadDoneProc pfnDone = nullptr;
+    CMyHttp* pHttp = nullptr; // download workers: made and registered by the starter
+};
+
+extern int g_nDownLoadCount;
+extern CCriticalSection g_csDownLoadState;
+extern CCriticalSection g_csDownLoadHttp;
+
+class CDownLoadManager {
+public:
+    BOOL AddDownLoad(CString type, CString pid);
+    BOOL StartWaiting();
+    void StartDownLoad(CString type, CString pid);
+    void Stop(CMyHttp* http, CMagInfo* item);
+    void StopAll();
+    BOOL StartDownLoadThread(void* context, CString url, CString path, LONGLONG resumeOffset,
+                             DownLoadDoneProc done, DownLoadProgressProc progress);
+
+    // Exit: no new transfer starts, events stop reaching the main window, every transfer is
+    // stopped and the workers are waited for (handling their pending sends) for at most
+    // dwMilliseconds. TRUE when every worker has ended. Call on the main window's thread.
+    BOOL Shutdown(DWORD dwMilliseconds);
+    // Allows starts again after Shutdown (a new run within one process: tests).
+    void Reopen();
+
+    void SetPendingShelfTypeHook(SetPendingShelfTypeProc proc) { m_pfnSetPendingShelfType = proc; }
+
+    int GetRunningCount();
+    int GetWorkerCount();
+    BOOL IsDownLoading(CMagInfo* item);
+
+    // The package path of a record in the download folder, and its cover path: the store's
+    // texts made safe to stand in a file name.
+    static CString BuildPackagePath(CString folder, CString name, CString date, CString pid);
+    static CString BuildCoverPath(CString imagesDir, CString type, CString pid);
+    static CString SafeFileNamePart(CString part);
+
+    // Callbacks and thread procedures (public so the framework-style procedures can reach them).
+    static void OnTouchReply(void* context, CString reply, int nHttpResult);
+    static int OnDownLoadProgress(void* context, LONGLONG bytesDone, LONGLONG bytesTotal);
+    static void OnDownLoadDone(void* context, CString result, int nHttpResult);
+    static void OnIgnoreDone(void* context, CString result, int nHttpResult);
+
+private:
+    void StartRequestThread(void* context, CString url, DownLoadDoneProc done);
+    void StartNextWaiting();
+    // Starts a record already counted and set to loading; sends EVT_DOWNLOAD_STARTED when asked.
+    void Launch(CMagInfo* item, BOOL bSendStarted);
+    // The worker, created suspended; nullptr when nothing started.
+    CWinThread* BeginDownLoadThread(void* context, CString url, CString path, LONGLONG resumeOffset,
+                                    DownLoadDoneProc done, DownLoadProgressProc progress);
+    void RegisterHttp(CMyHttp* http, void* context);
+    void UnregisterHttp(CMyHttp* http, void* context);
+    void UndoStart(CMagInfo* item);
+
+    static UINT RequestThreadProc(LPVOID param);
+    static UINT DownLoadThreadProc(LPVOID param);
+    void WorkerStarted();
+    void WorkerEnded();
+
+    SetPendingShelfTypeProc m_pfnSetPendingShelfType = nullptr;
+};
+
+extern CDownLoadManager g_DownLoadManager;

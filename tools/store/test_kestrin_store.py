@@ -1,0 +1,166 @@
+#!/usr/bin/env python3
+"""Checks of the replacement store against a real instance on loopback, through urllib and curl."""
+import hashlib
+import http.client
+import os
+import shutil
+import subprocess
+import sys
+import unittest
+import xml.etree.ElementTree as ET
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import kestrin_store  # noqa: E402
+
+
+class StoreTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.proc = subprocess.Popen([sys.executable, os.path.join(HERE, "kestrin_store.py"), "--watch-stdin"],
+                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        cls.port = int(cls.proc.stdout.readline())
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.proc.stdin.close()
+        cls.proc.wait(timeout=10)
+
+    def setUp(self):
+        self.get("/_control/reset")
+
+    def get(self, path, headers=None, method="GET", body=None):
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        c.request(method, path, body=body, headers=headers or {})
+        r = c.getresponse()
+        data = r.read()
+        c.close()
+        return r, data
+
+    def raw(self, request):
+        import socket
+        s = socket.create_connection(("127.0.0.1", self.port), timeout=10)
+        s.sendall(request)
+        out = b""
+        while True:
+            d = s.recv(65536)
+            if not d:
+                break
+            out += d
+        s.close()
+        return out
+
+    def test_item_reply_is_a_booklist_with_the_asked_record(self):
+        r, data = self.get("/touch/api/?vs=1&type=mag&pid=m3&source=")
+        self.assertEqual(r.status, 200)
+        root = ET.fromstring(data)
+        self.assertEqual(root.tag, "api")
+        recs = root.findall("booklist")
+        self.assertEqual(len(recs), 1)
+        self.assertEqual(recs[0].findtext("pid"), "m3")
+        self.assertEqual(recs[0].findtext("type"), "mag")
+        load = recs[0].findtext("load_url")
+        self.assertTrue(load.endswith("/packages/m3.exe"))
+        # The field order is the one the client's reader needs.
+        tags = [e.tag for e in recs[0]]
+        order = ["id", "pid", "sort_id", "class_id", "brand_id", "feature", "name", "date", "isFullSwf", "price",
+                 "exe_size", "load_url", "pic1", "s_pic", "description", "rec_content", "add_time", "type"]
+        self.assertEqual(tags, order)
+        pkg_r, pkg = self.get(load[load.index("/packages"):])
+        self.assertEqual(pkg[:2], b"MZ")
+        self.assertEqual(int(recs[0].findtext("exe_size")), len(pkg))
+
+    def test_unknown_empty_and_wrong_type_items_answer_empty(self):
+        for q in ("type=mag&pid=zzz", "type=book&pid=m1", "type=mag&pid=empty1"):
+            r, data = self.get("/touch/api/?vs=1&%s&source=" % q)
+            self.assertEqual((r.status, data), (200, b""), q)
+
+    def test_categories(self):
+        for kind in ("book", "mag"):
+            r, data = self.get("/touch/api/?vs=1&act=sortClass&class=%s&source=" % kind)
+            root = ET.fromstring(data)
+            sorts = root.findall("sort")
+            self.assertTrue(sorts)
+            for s in sorts:
+                for it in s.findall("item"):
+                    self.assertEqual(it.get("p_id"), s.get("id"))
+
+    def test_purchase_answers(self):
+        base = "/touch/system/index.php/index/magBuy/?vs=1"
+        pwd = "pa%20ss%26%231"  # "pa ss&#1" percent-encoded
+        cases = [
+            ("uid=1001&pwd=%s&type=mag&act=client&username=reader&pid=m2" % pwd, b"1"),
+            ("uid=1001&pwd=%s&type=mag&act=client&username=reader&pid=m2" % pwd, b"exist"),
+            ("uid=1002&pwd=secret&type=mag&act=client&username=poor&pid=m1", b"lack"),
+            ("uid=1001&pwd=wrong&type=mag&act=client&username=reader&pid=m1", b"error"),
+            ("uid=1001&pwd=%s&type=mag&act=client&username=reader&pid=nothing" % pwd, b"error"),
+        ]
+        for q, want in cases:
+            r, data = self.get(base + "&" + q + "&source=")
+            self.assertEqual(data, want, q)
+
+    def test_update_manifest_default_and_set(self):
+        r, data = self.get("/touch/update.xml")
+        self.assertEqual(ET.fromstring(data).tag, "files")
+        m = b'<files><file file_name="skin" file_type="1" version="9" url="u" mode="0"/></files>'
+        self.get("/_control/manifest", method="POST", body=m)
+        self.assertEqual(self.get("/touch/update.xml")[1], m)
+
+    def test_ranges_and_faults(self):
+        whole = kestrin_store.payload(100000, 0)
+        cases = [
+            ({}, {}, 200, whole),
+            ({"Range": "bytes=40000-"}, {}, 206, whole[40000:]),
+            ({"Range": "bytes=40000-"}, {"norange": "1"}, 200, whole),
+            ({}, {"chunked": "1"}, 200, whole),
+            ({}, {"redirect": "3"}, 200, whole),
+        ]
+        for hdrs, fault, status, want in cases:
+            q = "".join("&%s=%s" % kv for kv in fault.items())
+            r, data = self.get("/blob?size=100000" + q, hdrs)
+            if fault.get("redirect"):
+                self.assertEqual(r.status, 302)
+                continue
+            self.assertEqual((r.status, data), (status, want), (hdrs, fault))
+        r, _ = self.get("/blob?size=100", {"Range": "bytes=100-"})
+        self.assertEqual((r.status, r.getheader("Content-Range")), (416, "bytes */100"))
+
+    def test_redirects_and_cut_through_curl(self):
+        if not shutil.which("curl"):
+            self.skipTest("no curl")
+        base = "http://127.0.0.1:%d" % self.port
+        out = subprocess.run(["curl", "-s", "-L", base + "/blob?size=5000&redirect=2"], capture_output=True,
+                             timeout=20)
+        self.assertEqual(out.stdout, kestrin_store.payload(5000, 0))
+        self.get("/_control/fault?cut=1234&count=1")
+        first = subprocess.run(["curl", "-s", base + "/blob?size=5000"], capture_output=True, timeout=20)
+        self.assertEqual(len(first.stdout), 1234)
+        self.assertNotEqual(first.returncode, 0)  # curl sees the short body
+        second = subprocess.run(["curl", "-s", base + "/blob?size=5000"], capture_output=True, timeout=20)
+        self.assertEqual(second.stdout, kestrin_store.payload(5000, 0))
+
+    def test_wrong_length_and_status(self):
+        raw = self.raw(b"GET /blob?size=10&badlength=5 HTTP/1.1\r\nHost: x\r\n\r\n")
+        head, _, body = raw.partition(b"\r\n\r\n")
+        self.assertIn(b"Content-Length: 15", head)
+        self.assertEqual(len(body), 10)
+        r, _ = self.get("/blob?size=10&status=503")
+        self.assertEqual(r.status, 503)
+
+    def test_uploaded_file_is_served_with_ranges(self):
+        blob = os.urandom(3000)
+        self.get("/_control/file?name=skin.9", method="POST", body=blob)
+        r, data = self.get("/files/skin.9", {"Range": "bytes=1000-"})
+        self.assertEqual((r.status, data), (206, blob[1000:]))
+        self.assertEqual(hashlib.sha256(self.get("/files/skin.9")[1]).digest(), hashlib.sha256(blob).digest())
+
+    def test_pages(self):
+        for p in ("/touch/magazine/", "/touch/book/", "/enter/magazine/", "/enter/velkor/"):
+            r, data = self.get(p + "?vs=1&user=u&pass=p&source=")
+            self.assertEqual(r.status, 200)
+            self.assertIn(b"window.external.C_DownLoadFile", data)
+            self.assertIn(b"js_ReDownLoad", data)
+
+
+if __name__ == "__main__":
+    unittest.main()
