@@ -4,7 +4,9 @@
 #include "xml/XmlDocument.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 #include <string>
 
@@ -37,7 +39,8 @@ void EnsureTrailingBackslash(CString& strFolder) {
 }
 
 // An Exec= argument of a desktop entry: quoted, with the four reserved characters escaped, then
-// the string-value escaping of the backslash applied on top.
+// the string-value escaping of the backslash applied on top. A "%" would start a field code
+// ("%f", "%u"...), so a literal one is doubled.
 std::string DesktopExecQuote(const std::string& arg) {
     std::string quoted = "\"";
     for (char ch : arg) {
@@ -48,8 +51,8 @@ std::string DesktopExecQuote(const std::string& arg) {
     quoted += '"';
     std::string escaped;
     for (char ch : quoted) {
-        if (ch == '\\')
-            escaped += '\\';
+        if (ch == '\\' || ch == '%')
+            escaped += ch;
         escaped += ch;
     }
     return escaped;
@@ -71,12 +74,25 @@ std::string DesktopValue(const std::string& value) {
     return out;
 }
 
+// Flushes a written file to the disk, so the rename that follows never exposes an empty file after a
+// power loss. A file system that cannot sync (EINVAL) is taken as it is.
+bool SyncFile(const CString& strPath) {
+    std::string strLinux;
+    if (!AfxMapPath(strPath, strLinux))
+        return false;
+    const int fd = open(strLinux.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool bOk = fsync(fd) == 0 || errno == EINVAL;
+    return close(fd) == 0 && bOk;
+}
+
 // Saves beside the file and renames over it, so a failed or interrupted save keeps the old settings.
 bool SaveReplacing(CXmlDocument& doc, const CString& strPath) {
     static std::atomic<unsigned> s_nSerial{0};
     CString strTemp;
     strTemp.Format("%s.%d-%u.tmp", strPath.GetString(), static_cast<int>(getpid()), s_nSerial.fetch_add(1));
-    if (doc.Save(strTemp) && MoveFileExA(strTemp, strPath, MOVEFILE_REPLACE_EXISTING))
+    if (doc.Save(strTemp) && SyncFile(strTemp) && MoveFileExA(strTemp, strPath, MOVEFILE_REPLACE_EXISTING))
         return true;
     DeleteFileA(strTemp);
     return false;

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -75,10 +77,17 @@ bool CCommonFunc::WriteWholeFile(CString strPath, CString strText) {
     FILE* fp = win_fopen(strTemp, "wb");
     if (fp == nullptr)
         return false;
+    // The replacement keeps the permissions of the file it replaces (user.xml holds a password, and
+    // a user who closed it to others expects it to stay closed), as a write in place would.
+    std::string strLinux;
+    struct stat st {};
+    if (AfxMapPath(strPath, strLinux) && stat(strLinux.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        fchmod(fileno(fp), st.st_mode & 07777);
     const size_t nSize = static_cast<size_t>(strText.GetLength());
     bool bOk = nSize == 0 || fwrite(strText.GetString(), 1, nSize, fp) == nSize;
     bOk = fflush(fp) == 0 && bOk;
-    bOk = fsync(fileno(fp)) == 0 && bOk;
+    // A file system that cannot sync (EINVAL) still gets the rename; any other failure is one.
+    bOk = (fsync(fileno(fp)) == 0 || errno == EINVAL) && bOk;
     bOk = fclose(fp) == 0 && bOk;
     if (bOk)
         bOk = MoveFileExA(strTemp, strPath, MOVEFILE_REPLACE_EXISTING) != FALSE;

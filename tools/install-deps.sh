@@ -3,7 +3,7 @@
 # them spends no time here. Usage: install-deps.sh build|fuzz|bench|run
 set -euo pipefail
 build=(cmake make g++ pkg-config googletest libgtest-dev libgmock-dev python3 curl
-       binutils-mingw-w64-i686 nginx-light chromium)
+       binutils-mingw-w64-i686 nginx-light chromium libglib2.0-bin)
 fuzz=(clang libclang-rt-14-dev)
 bench=(wrk libpugixml-dev nginx-light)
 case "${1:-build}" in

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <regex>
 #include <csignal>
@@ -255,6 +256,27 @@ TEST_F(FreshHome, SetConfigReportsAShortSaveOfAnExistingFile) {
     EXPECT_EQ(Tree(Root() + "/Data"), (std::vector<std::string>{"config.xml"}));
 }
 
+// A kill while config.xml is being replaced leaves the old settings or the new ones, whole.
+TEST_F(FreshHome, KillDuringConfigSaveNeverLeavesATruncatedFile) {
+    ASSERT_TRUE(m_info.Init());
+    const CString oldValue = CString(std::string(2000000, 'o'));
+    const CString newValue = CString(std::string(3000000, 'n'));
+    ASSERT_TRUE(m_info.SetConfig("taskbar", oldValue));
+    for (int extraUs : {0, 0, 100, 500, 2000, 5000}) {
+        SCOPED_TRACE(extraUs);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (int i = 0;; ++i)
+                m_info.SetConfig("taskbar", i % 2 ? oldValue : newValue);
+        }
+        ASSERT_TRUE(ftest::KillWhenWriteSeen(pid, ConfigFile(), std::chrono::microseconds(extraUs)));
+        const CString now = m_info.GetConfig("taskbar");
+        EXPECT_TRUE(now == oldValue || now == newValue) << "value of " << now.GetLength() << " bytes";
+        EXPECT_EQ(m_info.GetConfig("down_save"), m_info.GetDownloadFolder());
+    }
+}
+
 TEST_F(FreshHome, ComponentFolders) {
     ASSERT_TRUE(m_info.Init());
     const CString exeFiles = ftest::Win(Root()) + "\\ExeFiles";
@@ -337,6 +359,55 @@ TEST_F(FreshHome, DesktopShortcutIsMadeOnceAndLeftAlone) {
     EXPECT_EQ(ftest::ReadBytes(link), "kept as it was");
 }
 
+// The link is a desktop entry that a real desktop launcher starts: a target whose folder holds a
+// blank and Chinese text runs, in the working folder given.
+TEST_F(FreshHome, ShortcutStartsItsTargetThroughTheDesktopLauncher) {
+    if (ftest::RunCommand("command -v gio").empty())
+        GTEST_SKIP() << "gio (libglib2.0-bin) is not installed";
+    const std::string appDir = m_dir.Sub("my apps/\xE6\x9D\x82\xE5\xBF\x97"); // "杂志"
+    const std::string workDir = m_dir.Sub("work dir");
+    fs::create_directories(appDir);
+    fs::create_directories(workDir);
+    const std::string target = appDir + "/run me";
+    const std::string marker = m_dir.Sub("marker");
+    ftest::WriteBytes(target, "#!/bin/sh\npwd > '" + marker + ".part' && mv '" + marker + ".part' '" +
+                                  marker + "'\n");
+    fs::permissions(target, fs::perms::owner_all);
+    const std::string link = m_dir.Sub("home/Desktop/kestrin.lnk");
+    ASSERT_EQ(m_info.CreateShortcut(ftest::Win(target), "desc", ftest::Win(workDir), ftest::Win(link)), S_OK);
+    const std::string entry = ftest::ReadBytes(link);
+    EXPECT_NE(entry.find("Exec=\"" + target + "\"\n"), std::string::npos) << entry;
+
+    ftest::RunCommand("gio launch '" + link + "' 2>&1");
+    for (int i = 0; i < 300 && !fs::exists(marker); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(fs::exists(marker)) << entry;
+    EXPECT_EQ(ftest::ReadBytes(marker), workDir + "\n");
+}
+
+TEST_F(FreshHome, ShortcutExecQuotesReservedCharacters) {
+    struct Case {
+        const char* name;
+        std::string folder; // under the scratch folder
+        std::string exec;   // what follows the scratch folder in the Exec line
+    };
+    const Case cases[] = {
+        {"percent is doubled", "100%/x", "/100%%/x\""},
+        {"quote, dollar and backquote escaped", "a\"$`b/x", "/a\\\\\"\\\\$\\\\`b/x\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string target = m_dir.Sub(c.folder);
+        fs::create_directories(fs::path(target).parent_path());
+        ftest::WriteBytes(target, "");
+        const std::string link = m_dir.Sub("l.lnk");
+        ASSERT_EQ(m_info.CreateShortcut(ftest::Win(target), "d", "", ftest::Win(link)), S_OK);
+        const std::string entry = ftest::ReadBytes(link);
+        EXPECT_NE(entry.find("Exec=\"" + m_dir.Path() + c.exec + "\n"), std::string::npos) << entry;
+        EXPECT_EQ(entry.find("Path="), std::string::npos) << entry; // no working folder given
+    }
+}
+
 TEST_F(FreshHome, NoDesktopFolderGivesNoShortcut) {
     // A desktop that is the home folder itself means the user has none.
     ftest::WriteBytes(m_dir.Sub("config/user-dirs.dirs"), "XDG_DESKTOP_DIR=\"$HOME/\"\n");
@@ -368,6 +439,13 @@ TEST_F(FreshHome, AutostartValueIsQuoted) {
     };
     const std::string module = g_CommonFunc.GetModulePath().str();
     EXPECT_EQ(readValue(), "\"" + module + "\" hide");
+    // What the desktop starts at login: this program, with the one argument.
+    const std::string autostart =
+        ftest::ReadBytes(m_dir.Sub("config/autostart/\xE4\xBA\x91\xE5\x8D\xB7\xE4\xB9\xA6\xE5\xBB\x8A-"
+                                   "\xE5\xA2\xA8\xE8\x88\x9F\xE5\x8C\xA3V4.0.desktop"));
+    EXPECT_NE(autostart.find("Exec=\"" + fs::canonical("/proc/self/exe").string() + "\" \"hide\"\n"),
+              std::string::npos)
+        << autostart;
     m_info.SetAutoRun(TRUE, FALSE);
     EXPECT_EQ(readValue(), "\"" + module + "\"");
     m_info.SetAutoRun(FALSE, TRUE);

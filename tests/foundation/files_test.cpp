@@ -50,6 +50,17 @@ TEST(WholeFile, WritesExactBytesAndReadsThemBack) {
     EXPECT_TRUE(Leftovers(dir.Path(), {"state.xml"}).empty());
 }
 
+// The replacement keeps the permissions of the file it replaces, as a write in place would.
+TEST(WholeFile, ReplacementKeepsThePermissions) {
+    ftest::ScratchDir dir;
+    const std::string file = dir.Sub("user.xml");
+    ftest::WriteBytes(file, "<userInfo/>");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(g_CommonFunc.WriteWholeFile(ftest::Win(file), "<userInfo>\r\n</userInfo>\r\n"));
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(ftest::ReadBytes(file), "<userInfo>\r\n</userInfo>\r\n");
+}
+
 TEST(WholeFile, ReadStopsAtZeroByte) {
     ftest::ScratchDir dir;
     ftest::WriteBytes(dir.Sub("z"), std::string("ab\0cd", 5));

@@ -63,16 +63,32 @@ TEST(ZMD5, MatchesMd5sumForLengthsZeroTo200) {
     }
 }
 
+// Shows the padding that the last digest used.
+class PaddingProbe : public ZMD5Ex {
+public:
+    uint32_t Padding() const { return m_nPadding; }
+};
+
 TEST(ZMD5, PaddingAtBlockBoundaries) {
     // 55 bytes pad to one block; 56, 63, 64 and 65 need a second one. md5sum gives the truth.
+    struct Case {
+        size_t length;
+        uint32_t padding;
+        size_t blocks;
+    };
+    const Case cases[] = {{0, 56, 1},  {55, 1, 1},  {56, 64, 2},  {63, 57, 2}, {64, 56, 2},
+                          {65, 55, 2}, {119, 1, 2}, {120, 64, 3}, {128, 56, 3}};
     ftest::ScratchDir dir;
-    ZMD5Ex md5;
-    for (size_t len : {55u, 56u, 63u, 64u, 65u, 119u, 120u, 128u}) {
-        SCOPED_TRACE(len);
-        const std::string text(len, 'q');
+    PaddingProbe md5;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        const std::string text(c.length, 'q');
         ftest::WriteBytes(dir.Sub("b"), text);
         const std::string out = ftest::RunCommand("md5sum '" + dir.Sub("b") + "'");
         EXPECT_EQ(md5.GetMD5(text, false), out.substr(0, 32));
+        EXPECT_EQ(md5.Padding(), c.padding);
+        EXPECT_EQ((c.length + md5.Padding() + 8) / 64, c.blocks);
+        EXPECT_EQ((c.length + md5.Padding() + 8) % 64, 0u);
     }
 }
 

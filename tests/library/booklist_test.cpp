@@ -252,6 +252,8 @@ TEST(BooklistRoundTrip, HostileValuesSurvive) {
         "\x81]]>\x81]\x81]]",               // trail byte 0x5D next to "]]>"
         "  leading and trailing  ",
         "tab\there",
+        "line\r\nbreaks\nand\rreturns\r\n",
+        "\r\n",
     };
     for (const char* v : values) {
         SCOPED_TRACE(v);

@@ -2,6 +2,8 @@
 #include "LibraryFixture.h"
 #include "library/MagShelf.h"
 
+#include "tests/foundation/FoundationTestUtil.h"
+
 #include <string>
 
 namespace {
@@ -249,4 +251,47 @@ TEST_F(MagShelfTest, GetListHandsOutASnapshot) {
     EXPECT_EQ(snapshot[0], a);
     EXPECT_EQ(a->pid, "a"); // removed records stay alive
     EXPECT_EQ(Pids(shelf, "mag"), "b ");
+}
+
+// A crash while a list is saved keeps the previous shelf file or the new one, whole: the store
+// writes through the atomic whole-file write. A child process adds a record (which saves the
+// shelf) over and over, and is killed while one of its saves is under way.
+TEST_F(MagShelfTest, KillDuringSaveKeepsAWholeShelf) {
+    const int kStart = 3000;
+    std::string text = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<api>\r\n";
+    for (int i = 0; i < kStart; ++i)
+        text += "<booklist><pid>p" + std::to_string(i) + "</pid>\r\n<description><![CDATA[" +
+                std::string(1000, 'd') + "]]></description>\r\n<down>2</down>\r\n</booklist>";
+    text += "</api>\r\n";
+    WriteFile("MagShelf.xml", text);
+
+    for (int extraUs : {0, 0, 50, 200, 1000, 3000}) {
+        SCOPED_TRACE(extraUs);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            CMagShelf child;
+            child.LoadAll();
+            for (int n = 0;; ++n)
+                child.Add(Make(("new" + std::to_string(n)).c_str(), "mag"), "mag", FALSE);
+        }
+        ASSERT_TRUE(
+            ftest::KillWhenWriteSeen(pid, PathOf("MagShelf.xml"), std::chrono::microseconds(extraUs)));
+
+        const std::string now = ReadFile("MagShelf.xml");
+        ASSERT_GE(now.size(), 8u);
+        EXPECT_EQ(now.substr(now.size() - 8), "</api>\r\n") << now.size() << " bytes";
+        CMagShelf reloaded;
+        reloaded.LoadAll();
+        CMagInfoList list;
+        reloaded.GetList("mag", list);
+        size_t records = 0;
+        for (size_t at = now.find("<booklist>"); at != std::string::npos; at = now.find("<booklist>", at + 1))
+            ++records;
+        EXPECT_EQ(static_cast<size_t>(list.GetSize()), records);
+        EXPECT_GE(list.GetSize(), kStart);
+        ASSERT_GT(list.GetSize(), 0);
+        EXPECT_EQ(list[0]->pid, "p0");
+        EXPECT_EQ(list[kStart - 1]->description, std::string(1000, 'd'));
+    }
 }

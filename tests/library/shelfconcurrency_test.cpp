@@ -15,7 +15,7 @@ using ShelfConcurrencyTest = DataFolderTest;
 TEST_F(ShelfConcurrencyTest, WorkersAndListingLeaveWholeFiles) {
     CMagShelf shelf;
     std::atomic<bool> stop{false};
-    const auto runFor = std::chrono::milliseconds(1500);
+    const auto runFor = std::chrono::seconds(3);
 
     std::vector<std::thread> workers;
     std::vector<std::set<std::string>> added(4);

@@ -106,14 +106,15 @@ TEST_F(UserInfoTest, EveryMemberSurvivesARestart) {
                           &user.money};
     int n = 0;
     for (CString* m : members)
-        *m = ("v" + std::to_string(n++) + " <&>\"' \xD6\xD0").c_str();
+        *m = ("v" + std::to_string(n++) + " <&>\"' ]]> <![CDATA[x]]> &amp; \xD6\xD0\xD5\x5C\r\n").c_str();
     user.rememberpassword = "1";
     user.autologin = "1";
     user.Save(g_AppPathInfo.m_strUserXml);
     std::string file = ReadFile("user.xml");
     EXPECT_NE(file.find("<rememberpassword>1</rememberpassword>\r\n<autologin>1</autologin>\r\n<money>"),
               std::string::npos);
-    EXPECT_NE(file.find("v0 &lt;&amp;&gt;\"' "), std::string::npos);
+    EXPECT_NE(file.find("v0 &lt;&amp;&gt;\"' ]]&gt; &lt;![CDATA[x]]&gt; &amp;amp; "), std::string::npos)
+        << file;
 
     CUserInfo loaded;
     loaded.Load(g_AppPathInfo.m_strUserXml);
