@@ -9,11 +9,13 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -614,4 +616,21 @@ TEST_F(ServerTest, MemoryFileRootOnDisk) {
         EXPECT_EQ(r.statusLine, c.status);
         EXPECT_EQ(r.Names(), (std::vector<std::string>{"Server", "Date"}));
     }
+}
+
+// A name that exists but cannot be opened as a file (here a socket) is answered 503.
+TEST_F(ServerTest, FileThatCannotBeOpened) {
+    const std::string path = Root("sock.html");
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof a.sun_path);
+    memcpy(a.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), static_cast<socklen_t>(sizeof a)), 0);
+    Response r = Curl("/sock.html");
+    EXPECT_EQ(r.statusLine, "HTTP/1.0 503 Service Unavailable");
+    EXPECT_EQ(r.Names(), (std::vector<std::string>{"Server", "Date"}));
+    EXPECT_EQ(r.body, "");
+    ::close(fd);
 }
