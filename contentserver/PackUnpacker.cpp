@@ -53,9 +53,12 @@ BOOL PackIsPlainFileName(const char* pszName) {
     if (strcmp(pszName, ".") == 0 || strcmp(pszName, "..") == 0)
         return FALSE;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(pszName); *p != 0; ++p) {
-        // A GBK trail byte may be 0x5C or 0x7C; it belongs to its character, not a separator.
+        // A GBK trail byte may be 0x5C or 0x7C; it belongs to its character, not a separator. A
+        // lead byte before anything but a trail byte would swallow a "/" or "." that the file
+        // system sees on its own.
         if (AfxIsLeadByte(*p)) {
-            if (p[1] == 0)
+            const unsigned char t = p[1];
+            if (t < 0x40 || t == 0x7F || t == 0xFF)
                 return FALSE;
             ++p;
             continue;
@@ -63,7 +66,9 @@ BOOL PackIsPlainFileName(const char* pszName) {
         if (*p < 32 || *p == 127 || strchr("\\/:*?\"<>|", *p) != nullptr)
             return FALSE;
     }
-    return TRUE;
+    // The file system takes names in UTF-8; one the code page cannot convert has no file name.
+    std::string utf8;
+    return AfxAnsiToUtf8(pszName, utf8) ? TRUE : FALSE;
 }
 
 BOOL CPackUnpacker::UnpackFile(CString packagePath, CString folder) {

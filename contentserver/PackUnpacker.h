@@ -28,8 +28,9 @@ struct PackDirEntry {
 // any entry's data reaches past the end, or a name has no terminating zero in its 256 bytes.
 BOOL PackReadDirectory(const BYTE* pPackage, DWORD nSize, std::vector<PackDirEntry>& entries);
 
-// TRUE when the entry name is a plain file name: not empty, not "." or "..", and free of
-// separators, drive colons, wildcards and the other characters a file name cannot take.
+// TRUE when the entry name is a plain file name: not empty, not "." or "..", free of separators,
+// drive colons, wildcards and the other characters a file name cannot take, and whole characters
+// of the ANSI code page.
 BOOL PackIsPlainFileName(const char* pszName);
 
 class CPackUnpacker {

@@ -148,8 +148,11 @@ BOOL CRequestSocket::ResolveTarget(CString& target) {
     if (dwAttr != INVALID_FILE_ATTRIBUTES) {
         bFound = TRUE;
     } else {
+        // The walk stops at the document root: a file above it is never the target, even when
+        // the root itself does not exist.
+        const int nRootLength = m_pHost->m_strRoot.GetLength();
         pathInfo = SplitLastSegment(target);
-        while (!target.IsEmpty()) {
+        while (!target.IsEmpty() && target.GetLength() >= nRootLength) {
             dwAttr = GetFileAttributesA(target);
             m_pRequest->m_dwAttr = dwAttr;
             if (dwAttr != INVALID_FILE_ATTRIBUTES) {

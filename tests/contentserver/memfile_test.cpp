@@ -186,7 +186,7 @@ TEST(PackageWriter, FolderRoundTripsThroughLoaderAndUnpacker) {
     for (const Entry& e : files)
         WriteFileBytes(dir.sub("src/" + e.name), e.data);
     const std::string writer =
-        std::string("python3 '") + PROJECT_SOURCE_DIR + "/tools/packwriter/kestrin_pack.py'";
+        std::string(KESTRIN_PYTHON " '") + PROJECT_SOURCE_DIR + "/tools/packwriter/kestrin_pack.py'";
     const std::string exe = dir.sub("item.exe");
     const std::string pak = dir.sub("skin.pak");
     ASSERT_EQ(std::system((writer + " exe -o '" + exe + "' --package 188='" + dir.sub("src") + "'").c_str()),
@@ -207,4 +207,17 @@ TEST(PackageWriter, FolderRoundTripsThroughLoaderAndUnpacker) {
         unpacker.UnpackFile(AfxUnmapPath(pak).c_str(), (AfxUnmapPath(dir.sub("out")) + "\\").c_str()));
     for (const Entry& e : files)
         EXPECT_EQ(ReadFileBytes(dir.sub("out/" + e.name)), e.data) << e.name;
+
+    // A name that the unpacker would refuse is refused by the writer already.
+    for (const char* name : {"a:b.html", "what?.css", "x|y.js", "tab\there.png", "back\\slash.png"}) {
+        SCOPED_TRACE(name);
+        const std::string bad = dir.sub("bad");
+        fs::remove_all(bad);
+        fs::create_directories(bad);
+        WriteFileBytes(bad + "/ok.html", "ok");
+        WriteFileBytes(bad + "/" + name, "x");
+        EXPECT_NE(
+            std::system((writer + " pack '" + bad + "' -o '" + dir.sub("bad.pak") + "' 2>/dev/null").c_str()),
+            0);
+    }
 }

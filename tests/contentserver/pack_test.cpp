@@ -171,6 +171,8 @@ TEST(PackUnpacker, DamagedPackagesWriteNothing) {
         {"control character", [withName] { return withName("a\x01z.html"); }, true},
         {"empty name", [withName] { return withName(""); }, true},
         {"cut double-byte character", [withName] { return withName("a\xD5"); }, true},
+        {"lead byte swallowing a slash", [withName] { return withName("\x81/evil.html"); }, true},
+        {"byte outside the code page", [withName] { return withName("\xFF.html"); }, true},
     };
     for (const Damage& d : damages) {
         SCOPED_TRACE(d.label);

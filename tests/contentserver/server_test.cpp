@@ -1,18 +1,23 @@
 // The connection against a real client: curl on loopback fetches files, folder listings and
 // error answers from a test root served by CRequestSocket on a message-pump thread.
+#include "contentserver/MyMemFile.h"
 #include "contentserver/RequestSocket.h"
 #include "contentserver/ServerHost.h"
 
 #include "Fixture.h"
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <ctime>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -20,12 +25,16 @@ using namespace cstest;
 
 namespace {
 
-// Counts the sends the socket could not take whole, to show that a test reached that path.
+// Counts the sends the socket could not take whole, to show that a test reached that path, and
+// the connections made and destroyed, to show that every one is released exactly once.
 std::atomic<int> g_nShortSends{0};
+std::atomic<int> g_nCreated{0};
+std::atomic<int> g_nDestroyed{0};
 
 class CCountingSocket : public CRequestSocket {
 public:
-    explicit CCountingSocket(CServerHost* pHost) : CRequestSocket(pHost) {}
+    explicit CCountingSocket(CServerHost* pHost) : CRequestSocket(pHost) { ++g_nCreated; }
+    ~CCountingSocket() override { ++g_nDestroyed; }
     int Send(const void* lpBuf, int nBufLen, int nFlags = 0) override {
         int n = CRequestSocket::Send(lpBuf, nBufLen, nFlags);
         if (n < nBufLen)
@@ -149,7 +158,9 @@ Response Parse(const std::string& raw) {
 class ServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("TZ", "UTC", 1);
+        // Eight hours east of UTC, as on the target machines: HTTP dates must not follow it, the
+        // listing's times must.
+        setenv("TZ", "CST-8", 1);
         tzset();
         fs::create_directories(dir.sub("root"));
         server = std::make_unique<TestServer>(AfxUnmapPath(dir.sub("root")));
@@ -326,36 +337,32 @@ TEST_F(ServerTest, LengthsOfTwoGigabytesAndMoreIn64Bits) {
 
 namespace {
 
-std::vector<std::string> Lines(const std::string& s) {
-    std::vector<std::string> v;
-    size_t pos = 0;
-    while (pos < s.size()) {
-        size_t e = s.find('\n', pos);
-        if (e == std::string::npos)
-            e = s.size() - 1;
-        v.push_back(s.substr(pos, e - pos + 1));
-        pos = e + 1;
-    }
-    return v;
-}
-
 const std::string kBlank = "<img src=/SvrAdmin/Blank.gif align=bottom alt=      border=0 width=16 height=16>";
 const std::string kFile = "<img src=/SvrAdmin/File.gif align=bottom alt=      border=0 width=16 height=16>";
 const std::string kFolder =
     "<img src=/SvrAdmin/Folder.gif align=bottom alt=      border=0 width=16 height=16>";
 const std::string kPrev = "<img src=/SvrAdmin/Prev.gif align=bottom alt=      border=0 width=16 height=16>";
 
-// The page's fixed parts must match exactly; the entry lines come in the file system's order, so
-// they are compared as a set.
-void ExpectListing(const std::string& body, const std::string& head, std::vector<std::string> entries,
-                   const std::string& tail) {
-    ASSERT_GE(body.size(), head.size() + tail.size());
-    EXPECT_EQ(body.substr(0, head.size()), head);
-    EXPECT_EQ(body.substr(body.size() - tail.size()), tail);
-    std::vector<std::string> got = Lines(body.substr(head.size(), body.size() - head.size() - tail.size()));
-    std::sort(got.begin(), got.end());
-    std::sort(entries.begin(), entries.end());
-    EXPECT_EQ(got, entries);
+// The entry lines in the order the file system hands out the names, which is the order the page
+// lists them in. Every expected name must be there, and nothing else but "." and "..".
+std::string LinesInFolderOrder(const std::string& folder, const std::map<std::string, std::string>& lines) {
+    std::string out;
+    size_t nFound = 0;
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA((AfxUnmapPath(folder) + "\\*.*").c_str(), &data);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    if (h == INVALID_HANDLE_VALUE)
+        return out;
+    do {
+        auto it = lines.find(data.cFileName);
+        if (it != lines.end()) {
+            out += it->second;
+            ++nFound;
+        }
+    } while (FindNextFileA(h, &data));
+    FindClose(h);
+    EXPECT_EQ(nFound, lines.size());
+    return out;
 }
 
 } // namespace
@@ -376,23 +383,31 @@ TEST_F(ServerTest, FolderListingPages) {
     const std::string tailParent = "</pre>\n<hr><h3><a href=.>" + kPrev +
                                    " Parent Folder</a></h3>\n<hr><em>Do your part to beautify the web! Turn "
                                    "<strong>off</strong> link underlining!</em>\n\r\n";
-    const std::string date = " 11/06/94 08:49  ";
+    // Sun, 06 Nov 1994 08:49:37 GMT in the local time of the test, eight hours east.
+    const std::string date = " 11/06/94 16:49  ";
+    const std::string entries = LinesInFolderOrder(
+        Root("list"),
+        {
+            {"sub", date + "  Folder <a href=/list/sub>" + kFolder + "sub</a>\n"},
+            {"zero.txt", date + "    &lt; 1K <a href=/list/zero.txt>" + kFile + "zero.txt</a>\n"},
+            {"three.bin", date + "      3K <a href=/list/three.bin>" + kFile + "three.bin</a>\n"},
+            {"two.bin", date + "   2048K <a href=/list/two.bin>" + kFile + "two.bin</a>\n"},
+            {"my notes.txt",
+             date + "    &lt; 1K <a href=/list/my%20notes.txt>" + kFile + "my notes.txt</a>\n"},
+        });
     for (const char* url : {"/list", "/list/"}) {
         SCOPED_TRACE(url);
         Response r = Curl(url);
         EXPECT_EQ(r.statusLine, "HTTP/1.0 200 OK");
         EXPECT_EQ(r.Names(), (std::vector<std::string>{"Server", "Date"}));
-        ExpectListing(r.body,
-                      std::string("<html><h1>http://testhost") + url +
-                          "</h1><p>\n<pre> Last Modified       Size " + kBlank + "Name\n<hr>\n",
-                      {
-                          date + "  Folder <a href=/list/sub>" + kFolder + "sub</a>\n",
-                          date + "    &lt; 1K <a href=/list/zero.txt>" + kFile + "zero.txt</a>\n",
-                          date + "      3K <a href=/list/three.bin>" + kFile + "three.bin</a>\n",
-                          date + "   2048K <a href=/list/two.bin>" + kFile + "two.bin</a>\n",
-                          date + "    &lt; 1K <a href=/list/my%20notes.txt>" + kFile + "my notes.txt</a>\n",
-                      },
-                      tailParent);
+        EXPECT_EQ(r.body, std::string("<html><h1>http://testhost") + url +
+                              "</h1><p>\n<pre> Last Modified       Size " + kBlank + "Name\n<hr>\n" +
+                              entries + tailParent);
+        // A HEAD of a folder gives the same head and no page.
+        Response head = Curl(url, "-I");
+        EXPECT_EQ(head.statusLine, "HTTP/1.0 200 OK");
+        EXPECT_EQ(head.Names(), r.Names());
+        EXPECT_EQ(head.body, "");
     }
     for (const char* url : {"/empty/", "/hiddenonly/"}) {
         SCOPED_TRACE(url);
@@ -407,17 +422,215 @@ TEST_F(ServerTest, FolderListingPages) {
     SetMTime(Root("list"), kWhen);
     SetMTime(Root("empty"), kWhen);
     SetMTime(Root("hiddenonly"), kWhen);
+    const std::string rootEntries =
+        LinesInFolderOrder(Root(), {{"list", date + "  Folder <a href=/list>list</a>\n"},
+                                    {"empty", date + "  Folder <a href=/empty>empty</a>\n"},
+                                    {"hiddenonly", date + "  Folder <a href=/hiddenonly>hiddenonly</a>\n"}});
     Response root = Curl("/");
-    ExpectListing(
+    EXPECT_EQ(
         root.body,
         "<html><h1>http://testhost/</h1><p>\nThe URL specified is a folder that does not contain a default "
         "document or application. The following is a listing of what documents and subfolders it does "
-        "have; please select one:<p>\n<pre> Last Modified       Size Name\n<hr>\n",
-        {date + "  Folder <a href=/list>list</a>\n", date + "  Folder <a href=/empty>empty</a>\n",
-         date + "  Folder <a href=/hiddenonly>hiddenonly</a>\n"},
-        "</pre>\n<hr><em>Do your part to beautify the web! Turn <strong>off</strong> link "
-        "underlining!</em>\n\r\n");
+        "have; please select one:<p>\n<pre> Last Modified       Size Name\n<hr>\n" +
+            rootEntries +
+            "</pre>\n<hr><em>Do your part to beautify the web! Turn <strong>off</strong> link "
+            "underlining!</em>\n\r\n");
 
     server->host().m_bListAllowed = FALSE;
-    EXPECT_EQ(Curl("/list/").statusLine, "HTTP/1.0 403 Forbidden");
+    Response forbidden = Curl("/list/");
+    EXPECT_EQ(forbidden.statusLine, "HTTP/1.0 403 Forbidden");
+    EXPECT_EQ(forbidden.body, "");
+}
+
+namespace {
+
+// A plain loopback client for what curl will not send: raw bytes, cut-off requests, early closes.
+class RawClient {
+public:
+    explicit RawClient(UINT port) {
+        m_s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<u_short>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (m_s != INVALID_SOCKET && connect(m_s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            closesocket(m_s);
+            m_s = INVALID_SOCKET;
+        }
+    }
+    ~RawClient() { Close(); }
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    bool ok() const { return m_s != INVALID_SOCKET; }
+    bool Send(const std::string& bytes) {
+        return send(m_s, bytes.data(), static_cast<int>(bytes.size()), 0) == static_cast<int>(bytes.size());
+    }
+    void Close() {
+        if (m_s != INVALID_SOCKET)
+            closesocket(m_s);
+        m_s = INVALID_SOCKET;
+    }
+    // Reads until the server ends the connection. False when it has not within a minute. A reset
+    // after the answer (the server closed with bytes of ours unread) also ends it.
+    bool ReadToEnd(std::string& out) {
+        char buf[65536];
+        for (;;) {
+            pollfd p{static_cast<int>(m_s), POLLIN, 0};
+            if (poll(&p, 1, 60000) <= 0)
+                return false;
+            int n = recv(m_s, buf, static_cast<int>(sizeof buf), 0);
+            if (n > 0) {
+                out.append(buf, static_cast<size_t>(n));
+                continue;
+            }
+            return n == 0 || WSAGetLastError() == WSAECONNRESET;
+        }
+    }
+
+private:
+    SOCKET m_s = INVALID_SOCKET;
+};
+
+// Waits until every connection made so far has been destroyed, and at least nCreated were made.
+bool AllConnectionsReleased(int nCreated) {
+    for (int i = 0; i < 600; ++i) {
+        if (g_nCreated.load() >= nCreated && g_nDestroyed.load() == g_nCreated.load())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+} // namespace
+
+// Requests beyond the limits, and ones no method can take, are answered and the connection is
+// closed by the server.
+TEST_F(ServerTest, RawRequestsAnsweredAndClosed) {
+    WriteFileBytes(Root("a.html"), "a");
+    std::string manyHeaders = "GET /a.html HTTP/1.0\r\n";
+    for (int i = 0; i < 20; ++i)
+        manyHeaders += "X-" + std::to_string(i) + ": " + std::string(4000, 'h') + "\r\n";
+    manyHeaders += "\r\n";
+    struct Case {
+        const char* label;
+        std::vector<std::string> pieces;
+        const char* status;
+    };
+    const std::vector<Case> cases = {
+        {"request line over 8 KiB",
+         {"GET /" + std::string(8200, 'u') + " HTTP/1.0\r\n\r\n"},
+         "400 Bad Request"},
+        {"header line over 8 KiB",
+         {"GET /a.html HTTP/1.0\r\nX: " + std::string(8200, 'h') + "\r\n\r\n"},
+         "400 Bad Request"},
+        {"header block over 64 KiB", {manyHeaders}, "400 Bad Request"},
+        {"body over 16 MiB",
+         {"POST /a.html HTTP/1.0\r\nContent-Length: 16777217\r\n\r\nabc"},
+         "400 Bad Request"},
+        {"decoded zero byte", {"GET /a%00.html HTTP/1.0\r\n\r\n"}, "400 Bad Request"},
+        {"empty first line", {"\r\nGET /a.html HTTP/1.0\r\n\r\n"}, "501 Not Implemented"},
+        {"request line without a blank", {"GET\r\n\r\n"}, "501 Not Implemented"},
+        {"negative Content-Length on a POST",
+         {"POST /a.html HTTP/1.0\r\nContent-Length: -5\r\n\r\n"},
+         "501 Not Implemented"},
+        {"bare line feeds, in pieces", {"GET /a.h", "tml HTTP/1.0\n", "\n"}, "200 OK"},
+    };
+    const int nBefore = g_nCreated.load();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        RawClient client(server->port());
+        ASSERT_TRUE(client.ok());
+        for (const std::string& piece : c.pieces) {
+            ASSERT_TRUE(client.Send(piece));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        std::string answer;
+        EXPECT_TRUE(client.ReadToEnd(answer)) << "the server kept the connection open";
+        Response r = Parse(answer);
+        EXPECT_EQ(r.statusLine, std::string("HTTP/1.0 ") + c.status);
+        EXPECT_EQ(r.Header("Server"), "OKVHttpServer/1.0");
+        if (std::string(c.status) != "200 OK") {
+            EXPECT_EQ(r.Names(), (std::vector<std::string>{"Server", "Date"}));
+            EXPECT_EQ(answer.substr(answer.size() - 4), "\r\n\r\n");
+        } else {
+            EXPECT_EQ(r.body, "a");
+        }
+    }
+    EXPECT_TRUE(AllConnectionsReleased(nBefore + static_cast<int>(cases.size())));
+}
+
+// A peer that goes away at any stage releases its connection once, and the server goes on.
+TEST_F(ServerTest, PeerLeavingAtEveryStage) {
+    std::string big(3 * 1048576, 'b');
+    WriteFileBytes(Root("big.db"), big);
+    const std::vector<std::pair<const char*, std::string>> stages = {
+        {"before sending anything", ""},
+        {"in the request line", "GET /bi"},
+        {"in the headers", "GET /big.db HTTP/1.0\r\nHost: x"},
+        {"in the body", "POST /big.db HTTP/1.0\r\nContent-Length: 100\r\n\r\n0123456789"},
+        {"while a large file is being sent", "GET /big.db HTTP/1.0\r\n\r\n"},
+    };
+    int nExpected = g_nCreated.load();
+    for (const auto& [label, bytes] : stages) {
+        SCOPED_TRACE(label);
+        {
+            RawClient client(server->port());
+            ASSERT_TRUE(client.ok());
+            if (!bytes.empty()) {
+                ASSERT_TRUE(client.Send(bytes));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ++nExpected;
+        EXPECT_TRUE(AllConnectionsReleased(nExpected))
+            << g_nCreated.load() << " made, " << g_nDestroyed.load() << " destroyed";
+    }
+    Response r = Curl("/big.db");
+    EXPECT_EQ(r.statusLine, "HTTP/1.0 200 OK");
+    EXPECT_TRUE(r.body == big);
+}
+
+// A root that does not exist on disk: nothing above it is ever served, whatever lies there.
+TEST_F(ServerTest, NothingAboveTheRootIsServed) {
+    WriteFileBytes(dir.sub("plain.txt"), "outside");
+    server->host().m_strRoot = (AfxUnmapPath(dir.sub("plain.txt")) + "\\root").c_str();
+    EXPECT_EQ(Curl("/x.html").statusLine, "HTTP/1.0 404 Not Found");
+    EXPECT_EQ(Curl("/").statusLine, "HTTP/1.0 404 Not Found");
+    EXPECT_EQ(Curl("/../plain.txt").statusLine, "HTTP/1.0 400 Bad Request");
+}
+
+// With the memory-file root as the document root, which no disk holds, only the root itself maps
+// inside it.
+TEST_F(ServerTest, MemoryFileRootOnDisk) {
+    server->host().m_strRoot = MEMFILE_ROOT;
+    struct Case {
+        const char* path;
+        const char* status;
+    };
+    for (const Case& c : std::vector<Case>{{"/", "HTTP/1.0 404 Not Found"},
+                                           {"/mag/77/view1.html", "HTTP/1.0 400 Bad Request"},
+                                           {"/mag/77/", "HTTP/1.0 400 Bad Request"}}) {
+        SCOPED_TRACE(c.path);
+        Response r = Curl(c.path);
+        EXPECT_EQ(r.statusLine, c.status);
+        EXPECT_EQ(r.Names(), (std::vector<std::string>{"Server", "Date"}));
+    }
+}
+
+// A name that exists but cannot be opened as a file (here a socket) is answered 503.
+TEST_F(ServerTest, FileThatCannotBeOpened) {
+    const std::string path = Root("sock.html");
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof a.sun_path);
+    memcpy(a.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), static_cast<socklen_t>(sizeof a)), 0);
+    Response r = Curl("/sock.html");
+    EXPECT_EQ(r.statusLine, "HTTP/1.0 503 Service Unavailable");
+    EXPECT_EQ(r.Names(), (std::vector<std::string>{"Server", "Date"}));
+    EXPECT_EQ(r.body, "");
+    ::close(fd);
 }

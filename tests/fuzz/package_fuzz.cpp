@@ -24,5 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             (void)PackIsPlainFileName(e.szName);
         }
     }
+    // The whole unpack, into a folder that does not exist: every check runs, and the first file
+    // that would be written fails to open instead of landing anywhere.
+    CPackUnpacker unpacker;
+    (void)unpacker.Unpack(copy.empty() ? nullptr : copy.data(), static_cast<DWORD>(size),
+                          "\\nonexistent_fuzz_folder\\");
     return 0;
 }

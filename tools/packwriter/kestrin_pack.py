@@ -22,6 +22,27 @@ class PackError(Exception):
     pass
 
 
+# The unpacker refuses a whole package over one name a Windows file name cannot take, so the
+# writer never makes one.
+FORBIDDEN = set(b'\\/:*?"<>|')
+
+
+def check_name(name):
+    if not name or len(name) > 255 or name in (b".", b".."):
+        raise PackError("unusable entry name %r" % name)
+    i = 0
+    while i < len(name):
+        c = name[i]
+        if 0x81 <= c <= 0xFE:
+            if i + 1 >= len(name) or name[i + 1] < 0x40 or name[i + 1] in (0x7F, 0xFF):
+                raise PackError("entry name %r is not whole GBK characters" % name)
+            i += 2
+            continue
+        if c < 32 or c == 127 or c in FORBIDDEN:
+            raise PackError("entry name %r holds a character a file name cannot take" % name)
+        i += 1
+
+
 def build_package(entries):
     """entries: list of (name bytes, data bytes) -> package bytes."""
     if len(entries) > MAX_ENTRIES:
@@ -29,8 +50,7 @@ def build_package(entries):
     seen = set()
     body, directory = bytearray(), bytearray()
     for name, data in entries:
-        if not name or len(name) > 255 or b"\0" in name or b"\\" in name or b"/" in name:
-            raise PackError("unusable entry name %r" % name)
+        check_name(name)
         folded = name.lower()
         if folded in seen:
             raise PackError("two entries named %r (names compare without regard to case)" % name)
