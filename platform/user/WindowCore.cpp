@@ -199,6 +199,13 @@ const std::shared_ptr<Queue>& SelfQueue() {
         }
         t_queue.q = q;
         AfxSetThreadStopHook(&StopHook);
+        // Asked to stop before it had a queue: the hook found nothing to post to then.
+        if (AfxThreadStopRequested(q->tid)) {
+            std::lock_guard<std::mutex> lock(q->m);
+            q->quit = true;
+            q->quitCode = 0;
+            q->Wake();
+        }
     }
     return t_queue.q;
 }
