@@ -35,11 +35,13 @@ fuzz:
 	@tools/install-deps.sh fuzz
 	@CC=clang CXX=clang++ $(CMAKE) -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON \
 	  -DSANITIZE=address,undefined >/dev/null
-	@$(CMAKE) --build build/fuzz -j$(JOBS)
+	@$(CMAKE) --build build/fuzz -j$(JOBS) --target fuzzers
 	@set -e; for t in build/fuzz/tests/fuzz/fuzz_*; do \
-	  name=$${t##*/fuzz_}; mkdir -p build/fuzz/corpus/$$name; \
+	  name=$${t##*/fuzz_}; mkdir -p build/fuzz/corpus/$$name build/fuzz/crashes/$$name; \
 	  echo "== fuzzing $$name for $(FUZZ_SECONDS)s"; \
-	  $$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build/fuzz/corpus/$$name tests/fuzz/corpus/$$name; \
+	  $$t -max_total_time=$(FUZZ_SECONDS) -timeout=30 -print_final_stats=1 \
+	    -artifact_prefix=build/fuzz/crashes/$$name/ build/fuzz/corpus/$$name tests/fuzz/corpus/$$name \
+	    || { echo "fuzz target $$name failed; the input is in build/fuzz/crashes/$$name/"; exit 1; }; \
 	done
 
 bench: 

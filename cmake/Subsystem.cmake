@@ -32,7 +32,9 @@ function(add_test_folder name)
   if(NOT ARG_LABELS)
     set(ARG_LABELS unit)
   endif()
-  gtest_discover_tests(${name} PROPERTIES TIMEOUT 300 DISCOVERY_TIMEOUT 60)
+  # A value-parameterized test is named by its index or by the suite's name generator, never by
+  # the printed value (a struct prints as raw bytes).
+  gtest_discover_tests(${name} NO_PRETTY_VALUES PROPERTIES TIMEOUT 300 DISCOVERY_TIMEOUT 60)
   # A label list passed through the discovery's PROPERTIES arrives split in two, so the labels are
   # set on every discovered test once the discovery has run.
   set(labels_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)

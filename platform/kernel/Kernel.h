@@ -14,6 +14,7 @@
 #include "platform/kernel/Profile.h"
 #include "platform/kernel/Registry.h"
 #include "platform/kernel/ShellFolders.h"
+#include "platform/kernel/SystemInfo.h"
 
 // The program opens files by Windows-form paths; fopen maps them like every other file call.
 // std::fopen names the same function.

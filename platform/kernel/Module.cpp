@@ -170,6 +170,8 @@ bool SameName(const std::string& a, const std::string& b) {
 
 // The string-table text of id, converted to the ANSI code page. False when the entry is missing.
 bool FindStringEntry(HINSTANCE hInstance, UINT uID, std::string& out) {
+    if (uID > 0xFFFF)
+        return false; // string ids have 16 bits; a larger one would wrap onto another block
     HRSRC h = FindResourceA(hInstance, MAKEINTRESOURCEA((uID >> 4) + 1), RT_STRING);
     if (!h)
         return false;
@@ -400,7 +402,10 @@ int LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax)
 
 BOOL CString::LoadString(UINT nID) {
     std::string s;
-    if (!FindStringEntry(AfxGetResourceHandle(), nID, s) || s.empty()) {
+    // Loaded through a buffer as the framework does, so the text ends at a zero character.
+    if (FindStringEntry(AfxGetResourceHandle(), nID, s))
+        s.resize(std::strlen(s.c_str()));
+    if (s.empty()) {
         m_s.clear();
         return FALSE;
     }

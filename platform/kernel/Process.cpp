@@ -158,8 +158,21 @@ HINSTANCE OpenWithDesktop(const std::string& target, const std::string& dir) {
     return Result(e ? SE_ERR_OOM : 33);
 }
 
+// The last "\" or "/" of an ANSI path, stepping over double-byte characters so that a trail
+// byte 0x5C is not taken for a separator.
+size_t LastSeparator(const std::string& s) {
+    size_t last = std::string::npos;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(s[i])) && i + 1 < s.size())
+            ++i;
+        else if (s[i] == '\\' || s[i] == '/')
+            last = i;
+    }
+    return last;
+}
+
 std::string BaseName(const std::string& s) {
-    size_t p = s.find_last_of("\\/");
+    size_t p = LastSeparator(s);
     return p == std::string::npos ? s : s.substr(p + 1);
 }
 
@@ -199,7 +212,7 @@ HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpP
         if (target.size() >= 2 && target.front() == '"' && target.back() == '"')
             target = target.substr(1, target.size() - 2);
         if (select) {
-            size_t slash = target.find_last_of('\\');
+            size_t slash = LastSeparator(target);
             target = slash == std::string::npos ? std::string(".") : target.substr(0, slash ? slash : 1);
         }
         std::string folder;

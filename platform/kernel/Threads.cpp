@@ -78,6 +78,7 @@ public:
 
     DWORD m_threadId = 0;
     int m_priority = THREAD_PRIORITY_NORMAL;
+    bool m_stopRequested = false; // guarded by g_runningMutex
     // Suspension before the first run.
     std::mutex m_startMutex;
     std::condition_variable m_startCond;
@@ -556,12 +557,21 @@ int AfxGetRunningThreadCount() {
     return n;
 }
 
+BOOL AfxThreadStopRequested(DWORD threadId) {
+    std::lock_guard<std::mutex> lock(g_runningMutex);
+    for (ThreadObject* t : Running())
+        if (t->m_threadId == threadId)
+            return t->m_stopRequested ? TRUE : FALSE;
+    return FALSE;
+}
+
 int AfxWaitForThreads(DWORD dwMilliseconds) {
     std::vector<ThreadObject*> threads;
     {
         std::lock_guard<std::mutex> lock(g_runningMutex);
         for (ThreadObject* t : Running()) {
             t->AddRef();
+            t->m_stopRequested = true;
             threads.push_back(t);
         }
     }

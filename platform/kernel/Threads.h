@@ -201,3 +201,6 @@ void AfxSetThreadStopHook(AFX_THREAD_STOP_HOOK hook);
 int AfxWaitForThreads(DWORD dwMilliseconds);
 // The number of threads started through AfxBeginThread that have not ended yet.
 int AfxGetRunningThreadCount();
+// Whether AfxWaitForThreads has asked the thread to stop. The message layer asks when it makes a
+// thread's queue, so a thread that makes its queue after the request still finds WM_QUIT there.
+BOOL AfxThreadStopRequested(DWORD threadId);

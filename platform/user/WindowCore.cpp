@@ -199,6 +199,13 @@ const std::shared_ptr<Queue>& SelfQueue() {
         }
         t_queue.q = q;
         AfxSetThreadStopHook(&StopHook);
+        // Asked to stop before it had a queue: the hook found nothing to post to then.
+        if (AfxThreadStopRequested(q->tid)) {
+            std::lock_guard<std::mutex> lock(q->m);
+            q->quit = true;
+            q->quitCode = 0;
+            q->Wake();
+        }
     }
     return t_queue.q;
 }
@@ -228,10 +235,15 @@ void Complete(SentMsg* sm, LRESULT result) {
 }
 
 LRESULT CallProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
-    auto wnd = FindWnd(h);
-    if (!wnd || !wnd->proc)
-        return 0;
-    return wnd->proc(h, msg, w, l);
+    // Read under the lock: another thread may subclass the window (SetWindowLongPtr) meanwhile.
+    WNDPROC proc = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_mx);
+        auto it = Windows().find(h);
+        if (it != Windows().end())
+            proc = it->second->proc;
+    }
+    return proc ? proc(h, msg, w, l) : 0;
 }
 
 // Runs every message other threads have sent to this one.

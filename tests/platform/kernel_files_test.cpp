@@ -358,4 +358,29 @@ TEST(KernelErrors, LastErrorIsPerThreadAndHasText) {
     EXPECT_STREQ(msg + n - 2, "\r\n");
 }
 
+TEST(KernelSystem, ComputerNameIsTheHostsFirstLabelCutToFifteen) {
+    char host[256] = {};
+    ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+    std::string expect(host);
+    expect = expect.substr(0, expect.find('.')).substr(0, MAX_COMPUTERNAME_LENGTH);
+
+    char name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = sizeof name;
+    ASSERT_TRUE(GetComputerNameA(name, &size));
+    EXPECT_EQ(std::string(name), expect);
+    EXPECT_EQ(size, expect.size());
+
+    // Too small a buffer tells the size needed, terminator included, and writes nothing.
+    char small[2] = {'x', 'y'};
+    size = sizeof small;
+    if (expect.size() + 1 > sizeof small) {
+        SetLastError(0);
+        EXPECT_FALSE(GetComputerNameA(small, &size));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUFFER_OVERFLOW));
+        EXPECT_EQ(size, expect.size() + 1);
+        EXPECT_EQ(small[0], 'x');
+    }
+    EXPECT_FALSE(GetComputerNameA(name, nullptr));
+}
+
 } // namespace

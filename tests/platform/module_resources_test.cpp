@@ -111,7 +111,11 @@ TEST(ModuleTable, StringsAcrossBlocksAndCutsThatKeepCharactersWhole) {
         {1, 1, ""},
         {0, 64, ""}, // a gap in a present block
         {2, 64, ""},
-        {500, 64, ""}, // no block
+        {500, 64, ""},     // no block
+        {0x10001, 64, ""}, // string ids have 16 bits: larger ones name no string
+        {0xFFFFF, 64, ""},
+        {0x100011, 64, ""}, // would wrap onto id 17
+        {0xFFFFFFFF, 64, ""},
     };
     for (const Case& c : cases) {
         char buf[64];
@@ -120,6 +124,11 @@ TEST(ModuleTable, StringsAcrossBlocksAndCutsThatKeepCharactersWhole) {
         EXPECT_STREQ(buf, c.expect) << c.id << " in " << c.room;
         EXPECT_EQ(n, static_cast<int>(strlen(c.expect)));
     }
+    // A string that holds a zero character is copied whole; the count includes the zero.
+    char zero[32];
+    EXPECT_EQ(LoadStringA(TestModule(), 41, zero, sizeof zero), 12);
+    EXPECT_EQ(std::string(zero, 13), std::string("before\0after", 13));
+
     char buf[4] = "abc";
     EXPECT_EQ(LoadStringA(TestModule(), 1, buf, 0), 0);
     EXPECT_STREQ(buf, "abc"); // no room: nothing written

@@ -97,7 +97,10 @@ TEST_F(ShellExecuteTest, AddressesAndDocumentsGoToTheDesktopHandler) {
 TEST_F(ShellExecuteTest, FileManagerSelectOpensTheFolderThatHoldsTheFile) {
     std::string file = m_dir + "/item.exe.temp";
     std::ofstream(file) << "x";
-    for (std::string params : {"/select," + WinPath(file), "/select,\"" + WinPath(file) + "\""}) {
+    // A GBK name whose character D5 5C ends in the byte of "\\": it is no separator.
+    std::ofstream(m_dir + "/\xE8\xAA\xA0.temp") << "x";
+    for (std::string params : {"/select," + WinPath(file), "/select,\"" + WinPath(file) + "\"",
+                               "/select," + WinPath(m_dir) + "\\\xD5\x5C.temp"}) {
         ASSERT_TRUE(
             Ok(ShellExecuteA(nullptr, "open", "explorer.exe", params.c_str(), nullptr, SW_SHOWNORMAL)));
         std::string out = WaitForFile(m_dir + "/out.txt");

@@ -253,6 +253,38 @@ TEST(ThreadsTest, WaitForThreadsStopsPumpsAndBoundsTheWait) {
     EXPECT_EQ(AfxGetRunningThreadCount(), 0);
 }
 
+struct LateStart {
+    HANDLE go;
+    std::atomic<int> stopped{0};
+};
+
+// Makes its message queue only once told to, then pumps until WM_QUIT.
+UINT PumpAfterGo(LPVOID p) {
+    auto* d = static_cast<LateStart*>(p);
+    WaitForSingleObject(d->go, 10000);
+    return PumpUntilQuit(&d->stopped);
+}
+
+// A stop asked for before the thread has a queue must still reach its loop.
+TEST(ThreadsTest, StopReachesAThreadThatMakesItsQueueLater) {
+    AfxWaitForThreads(2000); // whatever earlier tests left
+    LateStart d;
+    d.go = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+    DWORD tid = AfxBeginThread(PumpAfterGo, &d)->m_nThreadID;
+    std::atomic<int> left{-1};
+    std::thread waiter([&] { left = AfxWaitForThreads(20000); });
+    auto start = Clock::now();
+    while (!AfxThreadStopRequested(tid) && ElapsedMs(start) < 5000)
+        Sleep(1);
+    EXPECT_TRUE(AfxThreadStopRequested(tid));
+    EXPECT_FALSE(AfxThreadHasQueue(tid));
+    SetEvent(d.go);
+    waiter.join();
+    EXPECT_EQ(left.load(), 0);
+    EXPECT_EQ(d.stopped.load(), 1);
+    CloseHandle(d.go);
+}
+
 TEST(ThreadsTest, TickCountAdvancesInMilliseconds) {
     DWORD a = GetTickCount();
     Sleep(50);

@@ -284,6 +284,35 @@ TEST(UserMessagesTest, SendToAWindowThatIsGoneReturnsZeroAtOnce) {
     }
 }
 
+// The receiving thread ends without handling the send: its queue goes, and the sender gets 0.
+TEST(UserMessagesTest, SendToAThreadThatEndsWithoutAnsweringReturnsZero) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "EndingThreadTestClass";
+    RegisterClassA(&wc);
+    std::atomic<HWND> target{nullptr};
+    std::atomic<bool> senderWaiting{false};
+    std::thread owner([&] {
+        target = CreateWindowExA(0, "EndingThreadTestClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                                 nullptr);
+        while (!senderWaiting)
+            Sleep(1);
+        Sleep(100); // the send is queued now, and never looked at
+    });
+    while (!target)
+        Sleep(1);
+    std::atomic<LRESULT> r{-1};
+    Watchdog dog(20000);
+    std::thread sender([&] {
+        senderWaiting = true;
+        r = ::SendMessage(target, WM_TEST_PING, 0, 0);
+    });
+    owner.join();
+    sender.join();
+    EXPECT_EQ(r.load(), 0);
+    EXPECT_FALSE(IsWindow(target));
+}
+
 TEST(UserMessagesTest, MessagesSentDuringANestedLoopAreHandledThere) {
     Window w;
     std::atomic<LRESULT> r{0};
