@@ -208,6 +208,14 @@ CString CXmlDocument::EscapeText(const char* text, int flags) {
         default:
             break;
         }
+        if (i + 1 == len && XmlIsLeadByte(c)) {
+            // A lead byte with nothing after it would take the quote or "<" written behind the
+            // value as its second byte and break the markup; it is no character, so it goes the
+            // way of any unmappable one.
+            out.push_back('?');
+            ++i;
+            continue;
+        }
         size_t n = static_cast<size_t>(XmlCharLen(text + i));
         out.append(text + i, n);
         i += n;

@@ -76,6 +76,10 @@ inline bool IsNameDelimiter(unsigned char c) {
 
 } // namespace
 
+bool XmlIsLeadByte(unsigned char c) {
+    return Leads().lead[c];
+}
+
 int XmlCharLen(const char* p) {
     return (Leads().lead[static_cast<unsigned char>(p[0])] && p[1] != 0) ? 2 : 1;
 }
@@ -213,7 +217,8 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
                 if (c == '"' || c == '\'') {
                     state = QUOTED;
                     quote = c;
-                } else if (!XmlIsSpace(c) && c != '=') {
+                } else if (!XmlIsSpace(c)) {
+                    // Even a second "=": only a quote right after the first one opens a value.
                     state = UNQUOTED;
                 }
             } else if (state == UNQUOTED) {
@@ -245,15 +250,23 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
                     inSubset = false;
                 }
             } else if (c == '<') {
-                unsigned char d = At(t, p + 1) == '!' ? At(t, p + 2) : 0;
-                if (d == 'A' || d == 'E' || d == 'N') {
-                    inSubset = true;
-                    p += 3;
-                    continue;
+                // Only "<!" and "A", "E" or "N" may follow; the character that breaks that is where
+                // the declaration turns into a syntax error, which then runs to ">" or before "<".
+                ++p;
+                if (At(t, p) == '!') {
+                    ++p;
+                    unsigned char d = At(t, p);
+                    if (d == 'A' || d == 'E' || d == 'N') {
+                        inSubset = true;
+                        ++p;
+                        continue;
+                    }
                 }
+                if (At(t, p) == 0)
+                    return unterminated(XML_NODE_DOCTYPE);
                 fail("doctype_tag_syntax");
                 kind = XML_NODE_ERROR;
-                break; // the error node ends before this "<"
+                break;
             } else if (c == '>') {
                 return finish(kind, p + 1);
             }
@@ -304,7 +317,7 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
                 return finish(kind, p + 1);
             bool ok = prev1 == p - 1 && At(t, prev1) == termChar && prev1 >= minTerm;
             if (ok && termLen == 3)
-                ok = prev2 == p - 2 && At(t, prev2) == termChar;
+                ok = prev2 == p - 2 && At(t, prev2) == termChar && prev2 >= minTerm;
             if (ok)
                 return finish(kind, p + 1);
         }
@@ -487,8 +500,8 @@ CString XmlSniffDeclaredEncoding(const char* text) {
             return CString();
         if (kind == XML_NODE_PI && node.nStart == 0 && XmlNameMatches(sc, "xml")) {
             CXmlScanner a(text, 0x8, sc.nNameStart);
-            if (!XmlFindAttribute(a, "encoding", node.nStart + node.nLength) ||
-                (a.nFlags & XML_SCAN_NAME_ONLY))
+            // An "encoding" without a value yields its own name, as every attribute search does.
+            if (!XmlFindAttribute(a, "encoding", node.nStart + node.nLength))
                 return CString();
             return CString(text + a.nNameStart, a.NameLength());
         }

@@ -49,6 +49,8 @@ struct XmlNodeInfo {
 
 // Length of the character at p: 2 for a lead byte of the ANSI code page followed by a non-zero byte.
 int XmlCharLen(const char* p);
+// A lead byte of the ANSI code page.
+bool XmlIsLeadByte(unsigned char c);
 inline bool XmlIsSpace(unsigned char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }

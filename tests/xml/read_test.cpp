@@ -61,6 +61,21 @@ TEST(Navigate, PathForms) {
     CXmlDocument two;
     EXPECT_FALSE(two.SetDocText("<x/><y/>"));
     EXPECT_TRUE(two.FindElement("x"));
+
+    // Double-byte names whose second byte is "@", "[" or "]" are names, not path syntax.
+    for (const char* name : {"\x81\x40", "\x81\x5b", "\xd6\x5d",
+                             "a\x81\x40"
+                             "b"}) {
+        CXmlDocument gbk;
+        std::string text = "<r><x/><" + std::string(name) + " k='1'/></r>";
+        ASSERT_TRUE(gbk.SetDocText(text.c_str())) << name;
+        ASSERT_TRUE(gbk.FindElement("r"));
+        ASSERT_TRUE(gbk.IntoElement());
+        EXPECT_TRUE(gbk.FindElement(name)) << name;
+        EXPECT_EQ(S(gbk.GetAttribute("k")), "1") << name;
+        gbk.ResetLevel();
+        EXPECT_TRUE(gbk.FindElement((std::string(name) + "[@k='1']").c_str())) << name;
+    }
 }
 
 TEST(Read, Attributes) {
