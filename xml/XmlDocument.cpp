@@ -37,10 +37,6 @@ CXmlDocument::~CXmlDocument() {
     delete m_pRecords;
 }
 
-XmlElemRecord& CXmlDocument::RecordAt(int i) const {
-    return m_pRecords->At(i);
-}
-
 void CXmlDocument::SetPos(int parent, int main, int child) {
     m_nParent = parent;
     m_nMain = main;

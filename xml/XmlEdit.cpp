@@ -254,9 +254,18 @@ bool CXmlDocument::AddElement(CXmlStrArg nameArg, CXmlStrArg textArg, int flags)
             at = p.End() - 1; // before the final ">"
             p.nFlags &= ~XREC_NOT_ENDED;
         } else {
-            at = p.End() - 2; // the "/" of "/>"
-            removed = 1;
-            p.nStartTagLen -= 1;
+            // The "/" of "/>" goes. In "<p//>" every "/" of the run before ">" goes: with one left,
+            // the tag would still read as empty and its new content would fall outside it.
+            const int close = p.End() - 1;
+            int run = close;
+            for (int q = p.nOffset + 1; q < close; q += XmlCharLen(s.c_str() + q))
+                if (s[static_cast<size_t>(q)] != '/')
+                    run = q + XmlCharLen(s.c_str() + q);
+            if (run >= close)
+                run = close - 1;
+            at = run;
+            removed = close - run;
+            p.nStartTagLen -= removed;
         }
         p.nEndTagLen = TagNameLength(parent) + 3;
     }

@@ -2,6 +2,8 @@
 // growing the index never moves the records already handed out in other segments.
 #pragma once
 
+#include "xml/XmlDocument.h"
+
 #include <string>
 #include <vector>
 
@@ -72,3 +74,7 @@ public:
 private:
     std::vector<std::vector<Entry>> m_maps;
 };
+
+inline XmlElemRecord& CXmlDocument::RecordAt(int i) const {
+    return m_pRecords->At(i);
+}
