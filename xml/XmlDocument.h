@@ -102,7 +102,7 @@ private:
 
     // Position and records.
     void SetPos(int parent, int main, int child);
-    inline XmlElemRecord& RecordAt(int i) const; // defined in XmlRecords.h
+    inline XmlElemRecord& RecordAt(int i) const; // defined in XmlIndex.h
     int NewRecord();
     void ReserveRecords(int n);
     bool IsWellFormed() const;

@@ -1,5 +1,5 @@
 #include "xml/XmlDocument.h"
-#include "xml/XmlRecords.h"
+#include "xml/XmlIndex.h"
 #include "xml/XmlScanner.h"
 
 #include <cstring>

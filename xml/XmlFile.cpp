@@ -1,7 +1,7 @@
 #include "xml/XmlCodec.h"
 #include "xml/XmlDocument.h"
 #include "xml/XmlFile.h"
-#include "xml/XmlRecords.h"
+#include "xml/XmlIndex.h"
 #include "xml/XmlScanner.h"
 
 #include "platform/kernel/Kernel.h"

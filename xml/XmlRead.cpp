@@ -1,6 +1,6 @@
 #include "xml/XmlCodec.h"
 #include "xml/XmlDocument.h"
-#include "xml/XmlRecords.h"
+#include "xml/XmlIndex.h"
 #include "xml/XmlScanner.h"
 
 #include "platform/kernel/CodePage.h"

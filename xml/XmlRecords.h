@@ -2,8 +2,6 @@
 // growing the index never moves the records already handed out in other segments.
 #pragma once
 
-#include "xml/XmlDocument.h"
-
 #include <string>
 #include <vector>
 
@@ -74,7 +72,3 @@ public:
 private:
     std::vector<std::vector<Entry>> m_maps;
 };
-
-inline XmlElemRecord& CXmlDocument::RecordAt(int i) const {
-    return m_pRecords->At(i);
-}

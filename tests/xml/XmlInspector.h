@@ -2,7 +2,7 @@
 #pragma once
 
 #include "xml/XmlDocument.h"
-#include "xml/XmlRecords.h"
+#include "xml/XmlIndex.h"
 
 #include <string>
 

@@ -392,7 +392,7 @@ TEST(EditProperty, RandomEditsMatchAReparse) {
             }
             case 3: {
                 const char* n = names[pick(nNames)];
-                int v = static_cast<int>(rng()) - (1 << 30);
+                int v = static_cast<int>(rng() % 2000000000u) - 1000000000;
                 trace += std::string("attr# ") + n + "; ";
                 if (doc.SetAttribute(n, v)) {
                     ASSERT_EQ(std::string(doc.GetAttribute(n)), std::to_string(v)) << trace;
