@@ -15,6 +15,20 @@ struct EncodingName {
 };
 
 const EncodingName kEncodingNames[] = {
+    {"csptcp154", 154},
+    {"cyrillic-asian", 154},
+    {"cp154", 154},
+    {"pt154", 154},
+    {"ptcp154", 154},
+    {"ibm437", 437},
+    {"cspc8", 437},
+    {"codepage437", 437},
+    {"cp437", 437},
+    {"cspc8codepage437", 437},
+    {"asmo-708", 708},
+    {"dos-720", 720},
+    {"ibm737", 737},
+    {"cp737", 737},
     {"ibm775", 775},
     {"ebcdic-cp-be", 775},
     {"ebcdic-cp-ch", 775},

@@ -1,6 +1,6 @@
 #include "xml/XmlDocument.h"
 
-#include "xml/XmlRecords.h"
+#include "xml/XmlIndex.h"
 #include "xml/XmlScanner.h"
 
 #include <cstring>
@@ -28,16 +28,13 @@ private:
     std::vector<Entry> m_entries;
 };
 
-CXmlDocument::CXmlDocument() : m_pRecords(new CXmlRecordArray) {
+CXmlDocument::CXmlDocument() : m_pSavedMaps(new CXmlSavedPosMaps), m_pRecords(new CXmlRecordArray) {
     SetDocText(nullptr);
 }
 
 CXmlDocument::~CXmlDocument() {
+    delete m_pSavedMaps;
     delete m_pRecords;
-}
-
-XmlElemRecord& CXmlDocument::RecordAt(int i) const {
-    return m_pRecords->At(i);
 }
 
 void CXmlDocument::SetPos(int parent, int main, int child) {
@@ -93,6 +90,7 @@ bool CXmlDocument::SetDocText(CXmlStrArg text) {
 
 bool CXmlDocument::ParseText() {
     SetPos(0, 0, 0);
+    m_pSavedMaps->Release();
     m_nNextFree = 1;
     int len = m_strXml.GetLength();
     ReserveRecords(len / 64 + 8);
@@ -264,6 +262,23 @@ bool IsPathNameChar(unsigned char c) {
     }
 }
 
+// Length of the name character at p, 0 when p holds none. A double-byte character counts whole:
+// its trail byte may equal "@", "[" or "]".
+int PathNameChar(const char* p) {
+    return IsPathNameChar(static_cast<unsigned char>(*p)) ? XmlCharLen(p) : 0;
+}
+
+// Passes over a name; false when there is none at p.
+bool SkipPathName(const char*& p) {
+    int n = PathNameChar(p);
+    if (!n)
+        return false;
+    do
+        p += n;
+    while ((n = PathNameChar(p)) != 0);
+    return true;
+}
+
 // Checks the form of an element path: steps "name" or "name[predicate]" separated by "/", with
 // an optional final "/@name".
 bool IsValidPath(const char* p) {
@@ -272,16 +287,10 @@ bool IsValidPath(const char* p) {
     for (;;) {
         if (*p == '@') {
             ++p;
-            if (!IsPathNameChar(static_cast<unsigned char>(*p)))
-                return false;
-            while (IsPathNameChar(static_cast<unsigned char>(*p)))
-                ++p;
-            return *p == 0;
+            return SkipPathName(p) && *p == 0;
         }
-        if (!IsPathNameChar(static_cast<unsigned char>(*p)))
+        if (!SkipPathName(p))
             return false;
-        while (IsPathNameChar(static_cast<unsigned char>(*p)))
-            ++p;
         if (*p == '[') {
             ++p;
             if (*p >= '1' && *p <= '9') {
@@ -290,22 +299,22 @@ bool IsValidPath(const char* p) {
             } else {
                 if (*p == '@')
                     ++p;
-                if (!IsPathNameChar(static_cast<unsigned char>(*p)) || (*p >= '0' && *p <= '9'))
+                if (*p >= '0' && *p <= '9')
                     return false;
-                while (IsPathNameChar(static_cast<unsigned char>(*p)))
-                    ++p;
+                if (!SkipPathName(p))
+                    return false;
                 if (*p == '=') {
                     ++p;
                     if (*p == '"' || *p == '\'') {
                         char q = *p++;
                         while (*p && *p != q)
-                            ++p;
+                            p += XmlCharLen(p);
                         if (*p != q)
                             return false;
                         ++p;
                     } else {
                         while (*p && *p != ']')
-                            ++p;
+                            p += XmlCharLen(p);
                     }
                 }
             }
@@ -333,7 +342,7 @@ bool CXmlDocument::FindElement(CXmlStrArg nameArg) {
             return false;
         while (name[nameLen] && name[nameLen] != ' ' && name[nameLen] != '/' && name[nameLen] != '=' &&
                name[nameLen] != '[' && name[nameLen] != ']')
-            ++nameLen;
+            nameLen += XmlCharLen(name + nameLen);
     } else {
         name = nullptr;
     }

@@ -49,6 +49,7 @@ class CXmlRecordArray;
 class CXmlScanner;
 struct XmlNodeInfo;
 class CXmlTagStack;
+class CXmlSavedPosMaps;
 
 class CXmlDocument {
 public:
@@ -101,7 +102,7 @@ private:
 
     // Position and records.
     void SetPos(int parent, int main, int child);
-    XmlElemRecord& RecordAt(int i) const;
+    inline XmlElemRecord& RecordAt(int i) const; // defined in XmlIndex.h
     int NewRecord();
     void ReserveRecords(int n);
     bool IsWellFormed() const;
@@ -114,6 +115,7 @@ private:
     // Editing.
     void ReplaceText(int offset, int removed, const char* inserted, int insertedLen);
     void ShiftOffsets(int record, int delta, bool skipChildren);
+    void FreeDescendants(int record);
     int TagNameLength(int record) const;
 
     CString m_strXml;
@@ -128,6 +130,6 @@ private:
     int m_nNodeLen = 0;
     int m_nFlags = 0;
     void* m_pStream = nullptr;
-    void* m_pSavedMaps = nullptr;
+    CXmlSavedPosMaps* m_pSavedMaps = nullptr;
     CXmlRecordArray* m_pRecords = nullptr;
 };

@@ -1,9 +1,10 @@
 #include "xml/XmlDocument.h"
-#include "xml/XmlRecords.h"
+#include "xml/XmlIndex.h"
 #include "xml/XmlScanner.h"
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 void CXmlDocument::ReplaceText(int offset, int removed, const char* inserted, int insertedLen) {
     std::string& s = m_strXml.str();
@@ -57,12 +58,18 @@ void CXmlDocument::ShiftOffsets(int record, int delta, bool skipChildren) {
 CString CXmlDocument::MakeCData(const char* text) {
     CString result("<![CDATA[");
     if (text) {
+        // By characters, as the scanner looks for the closing "]]>".
         for (const char* p = text; *p;) {
             if (p[0] == ']' && p[1] == ']' && p[2] == '>') {
                 result += "]]]]><![CDATA[>";
                 p += 3;
+            } else if (p[1] == 0 && XmlIsLeadByte(static_cast<unsigned char>(p[0]))) {
+                result.AppendChar('?'); // a lone lead byte would swallow the closing "]"
+                ++p;
             } else {
-                result.AppendChar(*p++);
+                int n = XmlCharLen(p);
+                result.Append(p, n);
+                p += n;
             }
         }
     }
@@ -132,6 +139,30 @@ bool CXmlDocument::SetAttribute(CXmlStrArg nameArg, CXmlStrArg value, int flags)
     return true;
 }
 
+void CXmlDocument::FreeDescendants(int record) {
+    std::vector<int> gone;
+    int c = RecordAt(record).nFirstChild;
+    while (c) {
+        gone.push_back(c);
+        const XmlElemRecord& r = RecordAt(c);
+        if (r.nFirstChild) {
+            c = r.nFirstChild;
+            continue;
+        }
+        while (c != record && !RecordAt(c).nNextSibling)
+            c = RecordAt(c).nParent;
+        c = (c == record) ? 0 : RecordAt(c).nNextSibling;
+    }
+    for (int g : gone) {
+        XmlElemRecord& r = RecordAt(g);
+        r = XmlElemRecord{};
+        r.nFlags = XREC_FREED;
+        r.nNextSibling = m_nFreeList;
+        m_nFreeList = g;
+    }
+    RecordAt(record).nFirstChild = 0;
+}
+
 bool CXmlDocument::AddElement(CXmlStrArg nameArg, CXmlStrArg textArg, int flags) {
     if (m_nFlags & XDOC_READ_STREAM)
         return false;
@@ -161,10 +192,16 @@ bool CXmlDocument::AddElement(CXmlStrArg nameArg, CXmlStrArg textArg, int flags)
     if (!(flags & XNODE_NO_LINEBREAK))
         elem += "\r\n";
 
+    const bool replace = (flags & XNODE_REPLACE_CONTENT) != 0;
     int parent = (flags & XNODE_AS_CHILD) ? m_nMain : m_nParent;
     int prev = (flags & XNODE_AS_CHILD) ? m_nChild : m_nMain;
+    if (replace) {
+        // The whole content goes, and with it every element in it.
+        FreeDescendants(parent);
+        prev = 0;
+    }
     XmlElemRecord& p = RecordAt(parent);
-    bool before = (flags & XNODE_INSERT_BEFORE) && prev;
+    bool before = !replace && (flags & XNODE_INSERT_BEFORE) && prev;
     int beforeElem = 0;
     if (before) {
         // Linked after the previous sibling of the element it goes in front of.
@@ -187,7 +224,8 @@ bool CXmlDocument::AddElement(CXmlStrArg nameArg, CXmlStrArg textArg, int flags)
         at = RecordAt(prev).End();
         insert = elem;
     } else if (parent == 0) {
-        at = static_cast<int>(s.size());
+        at = replace ? 0 : static_cast<int>(s.size());
+        removed = replace ? static_cast<int>(s.size()) : 0;
         insert = elem;
     } else if (!p.IsEmptyElement()) {
         if (p.ContentLength() == 0) {
@@ -199,6 +237,10 @@ bool CXmlDocument::AddElement(CXmlStrArg nameArg, CXmlStrArg textArg, int flags)
                 insert = elem;
             }
             openParent = true; // at the start of an empty content: no skipping
+        } else if (replace) {
+            at = p.ContentStart();
+            removed = p.ContentLength();
+            insert = elem;
         } else {
             at = p.End() - p.nEndTagLen;
             insert = elem;
@@ -212,9 +254,18 @@ bool CXmlDocument::AddElement(CXmlStrArg nameArg, CXmlStrArg textArg, int flags)
             at = p.End() - 1; // before the final ">"
             p.nFlags &= ~XREC_NOT_ENDED;
         } else {
-            at = p.End() - 2; // the "/" of "/>"
-            removed = 1;
-            p.nStartTagLen -= 1;
+            // The "/" of "/>" goes. In "<p//>" every "/" of the run before ">" goes: with one left,
+            // the tag would still read as empty and its new content would fall outside it.
+            const int close = p.End() - 1;
+            int run = close;
+            for (int q = p.nOffset + 1; q < close; q += XmlCharLen(s.c_str() + q))
+                if (s[static_cast<size_t>(q)] != '/')
+                    run = q + XmlCharLen(s.c_str() + q);
+            if (run >= close)
+                run = close - 1;
+            at = run;
+            removed = close - run;
+            p.nStartTagLen -= removed;
         }
         p.nEndTagLen = TagNameLength(parent) + 3;
     }

@@ -1,11 +1,13 @@
 #include "xml/XmlCodec.h"
 #include "xml/XmlDocument.h"
-#include "xml/XmlRecords.h"
+#include "xml/XmlFile.h"
+#include "xml/XmlIndex.h"
 #include "xml/XmlScanner.h"
 
 #include "platform/kernel/Kernel.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -103,6 +105,160 @@ void XmlLogResult(CString& log, const char* record, const char* value, int n1, i
     log = doc.GetDocText();
 }
 
+void XmlDecodeFileBytes(const std::string& data, CString& text, CString* log, int& flags, CString* encoding) {
+    flags &= ~(XDOC_UTF8_BOM | XDOC_UTF16LE_FILE | XDOC_UTF16BE_FILE);
+    size_t pos = 0;
+    int unit = 1;
+    CString enc;
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(data.data());
+    if (data.size() >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
+        flags |= XDOC_UTF8_BOM;
+        enc = "UTF-8";
+        pos = 3;
+    } else if (data.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
+        flags |= XDOC_UTF16LE_FILE;
+        enc = "UTF-16LE";
+        pos = 2;
+        unit = 2;
+    } else if (data.size() >= 2 && b[0] == 0xFE && b[1] == 0xFF) {
+        flags |= XDOC_UTF16BE_FILE;
+        enc = "UTF-16BE";
+        pos = 2;
+        unit = 2;
+    }
+    if (pos) {
+        Log(log, "bom");
+    } else if (encoding && !encoding->IsEmpty()) {
+        enc = *encoding;
+    } else {
+        std::string head = data.substr(0, 1024);
+        enc = XmlSniffDeclaredEncoding(head.c_str());
+        if (enc.IsEmpty() && !data.empty() && data[0] == '<')
+            enc = "UTF-8";
+    }
+
+    // The rest of the file is one block; a UTF-16 file's odd last byte is no unit.
+    std::string block = data.substr(pos);
+    if (unit == 2 && (block.size() & 1))
+        block.resize(block.size() - 1);
+    int units = static_cast<int>(block.size()) / unit;
+    Log(log, "read", enc, units);
+
+    int removed = 0;
+    size_t w = 0;
+    for (size_t r = 0; r + static_cast<size_t>(unit) <= block.size(); r += static_cast<size_t>(unit)) {
+        if (block[r] == 0 && (unit == 1 || block[r + 1] == 0)) {
+            ++removed;
+            continue;
+        }
+        for (int k = 0; k < unit; ++k)
+            block[w++] = block[r + static_cast<size_t>(k)];
+    }
+    block.resize(w);
+    if (removed)
+        Log(log, "nulls_removed", nullptr, removed);
+    if (unit == 2 && (flags & XDOC_UTF16BE_FILE)) {
+        for (size_t i = 0; i + 1 < block.size(); i += 2)
+            std::swap(block[i], block[i + 1]);
+        Log(log, "endian_swap");
+    }
+
+    if (unit == 1 && XmlIsAnsiEncoding(enc)) {
+        if (enc.IsEmpty()) {
+            int nonAscii = 0;
+            bool mid = false;
+            bool valid = XmlLooksLikeUtf8(block.data(), static_cast<int>(block.size()), &nonAscii, &mid);
+            if (valid && nonAscii > 0) {
+                std::string out;
+                bool loss = ConvertBuffer("UTF-8", block.data(), static_cast<int>(block.size()), "", out);
+                text = CString(std::move(out));
+                Log(log, "converted_to", "", text.GetLength());
+                if (loss)
+                    Log(log, "conversion_loss");
+                Log(log, "utf8_detection");
+                Log(log, "read", "UTF-8", -1, true);
+                enc = "UTF-8";
+            } else {
+                Log(log, "utf8_detection");
+                text = CString(std::move(block));
+            }
+        } else {
+            text = CString(std::move(block));
+        }
+    } else {
+        const char* from = unit == 2 ? "UTF-16" : enc.GetString();
+        int unitBytes = unit == 2 ? 2 : UnitBytes(XmlCodePageOf(from));
+        // Units of two or four bytes are read from an aligned copy.
+        std::vector<uint32_t> aligned(block.size() / 4 + 1);
+        std::memcpy(aligned.data(), block.data(), block.size());
+        std::string out;
+        bool loss = ConvertBuffer(from, aligned.data(), static_cast<int>(block.size()) / unitBytes, "", out);
+        text = CString(std::move(out));
+        Log(log, "converted_to", "", text.GetLength());
+        if (loss)
+            Log(log, "conversion_loss");
+    }
+    // The text ends at its first zero byte, as every string of the program does.
+    if (std::memchr(text.GetString(), 0, static_cast<size_t>(text.GetLength())))
+        text = CString(text.GetString());
+    if (encoding && encoding->IsEmpty())
+        *encoding = enc;
+}
+
+void XmlEncodeFileText(const CString& text, CString* log, int flags, CString* encoding, std::string& out,
+                       CString& enc, int& units) {
+    out.clear();
+    enc.Empty();
+    units = 0;
+    int unit = 1;
+    if (flags & XDOC_UTF8_BOM) {
+        enc = "UTF-8";
+        out = "\xEF\xBB\xBF";
+    } else if (flags & XDOC_UTF16LE_FILE) {
+        enc = "UTF-16LE";
+        unit = 2;
+        out = "\xFF\xFE";
+    } else if (flags & XDOC_UTF16BE_FILE) {
+        enc = "UTF-16BE";
+        unit = 2;
+        out = "\xFE\xFF";
+    }
+    if (!enc.IsEmpty())
+        Log(log, "bom");
+    else if (encoding && !encoding->IsEmpty())
+        enc = *encoding;
+    if (enc.IsEmpty() && !text.IsEmpty()) {
+        enc = XmlSniffDeclaredEncoding(text);
+        if (enc.IsEmpty())
+            enc = "UTF-8";
+    }
+    if (text.IsEmpty())
+        return;
+    std::string body;
+    if (unit == 2) {
+        bool loss = ConvertBuffer("", text.GetString(), text.GetLength(), "UTF-16", body);
+        units = static_cast<int>(body.size() / 2);
+        Log(log, "converted_from", "", units);
+        if (loss)
+            Log(log, "conversion_loss");
+        if (flags & XDOC_UTF16BE_FILE) {
+            for (size_t i = 0; i + 1 < body.size(); i += 2)
+                std::swap(body[i], body[i + 1]);
+            Log(log, "endian_swap");
+        }
+    } else if (XmlIsAnsiEncoding(enc)) {
+        body = text.str();
+        units = static_cast<int>(body.size());
+    } else {
+        bool loss = ConvertBuffer("", text.GetString(), text.GetLength(), enc, body);
+        units = static_cast<int>(body.size()) / UnitBytes(XmlCodePageOf(enc));
+        Log(log, "converted_from", "", units);
+        if (loss)
+            Log(log, "conversion_loss");
+    }
+    out += body;
+}
+
 bool CXmlDocument::ReadTextFile(CXmlStrArg fileName, CString& text, CString* log, int* flags,
                                 CString* encoding) {
     text.Empty();
@@ -134,111 +290,7 @@ bool CXmlDocument::ReadTextFile(CXmlStrArg fileName, CString& text, CString* log
         LogFileError(log);
         return false;
     }
-
-    *flags &= ~(XDOC_UTF8_BOM | XDOC_UTF16LE_FILE | XDOC_UTF16BE_FILE);
-    size_t pos = 0;
-    int unit = 1;
-    CString enc;
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(data.data());
-    if (data.size() >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
-        *flags |= XDOC_UTF8_BOM;
-        enc = "UTF-8";
-        pos = 3;
-    } else if (data.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
-        *flags |= XDOC_UTF16LE_FILE;
-        enc = "UTF-16LE";
-        pos = 2;
-        unit = 2;
-    } else if (data.size() >= 2 && b[0] == 0xFE && b[1] == 0xFF) {
-        *flags |= XDOC_UTF16BE_FILE;
-        enc = "UTF-16BE";
-        pos = 2;
-        unit = 2;
-    }
-    if (pos) {
-        Log(log, "bom");
-    } else if (encoding && !encoding->IsEmpty()) {
-        enc = *encoding;
-    } else {
-        std::string head = data.substr(0, 1024);
-        enc = XmlSniffDeclaredEncoding(head.c_str());
-        if (enc.IsEmpty() && !data.empty() && data[0] == '<')
-            enc = "UTF-8";
-    }
-
-    // The rest of the file is one block.
-    std::string block = data.substr(pos);
-    if (unit == 2 && (block.size() & 1))
-        block.resize(block.size() - 1);
-    int units = static_cast<int>(block.size()) / unit;
-    Log(log, "read", enc, units);
-
-    int removed = 0;
-    if (unit == 1) {
-        size_t w = 0;
-        for (size_t r = 0; r < block.size(); ++r)
-            if (block[r] != 0)
-                block[w++] = block[r];
-            else
-                ++removed;
-        block.resize(w);
-    } else {
-        size_t w = 0;
-        for (size_t r = 0; r + 1 < block.size(); r += 2) {
-            if (block[r] == 0 && block[r + 1] == 0) {
-                ++removed;
-                continue;
-            }
-            block[w++] = block[r];
-            block[w++] = block[r + 1];
-        }
-        block.resize(w);
-    }
-    if (removed)
-        Log(log, "nulls_removed", nullptr, removed);
-    if (unit == 2 && (*flags & XDOC_UTF16BE_FILE)) {
-        for (size_t i = 0; i + 1 < block.size(); i += 2)
-            std::swap(block[i], block[i + 1]);
-        Log(log, "endian_swap");
-    }
-
-    if (unit == 1 && XmlIsAnsiEncoding(enc)) {
-        if (enc.IsEmpty()) {
-            int nonAscii = 0;
-            bool mid = false;
-            bool valid = XmlLooksLikeUtf8(block.data(), static_cast<int>(block.size()), &nonAscii, &mid);
-            if (valid && nonAscii > 0) {
-                std::string out;
-                bool loss = ConvertBuffer("UTF-8", block.data(), static_cast<int>(block.size()), "", out);
-                text = CString(std::move(out));
-                Log(log, "converted_to", "", text.GetLength());
-                if (loss)
-                    Log(log, "conversion_loss");
-                Log(log, "utf8_detection");
-                Log(log, "read", "UTF-8", -1, true);
-                enc = "UTF-8";
-            } else {
-                Log(log, "utf8_detection");
-                text = CString(std::move(block));
-            }
-        } else {
-            text = CString(std::move(block));
-        }
-    } else {
-        const char* from = unit == 2 ? "UTF-16" : enc.GetString();
-        int unitBytes = unit == 2 ? 2 : UnitBytes(XmlCodePageOf(from));
-        std::string out;
-        bool loss = ConvertBuffer(from, block.data(), static_cast<int>(block.size()) / unitBytes, "", out);
-        text = CString(std::move(out));
-        Log(log, "converted_to", "", text.GetLength());
-        if (loss)
-            Log(log, "conversion_loss");
-    }
-    // A converter never hands back zero bytes inside the text, but be sure the text ends at its length.
-    if (std::memchr(text.GetString(), 0, static_cast<size_t>(text.GetLength())))
-        text = CString(text.GetString());
-    if (encoding && encoding->IsEmpty())
-        *encoding = enc;
+    XmlDecodeFileBytes(data, text, log, *flags, encoding);
     return true;
 }
 
@@ -259,61 +311,11 @@ bool CXmlDocument::WriteTextFile(CXmlStrArg fileName, const CString& text, CStri
         LogFileError(log);
         return false;
     }
-    CString enc;
-    int unit = 1;
-    bool writeOk = true;
-    auto put = [&](const void* p, size_t len) {
-        if (len && std::fwrite(p, 1, len, f) != len)
-            writeOk = false;
-    };
-    if (*flags & XDOC_UTF8_BOM) {
-        enc = "UTF-8";
-        put("\xEF\xBB\xBF", 3);
-    } else if (*flags & XDOC_UTF16LE_FILE) {
-        enc = "UTF-16LE";
-        unit = 2;
-        put("\xFF\xFE", 2);
-    } else if (*flags & XDOC_UTF16BE_FILE) {
-        enc = "UTF-16BE";
-        unit = 2;
-        put("\xFE\xFF", 2);
-    }
-    if (!enc.IsEmpty())
-        Log(log, "bom");
-    else if (encoding && !encoding->IsEmpty())
-        enc = *encoding;
-    if (enc.IsEmpty() && !text.IsEmpty()) {
-        enc = XmlSniffDeclaredEncoding(text);
-        if (enc.IsEmpty())
-            enc = "UTF-8";
-    }
-
     std::string out;
+    CString enc;
     int units = 0;
-    if (!text.IsEmpty()) {
-        if (unit == 2) {
-            bool loss = ConvertBuffer("", text.GetString(), text.GetLength(), "UTF-16", out);
-            Log(log, "converted_from", "", static_cast<int>(out.size() / 2));
-            if (loss)
-                Log(log, "conversion_loss");
-            if (*flags & XDOC_UTF16BE_FILE) {
-                for (size_t i = 0; i + 1 < out.size(); i += 2)
-                    std::swap(out[i], out[i + 1]);
-                Log(log, "endian_swap");
-            }
-            units = static_cast<int>(out.size() / 2);
-        } else if (XmlIsAnsiEncoding(enc)) {
-            out = text.str();
-            units = static_cast<int>(out.size());
-        } else {
-            bool loss = ConvertBuffer("", text.GetString(), text.GetLength(), enc, out);
-            units = static_cast<int>(out.size()) / UnitBytes(XmlCodePageOf(enc));
-            Log(log, "converted_from", "", units);
-            if (loss)
-                Log(log, "conversion_loss");
-        }
-        put(out.data(), out.size());
-    }
+    XmlEncodeFileText(text, log, *flags, encoding, out, enc, units);
+    bool writeOk = out.empty() || std::fwrite(out.data(), 1, out.size(), f) == out.size();
     int saved = errno;
     if (std::fclose(f) != 0)
         writeOk = false;

@@ -1,6 +1,6 @@
 #include "xml/XmlCodec.h"
 #include "xml/XmlDocument.h"
-#include "xml/XmlRecords.h"
+#include "xml/XmlIndex.h"
 #include "xml/XmlScanner.h"
 
 #include "platform/kernel/CodePage.h"
@@ -208,6 +208,14 @@ CString CXmlDocument::EscapeText(const char* text, int flags) {
         default:
             break;
         }
+        if (i + 1 == len && XmlIsLeadByte(c)) {
+            // A lead byte with nothing after it would take the quote or "<" written behind the
+            // value as its second byte and break the markup; it is no character, so it goes the
+            // way of any unmappable one.
+            out.push_back('?');
+            ++i;
+            continue;
+        }
         size_t n = static_cast<size_t>(XmlCharLen(text + i));
         out.append(text + i, n);
         i += n;
@@ -231,7 +239,19 @@ CString CXmlDocument::UnescapeText(const char* text, int length, int flags) {
     }
     std::string& out = result.str();
     out.reserve(static_cast<size_t>(end - i));
+    const bool* lead = XmlLeads().lead;
     while (i < end) {
+        // A run of characters that stand for themselves is copied at once.
+        int run = i;
+        while (i < end) {
+            unsigned char d = static_cast<unsigned char>(text[i]);
+            if (d == '&' || (collapse && XmlIsSpace(d)))
+                break;
+            i += (d >= 0x80 && lead[d] && i + 1 < end && text[i + 1] != 0) ? 2 : 1;
+        }
+        out.append(text + run, static_cast<size_t>(i - run));
+        if (i >= end)
+            break;
         unsigned char c = static_cast<unsigned char>(text[i]);
         if (c == '&') {
             int j = i + 1;
@@ -239,6 +259,12 @@ CString CXmlDocument::UnescapeText(const char* text, int length, int flags) {
                 ++j;
             if (j < end && text[j] == ';') {
                 int cp = ResolveReference(text + i + 1, j - i - 1);
+                if (cp > 0 && cp < 0x80) {
+                    // ASCII is itself in the ANSI code page; no converter is needed.
+                    out.push_back(static_cast<char>(cp));
+                    i = j + 1;
+                    continue;
+                }
                 if (cp > 0) {
                     WCHAR w[2];
                     int n = 0;
@@ -257,15 +283,10 @@ CString CXmlDocument::UnescapeText(const char* text, int length, int flags) {
             ++i;
             continue;
         }
-        if (collapse && XmlIsSpace(c)) {
-            while (i < end && XmlIsSpace(static_cast<unsigned char>(text[i])))
-                ++i;
-            out.push_back(' ');
-            continue;
-        }
-        int n = (i + 1 < end) ? XmlCharLen(text + i) : 1;
-        out.append(text + i, static_cast<size_t>(n));
-        i += n;
+        // Collapsing: a run of whitespace becomes one blank.
+        while (i < end && XmlIsSpace(static_cast<unsigned char>(text[i])))
+            ++i;
+        out.push_back(' ');
     }
     return result;
 }

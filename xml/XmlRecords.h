@@ -2,6 +2,9 @@
 // growing the index never moves the records already handed out in other segments.
 #pragma once
 
+#include <string>
+#include <vector>
+
 // Record flags.
 enum : int {
     XREC_FREED = 0x20000,
@@ -50,4 +53,22 @@ private:
     XmlElemRecord** m_pSegments = nullptr;
     int m_nSize = 0;
     int m_nSegCapacity = 0;
+};
+
+// Positions saved under a name so that a walk can come back to them after edits: one map per
+// saved set. No caller saves positions yet; a parse empties the array, since its records are
+// gone.
+class CXmlSavedPosMaps {
+public:
+    struct Entry {
+        std::string strName;
+        int nParent;
+        int nMain;
+        int nChild;
+    };
+    void Release() { m_maps.clear(); }
+    bool IsEmpty() const { return m_maps.empty(); }
+
+private:
+    std::vector<std::vector<Entry>> m_maps;
 };

@@ -6,19 +6,6 @@
 
 namespace {
 
-struct LeadTable {
-    bool lead[256];
-    LeadTable() {
-        for (int i = 0; i < 256; ++i)
-            lead[i] = IsDBCSLeadByte(static_cast<BYTE>(i)) != 0;
-    }
-};
-
-const LeadTable& Leads() {
-    static const LeadTable table;
-    return table;
-}
-
 inline unsigned char At(const char* t, int i) {
     return static_cast<unsigned char>(t[i]);
 }
@@ -74,15 +61,46 @@ inline bool IsNameDelimiter(unsigned char c) {
     }
 }
 
+// Character classes of the scanning loops, so that the common characters cost one lookup.
+enum : unsigned char {
+    CC_SPACE = 1,       // blank, tab, line feed, carriage return
+    CC_TEXT_STOP = 2,   // ends a text node: the terminating zero, "<", ">"
+    CC_NAME_STOP = 4,   // ends a tag name: the terminating zero, a blank, "/", ">"
+    CC_HIGH = 8,        // 0x80 and above: maybe a lead byte
+    CC_ATTR_STOP = 16,  // ends an attribute name: the zero, a blank, "/", "=", ">", "?"
+    CC_VALUE_STOP = 32, // ends an unquoted value: the zero, a blank, ">"
+};
+
+struct CharClasses {
+    unsigned char cls[256];
+    constexpr CharClasses() : cls() {
+        for (int c : {' ', '\t', '\n', '\r'})
+            cls[c] |= CC_SPACE | CC_NAME_STOP;
+        for (int c : {'\0', '<', '>'})
+            cls[c] |= CC_TEXT_STOP;
+        for (int c : {'\0', '/', '>'})
+            cls[c] |= CC_NAME_STOP;
+        for (int c = 0x80; c < 256; ++c)
+            cls[c] |= CC_HIGH;
+        for (int c : {'\0', ' ', '\t', '\n', '\r', '/', '=', '>', '?'})
+            cls[c] |= CC_ATTR_STOP;
+        for (int c : {'\0', ' ', '\t', '\n', '\r', '>'})
+            cls[c] |= CC_VALUE_STOP;
+    }
+};
+
+constexpr CharClasses kClasses;
+
 } // namespace
 
-int XmlCharLen(const char* p) {
-    return (Leads().lead[static_cast<unsigned char>(p[0])] && p[1] != 0) ? 2 : 1;
+XmlLeadBytes::XmlLeadBytes() {
+    for (int i = 0; i < 256; ++i)
+        lead[i] = IsDBCSLeadByte(static_cast<BYTE>(i)) != 0;
 }
 
 int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
     const char* t = sc.pText;
-    const bool* lead = Leads().lead;
+    const bool* lead = XmlLeads().lead;
     auto step = [&](int p) { return p + ((lead[At(t, p)] && t[p + 1] != 0) ? 2 : 1); };
     const int start = sc.nNext;
     int p = start;
@@ -104,21 +122,31 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
     if (c == 0)
         return finish(XML_NODE_END_OF_TEXT, p);
 
+    const unsigned char* cls = kClasses.cls;
     if (c != '<') {
-        int kind = XmlIsSpace(c) ? XML_NODE_WHITESPACE : XML_NODE_TEXT;
-        for (;;) {
+        // Whitespace until the first other character, which makes it text; text ends before "<"
+        // or after ">".
+        if (cls[c] & CC_SPACE) {
+            while (cls[At(t, p)] & CC_SPACE)
+                ++p;
             c = At(t, p);
             if (c == 0 || c == '<')
-                break;
-            if (kind == XML_NODE_WHITESPACE && !XmlIsSpace(c))
-                kind = XML_NODE_TEXT;
-            if (c == '>' && kind == XML_NODE_TEXT) {
+                return finish(XML_NODE_WHITESPACE, p);
+        }
+        for (;;) {
+            c = At(t, p);
+            unsigned char cl = cls[c];
+            if (!(cl & (CC_TEXT_STOP | CC_HIGH))) {
                 ++p;
+            } else if (cl & CC_HIGH) {
+                p = step(p);
+            } else {
+                if (c == '>')
+                    ++p;
                 break;
             }
-            p = step(p);
         }
-        return finish(kind, p);
+        return finish(XML_NODE_TEXT, p);
     }
 
     // Markup.
@@ -180,8 +208,8 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
     const int bodyStart = p;
     if (!syntaxError && (kind == XML_NODE_START_TAG || kind == XML_NODE_END_TAG || kind == XML_NODE_PI)) {
         int nameStart = p;
-        while ((c = At(t, p)) != 0 && !XmlIsSpace(c) && c != '/' && c != '>')
-            p = step(p);
+        while (!(cls[c = At(t, p)] & CC_NAME_STOP))
+            p = (cls[c] & CC_HIGH) ? step(p) : p + 1;
         sc.nNameStart = nameStart;
         sc.nNameEnd = p - 1;
     }
@@ -196,8 +224,15 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
             if (c == 0)
                 return unterminated(XML_NODE_START_TAG);
             if (state == QUOTED) {
-                if (c == quote)
-                    state = NONE;
+                // Straight on to the closing quote.
+                while (c != quote) {
+                    prevStart = p;
+                    p = (cls[c] & CC_HIGH) ? step(p) : p + 1;
+                    c = At(t, p);
+                    if (c == 0)
+                        return unterminated(XML_NODE_START_TAG);
+                }
+                state = NONE;
             } else if (c == '>') {
                 if (prevStart >= 0 && prevStart == p - 1 && At(t, prevStart) == '/') {
                     bool valueSlash = false;
@@ -213,7 +248,8 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
                 if (c == '"' || c == '\'') {
                     state = QUOTED;
                     quote = c;
-                } else if (!XmlIsSpace(c) && c != '=') {
+                } else if (!XmlIsSpace(c)) {
+                    // Even a second "=": only a quote right after the first one opens a value.
                     state = UNQUOTED;
                 }
             } else if (state == UNQUOTED) {
@@ -245,15 +281,23 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
                     inSubset = false;
                 }
             } else if (c == '<') {
-                unsigned char d = At(t, p + 1) == '!' ? At(t, p + 2) : 0;
-                if (d == 'A' || d == 'E' || d == 'N') {
-                    inSubset = true;
-                    p += 3;
-                    continue;
+                // Only "<!" and "A", "E" or "N" may follow; the character that breaks that is where
+                // the declaration turns into a syntax error, which then runs to ">" or before "<".
+                ++p;
+                if (At(t, p) == '!') {
+                    ++p;
+                    unsigned char d = At(t, p);
+                    if (d == 'A' || d == 'E' || d == 'N') {
+                        inSubset = true;
+                        ++p;
+                        continue;
+                    }
                 }
+                if (At(t, p) == 0)
+                    return unterminated(XML_NODE_DOCTYPE);
                 fail("doctype_tag_syntax");
                 kind = XML_NODE_ERROR;
-                break; // the error node ends before this "<"
+                break;
             } else if (c == '>') {
                 return finish(kind, p + 1);
             }
@@ -293,6 +337,15 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
         termLen = 1, termChar = 0, minTerm = 0;
         break;
     }
+    if (termLen == 1) {
+        // An end tag: the first ">" after its name.
+        while ((c = At(t, p)) != '>') {
+            if (c == 0)
+                return unterminated(kind);
+            p = (cls[c] & CC_HIGH) ? step(p) : p + 1;
+        }
+        return finish(kind, p + 1);
+    }
     int prev1 = -1, prev2 = -1; // starts of the last two single-byte characters, -1 otherwise
     p = bodyStart;              // the name may already hold the terminator's first characters
     for (;;) {
@@ -304,7 +357,7 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
                 return finish(kind, p + 1);
             bool ok = prev1 == p - 1 && At(t, prev1) == termChar && prev1 >= minTerm;
             if (ok && termLen == 3)
-                ok = prev2 == p - 2 && At(t, prev2) == termChar;
+                ok = prev2 == p - 2 && At(t, prev2) == termChar && prev2 >= minTerm;
             if (ok)
                 return finish(kind, p + 1);
         }
@@ -377,10 +430,16 @@ bool XmlFindAttribute(CXmlScanner& sc, const char* name, int limit) {
         sc.nFlags |= XML_SCAN_NAME_ONLY;
         return true;
     };
-    auto charLen = [&](int q) { return (q + 1 < limit) ? XmlCharLen(t + q) : 1; };
+    const unsigned char* cls = kClasses.cls;
+    const bool* lead = XmlLeads().lead;
+    // A double-byte character may not reach past the tag.
+    auto next = [&](int q) {
+        unsigned char d = At(t, q);
+        return q + ((cls[d] & CC_HIGH) && lead[d] && q + 1 < limit && t[q + 1] != 0 ? 2 : 1);
+    };
     for (;;) {
         int gap = p;
-        while (p < limit && XmlIsSpace(At(t, p)))
+        while (p < limit && (cls[At(t, p)] & CC_SPACE))
             ++p;
         sc.nGapStart = gap;
         sc.nGapLen = p - gap;
@@ -395,7 +454,7 @@ bool XmlFindAttribute(CXmlScanner& sc, const char* name, int limit) {
             int s = p + 1;
             int q = s;
             while (q < limit && At(t, q) != 0 && At(t, q) != c)
-                q += charLen(q);
+                q = next(q);
             if (q > limit)
                 q = limit;
             p = (q < limit && At(t, q) == c) ? q + 1 : q;
@@ -417,8 +476,8 @@ bool XmlFindAttribute(CXmlScanner& sc, const char* name, int limit) {
         if (afterEq) {
             int s = p;
             int q = p;
-            while (q < limit && At(t, q) != 0 && !XmlIsSpace(At(t, q)) && At(t, q) != '>')
-                q += charLen(q);
+            while (q < limit && !(cls[At(t, q)] & CC_VALUE_STOP))
+                q = next(q);
             if (q > limit)
                 q = limit;
             p = q;
@@ -453,12 +512,8 @@ bool XmlFindAttribute(CXmlScanner& sc, const char* name, int limit) {
         // A name.
         int s = p;
         int q = p;
-        while (q < limit) {
-            unsigned char d = At(t, q);
-            if (d == 0 || XmlIsSpace(d) || d == '/' || d == '=' || d == '>' || d == '?')
-                break;
-            q += charLen(q);
-        }
+        while (q < limit && !(cls[At(t, q)] & CC_ATTR_STOP))
+            q = next(q);
         if (q > limit)
             q = limit;
         p = q;
@@ -487,8 +542,8 @@ CString XmlSniffDeclaredEncoding(const char* text) {
             return CString();
         if (kind == XML_NODE_PI && node.nStart == 0 && XmlNameMatches(sc, "xml")) {
             CXmlScanner a(text, 0x8, sc.nNameStart);
-            if (!XmlFindAttribute(a, "encoding", node.nStart + node.nLength) ||
-                (a.nFlags & XML_SCAN_NAME_ONLY))
+            // An "encoding" without a value yields its own name, as every attribute search does.
+            if (!XmlFindAttribute(a, "encoding", node.nStart + node.nLength))
                 return CString();
             return CString(text + a.nNameStart, a.NameLength());
         }

@@ -47,8 +47,24 @@ struct XmlNodeInfo {
     CString strProblems;
 };
 
+// The lead bytes of the ANSI code page, indexed by byte; made on first use, so that it is ready
+// even for a document built during static initialisation.
+struct XmlLeadBytes {
+    bool lead[256];
+    XmlLeadBytes();
+};
+inline const XmlLeadBytes& XmlLeads() {
+    static const XmlLeadBytes table;
+    return table;
+}
+// A lead byte of the ANSI code page.
+inline bool XmlIsLeadByte(unsigned char c) {
+    return XmlLeads().lead[c];
+}
 // Length of the character at p: 2 for a lead byte of the ANSI code page followed by a non-zero byte.
-int XmlCharLen(const char* p);
+inline int XmlCharLen(const char* p) {
+    return (XmlLeads().lead[static_cast<unsigned char>(p[0])] && p[1] != 0) ? 2 : 1;
+}
 inline bool XmlIsSpace(unsigned char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "xml/XmlDocument.h"
-#include "xml/XmlRecords.h"
+#include "xml/XmlIndex.h"
 
 #include <string>
 
@@ -14,6 +14,7 @@ public:
     int Main() const { return m_doc.m_nMain; }
     int Parent() const { return m_doc.m_nParent; }
     int Child() const { return m_doc.m_nChild; }
+    int FreeList() const { return m_doc.m_nFreeList; }
 
     std::string Name(int i) const {
         const char* t = m_doc.GetDocText().GetString() + Rec(i).nOffset + 1;

@@ -19,6 +19,9 @@ TEST(Codec, CodePageOfNames) {
         {"utf-32be", 12001}, {"Big5", 950},         {"ISO-8859-1", 28591},
         {"cp1256 ", 1256},   {"cp1256", 1256},      {"Shift_JIS", 932},
         {"UTF-16", 1200},    {"unicodeFFFE", 1201}, {"x-mac-thai", 10021},
+        {"PTCP154", 154},    {"cp437", 437},        {"ASMO-708", 708},
+        {"dos-720", 720},    {"ibm737", 737},       {"Utf-32", 12000},
+        {"UTF-32LE", 65005}, {"cp1256  ", -1},      {"gbk ", -1},
     };
     for (const Case& c : cases)
         EXPECT_EQ(XmlCodePageOf(c.name), c.cp) << (c.name ? c.name : "(null)");
@@ -150,6 +153,12 @@ TEST(Codec, SniffDeclaredEncoding) {
         {"<body><meta http-equiv='Content-Type' content='text/html; charset=gbk'>", ""},
         {"", ""},
         {"<?xml encoding=", ""},
+        // A name without a value is its own value.
+        {"<?xml version='1.0' encoding?><a/>", "encoding"},
+        {"<?xml version='1.0' encoding = \"big5\" ?>", "big5"},
+        {"<?xml version='1.0' encoding=utf-8?><a/>", "utf-8?"},
+        {" <?xml encoding='x'?>", ""},
+        {"<html><head><meta http-equiv='Content-Type' content='text/html'><meta charset='x'></head>", ""},
     };
     for (const Case& c : cases)
         EXPECT_EQ(std::string(XmlSniffDeclaredEncoding(c.text)), c.enc) << c.text;

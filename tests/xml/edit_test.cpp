@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -12,55 +17,138 @@ std::string Text(const CXmlDocument& doc) {
     return std::string(doc.GetDocText());
 }
 
-// The user record writer's sequence, with a GBK name and values that need escaping.
+// The user record writer's sequence: a new document, "userInfo", into it, one element per member
+// that is set, then "client_mode", and out again.
 TEST(EditGolden, UserRecordLayout) {
+    const std::pair<const char*, const char*> members[] = {
+        {"userid", "12"},
+        {"username", "MTIzNDU2Nzg5Ojo"}, // the user name's Base64 form
+        {"password", "a<b&c>\"d'"},
+        {"email", ""}, // not set: no element
+        {"photo", "http://store.example/u/12.jpg?s=1&t=2"},
+        {"attention_count", "3"},
+        {"fans_count", ""},
+        {"comment_count", "0"},
+        {"vip", "1"},
+        {"usertype", "2"},
+        {"ip", ""},
+        {"district", "\xb1\xb1\xbe\xa9"}, // GBK
+        {"lastlogintime", "2012-06-26 10:00:00"},
+        {"online", "1"},
+        {"rememberpassword", "1"},
+        {"autologin", ""},
+        {"money", "9.50"},
+    };
     CXmlDocument doc;
-    ASSERT_TRUE(doc.AddElement("userInfo"));
+    ASSERT_TRUE(doc.AddElement("userInfo", nullptr, 0));
     EXPECT_EQ(Text(doc), "<userInfo/>\r\n");
     ASSERT_TRUE(doc.IntoElement());
-    ASSERT_TRUE(doc.AddElement("userid", "12"));
-    ASSERT_TRUE(doc.AddElement("username", "\xd5\xc5\xc8\xfd")); // GBK
-    ASSERT_TRUE(doc.AddElement("password", "a<b&c>\"d'"));
-    ASSERT_TRUE(doc.AddElement("client_mode", "0"));
+    for (const auto& m : members)
+        if (*m.second) {
+            ASSERT_TRUE(doc.AddElement(m.first, m.second, 0));
+        }
+    ASSERT_TRUE(doc.AddElement("client_mode", "0", 0));
     ASSERT_TRUE(doc.OutOfElement());
     EXPECT_EQ(Text(doc), "<userInfo>\r\n"
                          "<userid>12</userid>\r\n"
-                         "<username>\xd5\xc5\xc8\xfd</username>\r\n"
+                         "<username>MTIzNDU2Nzg5Ojo</username>\r\n"
                          "<password>a&lt;b&amp;c&gt;\"d'</password>\r\n"
+                         "<photo>http://store.example/u/12.jpg?s=1&amp;t=2</photo>\r\n"
+                         "<attention_count>3</attention_count>\r\n"
+                         "<comment_count>0</comment_count>\r\n"
+                         "<vip>1</vip>\r\n"
+                         "<usertype>2</usertype>\r\n"
+                         "<district>\xb1\xb1\xbe\xa9</district>\r\n"
+                         "<lastlogintime>2012-06-26 10:00:00</lastlogintime>\r\n"
+                         "<online>1</online>\r\n"
+                         "<rememberpassword>1</rememberpassword>\r\n"
+                         "<money>9.50</money>\r\n"
                          "<client_mode>0</client_mode>\r\n"
                          "</userInfo>\r\n");
-    // And it reads back.
+
+    // The reader's walk gets every value back.
     CXmlDocument back;
     ASSERT_TRUE(back.SetDocText(doc.GetDocText()));
+    back.ResetLevel();
     ASSERT_TRUE(back.FindElement("userInfo"));
     ASSERT_TRUE(back.IntoElement());
-    ASSERT_TRUE(back.FindElement("password"));
-    EXPECT_EQ(std::string(back.GetElementText()), "a<b&c>\"d'");
+    for (const auto& m : members)
+        if (*m.second) {
+            ASSERT_TRUE(back.FindElement(m.first)) << m.first;
+            EXPECT_EQ(std::string(back.GetElementText()), m.second);
+        }
+    ASSERT_TRUE(back.FindElement("client_mode"));
+    EXPECT_EQ(std::string(back.GetElementText()), "0");
+
+    // A cleared record: only the root and client_mode.
+    CXmlDocument cleared;
+    cleared.AddElement("userInfo", nullptr, 0);
+    cleared.IntoElement();
+    cleared.AddElement("client_mode", "1", 0);
+    cleared.OutOfElement();
+    EXPECT_EQ(Text(cleared), "<userInfo>\r\n<client_mode>1</client_mode>\r\n</userInfo>\r\n");
 }
 
-// The configuration writer's two paths: a new file, and an existing one changed in place.
+// The configuration writer's two paths, down to the bytes of the file: a new config.xml, and an
+// existing one (written by another tool) changed in place.
 TEST(EditGolden, ConfigLayout) {
+    char tmpl[] = "/tmp/xmlcfgXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    auto win = [](std::string p) {
+        for (char& c : p)
+            if (c == '/')
+                c = '\\';
+        return p;
+    };
+    auto bytes = [](const std::string& path) {
+        std::ifstream f(path, std::ios::binary);
+        std::stringstream ss;
+        ss << f.rdbuf();
+        return ss.str();
+    };
+
+    // New file: declaration, "Config" with no text, one attribute, saved as UTF-8.
+    const char* folder = "D:\\\xcf\xc2\xd4\xd8\\"; // GBK "下载"
     CXmlDocument doc;
     doc.SetDocText("<?xml version=\"1.0\" encoding=\"utf-8\" ?>");
-    ASSERT_TRUE(doc.AddElement("Config"));
-    ASSERT_TRUE(doc.AddAttribute("down_save", "D:\\\xcf\xc2\xd4\xd8\\")); // GBK "下载"
+    ASSERT_TRUE(doc.AddElement("Config", nullptr, 0));
+    ASSERT_TRUE(doc.AddAttribute("down_save", folder));
     EXPECT_EQ(
         Text(doc),
         "<?xml version=\"1.0\" encoding=\"utf-8\" ?><Config down_save=\"D:\\\xcf\xc2\xd4\xd8\\\"/>\r\n");
-    ASSERT_TRUE(doc.SetAttribute("auto_start", "1"));
-    ASSERT_TRUE(doc.SetAttribute("down_save", "E:\\x & y\\"));
-    EXPECT_EQ(Text(doc), "<?xml version=\"1.0\" encoding=\"utf-8\" ?><Config down_save=\"E:\\x &amp; y\\\" "
-                         "auto_start=\"1\"/>\r\n");
+    ASSERT_TRUE(doc.Save(win(dir + "/config.xml").c_str()));
+    EXPECT_EQ(bytes(dir + "/config.xml"), "<?xml version=\"1.0\" encoding=\"utf-8\" ?><Config "
+                                          "down_save=\"D:\\\xe4\xb8\x8b\xe8\xbd\xbd\\\"/>\r\n");
 
+    // Read back and changed: a second attribute appended, the first replaced in place.
+    CXmlDocument cfg;
+    ASSERT_TRUE(cfg.Load(win(dir + "/config.xml").c_str()));
+    ASSERT_TRUE(cfg.FindElement("Config"));
+    EXPECT_EQ(std::string(cfg.GetAttribute("down_save")), folder);
+    ASSERT_TRUE(cfg.SetAttribute("auto_start", "1", 0));
+    ASSERT_TRUE(cfg.SetAttribute("down_save", "E:\\x & y\\", 0));
+    ASSERT_TRUE(cfg.SetAttribute("taskbar", "0", 0));
+    ASSERT_TRUE(cfg.Save(win(dir + "/config.xml").c_str()));
+    EXPECT_EQ(bytes(dir + "/config.xml"),
+              "<?xml version=\"1.0\" encoding=\"utf-8\" ?><Config down_save=\"E:\\x "
+              "&amp; y\\\" auto_start=\"1\" taskbar=\"0\"/>\r\n");
+
+    // A file laid out by hand, with single quotes and a blank before ">".
+    {
+        std::ofstream f(dir + "/hand.xml", std::ios::binary);
+        f << "\xef\xbb\xbf<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n<Config taskbar='0' "
+             ">\r\n</Config>\r\n";
+    }
     CXmlDocument old;
-    old.SetDocText("<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n<Config taskbar='0' >\r\n</Config>\r\n");
+    ASSERT_TRUE(old.Load(win(dir + "/hand.xml").c_str()));
     ASSERT_TRUE(old.FindElement("Config"));
-    ASSERT_TRUE(old.SetAttribute("taskbar", "1"));
+    ASSERT_TRUE(old.SetAttribute("taskbar", "1", 0));
     ASSERT_TRUE(old.SetAttribute("auto_start", 1));
-    EXPECT_EQ(Text(old),
-              "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n<Config taskbar=\"1\" auto_start=\"1\" "
-              ">\r\n</Config>\r\n");
-    EXPECT_EQ(std::string(old.GetAttribute("auto_start")), "1");
+    ASSERT_TRUE(old.Save(win(dir + "/hand.xml").c_str()));
+    EXPECT_EQ(bytes(dir + "/hand.xml"), "\xef\xbb\xbf<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n<Config "
+                                        "taskbar=\"1\" auto_start=\"1\" >\r\n</Config>\r\n");
+    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 struct LayoutCase {
@@ -88,6 +176,15 @@ const LayoutCase kLayouts[] = {
     {"<p><a/></p>", "p", false, "c", "", XNODE_AS_CHILD, "<p><a/><c/>\r\n</p>"},
     {"<p>", "p", true, "c", "", 0, "<p>\r\n<c/>\r\n</p>"},
     {"<r/>", "r", false, "s", "", XNODE_UNENDED, "<r/><s>\r\n"},
+    {"<p//>", "p", true, "c", "", 0, "<p>\r\n<c/>\r\n</p>"},
+    {"<p k='1' / />", "p", true, "c", "", 0, "<p k='1' / >\r\n<c/>\r\n</p>"},
+    {"<p \x81//>", "p", true, "c", "", 0, "<p \x81/>\r\n<c/>\r\n</p>"},
+    {"<p><a/><b>t</b></p>", "p", true, "c", "x", XNODE_REPLACE_CONTENT, "<p><c>x</c>\r\n</p>"},
+    {"<p>\r\n<a>\r\n<b/>\r\n</a>\r\n</p>", "p/a", false, "c", "", XNODE_REPLACE_CONTENT, "<p><c/>\r\n</p>"},
+    {"<p><a/><b/></p>", "p", false, "c", "", XNODE_REPLACE_CONTENT | XNODE_AS_CHILD, "<p><c/>\r\n</p>"},
+    {"<p/>", "p", true, "c", "", XNODE_REPLACE_CONTENT, "<p>\r\n<c/>\r\n</p>"},
+    {"<p></p>", "p", true, "c", "", XNODE_REPLACE_CONTENT, "<p>\r\n<c/>\r\n</p>"},
+    {"<?xml version=\"1.0\"?>\r\n<r><a/></r>", "r", false, "c", "", XNODE_REPLACE_CONTENT, "<c/>\r\n"},
 };
 
 class LayoutTest : public ::testing::TestWithParam<LayoutCase> {};
@@ -127,6 +224,45 @@ TEST_P(LayoutTest, AddElementLaysOut) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, LayoutTest, ::testing::ValuesIn(kLayouts));
+
+// Replacing a content frees the records of every element in it; they are never handed out again.
+TEST(Edit, ReplacedElementsGoToTheFreeList) {
+    CXmlDocument doc;
+    ASSERT_TRUE(doc.SetDocText("<r><a><b/><c/></a><d/></r>"));
+    ASSERT_TRUE(doc.FindElement("r"));
+    ASSERT_TRUE(doc.IntoElement());
+    ASSERT_TRUE(doc.AddElement("n", "1", XNODE_REPLACE_CONTENT));
+    ASSERT_TRUE(doc.AddElement("m", "2"));
+    EXPECT_EQ(Text(doc), "<r><n>1</n>\r\n<m>2</m>\r\n</r>");
+    CXmlDocumentInspector in(doc);
+    int freed = 0;
+    for (int f = in.FreeList(); f; f = in.Rec(f).nNextSibling, ++freed)
+        EXPECT_EQ(in.Rec(f).nFlags, XREC_FREED) << f;
+    EXPECT_EQ(freed, 4);
+    EXPECT_EQ(in.Count(), 8); // records 6 and 7 are new
+    EXPECT_EQ(in.CheckLinks(), "");
+    CXmlDocument again;
+    again.SetDocText(doc.GetDocText());
+    EXPECT_EQ(CXmlDocumentInspector(again).Dump(true), in.Dump(true));
+}
+
+// A value may end in a byte that would start a double-byte character; written as it is, that
+// byte would take the closing quote or "<" for its second half and break the markup.
+TEST(Edit, ValueEndingInALeadByteKeepsTheMarkup) {
+    CXmlDocument doc;
+    ASSERT_TRUE(doc.AddElement("r"));
+    ASSERT_TRUE(doc.SetAttribute("k", "ab\xd6"));
+    ASSERT_TRUE(doc.IntoElement());
+    ASSERT_TRUE(doc.AddElement("t", "x\xd6"));
+    ASSERT_TRUE(doc.AddElement("c", "y\xd6", XNODE_CDATA));
+    EXPECT_EQ(Text(doc), "<r k=\"ab?\">\r\n<t>x?</t>\r\n<c><![CDATA[y?]]></c>\r\n</r>\r\n");
+    CXmlDocument again;
+    EXPECT_TRUE(again.SetDocText(doc.GetDocText()));
+    EXPECT_EQ(CXmlDocumentInspector(again).Dump(true), CXmlDocumentInspector(doc).Dump(true));
+    // A whole double-byte character at the end is kept.
+    EXPECT_EQ(std::string(CXmlDocument::EscapeText("a\xd6\xd0", 0)), "a\xd6\xd0");
+    EXPECT_EQ(std::string(CXmlDocument::MakeCData("a\xd6\xd0")), "<![CDATA[a\xd6\xd0]]>");
+}
 
 TEST(Edit, Refusals) {
     CXmlDocument doc;
@@ -193,11 +329,12 @@ TEST(Edit, SetAttributeMovesChildrenAndFollowers) {
     EXPECT_EQ(std::string(doc.GetElementText()), "t");
 }
 
-// After any sequence of edits, parsing the text again gives the same records.
+// After any sequence of edits, parsing the text again gives the same records, and every value
+// written reads back.
 TEST(EditProperty, RandomEditsMatchAReparse) {
-    const char* names[] = {"a", "bb", "item", "x:y", "\xd6\xd0"};
-    const char* values[] = {"",      "plain",        "a<b&c>d", "q\"u'o", "]]>", "\xd5\xc5 \xc8\xfd",
-                            "&amp;", "line\r\nbreak"};
+    const char* names[] = {"a", "bb", "item", "x:y", "\xd6\xd0", "\x81\x40"};
+    const char* values[] = {"",         "plain", "a<b&c>d", "q\"u'o",  "]]>",           "\xd5\xc5 \xc8\xfd",
+                            "&amp; &#", "\xd6",  "x]]>y",   "\x81]]>", "line\r\nbreak", " \t spaced \t "};
     const int flagSet[] = {0,
                            0,
                            0,
@@ -206,42 +343,72 @@ TEST(EditProperty, RandomEditsMatchAReparse) {
                            XNODE_CDATA,
                            XNODE_KEEP_REFS,
                            XNODE_INSERT_BEFORE,
-                           XNODE_AS_CHILD};
+                           XNODE_AS_CHILD,
+                           XNODE_REPLACE_CONTENT,
+                           XNODE_AS_CHILD | XNODE_INSERT_BEFORE,
+                           XNODE_ESCAPE_QUOTES | XNODE_NO_LINEBREAK};
     const char* seeds[] = {"", "<r/>", "<r>\r\n<a>t</a>\r\n</r>\r\n",
-                           "<?xml version=\"1.0\"?>\r\n<r><a/><b></b></r>"};
+                           "<?xml version=\"1.0\"?>\r\n<r><a/><b></b><c x='1' >t<d/></c></r>",
+                           "<\xd6\xd0 \xc3\xfb=\"\xd5\x5c\">\xce\xc4</\xd6\xd0>"};
+    const int nNames = sizeof names / sizeof *names;
+    const int nValues = sizeof values / sizeof *values;
+    const int nFlags = sizeof flagSet / sizeof *flagSet;
+    const int nSeeds = sizeof seeds / sizeof *seeds;
+    // What a value reads back as: a lone lead byte at its end becomes "?".
+    auto readBack = [](std::string v) {
+        if (!v.empty() && static_cast<unsigned char>(v.back()) >= 0x81 &&
+            (v.size() < 2 || static_cast<unsigned char>(v[v.size() - 2]) < 0x81))
+            v.back() = '?';
+        return v;
+    };
     std::mt19937 rng(12345);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    for (int round = 0; round < 400; ++round) {
+    for (int round = 0; round < 600; ++round) {
         CXmlDocument doc;
-        doc.SetDocText(seeds[round % 4]);
+        doc.SetDocText(seeds[round % nSeeds]);
         std::string trace;
         for (int step = 0; step < 40; ++step) {
-            switch (pick(7)) {
+            switch (pick(8)) {
             case 0:
             case 1: {
-                const char* n = names[pick(5)];
-                const char* v = values[pick(8)];
-                int f = flagSet[pick(9)];
-                doc.AddElement(n, v, f);
+                const char* n = names[pick(nNames)];
+                const char* v = values[pick(nValues)];
+                int f = flagSet[pick(nFlags)];
                 trace += std::string("add ") + n + " " + std::to_string(f) + "; ";
+                bool ok = doc.AddElement(n, v, f);
+                if (ok && !(f & (XNODE_AS_CHILD | XNODE_KEEP_REFS))) {
+                    ASSERT_EQ(std::string(doc.GetElementText()), readBack(v)) << trace;
+                }
                 break;
             }
             case 2: {
-                const char* n = names[pick(5)];
-                doc.SetAttribute(n, values[pick(8)]);
+                const char* n = names[pick(nNames)];
+                const char* v = values[pick(nValues)];
                 trace += std::string("attr ") + n + "; ";
+                if (doc.SetAttribute(n, v)) {
+                    ASSERT_EQ(std::string(doc.GetAttribute(n)), readBack(v)) << trace;
+                }
                 break;
             }
-            case 3:
+            case 3: {
+                const char* n = names[pick(nNames)];
+                int v = static_cast<int>(rng() % 2000000000u) - 1000000000;
+                trace += std::string("attr# ") + n + "; ";
+                if (doc.SetAttribute(n, v)) {
+                    ASSERT_EQ(std::string(doc.GetAttribute(n)), std::to_string(v)) << trace;
+                }
+                break;
+            }
+            case 4:
                 doc.IntoElement();
                 trace += "into; ";
                 break;
-            case 4:
+            case 5:
                 doc.OutOfElement();
                 trace += "out; ";
                 break;
-            case 5:
-                doc.FindElement(nullptr);
+            case 6:
+                doc.FindElement(pick(2) ? nullptr : names[pick(nNames)]);
                 trace += "find; ";
                 break;
             default:
@@ -261,6 +428,14 @@ TEST(EditProperty, RandomEditsMatchAReparse) {
 
 TEST(Edit, MakeCData) {
     EXPECT_EQ(std::string(CXmlDocument::MakeCData("a]]>b")), "<![CDATA[a]]]]><![CDATA[>b]]>");
+    // "]" as the second byte of a double-byte character is no part of a "]]>".
+    const char tricky[] = "\x81]]>";
+    CXmlDocument doc;
+    ASSERT_TRUE(doc.AddElement("c", tricky, XNODE_CDATA));
+    CXmlDocument again;
+    ASSERT_TRUE(again.SetDocText(doc.GetDocText()));
+    ASSERT_TRUE(again.FindElement("c"));
+    EXPECT_EQ(std::string(again.GetElementText()), tricky);
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 #include "tests/xml/XmlInspector.h"
+#include "xml/XmlScanner.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -61,6 +63,21 @@ TEST(Navigate, PathForms) {
     CXmlDocument two;
     EXPECT_FALSE(two.SetDocText("<x/><y/>"));
     EXPECT_TRUE(two.FindElement("x"));
+
+    // Double-byte names whose second byte is "@", "[" or "]" are names, not path syntax.
+    for (const char* name : {"\x81\x40", "\x81\x5b", "\xd6\x5d",
+                             "a\x81\x40"
+                             "b"}) {
+        CXmlDocument gbk;
+        std::string text = "<r><x/><" + std::string(name) + " k='1'/></r>";
+        ASSERT_TRUE(gbk.SetDocText(text.c_str())) << name;
+        ASSERT_TRUE(gbk.FindElement("r"));
+        ASSERT_TRUE(gbk.IntoElement());
+        EXPECT_TRUE(gbk.FindElement(name)) << name;
+        EXPECT_EQ(S(gbk.GetAttribute("k")), "1") << name;
+        gbk.ResetLevel();
+        EXPECT_TRUE(gbk.FindElement((std::string(name) + "[@k='1']").c_str())) << name;
+    }
 }
 
 TEST(Read, Attributes) {
@@ -168,6 +185,63 @@ TEST(Read, Escape) {
     EXPECT_EQ(S(CXmlDocument::EscapeText(amps.c_str(), 0)), expect);
     // A GBK trail byte equal to ">" is impossible, but one equal to "\\" or "|" is kept whole.
     EXPECT_EQ(S(CXmlDocument::EscapeText("\xd5\x5c<", 0)), "\xd5\x5c&lt;");
+}
+
+} // namespace
+
+namespace {
+
+// Every reading and editing operation stays inside the text whatever it is given: each prefix of
+// a document that uses every kind of markup (so every way of being cut short), and texts with a
+// lone lead byte or a stray zero in each place. Run under the address sanitizer this catches any
+// read or write outside the text.
+TEST(Safety, TruncatedAndStrayBytes) {
+    const std::string sample =
+        "<?xml version=\"1.0\" encoding=\"GBK\"?>\r\n<!DOCTYPE r [<!ELEMENT r ANY><!ATTLIST r a CDATA 'x>'>]>"
+        "<r a='1' b=\"\xd6\xd0\" c=d e>\r\n<!-- note -->\r\n<i k=\"&lt;&#x4E2D;&eacute;\"/>\r\n"
+        "<t>x &amp; y<![CDATA[<raw>]]>&#65;\xce\xc4</t>\r\n<?pi data?>\r\n<u a=b/>\r\n</r>\r\n";
+    auto exercise = [](const std::string& text) {
+        CXmlDocument doc;
+        doc.SetDocText(text.c_str());
+        int steps = 0;
+        doc.ResetLevel();
+        while (++steps < 200) {
+            if (doc.FindElement(nullptr)) {
+                for (const char* a : {"a", "b", "c", "e", "k", "zz"})
+                    doc.GetAttribute(a);
+                doc.GetElementText();
+                doc.GetRawContent();
+                doc.IntoElement();
+            } else if (!doc.OutOfElement()) {
+                break;
+            }
+        }
+        doc.ResetLevel();
+        if (doc.FindElement(nullptr)) {
+            doc.SetAttribute("a", "v");
+            doc.IntoElement();
+            doc.AddElement("n", "t");
+            doc.AddElement("m", nullptr, XNODE_REPLACE_CONTENT);
+        }
+        XmlSniffDeclaredEncoding(text.c_str());
+        CXmlDocument::UnescapeText(text.data(), static_cast<int>(text.size()), XDOC_COLLAPSE_WHITESPACE);
+    };
+    for (size_t n = 0; n <= sample.size(); ++n) {
+        std::string prefix = sample.substr(0, n);
+        exercise(prefix);
+        exercise(prefix + "\x81");
+        // UnescapeText with a length that cuts the text anywhere, over a buffer of exactly that size.
+        std::vector<char> exact(prefix.begin(), prefix.end());
+        CXmlDocument::UnescapeText(exact.data(), static_cast<int>(exact.size()), 0);
+    }
+    for (size_t at = 0; at < sample.size(); ++at) {
+        std::string zero = sample;
+        zero[at] = '\0';
+        exercise(zero); // the text ends there
+        std::string lead = sample;
+        lead[at] = '\x81';
+        exercise(lead);
+    }
 }
 
 } // namespace
