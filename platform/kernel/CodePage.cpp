@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
+#include <string>
+#include <unordered_map>
 
 namespace {
 
@@ -129,16 +131,41 @@ bool RefusesDefaultChar(UINT cp) {
     }
 }
 
+// Opening a converter loads glibc's conversion module each time, which costs far more than a
+// short conversion; each thread keeps its converters, since a handle must never be shared.
+class IconvCache {
+public:
+    IconvCache() = default;
+    IconvCache(const IconvCache&) = delete;
+    IconvCache& operator=(const IconvCache&) = delete;
+    ~IconvCache() {
+        for (auto& e : m_open)
+            if (e.second != kNone)
+                iconv_close(e.second);
+    }
+    // A converter in its initial state, or kNone when the pair is unknown to the system.
+    iconv_t Get(const char* to, const char* from) {
+        std::string key = std::string(to) + '\n' + from;
+        auto it = m_open.find(key);
+        if (it == m_open.end())
+            it = m_open.emplace(std::move(key), iconv_open(to, from)).first;
+        if (it->second != kNone)
+            iconv(it->second, nullptr, nullptr, nullptr, nullptr);
+        return it->second;
+    }
+    static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
+
+private:
+    std::unordered_map<std::string, iconv_t> m_open;
+};
+
 class Iconv {
 public:
-    Iconv(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
-    ~Iconv() {
-        if (ok())
-            iconv_close(m_cd);
+    Iconv(const char* to, const char* from) {
+        thread_local IconvCache cache;
+        m_cd = cache.Get(to, from);
     }
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
-    bool ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+    bool ok() const { return m_cd != IconvCache::kNone; }
     iconv_t get() const { return m_cd; }
 
 private:
