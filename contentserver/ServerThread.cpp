@@ -75,12 +75,13 @@ UINT CMyMemFile::ServerThreadProc(LPVOID pStore) {
     // as soon as it comes rather than at the next look.
     MSG msg;
     for (;;) {
-        if (!PeekMessage(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+        // Looking and taking are one step: a message that is waiting is taken at once.
+        if (!PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
             WaitMessage();
             continue;
         }
-        if (!GetMessage(&msg, nullptr, 0, 0))
-            continue; // a quit message is taken and ignored
+        if (msg.message == WM_QUIT)
+            continue; // taken and ignored
         if (msg.hwnd == nullptr && msg.message == WM_SERVER_STOP_LISTEN) {
             host.Stop();
             continue;
