@@ -8,6 +8,10 @@
 #include <atomic>
 #include <thread>
 
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/lsan_interface.h>
+#endif
+
 using namespace lstest;
 
 namespace {
@@ -418,4 +422,18 @@ TEST(ServerLoad, ItemsLoadedAndClearedWhileServed) {
     EXPECT_GT(loads.load(), 0);
     // Put back what the other tests of this process serve.
     AddItemFiles();
+}
+
+// The server threads run until the process ends, as in the program, so the process ends without
+// destroying the objects they use under them: its static objects are left as they are.
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    int result = RUN_ALL_TESTS();
+#ifdef __SANITIZE_ADDRESS__
+    if (result == 0)
+        __lsan_do_leak_check(); // ends the process with an error when something leaked
+#endif
+    fflush(stdout);
+    fflush(stderr);
+    _exit(result);
 }

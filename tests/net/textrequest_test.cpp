@@ -469,3 +469,14 @@ TEST(StockServers, NginxStaticFilesAndItsRedirect) {
     nginx.Stop();
     fs::remove_all(dir);
 }
+
+TEST(UrlParts, QueryStraightAfterTheHostBelongsToTheRoot) {
+    HttpUrlInfo info;
+    CMyHttp::ParseUrl("http://h:81?a=b/c", info);
+    EXPECT_EQ("h", info.host.str());
+    EXPECT_EQ(81, info.port);
+    EXPECT_EQ("/?a=b/c", info.path.str());
+    CMyHttp::ParseUrl("h:99999/x", info);
+    EXPECT_EQ(80, info.port);
+    EXPECT_EQ("/x", info.path.str());
+}
