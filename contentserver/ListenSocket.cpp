@@ -71,7 +71,6 @@ BOOL CMyRequestSocket::ServeMemFile(CString url) {
     CString path = url;
     MapUrlToPath(path); // the path under the root is used whatever the check said
     CStringW wide = MemFileWiden(path);
-    CString type = MemFileContentType(path);
     // The lock is held from the lookup to the end of the copy, so the user-interface thread cannot
     // free the entry's bytes while they are being copied.
     EnterCriticalSection(&g_csMemFile);
@@ -80,6 +79,8 @@ BOOL CMyRequestSocket::ServeMemFile(CString url) {
         LeaveCriticalSection(&g_csMemFile);
         return FALSE;
     }
+    // Looked up only for files that exist, so the cache holds no more than the items' extensions.
+    CString type = MemFileContentType(path);
     WriteStatusLine("200 OK");
     if (!type.IsEmpty())
         AppendHeader("Content-type", type);
