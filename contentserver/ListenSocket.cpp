@@ -3,6 +3,9 @@
 #include "contentserver/MyMemFile.h"
 #include "contentserver/ServerHost.h"
 
+#include <map>
+#include <string>
+
 IMPLEMENT_DYNCREATE(CListenSocket, CAsyncSocket)
 IMPLEMENT_DYNCREATE(CMyRequestSocket, CRequestSocket)
 
@@ -28,6 +31,42 @@ BOOL CMyRequestSocket::HandleRequest() {
     return ServeMemFile(url);
 }
 
+namespace {
+
+CString RegisteredContentType(const CString& extension) {
+    CString type;
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, extension, 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
+        char szValue[256] = {};
+        DWORD cb = sizeof(szValue) - 1;
+        DWORD dwType = 0;
+        if (RegQueryValueExA(hKey, "Content Type", nullptr, &dwType, reinterpret_cast<BYTE*>(szValue), &cb) ==
+            ERROR_SUCCESS)
+            type = szValue;
+        RegCloseKey(hKey);
+    }
+    return type;
+}
+
+// Each file goes with the type of its own extension: a browser engine refuses style sheets and
+// scripts sent as text/html. Extensions without a type get the page type. The registry is read
+// once per extension and server thread; nothing changes these types while the program runs.
+CString MemFileContentType(const CString& path) {
+    thread_local std::map<std::string, CString> cache;
+    int dot = path.ReverseFind('.');
+    CString ext = dot > path.ReverseFind('\\') ? path.Mid(dot) : CString();
+    auto it = cache.find(ext.str());
+    if (it != cache.end())
+        return it->second;
+    CString type = ext.IsEmpty() ? CString() : RegisteredContentType(ext);
+    if (type.IsEmpty())
+        type = RegisteredContentType(".htm");
+    cache.emplace(ext.str(), type);
+    return type;
+}
+
+} // namespace
+
 BOOL CMyRequestSocket::ServeMemFile(CString url) {
     CString path = url;
     MapUrlToPath(path); // the path under the root is used whatever the check said
@@ -40,28 +79,10 @@ BOOL CMyRequestSocket::ServeMemFile(CString url) {
         LeaveCriticalSection(&g_csMemFile);
         return FALSE;
     }
+    // Looked up only for files that exist, so the cache holds no more than the items' extensions.
+    CString type = MemFileContentType(path);
     WriteStatusLine("200 OK");
-    // Each file with the type of its own extension: a browser engine refuses style sheets and
-    // scripts sent as text/html. Unknown extensions keep the page type.
-    int dot = path.ReverseFind('.');
-    int slash = path.ReverseFind('\\');
-    CString ext = dot > slash ? path.Mid(dot) : CString();
-    CString type;
-    if (!ext.IsEmpty()) {
-        HKEY hKey = nullptr;
-        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, ext, 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
-            char szValue[256] = {};
-            DWORD cb = sizeof(szValue) - 1;
-            DWORD dwType = 0;
-            if (RegQueryValueExA(hKey, "Content Type", nullptr, &dwType, reinterpret_cast<BYTE*>(szValue),
-                                 &cb) == ERROR_SUCCESS)
-                type = szValue;
-            RegCloseKey(hKey);
-        }
-    }
-    if (type.IsEmpty())
-        AppendContentTypeForExtension(".htm");
-    else
+    if (!type.IsEmpty())
         AppendHeader("Content-type", type);
     AppendHeaderNumber("Content-length", static_cast<int>(pEntry->dwSize));
     AppendResponseText("\r\n");

@@ -40,6 +40,12 @@ public:
     void RemoveAll();
     CMemFileEntry* FindFile(LPCWSTR path);
 
+    // The local server: started once, it runs on its own thread until the process ends.
+    BOOL StartServer();
+    BOOL StartServerThread();
+    BOOL IsServerRunning();
+    static UINT ServerThreadProc(LPVOID pStore);
+
     CPtrArray m_arrEntries; // CMemFileEntry*, in the order added
     DWORD m_dwServerThreadId = 0;
     int m_nServerState = 0;     // 0 not yet known, 1 listening failed, 2 listening
@@ -59,3 +65,11 @@ CStringW MemFileLower(const CStringW& s);
 extern CMyMemFile g_MyMemFile;
 // Guards the store's entries and buffer: lookups, loads, clears, and the copy of a found entry.
 extern CRITICAL_SECTION g_csMemFile;
+// Guards the server state between the server thread and the thread that starts it.
+extern CRITICAL_SECTION g_csServerState;
+
+// Fetches a URL with the program's HTTP client for the server's self-test: TRUE when the answer
+// was a complete 200 reply, whose body is then in body. The client lives in the network library,
+// which builds on this one, so that library installs the fetch; without it the self-test fails.
+typedef BOOL (*SERVER_SELFTEST_FETCH)(const CString& url, CString& body);
+extern SERVER_SELFTEST_FETCH g_pfnServerSelfTestFetch;

@@ -1,5 +1,5 @@
-// The local server's host object: the document root, the host name written into URLs and the
-// listing flags that every connection consults.
+// The local server's host object: the document root, the host name written into URLs, the
+// listing flags that every connection consults, and the listening socket.
 #pragma once
 
 #include "platform/afx.h"
@@ -14,6 +14,14 @@ public:
     CServerHost();
     CServerHost(const CServerHost&) = delete;
     CServerHost& operator=(const CServerHost&) = delete;
+
+    // Listens on g_nServerPort; FALSE when the port cannot be had.
+    BOOL Start();
+    // Closes the listener; connections already accepted finish by themselves.
+    void Stop();
+
+    // The text that says why listening on the port failed, for the error code of the failure.
+    static CString ListenErrorText(int nError, int nPort);
 
     CString m_strHostName;
     CString m_strRoot;

@@ -1,5 +1,6 @@
 #include "net/MyHttp.h"
 
+#include "contentserver/MyMemFile.h"
 #include "foundation/CommonFunc.h"
 
 #include <algorithm>
@@ -9,6 +10,15 @@
 #include <string>
 
 namespace {
+
+// The local server's start-up self-test fetches its test page with this client.
+BOOL FetchForServerSelfTest(const CString& url, CString& body) {
+    CMyHttp http;
+    return http.GetUrl(url, nullptr, 0, "", body) == MYHTTP_OK;
+}
+// The server's library sits below this one, so the client hands its fetch in.
+[[maybe_unused]] const bool s_selfTestFetchInstalled =
+    (g_pfnServerSelfTestFetch = &FetchForServerSelfTest, true);
 
 // A header block larger than this is not an answer we can use.
 constexpr size_t kMaxHeader = 64 * 1024;
@@ -167,10 +177,16 @@ void CMyHttp::ParseUrl(const char* url, HttpUrlInfo& out) {
     if (scheme != std::string::npos && (firstSlash == std::string::npos || scheme < firstSlash))
         pos = scheme + 3;
     // Everything after the host's first "/" is the path, verbatim: queries may hold ":", "@", "://".
-    size_t pathStart = u.find('/', pos);
+    // A query straight after the host belongs to the root.
+    size_t pathStart = u.find_first_of("/?", pos);
     std::string authority =
         u.substr(pos, pathStart == std::string::npos ? std::string::npos : pathStart - pos);
-    out.path = pathStart == std::string::npos ? CString("/") : CString(u.substr(pathStart));
+    if (pathStart == std::string::npos)
+        out.path = "/";
+    else if (u[pathStart] == '?')
+        out.path = CString("/" + u.substr(pathStart));
+    else
+        out.path = CString(u.substr(pathStart));
     size_t at = authority.rfind('@');
     if (at != std::string::npos)
         authority = authority.substr(at + 1);
@@ -178,7 +194,8 @@ void CMyHttp::ParseUrl(const char* url, HttpUrlInfo& out) {
     if (colon != std::string::npos) {
         int port = 0;
         for (size_t i = colon + 1;
-             i < authority.size() && std::isdigit(static_cast<unsigned char>(authority[i])); ++i)
+             i < authority.size() && std::isdigit(static_cast<unsigned char>(authority[i])) && port < 65536;
+             ++i)
             port = port * 10 + (authority[i] - '0');
         if (port > 0 && port < 65536)
             out.port = port;
@@ -189,7 +206,12 @@ void CMyHttp::ParseUrl(const char* url, HttpUrlInfo& out) {
 
 CString CMyHttp::ResolveLocation(const CString& currentUrl, const CString& location) {
     std::string loc = location.str();
-    if (loc.find("://") != std::string::npos && loc.find("://") < loc.find('/'))
+    // Absolute when it starts with a scheme; a "://" further on belongs to a path or query.
+    size_t scheme = loc.find("://");
+    if (scheme != std::string::npos && scheme > 0 &&
+        std::all_of(loc.begin(), loc.begin() + static_cast<std::ptrdiff_t>(scheme), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+        }))
         return location;
     HttpUrlInfo cur;
     ParseUrl(currentUrl, cur);
@@ -300,7 +322,10 @@ BOOL CMyHttp::GetHeaderValue(const char* text, int len, const char* name, CStrin
                 size_t v = colon + 1;
                 while (v < line.size() && (line[v] == ' ' || line[v] == '\t'))
                     ++v;
-                out = line.substr(v);
+                size_t e = line.size();
+                while (e > v && (line[e - 1] == ' ' || line[e - 1] == '\t'))
+                    --e;
+                out = line.substr(v, e - v);
                 return TRUE;
             }
         }
@@ -627,7 +652,9 @@ int CMyHttp::GetUrl(CString url, const char* postData, int postLen, CString refe
     char piece[kPiece];
     for (;;) {
         int k = RecvSome(piece, sizeof piece);
-        if (k < 0 && chunked) {
+        // The peer's close or a failed receive ends the body; a time-out or a stop leaves it
+        // incomplete, and so does a chunked body that breaks off.
+        if (k < 0 && (chunked || m_nStop.load() || WSAGetLastError() == WSAETIMEDOUT)) {
             CloseSocket();
             return MYHTTP_ERR_STATUS;
         }
