@@ -4,6 +4,19 @@
 
 #include <cstring>
 
+void CSocketBuffer::SetSize(INT_PTR nNewSize) {
+    if (nNewSize < 0)
+        nNewSize = 0;
+    if (nNewSize > m_nRoom) {
+        std::unique_ptr<BYTE[]> grown(new BYTE[static_cast<size_t>(nNewSize)]);
+        if (m_nSize > 0)
+            memcpy(grown.get(), m_data.get(), static_cast<size_t>(m_nSize));
+        m_data = std::move(grown);
+        m_nRoom = nNewSize;
+    }
+    m_nSize = nNewSize;
+}
+
 IMPLEMENT_DYNCREATE(CRequestSocket, CAsyncSocket)
 
 CRequestSocket::CRequestSocket() {
@@ -133,7 +146,7 @@ void CRequestSocket::ParseReceived(int nCount) {
     }
 }
 
-BOOL CRequestSocket::GetLine(CByteArray& buffer, int count, int& position) {
+BOOL CRequestSocket::GetLine(CSocketBuffer& buffer, int count, int& position) {
     while (position < count) {
         BYTE b = buffer[position++];
         if (b == '\n')

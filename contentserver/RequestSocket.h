@@ -9,8 +9,28 @@
 #include "contentserver/Request.h"
 
 #include <cstdio>
+#include <memory>
 
 class CServerHost;
+
+// A connection's receive and answer buffer. Each connection starts with 1 MiB of room, so
+// growing it must not clear the bytes as a byte array does: zeroing that megabyte cost more
+// than answering the request. Only bytes that were received, read or appended are ever read.
+class CSocketBuffer {
+public:
+    INT_PTR GetSize() const { return m_nSize; }
+    BYTE* GetData() { return m_data.get(); }
+    const BYTE* GetData() const { return m_data.get(); }
+    BYTE& operator[](INT_PTR i) { return m_data[static_cast<size_t>(i)]; }
+    BYTE operator[](INT_PTR i) const { return m_data[static_cast<size_t>(i)]; }
+    // Keeps the first bytes up to the new size; the room beyond what was there is unset.
+    void SetSize(INT_PTR nNewSize);
+
+private:
+    std::unique_ptr<BYTE[]> m_data;
+    INT_PTR m_nSize = 0;
+    INT_PTR m_nRoom = 0;
+};
 
 // Parse states of a connection.
 #define REQ_STATE_LINE 0
@@ -45,7 +65,7 @@ public:
 
     // Parsing.
     void ParseReceived(int nCount);
-    BOOL GetLine(CByteArray& buffer, int count, int& position);
+    BOOL GetLine(CSocketBuffer& buffer, int count, int& position);
     void ProcessLine();
     BOOL StartBody();
     void AppendBody(int count, int position);
@@ -90,7 +110,7 @@ public:
 
     CServerHost* m_pHost = nullptr;
     CRequest* m_pRequest = nullptr;
-    CByteArray m_buf;
+    CSocketBuffer m_buf;
     int m_nBytesToSend = 0;
     int m_nSendOffset = 0; // unsent answer bytes start here in the buffer
     CString m_strLine;
