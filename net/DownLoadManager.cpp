@@ -185,10 +185,10 @@ BOOL CDownLoadManager::BeginWorker() {
 }
 
 void CDownLoadManager::WorkerEnded() {
-    {
-        std::lock_guard<std::mutex> guard(s_workerLock);
-        --s_nWorkers;
-    }
+    // Notified under the lock: once the count reads 0 the waiter may go on to the program's end,
+    // where the condition goes too.
+    std::lock_guard<std::mutex> guard(s_workerLock);
+    --s_nWorkers;
     s_workerIdle.notify_all();
 }
 
@@ -216,8 +216,12 @@ UINT CDownLoadManager::RequestThreadProc(LPVOID param) {
     CString body;
     int nResult;
     {
+        // In the registry while it runs, so an exit stops it like any transfer. Its context is the
+        // request's own record, never an item, so no item's stop or start finds it.
         CMyHttp http;
+        g_DownLoadManager.RegisterHttp(&http, task->pContext);
         nResult = http.GetUrl(task->strUrl, nullptr, 0, "", body);
+        g_DownLoadManager.UnregisterHttp(&http, task->pContext);
     }
     CString reply;
     if (nResult == MYHTTP_OK)

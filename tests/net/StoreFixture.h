@@ -103,11 +103,12 @@ public:
                                      nullptr, nullptr);
             SetWindowLongPtrA(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
             {
+                // Notified under the lock: the constructor's locals go once it sees ready.
                 std::lock_guard<std::mutex> g(m);
                 m_hWnd = h;
                 ready = true;
+                cv.notify_all();
             }
-            cv.notify_all();
             MSG msg;
             while (GetMessageA(&msg, nullptr, 0, 0) > 0)
                 DispatchMessageA(&msg);

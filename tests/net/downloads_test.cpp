@@ -247,7 +247,6 @@ TEST_P(Resume, CutAndRestartedGivesTheOriginal) {
 
     m_win->Clear();
     g_DownLoadManager.StartDownLoad("mag", pid.c_str());
-    EXPECT_EQ(cut, static_cast<size_t>(item->downlen));
     ASSERT_TRUE(m_win->WaitFor([&](auto& ev) { return Finished(ev, pid.c_str()); }));
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(DOWN_STATE_DONE, item->down);
@@ -599,6 +598,45 @@ TEST_F(Downloads, ExitReleasesABlockedSenderAndWaitsForWorkers) {
     EXPECT_EQ(before, m_win->Events().size());
     EXPECT_EQ(std::string::npos, Control("/_control/log").find("pid=m1"));
     DestroyWindow(h);
+}
+
+TEST_F(Downloads, ExitStopsAnItemRequestTheStoreHolds) {
+    // The item reply comes, but the store keeps the connection open until the gate opens.
+    Control("/_control/fault?path=/touch/api/&gate=api&count=1");
+    g_DownLoadManager.AddDownLoad("mag", "m1");
+    ASSERT_TRUE(WaitUntil([] { return Control("/_control/log").find("pid=m1") != std::string::npos; }));
+    // Without the stop the request would end only at its 30 s time-out.
+    EXPECT_TRUE(g_DownLoadManager.Shutdown(10000));
+    EXPECT_EQ(0, g_DownLoadManager.GetWorkerCount());
+    // Whether the whole reply had come before the stop or not, nothing starts on the way out.
+    if (CMagInfo* item = g_MagShelf.Find("mag", "m1")) {
+        EXPECT_EQ(DOWN_STATE_STOPPED, StateOf(item));
+    }
+    EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
+    EXPECT_EQ(std::string::npos, Control("/_control/log").find("/packages/m1.exe"));
+}
+
+TEST_F(Downloads, CategoryFilesAreFetchedWholeAndKeptWhenAFetchFails) {
+    for (const char* kind : {"book", "mag"}) {
+        CString path =
+            CString(kind) == "book" ? g_AppPathInfo.m_strBookClassXml : g_AppPathInfo.m_strMagClassXml;
+        ASSERT_TRUE(g_DownLoadManager.StartDownLoadThread(
+            const_cast<char*>(CString(kind) == "book" ? "BOOK" : "MAG"), BuildSortClassUrl(kind), path, 0,
+            CDownLoadManager::OnIgnoreDone, nullptr));
+        ASSERT_TRUE(WaitIdle());
+        std::string want = Shell("curl -s '" + std::string(BuildSortClassUrl(kind)) + "'");
+        EXPECT_EQ(want, ReadFile(LinuxPath(path))) << kind;
+        EXPECT_NE(std::string::npos, want.find("<sort id=")) << kind;
+    }
+    // A failed fetch leaves the file as it was.
+    Control("/_control/fault?path=/touch/api/&cut=20&count=1");
+    std::string before = ReadFile(LinuxPath(g_AppPathInfo.m_strBookClassXml));
+    ASSERT_TRUE(g_DownLoadManager.StartDownLoadThread(const_cast<char*>("BOOK"), BuildSortClassUrl("book"),
+                                                      g_AppPathInfo.m_strBookClassXml, 0,
+                                                      CDownLoadManager::OnIgnoreDone, nullptr));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(before, ReadFile(LinuxPath(g_AppPathInfo.m_strBookClassXml)));
+    EXPECT_TRUE(m_win->Events().empty());
 }
 
 namespace {
