@@ -157,7 +157,10 @@ void RecordComponentVersion(const CString& strName, int nBuild) {
 CString GetUpdateXml() {
     CMyHttp http;
     CString body;
-    if (http.GetUrl(BuildUpdateXmlUrl(), nullptr, 0, "", body) != MYHTTP_OK)
+    g_DownLoadManager.RegisterHttp(&http, s_szUpdateContext);
+    int nResult = http.GetUrl(BuildUpdateXmlUrl(), nullptr, 0, "", body);
+    g_DownLoadManager.UnregisterHttp(&http, s_szUpdateContext);
+    if (nResult != MYHTTP_OK || http.IsStopped())
         return CString();
     return body;
 }
@@ -201,6 +204,8 @@ BOOL SelectUpdates(CUpdateInfoList& list) {
 }
 
 BOOL DownloadUpdates(CUpdateInfoList& list) {
+    // A folder that exists is used.
+    CreateDirectoryA(g_AppPathInfo.m_strUpdateDir, nullptr);
     for (CUpdateInfo* info : list) {
         if (info->state != UPDATE_STATE_NEWER)
             continue;

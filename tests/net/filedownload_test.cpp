@@ -116,6 +116,41 @@ INSTANTIATE_TEST_SUITE_P(
                       // Less announced than sent: the announced bytes are the file.
                       LengthCase{"ShorterThanSent", "&badlength=-100", false, MYHTTP_OK, false}));
 
+struct PartialCase {
+    const char* name;
+    const char* query;
+    int result;
+    bool whole; // the file afterwards is the whole blob; otherwise the partial data is untouched
+};
+
+void PrintTo(const PartialCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class PartialAnswers : public StoreDownload, public ::testing::WithParamInterface<PartialCase> {};
+
+// 30000 good bytes on disk and a resume from there: only an answer that starts at the offset is
+// appended; a whole file or a range from 0 replaces the data, any other start is refused.
+TEST_P(PartialAnswers, AppendOnlyAtTheOffset) {
+    const PartialCase& c = GetParam();
+    std::string whole = Fetch(Base() + "/blob?size=100000");
+    fs::path file = m_dir / "part.bin";
+    std::ofstream(file, std::ios::binary) << whole.substr(0, 30000);
+    CMyHttp http;
+    http.SetResumeOffset(30000);
+    EXPECT_EQ(c.result, http.DownloadFile(Url(std::string("/blob?size=100000") + c.query), nullptr, 0, "",
+                                          WinPath(file)));
+    EXPECT_TRUE(ReadAll(file) == (c.whole ? whole : whole.substr(0, 30000)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, PartialAnswers,
+    ::testing::Values(PartialCase{"FromTheOffset", "", MYHTTP_OK, true},
+                      PartialCase{"WholeFileWith200", "&norange=1", MYHTTP_OK, true},
+                      PartialCase{"RangeFromZero", "&rangefrom=0", MYHTTP_OK, true},
+                      PartialCase{"RangeFromElsewhere", "&rangefrom=20000", MYHTTP_ERR_CONNECT, false},
+                      PartialCase{"RangeBeyondTheOffset", "&rangefrom=40000", MYHTTP_ERR_CONNECT, false}));
+
 TEST_F(StoreDownload, ShorterThanSentKeepsTheAnnouncedBytes) {
     fs::path file = m_dir / "f.bin";
     CMyHttp http;

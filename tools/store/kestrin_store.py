@@ -30,6 +30,7 @@ next answers with GET /_control/fault?...&count=N; a fault with path=PREFIX appl
 on paths that start with PREFIX, any answer at all, instead of the downloads):
   cut=N        close the connection after N body bytes
   norange=1    answer 200 with the whole file, ignoring Range
+  rangefrom=N  answer a Range with 206 from byte N, whatever it asked for
   chunked=1    send the body chunked
   redirect=N   answer with N redirects before the file
   slow=MS      sleep MS milliseconds between pieces of 64 KiB
@@ -70,7 +71,8 @@ except ImportError:  # pragma: no cover - the writer is part of the tree
 API_PATH = "/touch/api/"
 BUY_PATH = "/touch/system/index.php/index/magBuy/"
 DOWNLOAD_PATHS = ("/packages/", "/blob", "/files/")
-FAULT_KEYS = ("cut", "norange", "chunked", "redirect", "slow", "delay", "badlength", "nolength", "status", "gate")
+FAULT_KEYS = ("cut", "norange", "rangefrom", "chunked", "redirect", "slow", "delay", "badlength", "nolength",
+              "status", "gate")
 GATE_WAIT = 120  # seconds a gated answer waits at most, so a test that dies leaves no thread behind
 
 CATEGORIES = {
@@ -539,6 +541,8 @@ class Handler(socketserver.StreamRequestHandler):
         rng = re.match(r"^bytes=(\d+)-$", self.headers_in.get("range", "")) if ranges else None
         if rng and fault.get("norange") != "1":
             start = int(rng.group(1))
+            if "rangefrom" in fault:
+                start = int(fault["rangefrom"])
             if start >= size:
                 return self.reply(416, b"", extra=[("Content-Range", "bytes */%d" % size)])
             status = 206

@@ -25,6 +25,7 @@ class StoreTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.proc.stdin.close()
         cls.proc.wait(timeout=10)
+        cls.proc.stdout.close()
 
     def setUp(self):
         self.get("/_control/reset")
@@ -218,6 +219,30 @@ class StoreTest(unittest.TestCase):
                                   "--user-data-dir=" + os.path.join(d, "profile"), "--virtual-time-budget=3000",
                                   "--dump-dom", "file://" + html], capture_output=True, timeout=90)
         self.assertIn(b"W=240 H=320", out.stdout)
+
+    def test_listens_on_the_port_it_is_given(self):
+        import socket
+        s = socket.socket()
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+        s.close()
+        proc = subprocess.Popen([sys.executable, os.path.join(HERE, "kestrin_store.py"), "--port", str(port),
+                                 "--watch-stdin"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(int(proc.stdout.readline()), port)
+            c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+            c.request("GET", "/touch/update.xml")
+            self.assertEqual(c.getresponse().status, 200)
+            c.close()
+        finally:
+            proc.stdin.close()
+            proc.wait(timeout=10)
+            proc.stdout.close()
+
+    def test_range_from_elsewhere(self):
+        r, data = self.get("/blob?size=1000&rangefrom=100", {"Range": "bytes=400-"})
+        self.assertEqual((r.status, r.getheader("Content-Range")), (206, "bytes 100-999/1000"))
+        self.assertEqual(data, kestrin_store.payload(1000, 0)[100:])
 
     def test_pages(self):
         for p in ("/touch/magazine/", "/touch/book/", "/enter/magazine/", "/enter/velkor/"):
