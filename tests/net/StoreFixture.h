@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -196,8 +197,10 @@ protected:
         s_store = nullptr;
     }
     void SetUp() override {
-        m_dir = fs::temp_directory_path() / ("dl_" + std::to_string(getpid()) + "_" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // A parameterized test's name holds "/": one folder per test, not a folder in a folder.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        m_dir = fs::temp_directory_path() / ("dl_" + std::to_string(getpid()) + "_" + name);
         fs::remove_all(m_dir);
         fs::create_directories(m_dir / "Data");
         fs::create_directories(m_dir / "Images" / "mag");

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -50,8 +51,10 @@ protected:
         s_peer = nullptr;
     }
     void SetUp() override {
-        m_dir = fs::temp_directory_path() / ("myhttp_" + std::to_string(getpid()) + "_" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // A parameterized test's name holds "/": one folder per test, not a folder in a folder.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        m_dir = fs::temp_directory_path() / ("myhttp_" + std::to_string(getpid()) + "_" + name);
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
     }

@@ -79,8 +79,10 @@ protected:
     }
     void SetUp() override {
         setenv("KESTRIN_STORE", Base().c_str(), 1);
-        m_dir = fs::temp_directory_path() / ("upd_" + std::to_string(getpid()) + "_" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // A parameterized test's name holds "/": one folder per test, not a folder in a folder.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        m_dir = fs::temp_directory_path() / ("upd_" + std::to_string(getpid()) + "_" + name);
         fs::remove_all(m_dir);
         fs::create_directories(m_dir / "ExeFiles");
         fs::create_directories(m_dir / "Update");

@@ -5,7 +5,7 @@ It answers what the client asks of the store: item records in the booklist forma
 category lists, purchases, the update manifest, the catalogue and online reading pages, covers and
 item packages (with Range support). For tests it also misbehaves on request.
 
-  python3 tools/store/kestrin_store.py [--port N] [--root DIR] [--watch-stdin]
+  python3 tools/store/kestrin_store.py [--port N] [--watch-stdin]
 
 Prints the port it listens on (127.0.0.1) as its first line, then serves until killed (or, with
 --watch-stdin, until its standard input closes). --port 0, the default, takes a free port. Point
@@ -56,7 +56,6 @@ import socket
 import socketserver
 import struct
 import sys
-import tempfile
 import threading
 import time
 from urllib.parse import quote, unquote_to_bytes, urlsplit
@@ -239,8 +238,7 @@ def category_xml(kind):
 
 
 class Store:
-    def __init__(self, root):
-        self.root = root
+    def __init__(self):
         self.lock = threading.Lock()
         self.items = {i["pid"]: i for i in make_items()}
         self.packages = {}
@@ -606,12 +604,10 @@ class Server(socketserver.ThreadingTCPServer):
 def main(argv=None):
     ap = argparse.ArgumentParser(description="The replacement store web service.")
     ap.add_argument("--port", type=int, default=0, help="port on 127.0.0.1; 0 chooses a free one")
-    ap.add_argument("--root", default=None, help="working folder (default: a temporary folder)")
     ap.add_argument("--watch-stdin", action="store_true", help="end when standard input closes")
     args = ap.parse_args(argv)
-    root = args.root or tempfile.mkdtemp(prefix="kestrin_store_")
     srv = Server(("127.0.0.1", args.port), Handler)
-    srv.store = Store(root)
+    srv.store = Store()
     print(srv.server_address[1], flush=True)
     if args.watch_stdin:
         threading.Thread(target=srv.serve_forever, daemon=True).start()
