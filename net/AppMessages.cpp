@@ -30,10 +30,12 @@ LRESULT CMainDlgTarget::Send(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     LRESULT result = SendMessage(hWnd, message, wParam, lParam);
     {
+        // Notified under the lock, so a waiter that sees no sender left cannot outlive the
+        // notification into the target's destruction.
         std::lock_guard<std::mutex> guard(m_lock);
         --m_nSending;
+        m_idle.notify_all();
     }
-    m_idle.notify_all();
     return result;
 }
 

@@ -176,11 +176,19 @@ void CDownLoadManager::WorkerStarted() {
     ++s_nWorkers;
 }
 
+BOOL CDownLoadManager::BeginWorker() {
+    std::lock_guard<std::mutex> guard(s_workerLock);
+    if (s_bClosing.load())
+        return FALSE;
+    ++s_nWorkers;
+    return TRUE;
+}
+
 void CDownLoadManager::WorkerEnded() {
-    {
-        std::lock_guard<std::mutex> guard(s_workerLock);
-        --s_nWorkers;
-    }
+    // Notified under the lock: once the count reads 0 the waiter may go on to the program's end,
+    // where the condition goes too.
+    std::lock_guard<std::mutex> guard(s_workerLock);
+    --s_nWorkers;
     s_workerIdle.notify_all();
 }
 
@@ -208,8 +216,12 @@ UINT CDownLoadManager::RequestThreadProc(LPVOID param) {
     CString body;
     int nResult;
     {
+        // In the registry while it runs, so an exit stops it like any transfer. Its context is the
+        // request's own record, never an item, so no item's stop or start finds it.
         CMyHttp http;
+        g_DownLoadManager.RegisterHttp(&http, task->pContext);
         nResult = http.GetUrl(task->strUrl, nullptr, 0, "", body);
+        g_DownLoadManager.UnregisterHttp(&http, task->pContext);
     }
     CString reply;
     if (nResult == MYHTTP_OK)
@@ -309,38 +321,67 @@ void CDownLoadManager::OnTouchReply(void* context, CString reply, int /*nHttpRes
     const CString type = msg->m_strParam2;
     if (reply.IsEmpty())
         SendEvent(EVT_ITEM_REQUEST_FAILED, reinterpret_cast<LPARAM>(msg));
-    CMagInfo* last = g_MagShelf.AddFromXml(reply, type);
-    if (last == nullptr) {
+
+    // Only records this reply added may be prepared: one already on the shelf may be loading or
+    // done. Of those, the one asked for is the item, else the first in the reply's order.
+    CMagInfo* item = nullptr;
+    CMagInfoList added;
+    {
+        CMagShelfLock lock;
+        CMagInfoList before, after;
+        g_MagShelf.GetList(type, before);
+        CMagInfo* last = g_MagShelf.AddFromXml(reply, type);
+        if (last != nullptr) {
+            g_MagShelf.GetList(type, after);
+            for (CMagInfo* p : after) {
+                bool old = false;
+                for (CMagInfo* q : before)
+                    old = old || q == p;
+                if (!old)
+                    added.Add(p);
+            }
+            CMagInfoList parsed;
+            g_MagShelf.ParseBooklist(reply, parsed, FALSE);
+            for (INT_PTR i = 0; i < parsed.GetSize() && item == nullptr; ++i)
+                if (parsed[i]->pid == pid)
+                    item = g_MagShelf.FindByPid(pid, added);
+            for (INT_PTR i = 0; i < parsed.GetSize() && item == nullptr; ++i)
+                item = g_MagShelf.FindByPid(parsed[i]->pid, added);
+            for (CMagInfo* p : parsed)
+                delete p;
+            if (item == nullptr)
+                item = last;
+        }
+    }
+    if (item == nullptr) {
         SendEvent(EVT_DOWNLOAD_EXISTS, 0);
         delete msg;
         return;
     }
-    // A reply may hold several records: the one asked for is the item, else the reply's first.
-    CMagInfo* item = g_MagShelf.Find(type, pid);
-    if (item == nullptr) {
-        CMagInfoList parsed;
-        g_MagShelf.ParseBooklist(reply, parsed, FALSE);
-        if (parsed.GetSize() > 0)
-            item = g_MagShelf.Find(type, parsed[0]->pid);
-        for (CMagInfo* p : parsed)
-            delete p;
-    }
-    if (item == nullptr)
-        item = last;
 
     if (g_DownLoadManager.m_pfnSetPendingShelfType != nullptr)
         g_DownLoadManager.m_pfnSetPendingShelfType(type);
+    const CString folder = g_AppPathInfo.GetDownloadFolder();
     CString url, savepath;
     {
         CMagShelfLock lock;
         item->downlen = 0;
         item->filelen = 0;
-        item->savepath =
-            BuildPackagePath(g_AppPathInfo.GetDownloadFolder(), item->name, item->date, item->pid);
+        item->savepath = BuildPackagePath(folder, item->name, item->date, item->pid);
         item->type = type;
         item->down = DOWN_STATE_STOPPED;
         url = item->load_url;
         savepath = item->savepath;
+        // Other records of the reply were not asked for: listed, with a place on disk, but not
+        // queued, so no completion starts them on their own.
+        for (CMagInfo* p : added) {
+            if (p == item)
+                continue;
+            p->savepath = BuildPackagePath(folder, p->name, p->date, p->pid);
+            p->type = type;
+            if (p->down != DOWN_STATE_DONE)
+                p->down = DOWN_STATE_STOPPED;
+        }
     }
     SendEvent(EVT_DOWNLOAD_ADDED, ItemParam(item));
 
@@ -358,6 +399,8 @@ void CDownLoadManager::OnTouchReply(void* context, CString reply, int /*nHttpRes
         !g_DownLoadManager.StartDownLoadThread(item, url, savepath, 0, OnDownLoadDone, OnDownLoadProgress))
         g_DownLoadManager.UndoStart(item);
 
+    // The package transfer is registered by its starter, so it is always registered here once it
+    // started; the cover is fetched whatever the package does.
     CString pic1, cover;
     {
         CMagShelfLock lock;
@@ -369,7 +412,7 @@ void CDownLoadManager::OnTouchReply(void* context, CString reply, int /*nHttpRes
         CopyFile(cached, cover, TRUE);
         CMagShelfLock lock;
         item->pic1 = cover;
-    } else if (!pic1.IsEmpty() && !g_DownLoadManager.IsDownLoading(item)) {
+    } else if (!pic1.IsEmpty()) {
         g_DownLoadManager.StartDownLoadThread(nullptr, pic1, cover, 0, OnIgnoreDone, nullptr);
     }
     g_MagShelf.Save(type);
@@ -421,7 +464,10 @@ void CDownLoadManager::StartNextWaiting() {
     {
         CStateLock lock;
         CMagShelfLock shelfLock;
-        item = g_MagShelf.FindFirstWaiting();
+        // A record that never had its place on disk prepared has nowhere to go: it leaves the
+        // queue instead of holding it up.
+        while ((item = g_MagShelf.FindFirstWaiting()) != nullptr && item->savepath.IsEmpty())
+            item->down = DOWN_STATE_STOPPED;
         if (item != nullptr) {
             item->down = DOWN_STATE_LOADING;
             ++g_nDownLoadCount;
@@ -440,7 +486,8 @@ void CDownLoadManager::StartDownLoad(CString type, CString pid) {
         CMagShelfLock shelfLock;
         item = g_MagShelf.Find(type, pid);
         // Only a stopped or waiting record starts; one that loads or is done keeps its count.
-        if (item == nullptr || (item->down != DOWN_STATE_STOPPED && item->down != DOWN_STATE_WAITING))
+        if (item == nullptr || (item->down != DOWN_STATE_STOPPED && item->down != DOWN_STATE_WAITING) ||
+            item->savepath.IsEmpty())
             return;
         item->down = DOWN_STATE_LOADING;
         ++g_nDownLoadCount;

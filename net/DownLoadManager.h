@@ -51,6 +51,14 @@ public:
 
     void SetPendingShelfTypeHook(SetPendingShelfTypeProc proc) { m_pfnSetPendingShelfType = proc; }
 
+    // Other workers with transfers (the update check) join the registry and the worker count, so
+    // StopAll reaches them and Shutdown waits for them. BeginWorker is FALSE, counting nothing,
+    // once Shutdown has begun.
+    BOOL BeginWorker();
+    void EndWorker() { WorkerEnded(); }
+    void RegisterHttp(CMyHttp* http, void* context);
+    void UnregisterHttp(CMyHttp* http, void* context);
+
     int GetRunningCount();
     int GetWorkerCount();
     BOOL IsDownLoading(CMagInfo* item);
@@ -75,8 +83,6 @@ private:
     // The worker, created suspended; nullptr when nothing started.
     CWinThread* BeginDownLoadThread(void* context, CString url, CString path, LONGLONG resumeOffset,
                                     DownLoadDoneProc done, DownLoadProgressProc progress);
-    void RegisterHttp(CMyHttp* http, void* context);
-    void UnregisterHttp(CMyHttp* http, void* context);
     void UndoStart(CMagInfo* item);
 
     static UINT RequestThreadProc(LPVOID param);

@@ -581,9 +581,25 @@ BOOL CMyHttp::ProxyConnect(SOCKET s, const char* targetHost, int targetPort, con
     n += hl;
     buf[n++] = static_cast<unsigned char>((targetPort >> 8) & 0xFF);
     buf[n++] = static_cast<unsigned char>(targetPort & 0xFF);
-    if (!SendAll(reinterpret_cast<const char*>(buf), n) || !RecvExact(reinterpret_cast<char*>(buf), 10))
+    if (!SendAll(reinterpret_cast<const char*>(buf), n) || !RecvExact(reinterpret_cast<char*>(buf), 4))
         return FALSE;
-    return buf[0] == 5 && buf[1] == 0;
+    if (buf[0] != 5 || buf[1] != 0)
+        return FALSE;
+    // The reply's bound address is as long as its type says; every byte of it is read, so none
+    // is taken for the tunnel's first bytes.
+    size_t rest;
+    if (buf[3] == 1) {
+        rest = 4 + 2;
+    } else if (buf[3] == 4) {
+        rest = 16 + 2;
+    } else if (buf[3] == 3) {
+        if (!RecvExact(reinterpret_cast<char*>(buf), 1))
+            return FALSE;
+        rest = static_cast<size_t>(buf[0]) + 2;
+    } else {
+        return FALSE;
+    }
+    return RecvExact(reinterpret_cast<char*>(buf), rest);
 }
 
 BOOL CMyHttp::ReadHeader(HttpHeaderInfo& out, std::string& bodyStart) {
@@ -736,6 +752,11 @@ int CMyHttp::DownloadFile(CString url, const char* postData, int postLen, CStrin
             }
             append = rangeStart == offset;
         }
+        bool chunked = Lower(hdr.transferEncoding.str()) == "chunked";
+        if (m_bRequireLength && (chunked || hdr.contentLength <= 0)) {
+            CloseSocket();
+            return MYHTTP_ERR_CONNECT;
+        }
         // A 200 answer to a ranged request is the whole file: it replaces the partial data.
         LONGLONG base = append ? offset : 0;
         FILE* fp = std::fopen(filePath, append ? "ab" : "wb");
@@ -744,7 +765,7 @@ int CMyHttp::DownloadFile(CString url, const char* postData, int postLen, CStrin
             return MYHTTP_ERR_CONNECT;
         }
         bool ok;
-        if (Lower(hdr.transferEncoding.str()) == "chunked") {
+        if (chunked) {
             CChunkedDecoder dec;
             std::string out;
             ok = dec.Feed(start.data(), start.size(), out) &&

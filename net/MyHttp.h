@@ -74,6 +74,9 @@ public:
     void Stop();
     BOOL IsStopped() const { return m_nStop.load() != 0; }
     void SetProxy(const CProxyInfo& proxy) { m_proxy = proxy; }
+    // A download whose reply names no Content-Length (closed or chunked) fails instead of counting
+    // as complete when the peer closes: for files that must not be taken half-way (updates).
+    void SetRequireLength(BOOL bRequire) { m_bRequireLength = bRequire; }
     // Connect and receive time-out; 30 s unless a caller (a test) chooses less.
     void SetTimeout(int ms) { m_nTimeoutMs = ms; }
 
@@ -119,4 +122,5 @@ private:
     CString m_strUserAgent;
     CString m_strContentType;
     int m_nTimeoutMs = 30000;
+    BOOL m_bRequireLength = FALSE;
 };

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -71,8 +73,16 @@ struct Event {
     CString p1, p2, p3;       // a CMsgInfo payload
     CMagInfo* item = nullptr; // a CMagInfo payload
     CString itemPid;
-    int itemDown = -1;
+    CString itemType;
+    CString itemSavepath;
+    int itemDown = -1; // the record's state when the event came (a CMsgInfo's record too)
 };
+
+// Gtest prints the cases of a parameterized test by their name.
+#define STORETEST_PRINT_BY_NAME(Type)                                                                        \
+    inline void PrintTo(const Type& c, std::ostream* os) {                                                   \
+        *os << c.name;                                                                                       \
+    }
 
 // A window of the platform layer on its own thread, recording every WM_APP_EVENT.
 class EventWindow {
@@ -94,11 +104,12 @@ public:
                                      nullptr, nullptr);
             SetWindowLongPtrA(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
             {
+                // Notified under the lock: the constructor's locals go once it sees ready.
                 std::lock_guard<std::mutex> g(m);
                 m_hWnd = h;
                 ready = true;
+                cv.notify_all();
             }
-            cv.notify_all();
             MSG msg;
             while (GetMessageA(&msg, nullptr, 0, 0) > 0)
                 DispatchMessageA(&msg);
@@ -138,10 +149,15 @@ public:
             e.p1 = info->m_strParam1;
             e.p2 = info->m_strParam2;
             e.p3 = info->m_strParam3;
+            CMagShelfLock lock;
+            if (CMagInfo* item = g_MagShelf.Find(e.p2, e.p1))
+                e.itemDown = item->down;
         } else if (l != 0) {
             e.item = reinterpret_cast<CMagInfo*>(l);
             CMagShelfLock lock;
             e.itemPid = e.item->pid;
+            e.itemType = e.item->type;
+            e.itemSavepath = e.item->savepath;
             e.itemDown = e.item->down;
         }
         {
@@ -181,8 +197,10 @@ protected:
         s_store = nullptr;
     }
     void SetUp() override {
-        m_dir = fs::temp_directory_path() / ("dl_" + std::to_string(getpid()) + "_" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // A parameterized test's name holds "/": one folder per test, not a folder in a folder.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        m_dir = fs::temp_directory_path() / ("dl_" + std::to_string(getpid()) + "_" + name);
         fs::remove_all(m_dir);
         fs::create_directories(m_dir / "Data");
         fs::create_directories(m_dir / "Images" / "mag");
@@ -206,6 +224,7 @@ protected:
     }
     void TearDown() override {
         g_DownLoadManager.StopAll();
+        Control("/_control/release?all=1");
         EXPECT_TRUE(WaitIdle());
         g_pMainDlg.Clear();
         delete m_win;
@@ -231,6 +250,35 @@ protected:
                     static_cast<int>(post.size()), "", body);
         return std::string(body);
     }
+    // Lets the answers held at gate KEY go on.
+    static void Release(const std::string& key) { Control("/_control/release?gate=" + key); }
+    // Waits until pred holds, polling, at most ms.
+    static bool WaitUntil(const std::function<bool()>& pred, int ms = 20000) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!pred()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+    static int StateOf(CMagInfo* item) {
+        CMagShelfLock lock;
+        return item->down;
+    }
+    // A record on the magazine shelf whose package is load_url, as the shelf loader leaves it.
+    CMagInfo* ShelfRecord(const char* pid, const std::string& loadUrl, int down) {
+        auto* item = new CMagInfo;
+        item->pid = pid;
+        item->type = "mag";
+        item->name = "shelf";
+        item->load_url = loadUrl.c_str();
+        item->savepath =
+            CDownLoadManager::BuildPackagePath(g_AppPathInfo.GetDownloadFolder(), item->name, "", item->pid);
+        item->down = down;
+        g_MagShelf.Add(item, "mag", FALSE);
+        return item;
+    }
     // Waits until every worker thread of the manager has ended.
     static bool WaitIdle(int ms = 30000) {
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -241,11 +289,10 @@ protected:
         }
         return true;
     }
+    // Where a Windows-form path of the program lies (names in the ANSI code page are UTF-8 here).
     static fs::path LinuxPath(const CString& win) {
-        std::string s(win);
-        for (auto& c : s)
-            if (c == '\\')
-                c = '/';
+        std::string s;
+        AfxMapPath(win, s);
         return fs::path(s);
     }
 

@@ -1,8 +1,10 @@
 #include "tests/net/StoreFixture.h"
 
+#include "contentserver/MyMemFile.h"
 #include "net/StoreRequests.h"
 
 #include <algorithm>
+#include <future>
 #include <random>
 #include <set>
 
@@ -19,19 +21,55 @@ std::vector<WPARAM> CodesFor(const std::vector<Event>& ev, const CString& pid) {
     return out;
 }
 
+// Index of the first event of that code for the pid, or -1.
+int IndexOf(const std::vector<Event>& ev, WPARAM code, const CString& pid, const char* percent = nullptr) {
+    for (size_t i = 0; i < ev.size(); ++i) {
+        const Event& e = ev[i];
+        if (e.code != code || (e.itemPid != pid && e.p1 != pid))
+            continue;
+        if (percent == nullptr || e.p3 == percent)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
 bool Has(const std::vector<Event>& ev, WPARAM code, const CString& pid) {
-    for (auto& e : ev)
-        if (e.code == code && (e.itemPid == pid || e.p1 == pid))
-            return true;
-    return false;
+    return IndexOf(ev, code, pid) >= 0;
 }
 
 bool Finished(const std::vector<Event>& ev, const CString& pid) {
+    return IndexOf(ev, EVT_DOWNLOAD_PROGRESS, pid, "100") >= 0 || Has(ev, EVT_DOWNLOAD_FAILED, pid);
+}
+
+size_t Completions(const std::vector<Event>& ev) {
+    size_t n = 0;
     for (auto& e : ev)
-        if ((e.code == EVT_DOWNLOAD_PROGRESS && e.p1 == pid && e.p3 == "100") ||
-            (e.code == EVT_DOWNLOAD_FAILED && e.itemPid == pid))
-            return true;
-    return false;
+        n += e.code == EVT_DOWNLOAD_PROGRESS && e.p3 == "100";
+    return n;
+}
+
+// The gate key in a package address ("...&gate=KEY&...").
+std::string GateOf(const CString& url) {
+    std::string u(url);
+    size_t p = u.find("gate=");
+    if (p == std::string::npos)
+        return std::string();
+    p += 5;
+    return u.substr(p, u.find('&', p) - p);
+}
+
+size_t CountLines(const std::string& log, const std::string& what) {
+    size_t n = 0;
+    for (size_t p = log.find(what); p != std::string::npos; p = log.find(what, p + 1))
+        ++n;
+    return n;
+}
+
+// The blob the store makes for a size and seed, through curl.
+std::string BlobSha(const std::string& base, size_t size, int seed = 0) {
+    return Shell("curl -s '" + base + "/blob?size=" + std::to_string(size) + "&seed=" + std::to_string(seed) +
+                 "' | sha256sum")
+        .substr(0, 64);
 }
 
 } // namespace
@@ -43,26 +81,37 @@ TEST_F(Downloads, StoreItemBecomesARecordAndAPackage) {
     ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Finished(ev, "m3"); }));
     ASSERT_TRUE(WaitIdle());
     auto ev = m_win->Events();
-    // Added (listed at 0 before the start), then the completion's progress of 100.
+    // Listed at 0 with its place on disk, then (a quick download makes no report) the
+    // completion's progress of 100, sent once the record is done.
     std::vector<WPARAM> want = {EVT_DOWNLOAD_ADDED, EVT_DOWNLOAD_PROGRESS};
-    EXPECT_EQ(want, CodesFor(ev, "m3"));
+    ASSERT_EQ(want, CodesFor(ev, "m3"));
     EXPECT_EQ(DOWN_STATE_STOPPED, ev[0].itemDown);
+    EXPECT_EQ(CString("mag"), ev[0].itemType);
+    EXPECT_EQ(0, ev[0].itemSavepath.Find(g_AppPathInfo.GetDownloadFolder()));
+    EXPECT_NE(-1, ev[0].itemSavepath.Find("[m3].exe"));
+    EXPECT_EQ(CString("m3"), ev[1].p1);
+    EXPECT_EQ(CString("mag"), ev[1].p2);
+    EXPECT_EQ(CString("100"), ev[1].p3);
+    EXPECT_EQ(DOWN_STATE_DONE, ev[1].itemDown);
+
     CMagInfo* item = g_MagShelf.Find("mag", "m3");
     ASSERT_NE(nullptr, item);
     EXPECT_EQ(DOWN_STATE_DONE, item->down);
     EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
-    // The name is in the ANSI code page in memory and UTF-8 on disk: take the one package there.
-    fs::path pkg;
-    for (auto& f : fs::directory_iterator(m_dir / "Down"))
-        pkg = f.path();
-    ASSERT_FALSE(pkg.empty());
-    EXPECT_EQ(".exe", pkg.extension());
-    EXPECT_NE(-1, item->savepath.Find("[m3].exe"));
+    fs::path pkg = LinuxPath(item->savepath);
+    ASSERT_TRUE(fs::exists(pkg));
     Shell("curl -s -o '" + (m_dir / "ref.exe").string() + "' '" + Base() + "/packages/m3.exe'");
     EXPECT_EQ(Sha256(m_dir / "ref.exe"), Sha256(pkg));
     EXPECT_EQ(static_cast<LONGLONG>(fs::file_size(pkg)), item->filelen);
     EXPECT_EQ(item->filelen, item->downlen);
     EXPECT_FALSE(fs::exists(pkg.string() + ".temp"));
+    // What arrived is an item package the reader opens.
+    CMyMemFile pages;
+    ASSERT_TRUE(pages.LoadPackage(item->savepath, MemFileWiden(MEMFILE_ROOT)));
+    EXPECT_NE(nullptr, pages.FindFile(MemFileWiden(MEMFILE_ROOT "view1.html")));
+    // The cover came too, byte for byte.
+    Shell("curl -s -o '" + (m_dir / "ref.jpg").string() + "' '" + Base() + "/covers/m3.jpg'");
+    EXPECT_EQ(Sha256(m_dir / "ref.jpg"), Sha256(m_dir / "Images" / "mag" / "m3.jpg"));
     // The shelf file holds the finished record.
     EXPECT_NE(std::string::npos, ReadFile(m_dir / "Data" / "MagShelf.xml").find("<down>2</down>"));
 
@@ -73,20 +122,25 @@ TEST_F(Downloads, StoreItemBecomesARecordAndAPackage) {
     ASSERT_EQ(1u, ev.size());
     EXPECT_EQ(static_cast<WPARAM>(EVT_DOWNLOAD_EXISTS), ev[0].code);
     EXPECT_EQ(item, ev[0].item);
+    EXPECT_EQ(1u, CountLines(Control("/_control/log"), "&pid=m3&"));
 }
 
 struct RequestFailure {
     const char* name;
     const char* pid;
+    const char* fault; // a store fault on the item request, or ""
     bool storeDown;
     bool wantRequestFailed; // 10003 before the 10005 with 0
 };
+STORETEST_PRINT_BY_NAME(RequestFailure)
 
 class RequestFailures : public StoreTest, public ::testing::WithParamInterface<RequestFailure> {};
 
 TEST_P(RequestFailures, ReportedAsThePartsSay) {
     const RequestFailure& c = GetParam();
     std::string saved = getenv("KESTRIN_STORE");
+    if (*c.fault)
+        Control(std::string("/_control/fault?path=/touch/api/&count=1&") + c.fault);
     if (c.storeDown)
         setenv("KESTRIN_STORE", ("http://127.0.0.1:" + std::to_string(PeerProcess::FreePort())).c_str(), 1);
     g_DownLoadManager.AddDownLoad("mag", c.pid);
@@ -112,28 +166,57 @@ TEST_P(RequestFailures, ReportedAsThePartsSay) {
     CMagInfoList list;
     g_MagShelf.GetList("mag", list);
     EXPECT_EQ(0, list.GetSize());
+    EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
+    EXPECT_EQ(std::string::npos, Control("/_control/log").find("/packages/"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, RequestFailures,
-                         ::testing::Values(RequestFailure{"EmptyReply", "empty1", false, true},
-                                           RequestFailure{"UnknownItem", "nosuchitem", false, true},
-                                           RequestFailure{"ReplyWithoutPid", "nopid1", false, false},
-                                           RequestFailure{"StoreDown", "m1", true, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Values(RequestFailure{"EmptyReply", "empty1", "", false, true},
+                                           RequestFailure{"UnknownItem", "nosuchitem", "", false, true},
+                                           RequestFailure{"ReplyWithoutPid", "nopid1", "", false, false},
+                                           RequestFailure{"StoreDown", "m1", "", true, true},
+                                           RequestFailure{"StoreAnswersAnError", "m1", "status=500", false,
+                                                          true}));
 
 TEST_F(Downloads, ReplyWithSeveralRecordsPreparesTheOneAsked) {
     g_DownLoadManager.AddDownLoad("mag", "multi1");
-    ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Count(ev, EVT_DOWNLOAD_ADDED) > 0; }));
-    ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Count(ev, EVT_DOWNLOAD_FAILED) > 0; }));
+    ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Finished(ev, "multi1"); }));
     ASSERT_TRUE(WaitIdle());
     auto ev = m_win->Events();
+    ASSERT_EQ(static_cast<WPARAM>(EVT_DOWNLOAD_ADDED), ev[0].code);
     EXPECT_EQ(CString("multi1"), ev[0].itemPid);
     CMagInfo* item = g_MagShelf.Find("mag", "multi1");
     ASSERT_NE(nullptr, item);
     EXPECT_NE(-1, item->savepath.Find("[multi1].exe"));
     // Its package does not exist on the store: a failure, not a completion.
     EXPECT_EQ(DOWN_STATE_STOPPED, item->down);
+    EXPECT_TRUE(Has(ev, EVT_DOWNLOAD_FAILED, "multi1"));
+    // The other records are listed, not queued and not fetched.
+    for (const char* other : {"multi1-other1", "multi1-other2"}) {
+        CMagInfo* p = g_MagShelf.Find("mag", other);
+        ASSERT_NE(nullptr, p) << other;
+        EXPECT_EQ(DOWN_STATE_STOPPED, p->down) << other;
+        EXPECT_NE(-1, p->savepath.Find("[" + CString(other) + "].exe")) << other;
+        EXPECT_TRUE(CodesFor(ev, other).empty()) << other;
+    }
     EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
+}
+
+TEST_F(Downloads, ReplyWithoutTheAskedRecordPreparesItsFirst) {
+    g_DownLoadManager.AddDownLoad("mag", "multinot1");
+    ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Finished(ev, "multinot1-other1"); }));
+    ASSERT_TRUE(WaitIdle());
+    auto ev = m_win->Events();
+    std::vector<WPARAM> want = {EVT_DOWNLOAD_ADDED, EVT_DOWNLOAD_PROGRESS};
+    EXPECT_EQ(want, CodesFor(ev, "multinot1-other1"));
+    CMagInfo* first = g_MagShelf.Find("mag", "multinot1-other1");
+    CMagInfo* second = g_MagShelf.Find("mag", "multinot1-other2");
+    ASSERT_NE(nullptr, first);
+    ASSERT_NE(nullptr, second);
+    EXPECT_EQ(DOWN_STATE_DONE, first->down);
+    EXPECT_EQ(BlobSha(Base(), 20001, 1), Sha256(LinuxPath(first->savepath)));
+    EXPECT_EQ(DOWN_STATE_STOPPED, second->down);
+    EXPECT_EQ(std::string::npos, Control("/_control/log").find("size=20002"));
 }
 
 // A download cut at a random byte, then started again by hand, ends with the original's bytes.
@@ -141,6 +224,7 @@ struct ResumeCase {
     const char* name;
     const char* query; // "~" stands for "&" in the pid
 };
+STORETEST_PRINT_BY_NAME(ResumeCase)
 
 class Resume : public StoreTest, public ::testing::WithParamInterface<ResumeCase> {};
 
@@ -155,6 +239,7 @@ TEST_P(Resume, CutAndRestartedGivesTheOriginal) {
     ASSERT_TRUE(WaitIdle());
     CMagInfo* item = g_MagShelf.Find("mag", pid.c_str());
     ASSERT_NE(nullptr, item);
+    EXPECT_TRUE(Has(m_win->Events(), EVT_DOWNLOAD_FAILED, pid.c_str())) << cut;
     EXPECT_EQ(DOWN_STATE_STOPPED, item->down) << cut;
     fs::path pkg = LinuxPath(item->savepath);
     EXPECT_FALSE(fs::exists(pkg));
@@ -162,142 +247,206 @@ TEST_P(Resume, CutAndRestartedGivesTheOriginal) {
 
     m_win->Clear();
     g_DownLoadManager.StartDownLoad("mag", pid.c_str());
-    EXPECT_EQ(cut, static_cast<size_t>(item->downlen));
     ASSERT_TRUE(m_win->WaitFor([&](auto& ev) { return Finished(ev, pid.c_str()); }));
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(DOWN_STATE_DONE, item->down);
-    std::string want =
-        Shell("curl -s '" + Base() + "/blob?size=" + std::to_string(size) + "' | sha256sum").substr(0, 64);
-    EXPECT_EQ(want, Sha256(pkg)) << "cut at " << cut;
+    EXPECT_EQ(BlobSha(Base(), size), Sha256(pkg)) << "cut at " << cut;
     EXPECT_EQ(static_cast<LONGLONG>(size), item->filelen);
     EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
+    // The restart asked for the rest.
+    EXPECT_NE(std::string::npos,
+              Control("/_control/log").find("\tRange: bytes=" + std::to_string(cut) + "-"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, Resume,
                          ::testing::Values(ResumeCase{"Ranged206", ""},
                                            ResumeCase{"IgnoresRange200", "-norange=1"},
-                                           ResumeCase{"Chunked", "-chunked=1"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                                           ResumeCase{"Chunked", "-chunked=1"},
+                                           ResumeCase{"BehindRedirects", "-redirect=2"}));
 
 TEST_F(Downloads, StoppedAndResumedFromTheShelfState) {
-    // 30 pieces of 64 KiB, 100 ms apart: time enough to stop it half way.
-    std::string pid = "blob1966080-slow=100";
+    // The store sends the first 64 KiB and holds the rest until the gate opens.
+    std::string pid = "blob1966080-gate=s1";
     g_DownLoadManager.AddDownLoad("mag", pid.c_str());
     ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Count(ev, EVT_DOWNLOAD_ADDED) > 0; }));
     CMagInfo* item = g_MagShelf.Find("mag", pid.c_str());
     ASSERT_NE(nullptr, item);
     fs::path temp = LinuxPath(item->savepath + ".temp");
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while ((!fs::exists(temp) || fs::file_size(temp) < 300000) && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(WaitUntil([&] {
+        std::error_code ec;
+        return fs::file_size(temp, ec) == 65536;
+    }));
+    // The worker waits in a receive that only the stop can end.
     g_DownLoadManager.Stop(nullptr, item);
     ASSERT_TRUE(m_win->WaitFor([&](auto& ev) { return Has(ev, EVT_DOWNLOAD_FAILED, pid.c_str()); }));
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(DOWN_STATE_STOPPED, item->down);
-    size_t have = fs::file_size(temp);
-    EXPECT_GE(have, 300000u);
-    EXPECT_LT(have, 1966080u);
+    EXPECT_EQ(65536u, fs::file_size(temp));
+    EXPECT_FALSE(fs::exists(LinuxPath(item->savepath)));
+    EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
 
-    // The next start: the shelf loader makes it waiting, and start-up resumes it from its ".temp".
-    {
-        CMagShelfLock lock;
-        item->down = DOWN_STATE_WAITING;
-    }
+    // The next start reads the shelf file back: the record is waiting and resumes from its ".temp".
+    std::string shelf = ReadFile(m_dir / "Data" / "MagShelf.xml");
+    g_MagShelf.Remove("mag", pid.c_str());
+    WriteFile(m_dir / "Data" / "MagShelf.xml", shelf);
+    g_MagShelf.LoadAll();
+    CMagInfo* again = g_MagShelf.Find("mag", pid.c_str());
+    ASSERT_NE(nullptr, again);
+    ASSERT_NE(item, again);
+    EXPECT_EQ(DOWN_STATE_WAITING, again->down);
+    EXPECT_EQ(item->savepath, again->savepath);
     m_win->Clear();
-    Control("/_control/reset");
+    Release("s1");
     g_DownLoadManager.StartWaiting();
     ASSERT_TRUE(m_win->WaitFor([&](auto& ev) { return Finished(ev, pid.c_str()); }, 30000));
     ASSERT_TRUE(WaitIdle());
     auto ev = m_win->Events();
-    ASSERT_FALSE(ev.empty());
-    EXPECT_EQ(static_cast<WPARAM>(EVT_DOWNLOAD_STARTED), ev[0].code);
-    EXPECT_EQ(DOWN_STATE_DONE, item->down);
+    std::vector<WPARAM> want = {EVT_DOWNLOAD_STARTED, EVT_DOWNLOAD_PROGRESS};
+    EXPECT_EQ(want, CodesFor(ev, pid.c_str()));
+    EXPECT_EQ(again, ev[0].item);
+    EXPECT_EQ(DOWN_STATE_LOADING, ev[0].itemDown);
+    EXPECT_EQ(DOWN_STATE_DONE, again->down);
     std::string log = Control("/_control/log");
-    EXPECT_NE(std::string::npos, log.find("GET /blob?size=1966080&slow=100")) << log;
-    std::string want = Shell("curl -s '" + Base() + "/blob?size=1966080' | sha256sum").substr(0, 64);
-    EXPECT_EQ(want, Sha256(LinuxPath(item->savepath)));
+    EXPECT_NE(std::string::npos, log.find("GET /blob?size=1966080&gate=s1 HTTP/1.1\tRange: bytes=65536-"))
+        << log;
+    EXPECT_EQ(BlobSha(Base(), 1966080), Sha256(LinuxPath(again->savepath)));
 }
 
-TEST_F(Downloads, DISABLED_SevenRequestedFiveRunTwoWaitForAHand) {
+TEST_F(Downloads, SevenRequestedFiveRunTwoWaitForAHand) {
+    // Every package is held at a gate of its own, so nothing finishes before the test says.
     std::vector<std::string> pids;
     for (int i = 1; i <= 7; ++i)
-        pids.push_back("blob400000-slow=500~n=" + std::to_string(i));
+        pids.push_back("blob300000-gate=r" + std::to_string(i) + "~seed=" + std::to_string(i));
     for (auto& p : pids)
         g_DownLoadManager.AddDownLoad("mag", p.c_str());
+    auto records = [&] {
+        std::vector<CMagInfo*> out;
+        for (auto& p : pids)
+            out.push_back(g_MagShelf.Find("mag", p.c_str()));
+        return out;
+    };
+    auto inState = [&](int state) {
+        int n = 0;
+        for (CMagInfo* item : records())
+            n += item != nullptr && StateOf(item) == state;
+        return n;
+    };
     ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Count(ev, EVT_DOWNLOAD_ADDED) == 7; }));
-    int loading = 0, stopped = 0;
-    for (auto& p : pids) {
-        CMagInfo* item = g_MagShelf.Find("mag", p.c_str());
-        ASSERT_NE(nullptr, item);
-        CMagShelfLock lock;
-        loading +=
-            item->down == DOWN_STATE_LOADING || item->down == DOWN_STATE_DONE; // a fast one may be done
-        stopped += item->down == DOWN_STATE_STOPPED;
-    }
-    EXPECT_EQ(5, loading);
-    EXPECT_EQ(2, stopped);
-    EXPECT_GE(5, g_DownLoadManager.GetRunningCount());
-    // Started by hand while five run: a sixth runs.
-    CString sixth;
-    for (auto& p : pids)
-        if (g_MagShelf.Find("mag", p.c_str())->down == DOWN_STATE_STOPPED) {
-            sixth = p.c_str();
-            break;
+    ASSERT_TRUE(WaitUntil([&] { return inState(DOWN_STATE_LOADING) == 5; }));
+    EXPECT_EQ(2, inState(DOWN_STATE_STOPPED));
+    EXPECT_EQ(5, g_DownLoadManager.GetRunningCount());
+    // Each was listed at 0 before any start, with its own place on disk.
+    for (auto& e : m_win->Events()) {
+        if (e.code == EVT_DOWNLOAD_ADDED) {
+            EXPECT_EQ(DOWN_STATE_STOPPED, e.itemDown) << e.itemPid;
+            EXPECT_NE(-1, e.itemSavepath.Find("[" + e.itemPid + "].exe"));
         }
-    int before = g_DownLoadManager.GetRunningCount();
-    g_DownLoadManager.StartDownLoad("mag", sixth);
-    int after = g_DownLoadManager.GetRunningCount();
-    EXPECT_LE(before + 1 - 1, after); // one more, unless a running one ended meanwhile
-    EXPECT_EQ(DOWN_STATE_LOADING, g_MagShelf.Find("mag", sixth)->down);
-    // Starting one that already loads changes nothing.
-    int again = g_DownLoadManager.GetRunningCount();
-    g_DownLoadManager.StartDownLoad("mag", sixth);
-    EXPECT_GE(again, g_DownLoadManager.GetRunningCount());
-    ASSERT_TRUE(m_win->WaitFor(
-        [](auto& ev) {
-            size_t done = 0;
-            for (auto& e : ev)
-                done += e.code == EVT_DOWNLOAD_PROGRESS && e.p3 == "100";
-            return done == 6;
-        },
-        30000));
+    }
+    // Request and cover workers end; five download workers stay, held at their gates.
+    ASSERT_TRUE(WaitUntil([] { return g_DownLoadManager.GetWorkerCount() == 5; }));
+
+    std::vector<CMagInfo*> waiting, running;
+    for (CMagInfo* item : records())
+        (StateOf(item) == DOWN_STATE_STOPPED ? waiting : running).push_back(item);
+    // Started by hand while five run: a sixth runs, without a start event.
+    m_win->Clear();
+    g_DownLoadManager.StartDownLoad("mag", waiting[0]->pid);
+    EXPECT_EQ(6, g_DownLoadManager.GetRunningCount());
+    EXPECT_EQ(DOWN_STATE_LOADING, StateOf(waiting[0]));
+    EXPECT_EQ(6, g_DownLoadManager.GetWorkerCount());
+    // Starting one that loads changes nothing: no second worker, no second count.
+    g_DownLoadManager.StartDownLoad("mag", waiting[0]->pid);
+    g_DownLoadManager.StartDownLoad("mag", running[0]->pid);
+    EXPECT_EQ(6, g_DownLoadManager.GetRunningCount());
+    EXPECT_EQ(6, g_DownLoadManager.GetWorkerCount());
+    EXPECT_EQ(0u, Count(m_win->Events(), EVT_DOWNLOAD_STARTED));
+
+    // Each key by name: a gate opened before its request arrives lets that request through.
+    for (CMagInfo* item : records())
+        if (item != waiting[1])
+            Release(GateOf(item->load_url));
+    ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Completions(ev) == 6; }, 60000));
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
-    // A record listed at 0 is not started by a completion.
-    int left = 0;
-    for (auto& p : pids)
-        left += g_MagShelf.Find("mag", p.c_str())->down == DOWN_STATE_STOPPED;
-    EXPECT_EQ(1, left);
+    auto ev = m_win->Events();
+    for (CMagInfo* item : running) {
+        auto codes = CodesFor(ev, item->pid);
+        ASSERT_FALSE(codes.empty());
+        EXPECT_EQ(static_cast<WPARAM>(EVT_DOWNLOAD_PROGRESS), codes.back()) << item->pid;
+        EXPECT_EQ(DOWN_STATE_DONE, item->down);
+    }
+    // A record listed at 0 is not started by a completion: its package was never asked for.
+    EXPECT_EQ(DOWN_STATE_STOPPED, StateOf(waiting[1]));
+    EXPECT_TRUE(CodesFor(ev, waiting[1]->pid).empty());
+    const std::string gate7 = GateOf(waiting[1]->load_url);
+    EXPECT_EQ(std::string::npos, Control("/_control/log").find("gate=" + gate7 + "&"));
+    for (size_t i = 0; i < pids.size(); ++i) {
+        CMagInfo* item = records()[i];
+        if (item == waiting[1])
+            continue;
+        EXPECT_EQ(BlobSha(Base(), 300000, static_cast<int>(i + 1)), Sha256(LinuxPath(item->savepath)))
+            << item->pid;
+    }
+
+    // At the next start-up the shelf loader makes it waiting, and it runs.
+    {
+        CMagShelfLock lock;
+        waiting[1]->down = DOWN_STATE_WAITING;
+    }
+    m_win->Clear();
+    Release(gate7);
+    g_DownLoadManager.StartWaiting();
+    ASSERT_TRUE(m_win->WaitFor([&](auto& ev) { return Finished(ev, waiting[1]->pid); }));
+    ASSERT_TRUE(WaitIdle());
+    std::vector<WPARAM> want = {EVT_DOWNLOAD_STARTED, EVT_DOWNLOAD_PROGRESS};
+    EXPECT_EQ(want, CodesFor(m_win->Events(), waiting[1]->pid));
+    EXPECT_EQ(DOWN_STATE_DONE, StateOf(waiting[1]));
 }
 
-TEST_F(Downloads, SevenWaitingAtStartUpRunFiveAtATime) {
+TEST_F(Downloads, SevenWaitingAtStartUpEachCompletionStartsTheNext) {
     std::vector<CMagInfo*> items;
     for (int i = 1; i <= 7; ++i) {
-        auto* item = new CMagInfo;
-        item->pid.Format("w%d", i);
-        item->type = "mag";
-        item->name = "waiting";
-        item->load_url.Format("%s/blob?size=300000&slow=400&seed=%d", Base().c_str(), i);
-        item->savepath =
-            CDownLoadManager::BuildPackagePath(g_AppPathInfo.GetDownloadFolder(), item->name, "", item->pid);
-        item->down = DOWN_STATE_WAITING;
-        g_MagShelf.Add(item, "mag", FALSE);
-        items.push_back(item);
+        std::string pid = "w" + std::to_string(i);
+        items.push_back(ShelfRecord(pid.c_str(),
+                                    Base() + "/blob?size=200000&seed=" + std::to_string(i) + "&gate=" + pid,
+                                    DOWN_STATE_WAITING));
     }
+    // Start-up: the first five in shelf order start, each announced before its worker runs.
     g_DownLoadManager.StartWaiting();
     EXPECT_EQ(5, g_DownLoadManager.GetRunningCount());
-    ASSERT_TRUE(m_win->WaitFor(
-        [](auto& ev) {
-            size_t done = 0;
-            for (auto& e : ev)
-                done += e.code == EVT_DOWNLOAD_PROGRESS && e.p3 == "100";
-            return done == 7;
-        },
-        30000));
+    std::vector<Event> ev;
+    for (auto& e : m_win->Events())
+        if (e.code == EVT_DOWNLOAD_STARTED)
+            ev.push_back(e);
+    ASSERT_EQ(5u, ev.size());
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(items[i], ev[i].item);
+        EXPECT_EQ(DOWN_STATE_LOADING, ev[i].itemDown);
+    }
+    EXPECT_EQ(DOWN_STATE_WAITING, StateOf(items[5]));
+    EXPECT_EQ(DOWN_STATE_WAITING, StateOf(items[6]));
+
+    // Each completion starts the next waiting record, after its own last report.
+    const std::pair<int, int> steps[] = {{1, 5}, {3, 6}};
+    for (auto [done, next] : steps) {
+        Release(std::string(items[done]->pid));
+        ASSERT_TRUE(m_win->WaitFor([&](auto& e) { return Has(e, EVT_DOWNLOAD_STARTED, items[next]->pid); }));
+        ev = m_win->Events();
+        int hundred = IndexOf(ev, EVT_DOWNLOAD_PROGRESS, items[done]->pid, "100");
+        int started = IndexOf(ev, EVT_DOWNLOAD_STARTED, items[next]->pid);
+        ASSERT_GE(hundred, 0);
+        EXPECT_LT(hundred, started);
+        EXPECT_EQ(DOWN_STATE_DONE, ev[hundred].itemDown);
+        EXPECT_EQ(5, g_DownLoadManager.GetRunningCount());
+    }
+    for (CMagInfo* item : items)
+        Release(std::string(item->pid));
+    ASSERT_TRUE(m_win->WaitFor([](auto& e) { return Completions(e) == 7; }, 60000));
     ASSERT_TRUE(WaitIdle());
-    auto ev = m_win->Events();
+    ev = m_win->Events();
     EXPECT_EQ(7u, Count(ev, EVT_DOWNLOAD_STARTED));
-    // Never more than five at once, and each item: started, then progress, ending at 100.
+    EXPECT_EQ(0u, Count(ev, EVT_DOWNLOAD_FAILED));
+    // Never more than five at once.
     int running = 0, most = 0;
     for (auto& e : ev) {
         if (e.code == EVT_DOWNLOAD_STARTED)
@@ -306,17 +455,87 @@ TEST_F(Downloads, SevenWaitingAtStartUpRunFiveAtATime) {
             --running;
     }
     EXPECT_EQ(5, most);
-    for (CMagInfo* item : items) {
+    for (size_t i = 0; i < items.size(); ++i) {
+        CMagInfo* item = items[i];
         auto codes = CodesFor(ev, item->pid);
         ASSERT_FALSE(codes.empty());
         EXPECT_EQ(static_cast<WPARAM>(EVT_DOWNLOAD_STARTED), codes.front()) << item->pid;
         EXPECT_EQ(static_cast<WPARAM>(EVT_DOWNLOAD_PROGRESS), codes.back()) << item->pid;
         EXPECT_EQ(DOWN_STATE_DONE, item->down);
-        std::string want = Shell("curl -s '" + std::string(item->load_url) + "' | sha256sum").substr(0, 64);
-        EXPECT_EQ(want, Sha256(LinuxPath(item->savepath))) << item->pid;
+        EXPECT_EQ(BlobSha(Base(), 200000, static_cast<int>(i + 1)), Sha256(LinuxPath(item->savepath)))
+            << item->pid;
     }
-    // The middle ones start only after a completion (the first five start at once).
     EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
+}
+
+TEST_F(Downloads, AStopRightAfterTheStartIsNotLostAndOneRecordHasOneWorker) {
+    CMagInfo* item = ShelfRecord("early", Base() + "/blob?size=300000&gate=early", DOWN_STATE_STOPPED);
+    g_DownLoadManager.StartDownLoad("mag", "early");
+    g_DownLoadManager.Stop(nullptr, item);
+    ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Has(ev, EVT_DOWNLOAD_FAILED, "early"); }));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(DOWN_STATE_STOPPED, item->down);
+    EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
+
+    // Two starts in a row: one worker, one count.
+    m_win->Clear();
+    g_DownLoadManager.StartDownLoad("mag", "early");
+    g_DownLoadManager.StartDownLoad("mag", "early");
+    EXPECT_EQ(1, g_DownLoadManager.GetWorkerCount());
+    EXPECT_EQ(1, g_DownLoadManager.GetRunningCount());
+    Release("early");
+    ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Finished(ev, "early"); }));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(DOWN_STATE_DONE, item->down);
+    EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
+    EXPECT_EQ(BlobSha(Base(), 300000), Sha256(LinuxPath(item->savepath)));
+    // A record that is done does not start again.
+    g_DownLoadManager.StartDownLoad("mag", "early");
+    EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
+    EXPECT_EQ(0, g_DownLoadManager.GetWorkerCount());
+    EXPECT_EQ(DOWN_STATE_DONE, item->down);
+}
+
+TEST_F(Downloads, AWaitingRecordWithoutAPlaceOnDiskLeavesTheQueue) {
+    CMagInfo* bad = ShelfRecord("nowhere", Base() + "/blob?size=1000", DOWN_STATE_WAITING);
+    {
+        CMagShelfLock lock;
+        bad->savepath.Empty();
+    }
+    CMagInfo* good = ShelfRecord("somewhere", Base() + "/blob?size=1000", DOWN_STATE_WAITING);
+    g_DownLoadManager.StartWaiting();
+    ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Finished(ev, "somewhere"); }));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(DOWN_STATE_STOPPED, bad->down);
+    EXPECT_EQ(DOWN_STATE_DONE, good->down);
+    EXPECT_TRUE(CodesFor(m_win->Events(), "nowhere").empty());
+    g_DownLoadManager.StartDownLoad("mag", "nowhere");
+    EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
+}
+
+TEST_F(Downloads, AnOldPackageDoesNotMakeAFailedTransferComplete) {
+    CMagInfo* item = ShelfRecord("old", Base() + "/blob?size=5000&status=404", DOWN_STATE_STOPPED);
+    WriteFile(LinuxPath(item->savepath), "an earlier package");
+    g_DownLoadManager.StartDownLoad("mag", "old");
+    ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Finished(ev, "old"); }));
+    ASSERT_TRUE(WaitIdle());
+    std::vector<WPARAM> want = {EVT_DOWNLOAD_FAILED};
+    EXPECT_EQ(want, CodesFor(m_win->Events(), "old"));
+    EXPECT_EQ(DOWN_STATE_STOPPED, item->down);
+    EXPECT_EQ("an earlier package", ReadFile(LinuxPath(item->savepath)));
+}
+
+TEST_F(Downloads, ACompleteTempWhoseMoveWasLostCountsAsDone) {
+    CMagInfo* item = ShelfRecord("whole", Base() + "/blob?size=123456", DOWN_STATE_STOPPED);
+    Shell("curl -s -o '" + LinuxPath(item->savepath + ".temp").string() + "' '" + Base() +
+          "/blob?size=123456'");
+    g_DownLoadManager.StartDownLoad("mag", "whole");
+    ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Finished(ev, "whole"); }));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(DOWN_STATE_DONE, item->down);
+    EXPECT_EQ(123456, item->filelen);
+    EXPECT_EQ(BlobSha(Base(), 123456), Sha256(LinuxPath(item->savepath)));
+    EXPECT_NE(std::string::npos, Control("/_control/log").find("size=123456 HTTP/1.1\tRange: bytes=123456-"));
 }
 
 TEST_F(Downloads, SlowDownloadReportsProgressWithPercent) {
@@ -328,6 +547,7 @@ TEST_F(Downloads, SlowDownloadReportsProgressWithPercent) {
     std::vector<int> percents;
     for (auto& e : m_win->Events())
         if (e.code == EVT_DOWNLOAD_PROGRESS) {
+            EXPECT_EQ(CString(pid.c_str()), e.p1);
             EXPECT_EQ(CString("book"), e.p2);
             percents.push_back(atoi(e.p3));
         }
@@ -336,6 +556,10 @@ TEST_F(Downloads, SlowDownloadReportsProgressWithPercent) {
     EXPECT_GT(percents.front(), 0);
     EXPECT_LT(percents.front(), 100);
     EXPECT_EQ(100, percents.back());
+    // The reports were saved with the shelf as they came.
+    CMagInfo* item = g_MagShelf.Find("book", pid.c_str());
+    ASSERT_NE(nullptr, item);
+    EXPECT_EQ(524288, item->filelen);
 }
 
 TEST_F(Downloads, ProgressWithAnUnknownTotalIsZeroPercent) {
@@ -360,19 +584,81 @@ TEST_F(Downloads, ExitReleasesABlockedSenderAndWaitsForWorkers) {
     ASSERT_NE(nullptr, h);
     SetWindowLongPtrA(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     g_pMainDlg.Set(h);
-    g_DownLoadManager.AddDownLoad("mag", "blob3000000-slow=200");
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (g_pMainDlg.GetWaitingSenders() == 0 && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_EQ(1, g_pMainDlg.GetWaitingSenders());
-    auto t0 = std::chrono::steady_clock::now();
-    EXPECT_TRUE(g_DownLoadManager.Shutdown(10000));
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(8));
+    g_DownLoadManager.AddDownLoad("mag", "blob3000000-gate=exit");
+    ASSERT_TRUE(WaitUntil([] { return g_pMainDlg.GetWaitingSenders() == 1; }));
+    EXPECT_TRUE(g_DownLoadManager.Shutdown(60000));
     EXPECT_EQ(0, g_DownLoadManager.GetWorkerCount());
     EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
-    // After the target is cleared a send reaches nobody.
+    EXPECT_EQ(0, g_pMainDlg.GetWaitingSenders());
+    // After the target is cleared a send reaches nobody, and nothing new starts.
+    size_t before = m_win->Events().size();
     EXPECT_EQ(0, g_pMainDlg.SendEvent(EVT_DOWNLOAD_EXISTS, 0));
+    g_DownLoadManager.AddDownLoad("mag", "m1");
+    EXPECT_EQ(0, g_DownLoadManager.GetWorkerCount());
+    EXPECT_EQ(before, m_win->Events().size());
+    EXPECT_EQ(std::string::npos, Control("/_control/log").find("pid=m1"));
     DestroyWindow(h);
+}
+
+TEST_F(Downloads, ExitStopsAnItemRequestTheStoreHolds) {
+    // The item reply comes, but the store keeps the connection open until the gate opens.
+    Control("/_control/fault?path=/touch/api/&gate=api&count=1");
+    g_DownLoadManager.AddDownLoad("mag", "m1");
+    ASSERT_TRUE(WaitUntil([] { return Control("/_control/log").find("pid=m1") != std::string::npos; }));
+    // Without the stop the request would end only at its 30 s time-out.
+    EXPECT_TRUE(g_DownLoadManager.Shutdown(10000));
+    EXPECT_EQ(0, g_DownLoadManager.GetWorkerCount());
+    // Whether the whole reply had come before the stop or not, nothing starts on the way out.
+    if (CMagInfo* item = g_MagShelf.Find("mag", "m1")) {
+        EXPECT_EQ(DOWN_STATE_STOPPED, StateOf(item));
+    }
+    EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
+    EXPECT_EQ(std::string::npos, Control("/_control/log").find("/packages/m1.exe"));
+}
+
+TEST_F(Downloads, CategoryFilesAreFetchedWholeAndKeptWhenAFetchFails) {
+    for (const char* kind : {"book", "mag"}) {
+        CString path =
+            CString(kind) == "book" ? g_AppPathInfo.m_strBookClassXml : g_AppPathInfo.m_strMagClassXml;
+        ASSERT_TRUE(g_DownLoadManager.StartDownLoadThread(
+            const_cast<char*>(CString(kind) == "book" ? "BOOK" : "MAG"), BuildSortClassUrl(kind), path, 0,
+            CDownLoadManager::OnIgnoreDone, nullptr));
+        ASSERT_TRUE(WaitIdle());
+        std::string want = Shell("curl -s '" + std::string(BuildSortClassUrl(kind)) + "'");
+        EXPECT_EQ(want, ReadFile(LinuxPath(path))) << kind;
+        EXPECT_NE(std::string::npos, want.find("<sort id=")) << kind;
+    }
+    // A failed fetch leaves the file as it was.
+    Control("/_control/fault?path=/touch/api/&cut=20&count=1");
+    std::string before = ReadFile(LinuxPath(g_AppPathInfo.m_strBookClassXml));
+    ASSERT_TRUE(g_DownLoadManager.StartDownLoadThread(const_cast<char*>("BOOK"), BuildSortClassUrl("book"),
+                                                      g_AppPathInfo.m_strBookClassXml, 0,
+                                                      CDownLoadManager::OnIgnoreDone, nullptr));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(before, ReadFile(LinuxPath(g_AppPathInfo.m_strBookClassXml)));
+    EXPECT_TRUE(m_win->Events().empty());
+}
+
+namespace {
+std::promise<void>* s_holdDone = nullptr;
+void HoldDone(void*, CString, int) {
+    s_holdDone->get_future().wait();
+}
+} // namespace
+
+TEST_F(Downloads, ExitWaitsForWorkersOnlyAsLongAsItIsTold) {
+    std::promise<void> hold;
+    s_holdDone = &hold;
+    // A worker whose completion does not return until the test lets it.
+    ASSERT_TRUE(g_DownLoadManager.StartDownLoadThread(nullptr,
+                                                      (Base() + "/blob?size=100000&gate=held").c_str(),
+                                                      WinPath(m_dir / "held.bin"), 0, HoldDone, nullptr));
+    EXPECT_FALSE(g_DownLoadManager.Shutdown(300));
+    EXPECT_EQ(1, g_DownLoadManager.GetWorkerCount());
+    hold.set_value();
+    ASSERT_TRUE(WaitIdle());
+    // The transfer was stopped, not finished.
+    EXPECT_FALSE(fs::exists(m_dir / "held.bin"));
 }
 
 TEST(FileNames, UnsafeStoreTextsBecomeSafeNames) {
@@ -399,4 +685,18 @@ TEST(FileNames, UnsafeStoreTextsBecomeSafeNames) {
               CDownLoadManager::BuildPackagePath("\\d\\Down\\", "..", "..", ".."));
     EXPECT_EQ(CString("\\d\\Images\\mag\\_.._etc.jpg"),
               CDownLoadManager::BuildCoverPath("\\d\\Images", "mag", "/../etc"));
+}
+
+TEST_F(Downloads, AStoreNameThatCouldClimbOutStaysInTheDownloadFolder) {
+    CMagInfo* item = ShelfRecord("..", Base() + "/blob?size=1000", DOWN_STATE_STOPPED);
+    {
+        CMagShelfLock lock;
+        item->savepath = CDownLoadManager::BuildPackagePath(g_AppPathInfo.GetDownloadFolder(), "..\\..\\x",
+                                                            "/", item->pid);
+    }
+    g_DownLoadManager.StartDownLoad("mag", "..");
+    ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Finished(ev, ".."); }));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(DOWN_STATE_DONE, item->down);
+    EXPECT_TRUE(fs::exists(m_dir / "Down" / ".._.._x_[__].exe"));
 }

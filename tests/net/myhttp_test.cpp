@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -50,8 +51,10 @@ protected:
         s_peer = nullptr;
     }
     void SetUp() override {
-        m_dir = fs::temp_directory_path() / ("myhttp_" + std::to_string(getpid()) + "_" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // A parameterized test's name holds "/": one folder per test, not a folder in a folder.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        m_dir = fs::temp_directory_path() / ("myhttp_" + std::to_string(getpid()) + "_" + name);
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
     }
@@ -185,6 +188,15 @@ struct DownloadCase {
     size_t wantSize; // the file's size afterwards; the content is the payload's first bytes
 };
 
+// A case prints as its name, which ctest then shows as the test's name.
+void PrintTo(const DownloadCase& c, std::ostream* os) {
+    std::string n = c.name;
+    for (auto& ch : n)
+        if (!isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    *os << n;
+}
+
 class Downloads : public HttpPeer, public ::testing::WithParamInterface<DownloadCase> {};
 
 TEST_P(Downloads, FileAfterwards) {
@@ -217,14 +229,7 @@ INSTANTIATE_TEST_SUITE_P(
         DownloadCase{"chunked while resuming", "&chunked=1&norange=1", 30000, true, MYHTTP_OK, 100000},
         DownloadCase{"cut short", "&cut=40000", 0, false, MYHTTP_ERR_CONNECT, 40000},
         DownloadCase{"resume cut short", "&cut=20000", 30000, false, MYHTTP_ERR_CONNECT, 50000},
-        DownloadCase{"chunked cut short", "&chunked=1&cut=50000", 0, false, MYHTTP_ERR_CONNECT, 50000 - 7}),
-    [](const auto& info) {
-        std::string n = info.param.name;
-        for (auto& ch : n)
-            if (!isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return n;
-    });
+        DownloadCase{"chunked cut short", "&chunked=1&cut=50000", 0, false, MYHTTP_ERR_CONNECT, 50000 - 7}));
 
 TEST_F(HttpPeer, OversizedRange416RestartsFromZero) {
     fs::path file = m_dir / "pkg.temp";

@@ -1,5 +1,11 @@
 #include "net/StoreRequests.h"
 
+#include "foundation/CommonFunc.h"
+#include "library/SortInfo.h"
+#include "net/MyHttp.h"
+
+#include "tests/support/PeerProcess.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -74,6 +80,63 @@ TEST_F(StoreHost, DefaultHostWithoutTheSetting) {
     CString host = GetStoreHost();
     EXPECT_EQ(0, host.Find("http://"));
     EXPECT_NE('/', host[host.GetLength() - 1]);
+}
+
+// The requests as the client makes them, answered by the replacement store.
+class StoreService : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_store = new PeerProcess;
+        ASSERT_TRUE(s_store->Start(
+            {"python3", std::string(PROJECT_SOURCE_DIR) + "/tools/store/kestrin_store.py", "--watch-stdin"}));
+    }
+    static void TearDownTestSuite() {
+        delete s_store;
+        s_store = nullptr;
+    }
+    void SetUp() override {
+        setenv("KESTRIN_STORE", ("http://127.0.0.1:" + std::to_string(s_store->Port())).c_str(), 1);
+        unsetenv("KESTRIN_WEB");
+        Get(GetStoreHost() + "/_control/reset");
+    }
+    static CString Get(const CString& url, int want = MYHTTP_OK) {
+        CMyHttp http;
+        CString body;
+        EXPECT_EQ(want, http.GetUrl(url, nullptr, 0, "", body)) << url;
+        return body;
+    }
+    static inline PeerProcess* s_store = nullptr;
+};
+
+TEST_F(StoreService, PurchasesWithAPasswordHoldingAmpersandHashAndBlank) {
+    // The user "reader" (uid 1001) has the password "pa ss&#1".
+    EXPECT_EQ(CString("1"), Get(BuildPurchaseUrl("1001", "pa ss&#1", "mag", "reader", "m2")));
+    EXPECT_EQ(CString("exist"), Get(BuildPurchaseUrl("1001", "pa ss&#1", "mag", "reader", "m2")));
+    EXPECT_EQ(CString("error"), Get(BuildPurchaseUrl("1001", "pa ss", "mag", "reader", "m4")));
+    EXPECT_EQ(CString("lack"), Get(BuildPurchaseUrl("1002", "secret", "mag", "poor", "m1")));
+}
+
+TEST_F(StoreService, ItemCategoryPageAndManifestAnswers) {
+    CString item = Get(BuildItemRequestUrl("book", "b2"));
+    EXPECT_NE(-1, item.Find("<booklist><id>202</id>\r\n<pid>b2</pid>\r\n"));
+    EXPECT_NE(-1, item.Find("<type>book</type>\r\n</booklist></api>\r\n"));
+    EXPECT_EQ(CString(""), Get(BuildItemRequestUrl("mag", "b2")));
+    for (const char* kind : {"book", "mag"}) {
+        CArray<CSortInfo*, CSortInfo*> sorts;
+        g_CommonFunc.ParseSortClass(
+            g_CommonFunc.ConvertCodePage(Get(BuildSortClassUrl(kind)), CP_UTF8, CP_ACP), sorts);
+        ASSERT_EQ(2, sorts.GetSize()) << kind;
+        EXPECT_FALSE(sorts[0]->sort_name.IsEmpty());
+        for (CSortInfo* p : sorts)
+            delete p;
+    }
+    EXPECT_NE(-1, Get(BuildUpdateXmlUrl()).Find("<files>"));
+    for (int mode : {0, 1})
+        for (BOOL book : {FALSE, TRUE})
+            EXPECT_NE(-1,
+                      Get(BuildStorePageUrl(mode, book, "u", "p")).Find("window.external.C_DownLoadFile"));
+    EXPECT_FALSE(Get(BuildOnlineReadUrl("book", "b1")).IsEmpty());
+    EXPECT_FALSE(Get(BuildSubscriptionUrl()).IsEmpty());
 }
 
 } // namespace

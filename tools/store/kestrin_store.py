@@ -5,27 +5,48 @@ It answers what the client asks of the store: item records in the booklist forma
 category lists, purchases, the update manifest, the catalogue and online reading pages, covers and
 item packages (with Range support). For tests it also misbehaves on request.
 
-  kestrin_store.py [--port N] [--root DIR] [--watch-stdin]
+  python3 tools/store/kestrin_store.py [--port N] [--watch-stdin]
 
-Prints the port it listens on as its first line, then serves until killed (or, with
---watch-stdin, until its standard input closes). Point the client at it with
-KESTRIN_STORE=http://127.0.0.1:PORT.
+Prints the port it listens on (127.0.0.1) as its first line, then serves until killed (or, with
+--watch-stdin, until its standard input closes). --port 0, the default, takes a free port. Point
+the client at it with KESTRIN_STORE=http://127.0.0.1:PORT.
+
+The requests it answers (values UTF-8, percent-encoded):
+  GET /touch/api/?vs=1&type=TYPE&pid=PID&source=       one booklist record, or "" when unknown
+  GET /touch/api/?vs=1&act=sortClass&class=book|mag&source=   the category list
+  GET /touch/system/index.php/index/magBuy/?vs=1&uid=&pwd=&type=&act=client&username=&pid=&source=
+                                                       "1", "exist", "lack" or "error"
+  GET /touch/update.xml                                the update manifest (empty "files" by default)
+  GET /touch/magazine/ /touch/book/ /enter/magazine/ /enter/velkor/   the store pages
+  GET /touch/read/book/ /touch/read/mag/               the online reading pages
+  GET /magazine/digi_subscription.php                  the subscription page
+  GET /packages/PID.exe, /covers/PID.jpg, /covers/PID_s.jpg   packages and covers of the catalogue
+Test items named by their pid: "emptyN" (empty reply), "nopidN" (a record without pid), "multiN"
+(three records, the one asked in the middle), "multinotN" (two records, neither the one asked),
+"blobSIZE-ARGS" (a record whose package is /blob?size=SIZE&ARGS, "~" standing for "&").
 
 Misbehaviour, for tests (query parameters of /packages/..., /blob and /files/..., or set for the
-next requests with GET /_control/fault?...&count=N):
+next answers with GET /_control/fault?...&count=N; a fault with path=PREFIX applies to the answers
+on paths that start with PREFIX, any answer at all, instead of the downloads):
   cut=N        close the connection after N body bytes
   norange=1    answer 200 with the whole file, ignoring Range
+  rangefrom=N  answer a Range with 206 from byte N, whatever it asked for
   chunked=1    send the body chunked
   redirect=N   answer with N redirects before the file
   slow=MS      sleep MS milliseconds between pieces of 64 KiB
+  delay=MS     sleep MS milliseconds before answering
   badlength=N  announce N more (or, negative, fewer) bytes than are sent
+  nolength=1   announce no length; the end of the body is the closed connection
   status=CODE  answer CODE with an empty body
+  gate=KEY     send the header and the first piece, then wait until KEY is released
 
 Other test controls:
-  GET  /_control/reset                 forget faults, purchases and the manifest
+  GET  /_control/reset                 forget faults, purchases and the manifest; open all gates
+  GET  /_control/release?gate=KEY      open a gate (all=1: every gate)
   POST /_control/manifest              the body becomes update.xml
   POST /_control/file?name=NAME        the body is served as /files/NAME (Range supported)
-  GET  /_control/log                   the request lines received so far, one a line
+  GET  /_control/log                   the request lines received so far, one a line, each
+                                       followed by a tab and its Range line when it had one
 """
 import argparse
 import hashlib
@@ -33,11 +54,11 @@ import os
 import re
 import socket
 import socketserver
+import struct
 import sys
-import tempfile
 import threading
 import time
-from urllib.parse import parse_qs, quote, unquote_to_bytes, urlsplit
+from urllib.parse import quote, unquote_to_bytes, urlsplit
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "packwriter"))
@@ -48,6 +69,10 @@ except ImportError:  # pragma: no cover - the writer is part of the tree
 
 API_PATH = "/touch/api/"
 BUY_PATH = "/touch/system/index.php/index/magBuy/"
+DOWNLOAD_PATHS = ("/packages/", "/blob", "/files/")
+FAULT_KEYS = ("cut", "norange", "rangefrom", "chunked", "redirect", "slow", "delay", "badlength", "nolength",
+              "status", "gate")
+GATE_WAIT = 120  # seconds a gated answer waits at most, so a test that dies leaves no thread behind
 
 CATEGORIES = {
     "mag": [("11", "时尚", [("111", "女性"), ("112", "男士")]), ("12", "财经", [("121", "商业")])],
@@ -65,6 +90,78 @@ def payload(n, seed=0):
     return block * whole + block[:rest]
 
 
+def solid_jpeg(width, height, rgb):
+    """A baseline JPEG of one colour: every 8x8 block holds only its DC term, so a two-table
+    Huffman code with a handful of symbols encodes it whole."""
+    r, g, b = rgb
+    ycc = (0.299 * r + 0.587 * g + 0.114 * b,
+           128 - 0.168736 * r - 0.331264 * g + 0.5 * b,
+           128 + 0.5 * r - 0.418688 * g - 0.081312 * b)
+    # With a quantiser of 1 the DC term of a flat block is 8 x (value - 128).
+    dcs = [int(round(8 * (min(255.0, max(0.0, v)) - 128))) for v in ycc]
+
+    def category(v):
+        return abs(v).bit_length()
+
+    dc_symbols = sorted({0} | {category(v) for v in dcs})
+    dc_codes = {sym: (i, 3) for i, sym in enumerate(dc_symbols)}  # at most 4 codes of 3 bits
+    eob = (0, 2)  # the AC table's one symbol, 0x00, as the code "00"
+
+    bits = []
+
+    def put(value, length):
+        for i in range(length - 1, -1, -1):
+            bits.append((value >> i) & 1)
+
+    blocks_x, blocks_y = (width + 7) // 8, (height + 7) // 8
+    previous = [0, 0, 0]
+    for _ in range(blocks_x * blocks_y):
+        for c in range(3):
+            diff = dcs[c] - previous[c]
+            previous[c] = dcs[c]
+            cat = category(diff)
+            put(*dc_codes[cat])
+            if cat:
+                put(diff if diff > 0 else diff + (1 << cat) - 1, cat)
+            put(*eob)
+    while len(bits) % 8:
+        bits.append(1)
+    scan = bytearray()
+    for i in range(0, len(bits), 8):
+        byte = int("".join(map(str, bits[i:i + 8])), 2)
+        scan.append(byte)
+        if byte == 0xFF:
+            scan.append(0)
+
+    def segment(marker, body):
+        return struct.pack(">HH", marker, len(body) + 2) + body
+
+    def dht(table_class, lengths_symbols):
+        counts = [0] * 16
+        symbols = []
+        for length, sym in lengths_symbols:
+            counts[length - 1] += 1
+            symbols.append(sym)
+        return segment(0xFFC4, bytes([table_class << 4]) + bytes(counts) + bytes(symbols))
+
+    out = bytearray(b"\xff\xd8")
+    out += segment(0xFFE0, b"JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00")
+    out += segment(0xFFDB, b"\x00" + b"\x01" * 64)
+    out += segment(0xFFC0, struct.pack(">BHHB", 8, height, width, 3) + b"\x01\x11\x00\x02\x11\x00\x03\x11\x00")
+    out += dht(0, [(3, sym) for sym in dc_symbols])
+    out += dht(1, [(2, 0)])
+    out += segment(0xFFDA, b"\x03\x01\x00\x02\x00\x03\x00\x00\x3f\x00")
+    out += scan + b"\xff\xd9"
+    return bytes(out)
+
+
+def cover_for(pid, small=False):
+    """Each item's cover is a colour of its own, from its pid."""
+    h = hashlib.sha256(pid.encode("utf-8")).digest()
+    rgb = (64 + h[0] % 160, 64 + h[1] % 160, 64 + h[2] % 160)
+    return solid_jpeg(60, 80, rgb) if small else solid_jpeg(240, 320, rgb)
+
+
 def make_items():
     items = []
     for n in range(1, 9):
@@ -78,21 +175,20 @@ def make_items():
 
 def item_package(item):
     """An item package: a resource-only executable holding the item's pages, made by the project's
-    package writer; placeholder bytes when the writer cannot be used."""
+    package writer."""
     pages = {
         b"view1.html": ("<html><body><h1>%s</h1></body></html>" % item["name"]).encode("gbk"),
         b"view2.html": ("<html><body><p>%s %s</p></body></html>" % (item["name"], item["date"])).encode("gbk"),
-        b"1.jpg": payload(3000, sum(item["pid"].encode())),
+        b"1.jpg": cover_for(item["pid"]),
     }
-    if kestrin_pack is not None:
-        try:
-            pak = kestrin_pack.build_package(sorted(pages.items()))
-            items = {1000: pak, 1001: item["name"].encode("gbk"), 1002: item["pid"].encode("gbk"),
-                     1003: item["type"].encode("gbk")}
-            return kestrin_pack.build_executable(items)
-        except Exception:  # noqa: BLE001 - fall back to plain bytes
-            pass
-    return b"MZ" + payload(40000, len(item["pid"]))
+    pak = kestrin_pack.build_package(sorted(pages.items()))
+    category = next((name for sid, name, _ in CATEGORIES[item["type"]] if sid == item["sort_id"]), "")
+    strings = {162: item["pid"], 163: item["name"], 226: item["date"], 227: "1" if int(item["price"]) else "0",
+               268: category, 280: "1", 289: "kestrin store", 294: item["type"], 165: item["sort_id"],
+               299: item["price"]}
+    resources = {rid: text.encode("gbk") for rid, text in strings.items()}
+    resources[188] = pak  # the item's pages
+    return kestrin_pack.build_executable(resources)
 
 
 def xml_text(s):
@@ -100,6 +196,8 @@ def xml_text(s):
 
 
 def booklist_record(item, base):
+    """One record in the booklist format, its fields in the reader's order; the shelf's own
+    fields (lengths, state, save path) are the client's and not sent."""
     f = []
     f.append("<id>%s</id>" % item["id"])
     if item.get("pid") is not None:
@@ -140,12 +238,13 @@ def category_xml(kind):
 
 
 class Store:
-    def __init__(self, root):
-        self.root = root
+    def __init__(self):
         self.lock = threading.Lock()
         self.items = {i["pid"]: i for i in make_items()}
         self.packages = {}
         self.files = {}
+        self.gates = {}
+        self.blob_cache = (None, b"")
         self.reset()
 
     def reset(self):
@@ -155,6 +254,22 @@ class Store:
             self.balance = {uid: u[2] for uid, u in USERS.items()}
             self.manifest = None
             self.log = []
+            gates, self.gates = self.gates, {}
+        for g in gates.values():
+            g.set()
+
+    def gate(self, key):
+        with self.lock:
+            return self.gates.setdefault(key, threading.Event())
+
+    def release(self, key=None):
+        with self.lock:
+            if key is None:
+                gates = list(self.gates.values())
+            else:
+                gates = [self.gates.setdefault(key, threading.Event())]
+        for g in gates:
+            g.set()
 
     def package(self, pid):
         with self.lock:
@@ -162,20 +277,33 @@ class Store:
                 self.packages[pid] = item_package(self.items[pid])
             return self.packages[pid]
 
-    def take_fault(self):
+    def blob(self, size, seed):
         with self.lock:
-            if not self.faults:
-                return {}
-            fault, left = self.faults[0]
-            if left <= 1:
-                self.faults.pop(0)
-            else:
-                self.faults[0][1] = left - 1
-            return dict(fault)
+            key, data = self.blob_cache
+            if key == (size, seed):
+                return data
+        data = payload(size, seed)
+        with self.lock:
+            self.blob_cache = ((size, seed), data)
+        return data
+
+    def take_fault(self, path, download):
+        """The first queued fault that applies to an answer on this path: one with a path prefix
+        applies where the path starts with it, one without to the downloads only."""
+        with self.lock:
+            for i, (fault, left) in enumerate(self.faults):
+                prefix = fault.get("path")
+                if (path.startswith(prefix) if prefix else download):
+                    if left <= 1:
+                        self.faults.pop(i)
+                    else:
+                        self.faults[i][1] = left - 1
+                    return {k: v for k, v in fault.items() if k != "path"}
+        return {}
 
 
 class Handler(socketserver.StreamRequestHandler):
-    timeout = 30
+    timeout = 60
 
     def base(self):
         return "http://127.0.0.1:%d" % self.server.server_address[1]
@@ -207,10 +335,10 @@ class Handler(socketserver.StreamRequestHandler):
         parts = line.split(" ")
         if len(parts) < 2:
             return self.reply(400, b"")
-        method, target = parts[0], parts[1]
+        target = parts[1]
         store = self.server.store
         with store.lock:
-            store.log.append(line)
+            store.log.append(line + ("\tRange: " + headers["range"] if "range" in headers else ""))
         body = b""
         if "content-length" in headers:
             body = self.rfile.read(int(headers["content-length"]))
@@ -224,7 +352,29 @@ class Handler(socketserver.StreamRequestHandler):
             q[unquote_to_bytes(k).decode("utf-8", "replace")] = unquote_to_bytes(v).decode("utf-8", "replace")
         path = url.path
         self.request_path = path
+        self.query = q
         self.headers_in = headers
+        if path.startswith("/_control/"):
+            return self.control(path[len("/_control/"):], q, body)
+        download = path.startswith(DOWNLOAD_PATHS)
+        # The hops of a redirect chain asked for in the address leave the queued faults to the
+        # answer at its end.
+        if download and int(q.get("redirect", "0")) > 0:
+            self.fault = {"redirect": q["redirect"]}
+            return self.redirect()
+        self.fault = store.take_fault(path, download)
+        if download:
+            self.fault.update({k: v for k, v in q.items() if k in FAULT_KEYS})
+        if "delay" in self.fault:
+            time.sleep(float(self.fault["delay"]) / 1000.0)
+        if "status" in self.fault:
+            return self.reply(int(self.fault["status"]), b"")
+        if int(self.fault.get("redirect", "0")) > 0:
+            return self.redirect()
+        return self.route(path, q)
+
+    def route(self, path, q):
+        store = self.server.store
         if path == API_PATH:
             return self.api(q)
         if path == BUY_PATH:
@@ -234,33 +384,30 @@ class Handler(socketserver.StreamRequestHandler):
                 m = store.manifest
             if m is None:
                 m = b'<?xml version="1.0" encoding="utf-8"?>\r\n<files></files>\r\n'
-            return self.reply(200, m, "text/xml")
+            return self.answer(m, "text/xml")
         m = re.match(r"^/packages/([A-Za-z0-9_-]+)\.exe$", path)
         if m and m.group(1) in store.items:
-            return self.serve_bytes(store.package(m.group(1)), q)
+            return self.answer(store.package(m.group(1)), ranges=True)
         m = re.match(r"^/covers/([A-Za-z0-9_-]+?)(_s)?\.jpg$", path)
         if m and m.group(1) in store.items:
-            return self.reply(200, b"\xff\xd8\xff\xe0" + payload(2000, 7) + b"\xff\xd9", "image/jpeg")
+            return self.answer(cover_for(m.group(1), bool(m.group(2))), "image/jpeg")
         if path == "/blob":
-            size = int(q.get("size", "1000"))
-            return self.serve_bytes(payload(size, int(q.get("seed", "0"))), q)
+            return self.answer(store.blob(int(q.get("size", "1000")), int(q.get("seed", "0"))), ranges=True)
         m = re.match(r"^/files/(.+)$", path)
         if m:
             with store.lock:
                 data = store.files.get(unquote_to_bytes(m.group(1)).decode("utf-8"))
             if data is None:
                 return self.reply(404, b"")
-            return self.serve_bytes(data, q)
-        if path.startswith("/_control/"):
-            return self.control(path[len("/_control/"):], q, body)
+            return self.answer(data, ranges=True)
         pages = {"/touch/magazine/": "mag", "/touch/book/": "book", "/enter/magazine/": "mag",
                  "/enter/velkor/": "book"}
         if path in pages:
-            return self.reply(200, self.store_page(pages[path], q), "text/html; charset=utf-8")
+            return self.answer(self.store_page(pages[path], q), "text/html; charset=utf-8")
         if path in ("/touch/read/book/", "/touch/read/mag/"):
-            return self.reply(200, self.read_page(q), "text/html; charset=utf-8")
+            return self.answer(self.read_page(q), "text/html; charset=utf-8")
         if path == "/magazine/digi_subscription.php":
-            return self.reply(200, "<html><body>订阅</body></html>".encode("utf-8"), "text/html; charset=utf-8")
+            return self.answer("<html><body>订阅</body></html>".encode("utf-8"), "text/html; charset=utf-8")
         return self.reply(404, b"")
 
     # --- the store's own answers -------------------------------------------------------------
@@ -270,36 +417,39 @@ class Handler(socketserver.StreamRequestHandler):
         if q.get("act") == "sortClass":
             kind = q.get("class")
             if kind not in CATEGORIES:
-                return self.reply(200, b"")
-            return self.reply(200, category_xml(kind), "text/xml")
+                return self.answer(b"", "text/xml")
+            return self.answer(category_xml(kind), "text/xml")
         pid = q.get("pid", "")
         kind = q.get("type", "")
-        # Test items named by their pid: an empty reply, a record without pid, several records,
-        # and a large generated package.
         if pid.startswith("empty"):
-            return self.reply(200, b"")
+            return self.answer(b"", "text/xml")
         if pid.startswith("nopid"):
             rec = {"id": "1", "pid": None, "type": kind, "sort_id": "11", "name": "x", "date": "d", "price": "0"}
-            return self.reply(200, booklist([rec], self.base()), "text/xml")
+            return self.answer(booklist([rec], self.base()), "text/xml")
+        if pid.startswith("multinot"):
+            recs = [{"id": "%d" % n, "pid": "%s-other%d" % (pid, n), "type": kind, "sort_id": "11",
+                     "name": "other%d" % n, "date": "d", "price": "0",
+                     "load_url": "%s/blob?size=%d&seed=%d" % (self.base(), 20000 + n, n)} for n in (1, 2)]
+            return self.answer(booklist(recs, self.base()), "text/xml")
         if pid.startswith("multi"):
             recs = [{"id": "%d" % n, "pid": "%s-other%d" % (pid, n), "type": kind, "sort_id": "11",
                      "name": "other%d" % n, "date": "d", "price": "0"} for n in (1, 2)]
             recs.insert(1, {"id": "9", "pid": pid, "type": kind, "sort_id": "11", "name": "asked",
                             "date": "d", "price": "0"})
-            return self.reply(200, booklist(recs, self.base()), "text/xml")
+            return self.answer(booklist(recs, self.base()), "text/xml")
         m = re.match(r"^blob(\d+)(?:-(.*))?$", pid)
         if m:
             size = int(m.group(1))
             extra = "&" + m.group(2).replace("~", "&") if m.group(2) else ""
             rec = {"id": "1", "pid": pid, "type": kind or "mag", "sort_id": "11", "name": "blob", "date": "%d" % size,
                    "price": "0", "size": size, "load_url": "%s/blob?size=%d%s" % (self.base(), size, extra)}
-            return self.reply(200, booklist([rec], self.base()), "text/xml")
+            return self.answer(booklist([rec], self.base()), "text/xml")
         item = store.items.get(pid)
         if item is None or (kind and item["type"] != kind):
-            return self.reply(200, b"")
+            return self.answer(b"", "text/xml")
         rec = dict(item)
         rec["size"] = len(store.package(pid))
-        return self.reply(200, booklist([rec], self.base()), "text/xml")
+        return self.answer(booklist([rec], self.base()), "text/xml")
 
     def buy(self, q):
         store = self.server.store
@@ -307,7 +457,7 @@ class Handler(socketserver.StreamRequestHandler):
         user = USERS.get(uid)
         item = store.items.get(pid)
         if user is None or user[0] != pwd or item is None or q.get("act") != "client":
-            return self.reply(200, b"error", "text/plain")
+            return self.answer(b"error", "text/plain")
         price = int(item["price"])
         with store.lock:
             if (uid, pid) in store.bought:
@@ -318,7 +468,7 @@ class Handler(socketserver.StreamRequestHandler):
                 store.balance[uid] -= price
                 store.bought.add((uid, pid))
                 answer = b"1"
-        return self.reply(200, answer, "text/plain")
+        return self.answer(answer, "text/plain")
 
     def store_page(self, kind, q):
         rows = []
@@ -351,6 +501,8 @@ class Handler(socketserver.StreamRequestHandler):
             count = int(q.pop("count", "1"))
             with store.lock:
                 store.faults.append([q, count])
+        elif what == "release":
+            store.release(None if q.get("all") == "1" else q.get("gate", ""))
         elif what == "manifest":
             with store.lock:
                 store.manifest = body
@@ -367,33 +519,28 @@ class Handler(socketserver.StreamRequestHandler):
 
     # --- transport ---------------------------------------------------------------------------
 
-    def reply(self, status, body, ctype="application/octet-stream", extra=(), length=None):
+    def reply(self, status, body, ctype="application/octet-stream", extra=()):
+        """A plain answer, untouched by faults: errors and the test controls."""
         reason = {200: "OK", 206: "Partial Content", 302: "Found", 400: "Bad Request", 404: "Not Found",
                   416: "Range Not Satisfiable"}.get(status, "Status")
         head = "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %d\r\nConnection: close\r\n" % (
-            status, reason, ctype, len(body) if length is None else length)
+            status, reason, ctype, len(body))
         for k, v in extra:
             head += "%s: %s\r\n" % (k, v)
         self.wfile.write(head.encode("latin-1") + b"\r\n" + body)
 
-    def serve_bytes(self, data, q):
-        fault = self.server.store.take_fault()
-        fault.update({k: v for k, v in q.items() if k in ("cut", "norange", "chunked", "redirect", "slow",
-                                                           "badlength", "status")})
-        if "status" in fault:
-            return self.reply(int(fault["status"]), b"")
-        redirects = int(fault.get("redirect", "0"))
-        if redirects > 0:
-            args = dict(q)
-            args["redirect"] = str(redirects - 1)
-            return self.redirect(args)
+    def answer(self, data, ctype="application/octet-stream", ranges=False):
+        """An answer with its body, honouring Range (where ranges is set) and the faults asked for."""
+        fault = self.fault
         size = len(data)
         start = 0
         status = 200
         extra = []
-        rng = re.match(r"^bytes=(\d+)-$", self.headers_in.get("range", ""))
+        rng = re.match(r"^bytes=(\d+)-$", self.headers_in.get("range", "")) if ranges else None
         if rng and fault.get("norange") != "1":
             start = int(rng.group(1))
+            if "rangefrom" in fault:
+                start = int(fault["rangefrom"])
             if start >= size:
                 return self.reply(416, b"", extra=[("Content-Range", "bytes */%d" % size)])
             status = 206
@@ -401,18 +548,20 @@ class Handler(socketserver.StreamRequestHandler):
         body = memoryview(data)[start:]
         cut = int(fault["cut"]) if "cut" in fault else None
         slow = float(fault.get("slow", "0")) / 1000.0
+        gate = self.server.store.gate(fault["gate"]) if "gate" in fault else None
         reason = "Partial Content" if status == 206 else "OK"
-        head = "HTTP/1.1 %d %s\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n" % (status, reason)
+        head = "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nConnection: close\r\n" % (status, reason, ctype)
         for k, v in extra:
             head += "%s: %s\r\n" % (k, v)
         chunked = fault.get("chunked") == "1"
         if chunked:
             head += "Transfer-Encoding: chunked\r\n"
-        else:
+        elif fault.get("nolength") != "1":
             head += "Content-Length: %d\r\n" % (len(body) + int(fault.get("badlength", "0")))
         self.wfile.write(head.encode("latin-1") + b"\r\n")
         sent = 0
-        piece = 65536
+        # Large pieces when nothing asks for small ones: the benchmark measures the client.
+        piece = 65536 if (slow or gate or cut is not None or chunked) else 1 << 20
         while sent < len(body):
             n = min(piece, len(body) - sent)
             if cut is not None:
@@ -425,6 +574,10 @@ class Handler(socketserver.StreamRequestHandler):
             else:
                 self.wfile.write(part)
             sent += n
+            if gate is not None:
+                self.wfile.flush()
+                gate.wait(GATE_WAIT)
+                gate = None
             if slow:
                 self.wfile.flush()
                 time.sleep(slow)
@@ -435,10 +588,11 @@ class Handler(socketserver.StreamRequestHandler):
         if chunked:
             self.wfile.write(b"0\r\n\r\n")
 
-    def redirect(self, args):
+    def redirect(self):
+        args = dict(self.query)
+        args["redirect"] = str(int(self.fault["redirect"]) - 1)
         query = "&".join("%s=%s" % (quote(k), quote(v)) for k, v in args.items())
-        loc = self.request_path + ("?" + query if query else "")
-        self.reply(302, b"", extra=[("Location", loc)])
+        self.reply(302, b"", extra=[("Location", self.request_path + "?" + query)])
 
 
 class Server(socketserver.ThreadingTCPServer):
@@ -450,12 +604,10 @@ class Server(socketserver.ThreadingTCPServer):
 def main(argv=None):
     ap = argparse.ArgumentParser(description="The replacement store web service.")
     ap.add_argument("--port", type=int, default=0, help="port on 127.0.0.1; 0 chooses a free one")
-    ap.add_argument("--root", default=None, help="working folder (default: a temporary folder)")
     ap.add_argument("--watch-stdin", action="store_true", help="end when standard input closes")
     args = ap.parse_args(argv)
-    root = args.root or tempfile.mkdtemp(prefix="kestrin_store_")
     srv = Server(("127.0.0.1", args.port), Handler)
-    srv.store = Store(root)
+    srv.store = Store()
     print(srv.server_address[1], flush=True)
     if args.watch_stdin:
         threading.Thread(target=srv.serve_forever, daemon=True).start()

@@ -25,6 +25,7 @@ class StoreTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.proc.stdin.close()
         cls.proc.wait(timeout=10)
+        cls.proc.stdout.close()
 
     def setUp(self):
         self.get("/_control/reset")
@@ -153,6 +154,95 @@ class StoreTest(unittest.TestCase):
         r, data = self.get("/files/skin.9", {"Range": "bytes=1000-"})
         self.assertEqual((r.status, data), (206, blob[1000:]))
         self.assertEqual(hashlib.sha256(self.get("/files/skin.9")[1]).digest(), hashlib.sha256(blob).digest())
+
+    def test_gate_holds_the_body_until_released(self):
+        import socket
+        s = socket.create_connection(("127.0.0.1", self.port), timeout=10)
+        s.sendall(b"GET /blob?size=200000&gate=g1 HTTP/1.1\r\nHost: x\r\n\r\n")
+        got = b""
+        while len(got) < 65536 + 60:
+            got += s.recv(65536)
+        s.settimeout(0.5)
+        with self.assertRaises(socket.timeout):
+            s.recv(65536)
+        self.get("/_control/release?gate=g1")
+        s.settimeout(10)
+        while True:
+            d = s.recv(65536)
+            if not d:
+                break
+            got += d
+        s.close()
+        self.assertEqual(got.partition(b"\r\n\r\n")[2], kestrin_store.payload(200000, 0))
+
+    def test_no_length_and_delay(self):
+        raw = self.raw(b"GET /blob?size=1000&nolength=1 HTTP/1.1\r\nHost: x\r\n\r\n")
+        head, _, body = raw.partition(b"\r\n\r\n")
+        self.assertNotIn(b"Content-Length", head)
+        self.assertEqual(body, kestrin_store.payload(1000, 0))
+
+    def test_faults_with_a_path_reach_any_answer(self):
+        self.get("/_control/fault?path=/touch/api/&status=500&count=1")
+        # A download does not take a fault meant for the API.
+        self.assertEqual(self.get("/blob?size=10")[0].status, 200)
+        self.assertEqual(self.get("/touch/api/?vs=1&type=mag&pid=m1&source=")[0].status, 500)
+        self.assertEqual(self.get("/touch/api/?vs=1&type=mag&pid=m1&source=")[0].status, 200)
+        self.get("/_control/fault?path=/touch/update.xml&cut=5&count=1")
+        raw = self.raw(b"GET /touch/update.xml HTTP/1.1\r\nHost: x\r\n\r\n")
+        self.assertEqual(len(raw.partition(b"\r\n\r\n")[2]), 5)
+
+    def test_multinot_answers_records_other_than_the_one_asked(self):
+        r, data = self.get("/touch/api/?vs=1&type=mag&pid=multinot1&source=")
+        pids = [b.findtext("pid") for b in ET.fromstring(data).findall("booklist")]
+        self.assertEqual(pids, ["multinot1-other1", "multinot1-other2"])
+
+    def test_covers_are_jpegs_a_browser_decodes(self):
+        chromium = shutil.which("chromium")
+        if not chromium:
+            self.skipTest("no chromium")
+        import base64
+        import tempfile
+        r, data = self.get("/covers/m2.jpg")
+        self.assertEqual(r.getheader("Content-Type"), "image/jpeg")
+        page = ("<html><body><img id=i src='data:image/jpeg;base64,%s'><p id=o>x</p><script>"
+                "var i=document.getElementById('i');function f(){document.getElementById('o').textContent="
+                "'W='+i.naturalWidth+' H='+i.naturalHeight;}"
+                "if(i.complete)f();else{i.onload=f;i.onerror=function(){document.getElementById('o')"
+                ".textContent='bad';};}</script></body></html>") % base64.b64encode(data).decode()
+        with tempfile.TemporaryDirectory() as d:
+            html = os.path.join(d, "c.html")
+            with open(html, "w") as f:
+                f.write(page)
+            out = subprocess.run([chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                                  "--no-first-run", "--disable-background-networking",
+                                  "--disable-component-update", "--disable-sync",
+                                  "--user-data-dir=" + os.path.join(d, "profile"), "--virtual-time-budget=3000",
+                                  "--dump-dom", "file://" + html], capture_output=True, timeout=90)
+        self.assertIn(b"W=240 H=320", out.stdout)
+
+    def test_listens_on_the_port_it_is_given(self):
+        import socket
+        s = socket.socket()
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+        s.close()
+        proc = subprocess.Popen([sys.executable, os.path.join(HERE, "kestrin_store.py"), "--port", str(port),
+                                 "--watch-stdin"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(int(proc.stdout.readline()), port)
+            c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+            c.request("GET", "/touch/update.xml")
+            self.assertEqual(c.getresponse().status, 200)
+            c.close()
+        finally:
+            proc.stdin.close()
+            proc.wait(timeout=10)
+            proc.stdout.close()
+
+    def test_range_from_elsewhere(self):
+        r, data = self.get("/blob?size=1000&rangefrom=100", {"Range": "bytes=400-"})
+        self.assertEqual((r.status, r.getheader("Content-Range")), (206, "bytes 100-999/1000"))
+        self.assertEqual(data, kestrin_store.payload(1000, 0)[100:])
 
     def test_pages(self):
         for p in ("/touch/magazine/", "/touch/book/", "/enter/magazine/", "/enter/velkor/"):
