@@ -9,6 +9,7 @@
 #include "platform/user/User.h"
 
 #include "tests/support/PeerProcess.h"
+#include "tests/support/TestFiles.h"
 
 #include <algorithm>
 #include <atomic>
@@ -64,14 +65,6 @@ double MegabytesPerSecond(double seconds) {
     return static_cast<double>(kSize) / (1024.0 * 1024.0) / seconds;
 }
 
-std::string WinPath(const fs::path& p) {
-    std::string s = p.string();
-    for (char& c : s)
-        if (c == '/')
-            c = '\\';
-    return s;
-}
-
 // Seconds for one transfer through the manager, or a negative number when it failed.
 double ThroughManager(CMagInfo* item, const std::string& url, bool withProgress) {
     {
@@ -102,7 +95,7 @@ int main() {
         return 1;
     fs::path dir = tmpl;
     fs::create_directories(dir / "Down");
-    std::string win = WinPath(dir);
+    std::string win(WinPath(dir));
     g_AppPathInfo.m_strMagShelfXml = (win + "\\MagShelf.xml").c_str();
     g_AppPathInfo.m_strBookShelfXml = (win + "\\BookShelf.xml").c_str();
     g_AppPathInfo.m_strMagNewReadXml = (win + "\\MagNewRead.xml").c_str();

@@ -7,7 +7,9 @@
 #include "contentserver/ServerHost.h"
 #include "net/MyHttp.h"
 
+#include "tests/support/NginxPeer.h"
 #include "tests/support/PeerProcess.h"
+#include "tests/support/TestFiles.h"
 
 #include <algorithm>
 #include <chrono>
@@ -29,19 +31,6 @@ const int kSeconds = 3;
 const int kRounds = 3;
 const int kDownloadRounds = 3;
 
-std::string Run(const std::string& cmd) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
 double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
@@ -52,8 +41,8 @@ double Wrk(const fs::path& dir, int port, std::string& notes) {
     std::ofstream(script) << "request = function()\n  return \"GET " << kPagePath
                           << " HTTP/1.0\\r\\nHost: 127.0.0.1\\r\\n\\r\\n\"\nend\n";
     std::string out =
-        Run("wrk -t2 -c" + std::to_string(kConnections) + " -d" + std::to_string(kSeconds) + "s -s '" +
-            script.string() + "' http://127.0.0.1:" + std::to_string(port) + kPagePath + " 2>&1");
+        RunCommand("wrk -t2 -c" + std::to_string(kConnections) + " -d" + std::to_string(kSeconds) + "s -s '" +
+                   script.string() + "' http://127.0.0.1:" + std::to_string(port) + kPagePath + " 2>&1");
     notes.clear();
     size_t at = out.find("Socket errors");
     if (at != std::string::npos)
@@ -69,29 +58,12 @@ double Wrk(const fs::path& dir, int port, std::string& notes) {
     return std::atof(out.c_str() + at + 13);
 }
 
-bool StartNginx(PeerProcess& nginx, const fs::path& dir, int port) {
-    std::ofstream(dir / "nginx.conf")
-        << "daemon off; master_process off; worker_processes 1;\n"
-        << "pid " << (dir / "nginx.pid").string() << ";\n"
-        << "error_log " << (dir / "error.log").string() << ";\n"
-        << "events { worker_connections 1024; }\n"
-        << "http { access_log off; keepalive_timeout 0;\n"
-        << " sendfile off;\n"
-        << " client_body_temp_path " << dir.string() << "; proxy_temp_path " << dir.string()
-        << "; fastcgi_temp_path " << dir.string() << "; uwsgi_temp_path " << dir.string()
-        << "; scgi_temp_path " << dir.string() << ";\n"
-        << " server { listen 127.0.0.1:" << port << "; root " << (dir / "www").string() << "; } }\n";
-    if (!nginx.Start({"/usr/sbin/nginx", "-c", (dir / "nginx.conf").string(), "-p", dir.string()}, false))
-        return false;
-    return PeerProcess::WaitListening(port);
-}
-
 } // namespace
 
 // With the argument "server" only the local server is measured (for a profiler).
 int main(int argc, char** argv) {
     const bool serverOnly = argc > 1 && std::string(argv[1]) == "server";
-    if (access("/usr/sbin/nginx", X_OK) != 0 || Run("command -v wrk").empty()) {
+    if (!NginxInstalled() || RunCommand("command -v wrk").empty()) {
         printf("http_bench: nginx or wrk is missing (tools/install-deps.sh bench installs them)\n");
         return 0;
     }
@@ -116,7 +88,7 @@ int main(int argc, char** argv) {
     }
     int nginxPort = PeerProcess::FreePort();
     PeerProcess nginx;
-    if (!serverOnly && !StartNginx(nginx, dir, nginxPort)) {
+    if (!serverOnly && !StartNginx(nginx, dir, nginxPort, "keepalive_timeout 0; sendfile off;", 1024)) {
         printf("http_bench: nginx did not start\n");
         return 1;
     }
@@ -172,7 +144,7 @@ int main(int argc, char** argv) {
             best = std::max(best, kDownloadSize / s);
         fs::remove(target);
         t0 = std::chrono::steady_clock::now();
-        Run("curl -s -o '" + target.string() + "' '" + url + "'");
+        RunCommand("curl -s -o '" + target.string() + "' '" + url + "'");
         s = Seconds(t0);
         if (fs::exists(target) && fs::file_size(target) == kDownloadSize)
             bestCurl = std::max(bestCurl, kDownloadSize / s);

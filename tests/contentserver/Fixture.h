@@ -4,6 +4,8 @@
 
 #include "platform/afx.h"
 
+#include "tests/support/TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -18,43 +20,6 @@
 namespace cstest {
 
 namespace fs = std::filesystem;
-
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/cs_test_XXXXXX";
-        const char* p = mkdtemp(tmpl);
-        if (p != nullptr)
-            m_path = p;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!m_path.empty())
-            fs::remove_all(m_path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return m_path; }
-    std::string sub(const std::string& name) const { return m_path + "/" + name; }
-    // The folder in the program's Windows form, ending in a backslash.
-    std::string win() const { return AfxUnmapPath(m_path) + "\\"; }
-
-private:
-    std::string m_path;
-};
-
-inline void WriteFileBytes(const std::string& path, const std::string& data) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
-
-inline std::string ReadFileBytes(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
 
 inline void PutU32(std::string& s, uint32_t v) {
     for (int i = 0; i < 4; ++i)

@@ -5,6 +5,7 @@
 #include "contentserver/ServerHost.h"
 
 #include "Fixture.h"
+#include "tests/support/HttpAnswer.h"
 
 #include <poll.h>
 #include <sys/stat.h>
@@ -114,46 +115,7 @@ private:
     UINT m_port = 0;
 };
 
-struct Response {
-    std::string statusLine;
-    std::vector<std::pair<std::string, std::string>> headers;
-    std::string body;
-    std::string raw;
-    std::string Header(const std::string& name) const {
-        for (const auto& [n, v] : headers)
-            if (n == name)
-                return v;
-        return "<absent>";
-    }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> v;
-        for (const auto& h : headers)
-            v.push_back(h.first);
-        return v;
-    }
-};
-
-Response Parse(const std::string& raw) {
-    Response r;
-    r.raw = raw;
-    size_t end = raw.find("\r\n\r\n");
-    std::string head = raw.substr(0, end);
-    r.body = end == std::string::npos ? "" : raw.substr(end + 4);
-    size_t lineEnd = head.find("\r\n");
-    r.statusLine = head.substr(0, lineEnd);
-    size_t pos = lineEnd == std::string::npos ? head.size() : lineEnd + 2;
-    while (pos < head.size()) {
-        size_t e = head.find("\r\n", pos);
-        if (e == std::string::npos)
-            e = head.size();
-        std::string line = head.substr(pos, e - pos);
-        size_t colon = line.find(": ");
-        if (colon != std::string::npos)
-            r.headers.emplace_back(line.substr(0, colon), line.substr(colon + 2));
-        pos = e + 2;
-    }
-    return r;
-}
+using Response = HttpAnswer;
 
 class ServerTest : public ::testing::Test {
 protected:
@@ -179,7 +141,7 @@ protected:
                           "'";
         int rc = std::system(cmd.c_str());
         EXPECT_EQ(rc, 0) << cmd;
-        return Parse(ReadFileBytes(out));
+        return HttpAnswer::Parse(ReadFileBytes(out));
     }
     std::string Root(const std::string& rel = "") const {
         return dir.sub("root") + (rel.empty() ? "" : "/" + rel);
@@ -547,7 +509,7 @@ TEST_F(ServerTest, RawRequestsAnsweredAndClosed) {
         }
         std::string answer;
         EXPECT_TRUE(client.ReadToEnd(answer)) << "the server kept the connection open";
-        Response r = Parse(answer);
+        Response r = HttpAnswer::Parse(answer);
         EXPECT_EQ(r.statusLine, std::string("HTTP/1.0 ") + c.status);
         EXPECT_EQ(r.Header("Server"), "OKVHttpServer/1.0");
         if (std::string(c.status) != "200 OK") {

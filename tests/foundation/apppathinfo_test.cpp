@@ -25,14 +25,14 @@ namespace {
 class FreshHome : public ::testing::Test {
 protected:
     void SetUp() override {
-        fs::create_directories(m_dir.Sub("home/Desktop"));
-        fs::create_directories(m_dir.Sub("config"));
-        ftest::WriteBytes(m_dir.Sub("config/user-dirs.dirs"), "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");
-        Set("HOME", m_dir.Sub("home"));
-        Set("XDG_DATA_HOME", m_dir.Sub("data"));
-        Set("XDG_CONFIG_HOME", m_dir.Sub("config"));
-        Set("XDG_DESKTOP_DIR", m_dir.Sub("home/Desktop"));
-        Set("KESTRIN_REGISTRY_DIR", m_dir.Sub("registry"));
+        fs::create_directories(m_dir.sub("home/Desktop"));
+        fs::create_directories(m_dir.sub("config"));
+        WriteFileBytes(m_dir.sub("config/user-dirs.dirs"), "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");
+        Set("HOME", m_dir.sub("home"));
+        Set("XDG_DATA_HOME", m_dir.sub("data"));
+        Set("XDG_CONFIG_HOME", m_dir.sub("config"));
+        Set("XDG_DESKTOP_DIR", m_dir.sub("home/Desktop"));
+        Set("KESTRIN_REGISTRY_DIR", m_dir.sub("registry"));
     }
     void TearDown() override {
         for (auto& [name, value] : m_saved) {
@@ -47,10 +47,10 @@ protected:
         m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
         setenv(name.c_str(), value.c_str(), 1);
     }
-    std::string Root() const { return m_dir.Sub("data/Tavonel/kestrin4.0"); }
+    std::string Root() const { return m_dir.sub("data/Tavonel/kestrin4.0"); }
     std::string ConfigFile() const { return Root() + "/Data/config.xml"; }
 
-    ftest::ScratchDir m_dir;
+    TempDir m_dir;
     std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
     CAppPathInfo m_info;
 };
@@ -101,7 +101,7 @@ TEST_F(FreshHome, FirstStartLaysOutTheWholeTree) {
     // No drive letter names a disk here, so the download folder falls back to the data root's.
     const CString download = root + "\\TavonelDownLoad\\";
     EXPECT_EQ(m_info.GetDownloadFolder(), download);
-    const std::string config = ftest::ReadBytes(ConfigFile());
+    const std::string config = ReadFileBytes(ConfigFile());
     EXPECT_EQ(config.rfind("<?xml version=\"1.0\" encoding=\"utf-8\" ?>", 0), 0u) << config;
     EXPECT_EQ(ConfigAttributes(config), (std::vector<std::string>{"down_save=" + download.str()})) << config;
     EXPECT_EQ(m_info.GetConfig("down_save"), download);
@@ -109,23 +109,23 @@ TEST_F(FreshHome, FirstStartLaysOutTheWholeTree) {
 
 TEST_F(FreshHome, ConfigIsUtf8OnDiskAndAnsiInMemory) {
     // A data folder with a Chinese name: "杂志" in UTF-8 on disk, GBK in the program.
-    Set("XDG_DATA_HOME", m_dir.Sub("\xE6\x9D\x82\xE5\xBF\x97"));
+    Set("XDG_DATA_HOME", m_dir.sub("\xE6\x9D\x82\xE5\xBF\x97"));
     ASSERT_TRUE(m_info.Init());
     EXPECT_NE(m_info.GetDownloadFolder().Find("\xD4\xD3\xD6\xBE"), -1);
     const std::string config =
-        ftest::ReadBytes(m_dir.Sub("\xE6\x9D\x82\xE5\xBF\x97/Tavonel/kestrin4.0/Data/config.xml"));
+        ReadFileBytes(m_dir.sub("\xE6\x9D\x82\xE5\xBF\x97/Tavonel/kestrin4.0/Data/config.xml"));
     EXPECT_NE(config.find("\xE6\x9D\x82\xE5\xBF\x97"), std::string::npos) << config;
     EXPECT_EQ(m_info.GetConfig("down_save"), m_info.GetDownloadFolder());
 }
 
 TEST_F(FreshHome, WritableStoredFolderIsUsedAndConfigLeftAlone) {
-    fs::create_directories(m_dir.Sub("mine"));
+    fs::create_directories(m_dir.sub("mine"));
     ASSERT_TRUE(m_info.Init());
-    const CString mine = ftest::Win(m_dir.Sub("mine")) + "\\";
+    const CString mine = ftest::Win(m_dir.sub("mine")) + "\\";
     ASSERT_TRUE(m_info.SetConfig("down_save", mine));
     struct stat before {};
     ASSERT_EQ(stat(ConfigFile().c_str(), &before), 0);
-    const std::string bytes = ftest::ReadBytes(ConfigFile());
+    const std::string bytes = ReadFileBytes(ConfigFile());
 
     CAppPathInfo second;
     ASSERT_TRUE(second.Init());
@@ -134,15 +134,15 @@ TEST_F(FreshHome, WritableStoredFolderIsUsedAndConfigLeftAlone) {
     ASSERT_EQ(stat(ConfigFile().c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-    EXPECT_EQ(ftest::ReadBytes(ConfigFile()), bytes);
-    EXPECT_TRUE(fs::is_empty(m_dir.Sub("mine")));
+    EXPECT_EQ(ReadFileBytes(ConfigFile()), bytes);
+    EXPECT_TRUE(fs::is_empty(m_dir.sub("mine")));
 }
 
 TEST_F(FreshHome, UnwritableStoredFolderFallsBackAndStoresTheNewChoice) {
     ASSERT_TRUE(m_info.Init());
     // A folder beneath a plain file can be neither created nor written (even by root).
-    ftest::WriteBytes(m_dir.Sub("plain"), "x");
-    const CString bad = ftest::Win(m_dir.Sub("plain")) + "\\sub\\";
+    WriteFileBytes(m_dir.sub("plain"), "x");
+    const CString bad = ftest::Win(m_dir.sub("plain")) + "\\sub\\";
     for (const CString& stored : {bad, CString("D:\\Books\\")}) {
         SCOPED_TRACE(stored.GetString());
         ASSERT_TRUE(m_info.SetConfig("down_save", stored));
@@ -155,51 +155,51 @@ TEST_F(FreshHome, UnwritableStoredFolderFallsBackAndStoresTheNewChoice) {
 }
 
 TEST_F(FreshHome, StoredFolderWithoutBackslashGetsOne) {
-    fs::create_directories(m_dir.Sub("typed"));
+    fs::create_directories(m_dir.sub("typed"));
     ASSERT_TRUE(m_info.Init());
-    ASSERT_TRUE(m_info.SetConfig("down_save", ftest::Win(m_dir.Sub("typed"))));
+    ASSERT_TRUE(m_info.SetConfig("down_save", ftest::Win(m_dir.sub("typed"))));
     CAppPathInfo second;
     ASSERT_TRUE(second.Init());
-    EXPECT_EQ(second.GetDownloadFolder(), ftest::Win(m_dir.Sub("typed")) + "\\");
+    EXPECT_EQ(second.GetDownloadFolder(), ftest::Win(m_dir.sub("typed")) + "\\");
     // Nothing landed beside the folder.
-    for (const auto& e : fs::directory_iterator(m_dir.Path()))
+    for (const auto& e : fs::directory_iterator(m_dir.path()))
         EXPECT_EQ(e.path().filename().string().find("kestrinTestWrite"), std::string::npos);
 
-    second.SetDownloadFolder(ftest::Win(m_dir.Sub("other")));
-    EXPECT_EQ(second.GetDownloadFolder(), ftest::Win(m_dir.Sub("other")) + "\\");
+    second.SetDownloadFolder(ftest::Win(m_dir.sub("other")));
+    EXPECT_EQ(second.GetDownloadFolder(), ftest::Win(m_dir.sub("other")) + "\\");
     second.SetDownloadFolder("");
     EXPECT_EQ(second.GetDownloadFolder(), "");
 }
 
 TEST_F(FreshHome, TestWrite) {
     const std::string testName = " kestrinTestWrite.exe";
-    fs::create_directories(m_dir.Sub("ok"));
-    fs::create_directories(m_dir.Sub("leftover"));
-    ftest::WriteBytes(m_dir.Sub("leftover") + "/" + testName, "old");
-    fs::create_directories(m_dir.Sub("blocked/" + testName)); // the test file's name is a folder
-    fs::create_directories(m_dir.Sub("bare"));
+    fs::create_directories(m_dir.sub("ok"));
+    fs::create_directories(m_dir.sub("leftover"));
+    WriteFileBytes(m_dir.sub("leftover") + "/" + testName, "old");
+    fs::create_directories(m_dir.sub("blocked/" + testName)); // the test file's name is a folder
+    fs::create_directories(m_dir.sub("bare"));
     struct Case {
         const char* name;
         CString folder;
         BOOL expected;
     };
     const Case cases[] = {
-        {"writable", ftest::Win(m_dir.Sub("ok")) + "\\", TRUE},
-        {"missing", ftest::Win(m_dir.Sub("missing")) + "\\", FALSE},
-        {"leftover test file", ftest::Win(m_dir.Sub("leftover")) + "\\", TRUE},
-        {"write fails although the name exists", ftest::Win(m_dir.Sub("blocked")) + "\\", FALSE},
-        {"no trailing backslash", ftest::Win(m_dir.Sub("bare")), TRUE},
+        {"writable", ftest::Win(m_dir.sub("ok")) + "\\", TRUE},
+        {"missing", ftest::Win(m_dir.sub("missing")) + "\\", FALSE},
+        {"leftover test file", ftest::Win(m_dir.sub("leftover")) + "\\", TRUE},
+        {"write fails although the name exists", ftest::Win(m_dir.sub("blocked")) + "\\", FALSE},
+        {"no trailing backslash", ftest::Win(m_dir.sub("bare")), TRUE},
         {"drive letter", "E:\\", FALSE},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(m_info.TestWrite(c.folder), c.expected);
     }
-    EXPECT_TRUE(fs::is_empty(m_dir.Sub("ok")));
-    EXPECT_TRUE(fs::is_empty(m_dir.Sub("leftover")));
-    EXPECT_TRUE(fs::is_empty(m_dir.Sub("bare")));
-    EXPECT_FALSE(fs::exists(m_dir.Sub("missing")));
-    EXPECT_FALSE(fs::exists(m_dir.Sub("bare") + testName));
+    EXPECT_TRUE(fs::is_empty(m_dir.sub("ok")));
+    EXPECT_TRUE(fs::is_empty(m_dir.sub("leftover")));
+    EXPECT_TRUE(fs::is_empty(m_dir.sub("bare")));
+    EXPECT_FALSE(fs::exists(m_dir.sub("missing")));
+    EXPECT_FALSE(fs::exists(m_dir.sub("bare") + testName));
 }
 
 TEST_F(FreshHome, GetAndSetConfig) {
@@ -211,16 +211,16 @@ TEST_F(FreshHome, GetAndSetConfig) {
     EXPECT_EQ(m_info.GetConfig("taskbar"), "");
     EXPECT_TRUE(m_info.SetConfig("taskbar", "0"));
     EXPECT_TRUE(m_info.SetConfig("auto_start", "0"));
-    EXPECT_EQ(ConfigAttributes(ftest::ReadBytes(ConfigFile())),
+    EXPECT_EQ(ConfigAttributes(ReadFileBytes(ConfigFile())),
               (std::vector<std::string>{"auto_start=0", "taskbar=0"}));
 
     // A file that is not XML, or whose root is not Config, is replaced by one holding the setting.
     for (const char* junk : {"not xml at all", "<Settings a=\"1\"/>", ""}) {
         SCOPED_TRACE(junk);
-        ftest::WriteBytes(ConfigFile(), junk);
+        WriteFileBytes(ConfigFile(), junk);
         EXPECT_EQ(m_info.GetConfig("a"), "");
         EXPECT_TRUE(m_info.SetConfig("taskbar", "1"));
-        const std::string text = ftest::ReadBytes(ConfigFile());
+        const std::string text = ReadFileBytes(ConfigFile());
         EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"utf-8\" ?>", 0), 0u) << text;
         EXPECT_EQ(ConfigAttributes(text), (std::vector<std::string>{"taskbar=1"})) << text;
     }
@@ -238,7 +238,7 @@ TEST_F(FreshHome, SetConfigReportsAFailedSave) {
 
 TEST_F(FreshHome, SetConfigReportsAShortSaveOfAnExistingFile) {
     ASSERT_TRUE(m_info.Init());
-    const std::string before = ftest::ReadBytes(ConfigFile());
+    const std::string before = ReadFileBytes(ConfigFile());
     // A file-size limit cuts the save short, as a full disk does.
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
@@ -252,7 +252,7 @@ TEST_F(FreshHome, SetConfigReportsAShortSaveOfAnExistingFile) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "a failed save was reported as success";
-    EXPECT_EQ(ftest::ReadBytes(ConfigFile()), before);
+    EXPECT_EQ(ReadFileBytes(ConfigFile()), before);
     EXPECT_EQ(Tree(Root() + "/Data"), (std::vector<std::string>{"config.xml"}));
 }
 
@@ -285,8 +285,8 @@ TEST_F(FreshHome, ComponentFolders) {
     EXPECT_EQ(m_info.GetPageDir(), exeFiles + "\\data_0\\");
     EXPECT_EQ(m_info.GetSkinDir(), exeFiles + "\\skin_0\\");
     EXPECT_EQ(m_info.GetReadSwfPath(), exeFiles + "\\0\\Read.Swf");
-    ftest::WriteBytes(Root() + "/ExeFiles/Version.ini",
-                      "[Version]\r\ndata=2005\r\nskin=17\r\nread.swf=2005\r\n");
+    WriteFileBytes(Root() + "/ExeFiles/Version.ini",
+                   "[Version]\r\ndata=2005\r\nskin=17\r\nread.swf=2005\r\n");
     EXPECT_EQ(m_info.GetPageDir(), exeFiles + "\\data_2005\\");
     EXPECT_EQ(m_info.GetSkinDir(), exeFiles + "\\skin_17\\");
     EXPECT_EQ(m_info.GetReadSwfPath(), exeFiles + "\\2005\\Read.Swf");
@@ -344,45 +344,45 @@ TEST(PickBestDrive, Table) {
 }
 
 TEST_F(FreshHome, DesktopShortcutIsMadeOnceAndLeftAlone) {
-    const std::string link = m_dir.Sub("home/Desktop/\xE4\xBA\x91\xE5\x8D\xB7\xE4\xB9\xA6\xE5\xBB\x8A-"
+    const std::string link = m_dir.sub("home/Desktop/\xE4\xBA\x91\xE5\x8D\xB7\xE4\xB9\xA6\xE5\xBB\x8A-"
                                        "\xE5\xA2\xA8\xE8\x88\x9F\xE5\x8C\xA3V4.0.lnk");
     const CString path = m_info.CreateDesktopShortcut(g_CommonFunc.GetModuleDir());
     EXPECT_EQ(path.str(), AfxUnmapPath(link));
-    const std::string entry = ftest::ReadBytes(link);
+    const std::string entry = ReadFileBytes(link);
     EXPECT_NE(entry.find("[Desktop Entry]"), std::string::npos) << entry;
     EXPECT_NE(entry.find("Exec=\"" + fs::canonical("/proc/self/exe").string() + "\""), std::string::npos)
         << entry;
     EXPECT_NE(entry.find("Comment=\xE4\xBA\x91\xE5\x8D\xB7"), std::string::npos) << entry;
 
-    ftest::WriteBytes(link, "kept as it was");
+    WriteFileBytes(link, "kept as it was");
     EXPECT_EQ(m_info.CreateDesktopShortcut("\\tmp").str(), AfxUnmapPath(link));
-    EXPECT_EQ(ftest::ReadBytes(link), "kept as it was");
+    EXPECT_EQ(ReadFileBytes(link), "kept as it was");
 }
 
 // The link is a desktop entry that a real desktop launcher starts: a target whose folder holds a
 // blank and Chinese text runs, in the working folder given.
 TEST_F(FreshHome, ShortcutStartsItsTargetThroughTheDesktopLauncher) {
-    if (ftest::RunCommand("command -v gio").empty())
+    if (RunCommand("command -v gio").empty())
         GTEST_SKIP() << "gio (libglib2.0-bin) is not installed";
-    const std::string appDir = m_dir.Sub("my apps/\xE6\x9D\x82\xE5\xBF\x97"); // "杂志"
-    const std::string workDir = m_dir.Sub("work dir");
+    const std::string appDir = m_dir.sub("my apps/\xE6\x9D\x82\xE5\xBF\x97"); // "杂志"
+    const std::string workDir = m_dir.sub("work dir");
     fs::create_directories(appDir);
     fs::create_directories(workDir);
     const std::string target = appDir + "/run me";
-    const std::string marker = m_dir.Sub("marker");
-    ftest::WriteBytes(target, "#!/bin/sh\npwd > '" + marker + ".part' && mv '" + marker + ".part' '" +
-                                  marker + "'\n");
+    const std::string marker = m_dir.sub("marker");
+    WriteFileBytes(target,
+                   "#!/bin/sh\npwd > '" + marker + ".part' && mv '" + marker + ".part' '" + marker + "'\n");
     fs::permissions(target, fs::perms::owner_all);
-    const std::string link = m_dir.Sub("home/Desktop/kestrin.lnk");
+    const std::string link = m_dir.sub("home/Desktop/kestrin.lnk");
     ASSERT_EQ(m_info.CreateShortcut(ftest::Win(target), "desc", ftest::Win(workDir), ftest::Win(link)), S_OK);
-    const std::string entry = ftest::ReadBytes(link);
+    const std::string entry = ReadFileBytes(link);
     EXPECT_NE(entry.find("Exec=\"" + target + "\"\n"), std::string::npos) << entry;
 
-    ftest::RunCommand("gio launch '" + link + "' 2>&1");
+    RunCommand("gio launch '" + link + "' 2>&1");
     for (int i = 0; i < 300 && !fs::exists(marker); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_TRUE(fs::exists(marker)) << entry;
-    EXPECT_EQ(ftest::ReadBytes(marker), workDir + "\n");
+    EXPECT_EQ(ReadFileBytes(marker), workDir + "\n");
 }
 
 TEST_F(FreshHome, ShortcutExecQuotesReservedCharacters) {
@@ -397,27 +397,27 @@ TEST_F(FreshHome, ShortcutExecQuotesReservedCharacters) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string target = m_dir.Sub(c.folder);
+        const std::string target = m_dir.sub(c.folder);
         fs::create_directories(fs::path(target).parent_path());
-        ftest::WriteBytes(target, "");
-        const std::string link = m_dir.Sub("l.lnk");
+        WriteFileBytes(target, "");
+        const std::string link = m_dir.sub("l.lnk");
         ASSERT_EQ(m_info.CreateShortcut(ftest::Win(target), "d", "", ftest::Win(link)), S_OK);
-        const std::string entry = ftest::ReadBytes(link);
-        EXPECT_NE(entry.find("Exec=\"" + m_dir.Path() + c.exec + "\n"), std::string::npos) << entry;
+        const std::string entry = ReadFileBytes(link);
+        EXPECT_NE(entry.find("Exec=\"" + m_dir.path() + c.exec + "\n"), std::string::npos) << entry;
         EXPECT_EQ(entry.find("Path="), std::string::npos) << entry; // no working folder given
     }
 }
 
 TEST_F(FreshHome, NoDesktopFolderGivesNoShortcut) {
     // A desktop that is the home folder itself means the user has none.
-    ftest::WriteBytes(m_dir.Sub("config/user-dirs.dirs"), "XDG_DESKTOP_DIR=\"$HOME/\"\n");
+    WriteFileBytes(m_dir.sub("config/user-dirs.dirs"), "XDG_DESKTOP_DIR=\"$HOME/\"\n");
     unsetenv("XDG_DESKTOP_DIR");
     EXPECT_EQ(m_info.CreateDesktopShortcut("\\tmp"), "");
     // A desktop folder that is named but missing: no link can be made there.
-    ftest::WriteBytes(m_dir.Sub("config/user-dirs.dirs"), "XDG_DESKTOP_DIR=\"$HOME/Gone\"\n");
+    WriteFileBytes(m_dir.sub("config/user-dirs.dirs"), "XDG_DESKTOP_DIR=\"$HOME/Gone\"\n");
     EXPECT_EQ(m_info.CreateDesktopShortcut("\\tmp"), "");
-    EXPECT_FALSE(fs::exists(m_dir.Sub("home/Gone")));
-    EXPECT_TRUE(fs::is_empty(m_dir.Sub("home/Desktop")));
+    EXPECT_FALSE(fs::exists(m_dir.sub("home/Gone")));
+    EXPECT_TRUE(fs::is_empty(m_dir.sub("home/Desktop")));
 }
 
 TEST_F(FreshHome, AutostartValueIsQuoted) {
@@ -441,8 +441,8 @@ TEST_F(FreshHome, AutostartValueIsQuoted) {
     EXPECT_EQ(readValue(), "\"" + module + "\" hide");
     // What the desktop starts at login: this program, with the one argument.
     const std::string autostart =
-        ftest::ReadBytes(m_dir.Sub("config/autostart/\xE4\xBA\x91\xE5\x8D\xB7\xE4\xB9\xA6\xE5\xBB\x8A-"
-                                   "\xE5\xA2\xA8\xE8\x88\x9F\xE5\x8C\xA3V4.0.desktop"));
+        ReadFileBytes(m_dir.sub("config/autostart/\xE4\xBA\x91\xE5\x8D\xB7\xE4\xB9\xA6\xE5\xBB\x8A-"
+                                "\xE5\xA2\xA8\xE8\x88\x9F\xE5\x8C\xA3V4.0.desktop"));
     EXPECT_NE(autostart.find("Exec=\"" + fs::canonical("/proc/self/exe").string() + "\" \"hide\"\n"),
               std::string::npos)
         << autostart;

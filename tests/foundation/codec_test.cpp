@@ -127,14 +127,14 @@ TEST(Base64, BufferDecoderWritesZeroAfterBytes) {
 }
 
 TEST(Base64, MatchesCoreutilsOnRandomBytes) {
-    ftest::ScratchDir dir;
+    TempDir dir;
     std::mt19937 rng(20261210);
     for (size_t len : {1u, 2u, 3u, 4u, 5u, 57u, 58u, 59u, 100u, 255u, 1000u, 4097u}) {
         SCOPED_TRACE(len);
         const std::string bytes = ftest::RandomBytes(rng, len);
-        const std::string file = dir.Sub("in.bin");
-        ftest::WriteBytes(file, bytes);
-        std::string expected = ftest::RunCommand("base64 -w0 '" + file + "'");
+        const std::string file = dir.sub("in.bin");
+        WriteFileBytes(file, bytes);
+        std::string expected = RunCommand("base64 -w0 '" + file + "'");
         ASSERT_FALSE(expected.empty());
 
         CString out;
@@ -144,7 +144,7 @@ TEST(Base64, MatchesCoreutilsOnRandomBytes) {
         EXPECT_EQ(out.str(), expected);
 
         // coreutils' wrapped form (line breaks every 76 symbols) decodes to the same bytes.
-        const std::string wrapped = ftest::RunCommand("base64 '" + file + "'");
+        const std::string wrapped = RunCommand("base64 '" + file + "'");
         std::vector<BYTE> buf(wrapped.size() * 3 / 4 + 1);
         ASSERT_EQ(g_CommonFunc.DecodeBase64Buf(wrapped.c_str(), buf.data()), static_cast<int>(len));
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(buf.data()), len), bytes);
@@ -247,10 +247,10 @@ TEST(SplitByChar, Table) {
 }
 
 TEST(ConvertCodePage, MatchesIconvBothWays) {
-    ftest::ScratchDir dir;
+    TempDir dir;
     const std::string utf8 = "\xE4\xB8\xAD\xE6\x96\x87 abc \xE6\x9D\x82\xE5\xBF\x97"; // "中文 abc 杂志"
-    ftest::WriteBytes(dir.Sub("u.txt"), utf8);
-    const std::string gbk = ftest::RunCommand("iconv -f UTF-8 -t GBK '" + dir.Sub("u.txt") + "'");
+    WriteFileBytes(dir.sub("u.txt"), utf8);
+    const std::string gbk = RunCommand("iconv -f UTF-8 -t GBK '" + dir.sub("u.txt") + "'");
     ASSERT_FALSE(gbk.empty());
 
     EXPECT_EQ(g_CommonFunc.ConvertCodePage(utf8.c_str(), 65001, 0).str(), gbk);

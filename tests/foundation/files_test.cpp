@@ -29,12 +29,12 @@ std::vector<std::string> Leftovers(const std::string& dir, const std::vector<std
 }
 
 TEST(WholeFile, WritesExactBytesAndReadsThemBack) {
-    ftest::ScratchDir dir;
-    const CString path = ftest::Win(dir.Sub("state.xml"));
+    TempDir dir;
+    const CString path = ftest::Win(dir.sub("state.xml"));
     const std::string bytes = "<?xml?>\r\n\xD6\xD0\xCE\xC4\n\xEF\xBB\xBF tail";
     ASSERT_TRUE(g_CommonFunc.WriteWholeFile(path, CString(bytes)));
-    EXPECT_EQ(ftest::ReadBytes(dir.Sub("state.xml")), bytes);
-    EXPECT_TRUE(Leftovers(dir.Path(), {"state.xml"}).empty());
+    EXPECT_EQ(ReadFileBytes(dir.sub("state.xml")), bytes);
+    EXPECT_TRUE(Leftovers(dir.path(), {"state.xml"}).empty());
 
     CString text = "stale";
     ASSERT_TRUE(g_CommonFunc.ReadWholeFile(path, text));
@@ -43,38 +43,38 @@ TEST(WholeFile, WritesExactBytesAndReadsThemBack) {
 
     // Replacing with a shorter text leaves nothing of the longer one.
     ASSERT_TRUE(g_CommonFunc.WriteWholeFile(path, "ab"));
-    EXPECT_EQ(ftest::ReadBytes(dir.Sub("state.xml")), "ab");
+    EXPECT_EQ(ReadFileBytes(dir.sub("state.xml")), "ab");
     ASSERT_TRUE(g_CommonFunc.WriteWholeFile(path, ""));
-    EXPECT_EQ(ftest::ReadBytes(dir.Sub("state.xml")), "");
-    EXPECT_TRUE(fs::exists(dir.Sub("state.xml")));
-    EXPECT_TRUE(Leftovers(dir.Path(), {"state.xml"}).empty());
+    EXPECT_EQ(ReadFileBytes(dir.sub("state.xml")), "");
+    EXPECT_TRUE(fs::exists(dir.sub("state.xml")));
+    EXPECT_TRUE(Leftovers(dir.path(), {"state.xml"}).empty());
 }
 
 // The replacement keeps the permissions of the file it replaces, as a write in place would.
 TEST(WholeFile, ReplacementKeepsThePermissions) {
-    ftest::ScratchDir dir;
-    const std::string file = dir.Sub("user.xml");
-    ftest::WriteBytes(file, "<userInfo/>");
+    TempDir dir;
+    const std::string file = dir.sub("user.xml");
+    WriteFileBytes(file, "<userInfo/>");
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
     ASSERT_TRUE(g_CommonFunc.WriteWholeFile(ftest::Win(file), "<userInfo>\r\n</userInfo>\r\n"));
     EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(ftest::ReadBytes(file), "<userInfo>\r\n</userInfo>\r\n");
+    EXPECT_EQ(ReadFileBytes(file), "<userInfo>\r\n</userInfo>\r\n");
 }
 
 TEST(WholeFile, ReadStopsAtZeroByte) {
-    ftest::ScratchDir dir;
-    ftest::WriteBytes(dir.Sub("z"), std::string("ab\0cd", 5));
+    TempDir dir;
+    WriteFileBytes(dir.sub("z"), std::string("ab\0cd", 5));
     CString text;
-    EXPECT_TRUE(g_CommonFunc.ReadWholeFile(ftest::Win(dir.Sub("z")), text));
+    EXPECT_TRUE(g_CommonFunc.ReadWholeFile(ftest::Win(dir.sub("z")), text));
     EXPECT_EQ(text.str(), "ab");
-    EXPECT_EQ(g_CommonFunc.GetFileLength(ftest::Win(dir.Sub("z"))), 5u);
+    EXPECT_EQ(g_CommonFunc.GetFileLength(ftest::Win(dir.sub("z"))), 5u);
 }
 
 TEST(WholeFile, FileTooLargeToHoldIsRefused) {
     // A sparse file of 4 GiB + 1 byte: its size wraps a 32-bit count, and no string can hold it.
-    ftest::ScratchDir dir;
-    const std::string big = dir.Sub("big.bin");
-    ftest::WriteBytes(big, "");
+    TempDir dir;
+    const std::string big = dir.sub("big.bin");
+    WriteFileBytes(big, "");
     std::error_code ec;
     fs::resize_file(big, (4ull << 30) + 1, ec);
     if (ec)
@@ -87,16 +87,16 @@ TEST(WholeFile, FileTooLargeToHoldIsRefused) {
 }
 
 TEST(WholeFile, FailuresReportFalse) {
-    ftest::ScratchDir dir;
-    fs::create_directory(dir.Sub("folder"));
+    TempDir dir;
+    fs::create_directory(dir.sub("folder"));
     struct Case {
         const char* name;
         CString path;
     };
     const Case cases[] = {
-        {"missing file", ftest::Win(dir.Sub("none.xml"))},
-        {"folder", ftest::Win(dir.Sub("folder"))},
-        {"missing folder", ftest::Win(dir.Sub("no/such.xml"))},
+        {"missing file", ftest::Win(dir.sub("none.xml"))},
+        {"folder", ftest::Win(dir.sub("folder"))},
+        {"missing folder", ftest::Win(dir.sub("no/such.xml"))},
         {"drive letter", "Q:\\x\\y.xml"},
     };
     for (const auto& c : cases) {
@@ -106,19 +106,19 @@ TEST(WholeFile, FailuresReportFalse) {
         EXPECT_STREQ(text, "");
         EXPECT_EQ(g_CommonFunc.GetFileLength(c.path), 0u);
     }
-    EXPECT_FALSE(g_CommonFunc.WriteWholeFile(ftest::Win(dir.Sub("no/such.xml")), "x"));
+    EXPECT_FALSE(g_CommonFunc.WriteWholeFile(ftest::Win(dir.sub("no/such.xml")), "x"));
     EXPECT_FALSE(g_CommonFunc.WriteWholeFile("Q:\\x.xml", "x"));
     // A folder in the way is not replaced by a file.
-    EXPECT_FALSE(g_CommonFunc.WriteWholeFile(ftest::Win(dir.Sub("folder")), "x"));
-    EXPECT_TRUE(fs::is_directory(dir.Sub("folder")));
-    EXPECT_TRUE(Leftovers(dir.Path(), {"folder"}).empty());
+    EXPECT_FALSE(g_CommonFunc.WriteWholeFile(ftest::Win(dir.sub("folder")), "x"));
+    EXPECT_TRUE(fs::is_directory(dir.sub("folder")));
+    EXPECT_TRUE(Leftovers(dir.path(), {"folder"}).empty());
 }
 
 TEST(WholeFile, ShortWriteKeepsOldFileAndReportsFalse) {
     // A file-size limit makes the write fail half-way, as a full disk does.
-    ftest::ScratchDir dir;
+    TempDir dir;
     const std::string old = "old content that must survive";
-    ftest::WriteBytes(dir.Sub("user.xml"), old);
+    WriteFileBytes(dir.sub("user.xml"), old);
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
@@ -126,23 +126,23 @@ TEST(WholeFile, ShortWriteKeepsOldFileAndReportsFalse) {
         rlimit lim{4096, 4096};
         setrlimit(RLIMIT_FSIZE, &lim);
         const bool ok =
-            g_CommonFunc.WriteWholeFile(ftest::Win(dir.Sub("user.xml")), CString(std::string(20000, 'n')));
+            g_CommonFunc.WriteWholeFile(ftest::Win(dir.sub("user.xml")), CString(std::string(20000, 'n')));
         _exit(ok ? 1 : 0);
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "a short write was reported as success";
-    EXPECT_EQ(ftest::ReadBytes(dir.Sub("user.xml")), old);
-    EXPECT_TRUE(Leftovers(dir.Path(), {"user.xml"}).empty());
+    EXPECT_EQ(ReadFileBytes(dir.sub("user.xml")), old);
+    EXPECT_TRUE(Leftovers(dir.path(), {"user.xml"}).empty());
 }
 
 TEST(WholeFile, KillDuringWriteNeverLeavesTruncatedFile) {
-    ftest::ScratchDir dir;
+    TempDir dir;
     const std::string oldBytes(1 << 20, 'o');
     const std::string newBytes(8 << 20, 'n');
-    ftest::WriteBytes(dir.Sub("MagShelf.xml"), oldBytes);
-    const CString path = ftest::Win(dir.Sub("MagShelf.xml"));
+    WriteFileBytes(dir.sub("MagShelf.xml"), oldBytes);
+    const CString path = ftest::Win(dir.sub("MagShelf.xml"));
     for (int delayMs : {0, 1, 3, 7, 15, 30}) {
         SCOPED_TRACE(delayMs);
         const pid_t pid = fork();
@@ -156,21 +156,21 @@ TEST(WholeFile, KillDuringWriteNeverLeavesTruncatedFile) {
         kill(pid, SIGKILL);
         int status = 0;
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        const std::string now = ftest::ReadBytes(dir.Sub("MagShelf.xml"));
+        const std::string now = ReadFileBytes(dir.sub("MagShelf.xml"));
         EXPECT_TRUE(now == oldBytes || now == newBytes) << "file of " << now.size() << " bytes";
     }
 }
 
 TEST(FileExists, FilesAndFolders) {
-    ftest::ScratchDir dir;
-    ftest::WriteBytes(dir.Sub("f"), "x");
-    fs::create_directory(dir.Sub("d"));
-    EXPECT_TRUE(g_CommonFunc.FileExists(ftest::Win(dir.Sub("f"))));
-    EXPECT_TRUE(g_CommonFunc.FileExists(ftest::Win(dir.Sub("d"))));
-    EXPECT_TRUE(g_CommonFunc.FileExists(ftest::Win(dir.Sub("F")))); // names compare without case
-    EXPECT_FALSE(g_CommonFunc.FileExists(ftest::Win(dir.Sub("none"))));
+    TempDir dir;
+    WriteFileBytes(dir.sub("f"), "x");
+    fs::create_directory(dir.sub("d"));
+    EXPECT_TRUE(g_CommonFunc.FileExists(ftest::Win(dir.sub("f"))));
+    EXPECT_TRUE(g_CommonFunc.FileExists(ftest::Win(dir.sub("d"))));
+    EXPECT_TRUE(g_CommonFunc.FileExists(ftest::Win(dir.sub("F")))); // names compare without case
+    EXPECT_FALSE(g_CommonFunc.FileExists(ftest::Win(dir.sub("none"))));
     EXPECT_FALSE(g_CommonFunc.FileExists("C:\\Windows"));
-    EXPECT_EQ(g_CommonFunc.GetFileLength(ftest::Win(dir.Sub("d"))), 0u);
+    EXPECT_EQ(g_CommonFunc.GetFileLength(ftest::Win(dir.sub("d"))), 0u);
 }
 
 TEST(ModulePath, IsThisExecutableInWindowsForm) {
@@ -184,12 +184,12 @@ class VersionIni : public ::testing::Test {
 protected:
     void SetUp() override {
         m_saved = g_AppPathInfo.m_strExeFilesDir;
-        g_AppPathInfo.m_strExeFilesDir = ftest::Win(m_dir.Path());
+        g_AppPathInfo.m_strExeFilesDir = ftest::Win(m_dir.path());
     }
     void TearDown() override { g_AppPathInfo.m_strExeFilesDir = m_saved; }
-    std::string IniPath() const { return m_dir.Sub("Version.ini"); }
+    std::string IniPath() const { return m_dir.sub("Version.ini"); }
 
-    ftest::ScratchDir m_dir;
+    TempDir m_dir;
     CString m_saved;
 };
 
@@ -207,7 +207,7 @@ TEST_F(VersionIni, ValuesAsDecimalIntegers) {
                           {"12abc", 12}, {"", 0},        {"0x10", 0},  {"\"33\"", 33}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
-        ftest::WriteBytes(IniPath(), std::string("[Version]\r\ndata=") + c.value + "\r\n");
+        WriteFileBytes(IniPath(), std::string("[Version]\r\ndata=") + c.value + "\r\n");
         EXPECT_EQ(g_CommonFunc.GetComponentVersion("data"), c.expected);
         EXPECT_EQ(g_CommonFunc.GetComponentVersion("skin"), 0); // absent key
     }
@@ -216,11 +216,11 @@ TEST_F(VersionIni, ValuesAsDecimalIntegers) {
 TEST_F(VersionIni, SetThenGetAndTheExactBytes) {
     g_CommonFunc.SetComponentVersion("skin", 2005);
     EXPECT_EQ(g_CommonFunc.GetComponentVersion("skin"), 2005);
-    EXPECT_EQ(ftest::ReadBytes(IniPath()), "[Version]\r\nskin=2005\r\n");
+    EXPECT_EQ(ReadFileBytes(IniPath()), "[Version]\r\nskin=2005\r\n");
 
     g_CommonFunc.SetComponentVersion("kestrin.exe", 7);
     g_CommonFunc.SetComponentVersion("skin", 2006);
-    EXPECT_EQ(ftest::ReadBytes(IniPath()), "[Version]\r\nskin=2006\r\nkestrin.exe=7\r\n");
+    EXPECT_EQ(ReadFileBytes(IniPath()), "[Version]\r\nskin=2006\r\nkestrin.exe=7\r\n");
     EXPECT_EQ(g_CommonFunc.GetComponentVersion("SKIN"), 2006);
     EXPECT_EQ(g_CommonFunc.GetComponentVersion("kestrin.exe"), 7);
 }

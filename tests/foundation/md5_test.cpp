@@ -42,18 +42,18 @@ TEST(ZMD5, ZeroBytesAreDigested) {
 }
 
 TEST(ZMD5, MatchesMd5sumForLengthsZeroTo200) {
-    ftest::ScratchDir dir;
+    TempDir dir;
     std::mt19937 rng(1321);
     std::vector<std::string> inputs;
     std::string files;
     for (size_t len = 0; len <= 200; ++len) {
         inputs.push_back(ftest::RandomBytes(rng, len));
-        const std::string file = dir.Sub("m" + std::to_string(len));
-        ftest::WriteBytes(file, inputs.back());
+        const std::string file = dir.sub("m" + std::to_string(len));
+        WriteFileBytes(file, inputs.back());
         files += " '" + file + "'";
     }
     // One md5sum run for all of them; its lines come in argument order.
-    std::istringstream lines(ftest::RunCommand("md5sum" + files));
+    std::istringstream lines(RunCommand("md5sum" + files));
     ZMD5Ex md5;
     for (size_t len = 0; len <= 200; ++len) {
         SCOPED_TRACE(len);
@@ -78,13 +78,13 @@ TEST(ZMD5, PaddingAtBlockBoundaries) {
     };
     const Case cases[] = {{0, 56, 1},  {55, 1, 1},  {56, 64, 2},  {63, 57, 2}, {64, 56, 2},
                           {65, 55, 2}, {119, 1, 2}, {120, 64, 3}, {128, 56, 3}};
-    ftest::ScratchDir dir;
+    TempDir dir;
     PaddingProbe md5;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.length);
         const std::string text(c.length, 'q');
-        ftest::WriteBytes(dir.Sub("b"), text);
-        const std::string out = ftest::RunCommand("md5sum '" + dir.Sub("b") + "'");
+        WriteFileBytes(dir.sub("b"), text);
+        const std::string out = RunCommand("md5sum '" + dir.sub("b") + "'");
         EXPECT_EQ(md5.GetMD5(text, false), out.substr(0, 32));
         EXPECT_EQ(md5.Padding(), c.padding);
         EXPECT_EQ((c.length + md5.Padding() + 8) / 64, c.blocks);

@@ -7,6 +7,8 @@
 #include "contentserver/ServerHost.h"
 
 #include "tests/support/PeerProcess.h"
+#include "tests/support/HttpAnswer.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -167,88 +169,6 @@ inline void Abort(int s) {
     close(s);
 }
 
-struct Answer {
-    std::string statusLine;
-    std::vector<std::pair<std::string, std::string>> headers;
-    std::string body;
-    std::string Header(const std::string& name) const {
-        for (const auto& [n, v] : headers)
-            if (n == name)
-                return v;
-        return "<absent>";
-    }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> v;
-        for (const auto& h : headers)
-            v.push_back(h.first);
-        return v;
-    }
-};
-
-inline Answer ParseAnswer(const std::string& raw) {
-    Answer r;
-    size_t end = raw.find("\r\n\r\n");
-    std::string head = raw.substr(0, end);
-    r.body = end == std::string::npos ? "" : raw.substr(end + 4);
-    size_t lineEnd = head.find("\r\n");
-    r.statusLine = head.substr(0, lineEnd);
-    size_t pos = lineEnd == std::string::npos ? head.size() : lineEnd + 2;
-    while (pos < head.size()) {
-        size_t e = head.find("\r\n", pos);
-        if (e == std::string::npos)
-            e = head.size();
-        std::string line = head.substr(pos, e - pos);
-        size_t colon = line.find(": ");
-        if (colon != std::string::npos)
-            r.headers.emplace_back(line.substr(0, colon), line.substr(colon + 2));
-        pos = e + 2;
-    }
-    return r;
-}
-
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/ls_test_XXXXXX";
-        const char* p = mkdtemp(tmpl);
-        if (p != nullptr)
-            m_path = p;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!m_path.empty())
-            fs::remove_all(m_path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string sub(const std::string& name) const { return m_path + "/" + name; }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
-inline std::string ReadFileBytes(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-// Runs a shell command and returns what it printed.
-inline std::string RunCommand(const std::string& cmd, int* status = nullptr) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    int st = pclose(p);
-    if (status)
-        *status = st;
-    return out;
-}
+using Answer = HttpAnswer;
 
 } // namespace lstest

@@ -28,7 +28,7 @@ Answer Curl(const std::string& path, const std::string& options = "") {
                       "' -o '" + out + "'";
     int rc = std::system(cmd.c_str());
     EXPECT_EQ(0, rc) << cmd;
-    return ParseAnswer(ReadFileBytes(out));
+    return HttpAnswer::Parse(ReadFileBytes(out));
 }
 
 // Listening sockets on the port, from the kernel's table: their local addresses in its notation.
@@ -265,7 +265,7 @@ TEST(MemFileMethods, AnyMethodGetsTheWholeAnswer) {
         "GET /mag/77/style.css\r\n\r\n",
     };
     for (const char* r : requests) {
-        Answer a = ParseAnswer(Exchange(ServerPort(), r));
+        Answer a = HttpAnswer::Parse(Exchange(ServerPort(), r));
         EXPECT_EQ("HTTP/1.0 200 OK", a.statusLine) << r;
         EXPECT_EQ("text/css", a.Header("Content-type")) << r;
         EXPECT_EQ(css, a.body) << r;
@@ -373,13 +373,13 @@ TEST(ServerLoad, SurvivesClientsThatLeaveMidRequest) {
             WriteAll(s, "GET /mag/77/style.css HTTP/1.0\r\n");
             open.push_back(s);
         }
-        Answer a = ParseAnswer(Exchange(port, "GET /mag/77/script.js HTTP/1.0\r\n\r\n"));
+        Answer a = HttpAnswer::Parse(Exchange(port, "GET /mag/77/script.js HTTP/1.0\r\n\r\n"));
         EXPECT_EQ("HTTP/1.0 200 OK", a.statusLine) << "round " << round;
         EXPECT_EQ(ItemFile("script.js").data, a.body);
         for (int s : open)
             Abort(s);
     }
-    Answer a = ParseAnswer(Exchange(port, "GET /mag/77/huge.dat HTTP/1.0\r\n\r\n"));
+    Answer a = HttpAnswer::Parse(Exchange(port, "GET /mag/77/huge.dat HTTP/1.0\r\n\r\n"));
     EXPECT_TRUE(a.body == ItemFile("huge.dat").data);
 }
 
@@ -388,7 +388,7 @@ TEST(ServerLoad, SurvivesClientsThatLeaveMidRequest) {
 TEST(ServerLoad, ItemsLoadedAndClearedWhileServed) {
     const int port = ServerPort();
     ASSERT_NE(0, port);
-    cstest::TempDir dir;
+    TempDir dir;
     const std::string body = Payload(300 * 1024);
     std::string exe = cstest::BuildItemExe(dir, cstest::BuildPackage({{"page.jpg", body}, {"a.css", "p{}"}}));
     ASSERT_FALSE(exe.empty()) << "mingw-w64 resource tools failed";
@@ -408,7 +408,7 @@ TEST(ServerLoad, ItemsLoadedAndClearedWhileServed) {
     });
     int whole = 0, missing = 0, other = 0;
     for (int i = 0; i < 300; ++i) {
-        Answer a = ParseAnswer(Exchange(port, "GET /mag/88/page.jpg HTTP/1.0\r\n\r\n"));
+        Answer a = HttpAnswer::Parse(Exchange(port, "GET /mag/88/page.jpg HTTP/1.0\r\n\r\n"));
         if (a.statusLine == "HTTP/1.0 200 OK" && a.body == body)
             ++whole;
         else if (a.statusLine == "HTTP/1.0 400 Bad Request")

@@ -10,7 +10,9 @@
 #include "platform/kernel/FileSys.h"
 #include "platform/user/User.h"
 
+#include "tests/net/StorePeer.h"
 #include "tests/support/PeerProcess.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -31,14 +33,6 @@ namespace storetest {
 
 namespace fs = std::filesystem;
 
-inline CString WinPath(const fs::path& p) {
-    std::string s = p.string();
-    for (auto& c : s)
-        if (c == '/')
-            c = '\\';
-    return CString(s);
-}
-
 inline std::string ReadFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -49,22 +43,8 @@ inline void WriteFile(const fs::path& p, const std::string& s) {
     out << s;
 }
 
-// Runs a shell command (curl, python) and returns its standard output.
-inline std::string Shell(const std::string& cmd) {
-    std::string out;
-    FILE* f = popen(cmd.c_str(), "r");
-    if (f == nullptr)
-        return out;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
-    pclose(f);
-    return out;
-}
-
 inline std::string Sha256(const fs::path& p) {
-    std::string out = Shell("sha256sum '" + p.string() + "' 2>/dev/null");
+    std::string out = RunCommand("sha256sum '" + p.string() + "' 2>/dev/null");
     return out.substr(0, 64);
 }
 
@@ -184,17 +164,11 @@ inline size_t Count(const std::vector<Event>& ev, WPARAM code) {
     return n;
 }
 
-class StoreTest : public ::testing::Test {
+class StoreTest : public WithStore<> {
 protected:
     static void SetUpTestSuite() {
-        s_store = new PeerProcess;
-        ASSERT_TRUE(s_store->Start(
-            {"python3", std::string(PROJECT_SOURCE_DIR) + "/tools/store/kestrin_store.py", "--watch-stdin"}));
+        WithStore::SetUpTestSuite();
         setenv("KESTRIN_STORE", Base().c_str(), 1);
-    }
-    static void TearDownTestSuite() {
-        delete s_store;
-        s_store = nullptr;
     }
     void SetUp() override {
         // A parameterized test's name holds "/": one folder per test, not a folder in a folder.
@@ -241,7 +215,6 @@ protected:
         fs::remove_all(m_dir);
     }
 
-    static std::string Base() { return "http://127.0.0.1:" + std::to_string(s_store->Port()); }
     // A GET (or POST with a body) to the store; the body is returned.
     static std::string Control(const std::string& pathAndQuery, const std::string& post = std::string()) {
         CMyHttp http;
@@ -296,7 +269,6 @@ protected:
         return fs::path(s);
     }
 
-    static inline PeerProcess* s_store = nullptr;
     fs::path m_dir;
     EventWindow* m_win = nullptr;
 };

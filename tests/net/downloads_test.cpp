@@ -67,8 +67,8 @@ size_t CountLines(const std::string& log, const std::string& what) {
 
 // The blob the store makes for a size and seed, through curl.
 std::string BlobSha(const std::string& base, size_t size, int seed = 0) {
-    return Shell("curl -s '" + base + "/blob?size=" + std::to_string(size) + "&seed=" + std::to_string(seed) +
-                 "' | sha256sum")
+    return RunCommand("curl -s '" + base + "/blob?size=" + std::to_string(size) +
+                      "&seed=" + std::to_string(seed) + "' | sha256sum")
         .substr(0, 64);
 }
 
@@ -100,7 +100,7 @@ TEST_F(Downloads, StoreItemBecomesARecordAndAPackage) {
     EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
     fs::path pkg = LinuxPath(item->savepath);
     ASSERT_TRUE(fs::exists(pkg));
-    Shell("curl -s -o '" + (m_dir / "ref.exe").string() + "' '" + Base() + "/packages/m3.exe'");
+    RunCommand("curl -s -o '" + (m_dir / "ref.exe").string() + "' '" + Base() + "/packages/m3.exe'");
     EXPECT_EQ(Sha256(m_dir / "ref.exe"), Sha256(pkg));
     EXPECT_EQ(static_cast<LONGLONG>(fs::file_size(pkg)), item->filelen);
     EXPECT_EQ(item->filelen, item->downlen);
@@ -110,7 +110,7 @@ TEST_F(Downloads, StoreItemBecomesARecordAndAPackage) {
     ASSERT_TRUE(pages.LoadPackage(item->savepath, MemFileWiden(MEMFILE_ROOT)));
     EXPECT_NE(nullptr, pages.FindFile(MemFileWiden(MEMFILE_ROOT "view1.html")));
     // The cover came too, byte for byte.
-    Shell("curl -s -o '" + (m_dir / "ref.jpg").string() + "' '" + Base() + "/covers/m3.jpg'");
+    RunCommand("curl -s -o '" + (m_dir / "ref.jpg").string() + "' '" + Base() + "/covers/m3.jpg'");
     EXPECT_EQ(Sha256(m_dir / "ref.jpg"), Sha256(m_dir / "Images" / "mag" / "m3.jpg"));
     // The shelf file holds the finished record.
     EXPECT_NE(std::string::npos, ReadFile(m_dir / "Data" / "MagShelf.xml").find("<down>2</down>"));
@@ -527,8 +527,8 @@ TEST_F(Downloads, AnOldPackageDoesNotMakeAFailedTransferComplete) {
 
 TEST_F(Downloads, ACompleteTempWhoseMoveWasLostCountsAsDone) {
     CMagInfo* item = ShelfRecord("whole", Base() + "/blob?size=123456", DOWN_STATE_STOPPED);
-    Shell("curl -s -o '" + LinuxPath(item->savepath + ".temp").string() + "' '" + Base() +
-          "/blob?size=123456'");
+    RunCommand("curl -s -o '" + LinuxPath(item->savepath + ".temp").string() + "' '" + Base() +
+               "/blob?size=123456'");
     g_DownLoadManager.StartDownLoad("mag", "whole");
     ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Finished(ev, "whole"); }));
     ASSERT_TRUE(WaitIdle());
@@ -624,7 +624,7 @@ TEST_F(Downloads, CategoryFilesAreFetchedWholeAndKeptWhenAFetchFails) {
             const_cast<char*>(CString(kind) == "book" ? "BOOK" : "MAG"), BuildSortClassUrl(kind), path, 0,
             CDownLoadManager::OnIgnoreDone, nullptr));
         ASSERT_TRUE(WaitIdle());
-        std::string want = Shell("curl -s '" + std::string(BuildSortClassUrl(kind)) + "'");
+        std::string want = RunCommand("curl -s '" + std::string(BuildSortClassUrl(kind)) + "'");
         EXPECT_EQ(want, ReadFile(LinuxPath(path))) << kind;
         EXPECT_NE(std::string::npos, want.find("<sort id=")) << kind;
     }

@@ -2,7 +2,9 @@
 // another thread and progress reports.
 #include "net/MyHttp.h"
 
+#include "tests/net/StorePeer.h"
 #include "tests/support/PeerProcess.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -17,43 +19,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 std::string Fetch(const std::string& url) {
-    std::string out;
-    FILE* f = popen(("curl -s '" + url + "'").c_str(), "r");
-    if (f == nullptr)
-        return out;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
-    pclose(f);
-    return out;
+    return RunCommand("curl -s '" + url + "'");
 }
 
-CString WinPath(const fs::path& p) {
-    std::string s = p.string();
-    for (auto& c : s)
-        if (c == '/')
-            c = '\\';
-    return CString(s);
-}
-
-class StoreDownload : public ::testing::Test {
+class StoreDownload : public WithStore<> {
 protected:
-    static void SetUpTestSuite() {
-        s_store = new PeerProcess;
-        ASSERT_TRUE(s_store->Start(
-            {"python3", std::string(PROJECT_SOURCE_DIR) + "/tools/store/kestrin_store.py", "--watch-stdin"}));
-    }
-    static void TearDownTestSuite() {
-        delete s_store;
-        s_store = nullptr;
-    }
     void SetUp() override {
         m_dir = fs::temp_directory_path() / ("filedl_" + std::to_string(getpid()) + "_" +
                                              std::to_string(reinterpret_cast<uintptr_t>(this)));
@@ -63,10 +34,8 @@ protected:
         Fetch(Base() + "/_control/release?all=1");
         fs::remove_all(m_dir);
     }
-    static std::string Base() { return "http://127.0.0.1:" + std::to_string(s_store->Port()); }
     static CString Url(const std::string& pathAndQuery) { return CString((Base() + pathAndQuery).c_str()); }
 
-    static inline PeerProcess* s_store = nullptr;
     fs::path m_dir;
 };
 
@@ -92,7 +61,7 @@ TEST_P(Lengths, ResultAndFile) {
     http.SetRequireLength(c.requireLength ? TRUE : FALSE);
     EXPECT_EQ(c.result, http.DownloadFile(Url(std::string("/blob?size=300000") + c.query), nullptr, 0, "",
                                           WinPath(file)));
-    std::string got = ReadAll(file);
+    std::string got = ReadFileBytes(file);
     if (c.fileKept) {
         EXPECT_EQ("earlier", got);
     } else if (c.result == MYHTTP_OK) {
@@ -140,7 +109,7 @@ TEST_P(PartialAnswers, AppendOnlyAtTheOffset) {
     http.SetResumeOffset(30000);
     EXPECT_EQ(c.result, http.DownloadFile(Url(std::string("/blob?size=100000") + c.query), nullptr, 0, "",
                                           WinPath(file)));
-    EXPECT_TRUE(ReadAll(file) == (c.whole ? whole : whole.substr(0, 30000)));
+    EXPECT_TRUE(ReadFileBytes(file) == (c.whole ? whole : whole.substr(0, 30000)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -191,7 +160,7 @@ TEST_F(StoreDownload, AStopFromAnotherThreadEndsAHeldTransferAndKeepsWhatCame) {
         stopper.join();
         // What came stays for a later resume.
         EXPECT_EQ(65536u, fs::file_size(file)) << query;
-        EXPECT_TRUE(Fetch(Base() + "/blob?size=300000").compare(0, 65536, ReadAll(file)) == 0) << query;
+        EXPECT_TRUE(Fetch(Base() + "/blob?size=300000").compare(0, 65536, ReadFileBytes(file)) == 0) << query;
         Fetch(Base() + "/_control/release?gate=" + gate);
         fs::remove(file);
     }
@@ -221,7 +190,7 @@ TEST_F(StoreDownload, ProgressCountsIncludeTheResumeOffset) {
     http.SetProgressCallback(Record, nullptr);
     ASSERT_EQ(MYHTTP_OK,
               http.DownloadFile(Url("/blob?size=205000&slow=1100"), nullptr, 0, "", WinPath(file)));
-    EXPECT_TRUE(ReadAll(file) == whole);
+    EXPECT_TRUE(ReadFileBytes(file) == whole);
     std::lock_guard<std::mutex> guard(s_reportLock);
     ASSERT_FALSE(s_reports.empty());
     for (const Report& r : s_reports) {

@@ -1,6 +1,8 @@
 #include "net/MyHttp.h"
 
+#include "tests/support/NginxPeer.h"
 #include "tests/support/PeerProcess.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -29,15 +31,6 @@ std::string ReadFile(const fs::path& p) {
 void WriteFile(const fs::path& p, const std::string& s) {
     std::ofstream out(p, std::ios::binary);
     out << s;
-}
-
-// The program names files in Windows form.
-CString WinPath(const fs::path& p) {
-    std::string s = p.string();
-    for (auto& c : s)
-        if (c == '/')
-            c = '\\';
-    return CString(s);
 }
 
 class HttpPeer : public ::testing::Test {
@@ -398,26 +391,15 @@ TEST(MyHttpPeers, PythonHttpServerFile) {
 }
 
 TEST(MyHttpPeers, NginxStaticFileWithResume) {
-    if (access("/usr/sbin/nginx", X_OK) != 0)
+    if (!NginxInstalled())
         GTEST_SKIP() << "nginx is not installed";
     fs::path dir = fs::temp_directory_path() / ("nginx_" + std::to_string(getpid()));
     fs::create_directories(dir / "www");
     std::string full = Payload(3 * 1024 * 1024 + 17);
     WriteFile(dir / "www" / "big.bin", full);
     int port = PeerProcess::FreePort();
-    std::ofstream(dir / "nginx.conf")
-        << "daemon off; master_process off; worker_processes 1;\n"
-        << "pid " << (dir / "nginx.pid").string() << ";\n"
-        << "error_log " << (dir / "error.log").string() << ";\n"
-        << "events { worker_connections 64; }\n"
-        << "http { access_log off; client_body_temp_path " << dir.string() << ";\n"
-        << " proxy_temp_path " << dir.string() << "; fastcgi_temp_path " << dir.string()
-        << "; uwsgi_temp_path " << dir.string() << "; scgi_temp_path " << dir.string() << ";\n"
-        << " server { listen 127.0.0.1:" << port << "; root " << (dir / "www").string() << "; } }\n";
     PeerProcess nginx;
-    ASSERT_TRUE(
-        nginx.Start({"/usr/sbin/nginx", "-c", (dir / "nginx.conf").string(), "-p", dir.string()}, false));
-    ASSERT_TRUE(PeerProcess::WaitListening(port));
+    ASSERT_TRUE(StartNginx(nginx, dir, port));
     std::string url = "http://127.0.0.1:" + std::to_string(port) + "/big.bin";
     fs::path file = dir / "big.temp";
     WriteFile(file, full.substr(0, 1000000));

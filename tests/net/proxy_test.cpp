@@ -2,7 +2,9 @@
 // peers on loopback, in front of the replacement store.
 #include "net/MyHttp.h"
 
+#include "tests/net/StorePeer.h"
 #include "tests/support/PeerProcess.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -16,32 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::string Shell(const std::string& cmd) {
-    std::string out;
-    FILE* f = popen(cmd.c_str(), "r");
-    if (f == nullptr)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
-    pclose(f);
-    return out;
-}
-
-CString WinPath(const fs::path& p) {
-    std::string s = p.string();
-    for (auto& c : s)
-        if (c == '/')
-            c = '\\';
-    return CString(s);
-}
 
 std::string Base64(const std::string& s) {
     std::string out(s.size() * 4 / 3 + 8, '\0');
@@ -67,26 +43,15 @@ void PrintTo(const TunnelCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class Tunnels : public ::testing::TestWithParam<TunnelCase> {
+class Tunnels : public WithStore<::testing::TestWithParam<TunnelCase>> {
 protected:
-    static void SetUpTestSuite() {
-        s_store = new PeerProcess;
-        ASSERT_TRUE(s_store->Start(
-            {"python3", std::string(PROJECT_SOURCE_DIR) + "/tools/store/kestrin_store.py", "--watch-stdin"}));
-    }
-    static void TearDownTestSuite() {
-        delete s_store;
-        s_store = nullptr;
-    }
     void SetUp() override {
         m_dir = fs::temp_directory_path() / ("tunnel_" + std::to_string(getpid()) + "_" +
                                              std::to_string(reinterpret_cast<uintptr_t>(this)));
         fs::create_directories(m_dir);
     }
     void TearDown() override { fs::remove_all(m_dir); }
-    static std::string Base() { return "http://127.0.0.1:" + std::to_string(s_store->Port()); }
 
-    static inline PeerProcess* s_store = nullptr;
     fs::path m_dir;
 };
 
@@ -117,7 +82,7 @@ TEST_P(Tunnels, PackageThroughTheProxy) {
     fs::path file = m_dir / "m2.exe";
     int result = http.DownloadFile((Base() + "/packages/m2.exe").c_str(), nullptr, 0, "", WinPath(file));
 
-    std::string seen = ReadAll(log);
+    std::string seen = ReadFileBytes(log);
     std::string want = c.logHas;
     for (auto [key, value] : {std::pair<std::string, std::string>{"%PORT%", std::to_string(s_store->Port())},
                               {"%AUTH%", Base64(std::string(c.clientUser) + ":" + c.clientPass)}}) {
@@ -133,8 +98,8 @@ TEST_P(Tunnels, PackageThroughTheProxy) {
         return;
     }
     ASSERT_EQ(MYHTTP_OK, result);
-    std::string direct = Shell("curl -s '" + Base() + "/packages/m2.exe' | sha256sum").substr(0, 64);
-    EXPECT_EQ(direct, Shell("sha256sum '" + file.string() + "'").substr(0, 64));
+    std::string direct = RunCommand("curl -s '" + Base() + "/packages/m2.exe' | sha256sum").substr(0, 64);
+    EXPECT_EQ(direct, RunCommand("sha256sum '" + file.string() + "'").substr(0, 64));
     // A text request goes through the same tunnel.
     CMyHttp text;
     text.SetProxy(info);

@@ -4,6 +4,7 @@
 #include "library/SortInfo.h"
 #include "net/MyHttp.h"
 
+#include "tests/net/StorePeer.h"
 #include "tests/support/PeerProcess.h"
 
 #include <gtest/gtest.h>
@@ -83,17 +84,8 @@ TEST_F(StoreHost, DefaultHostWithoutTheSetting) {
 }
 
 // The requests as the client makes them, answered by the replacement store.
-class StoreService : public ::testing::Test {
+class StoreService : public WithStore<> {
 protected:
-    static void SetUpTestSuite() {
-        s_store = new PeerProcess;
-        ASSERT_TRUE(s_store->Start(
-            {"python3", std::string(PROJECT_SOURCE_DIR) + "/tools/store/kestrin_store.py", "--watch-stdin"}));
-    }
-    static void TearDownTestSuite() {
-        delete s_store;
-        s_store = nullptr;
-    }
     void SetUp() override {
         setenv("KESTRIN_STORE", ("http://127.0.0.1:" + std::to_string(s_store->Port())).c_str(), 1);
         unsetenv("KESTRIN_WEB");
@@ -105,7 +97,6 @@ protected:
         EXPECT_EQ(want, http.GetUrl(url, nullptr, 0, "", body)) << url;
         return body;
     }
-    static inline PeerProcess* s_store = nullptr;
 };
 
 TEST_F(StoreService, PurchasesWithAPasswordHoldingAmpersandHashAndBlank) {

@@ -3,6 +3,7 @@
 #include "net/MyHttp.h"
 
 #include "RawPeer.h"
+#include "tests/support/NginxPeer.h"
 #include "tests/support/PeerProcess.h"
 
 #include <gtest/gtest.h>
@@ -438,26 +439,15 @@ TEST(StockServers, PythonHttpServerRedirectsAFolderRelatively) {
 }
 
 TEST(StockServers, NginxStaticFilesAndItsRedirect) {
-    if (access("/usr/sbin/nginx", X_OK) != 0)
+    if (!NginxInstalled())
         GTEST_SKIP() << "nginx is not installed";
     fs::path dir = TempFolder("nginx");
     fs::create_directories(dir / "www" / "item");
     WriteFile(dir / "www" / "update.xml", "<update version=\"2\"/>");
     WriteFile(dir / "www" / "item" / "index.html", "item page");
     int port = PeerProcess::FreePort();
-    std::ofstream(dir / "nginx.conf")
-        << "daemon off; master_process off; worker_processes 1;\n"
-        << "pid " << (dir / "nginx.pid").string() << ";\n"
-        << "error_log " << (dir / "error.log").string() << ";\n"
-        << "events { worker_connections 64; }\n"
-        << "http { access_log off; client_body_temp_path " << dir.string() << ";\n"
-        << " proxy_temp_path " << dir.string() << "; fastcgi_temp_path " << dir.string()
-        << "; uwsgi_temp_path " << dir.string() << "; scgi_temp_path " << dir.string() << ";\n"
-        << " server { listen 127.0.0.1:" << port << "; root " << (dir / "www").string() << "; } }\n";
     PeerProcess nginx;
-    ASSERT_TRUE(
-        nginx.Start({"/usr/sbin/nginx", "-c", (dir / "nginx.conf").string(), "-p", dir.string()}, false));
-    ASSERT_TRUE(PeerProcess::WaitListening(port));
+    ASSERT_TRUE(StartNginx(nginx, dir, port));
     const std::string base = "http://127.0.0.1:" + std::to_string(port);
     CString body;
     EXPECT_EQ(MYHTTP_OK, Get(base + "/update.xml?t=1", body));

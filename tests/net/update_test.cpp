@@ -6,7 +6,9 @@
 #include "foundation/CommonFunc.h"
 #include "net/DownLoadManager.h"
 
+#include "tests/net/StorePeer.h"
 #include "tests/support/PeerProcess.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -27,28 +29,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const fs::path& p, const std::string& s) {
-    std::ofstream out(p, std::ios::binary);
-    out << s;
-}
-
-int RunCommand(const std::string& cmd) {
-    return std::system(cmd.c_str());
-}
-
-CString WinPath(const fs::path& p) {
-    std::string s = p.string();
-    for (auto& c : s)
-        if (c == '/')
-            c = '\\';
-    return CString(s);
-}
-
 // A package as the format lays it out, names taken as given (the package writer refuses bad ones).
 std::string RawPackage(const std::vector<std::pair<std::string, std::string>>& entries) {
     std::string body, dir;
@@ -66,17 +46,8 @@ std::string RawPackage(const std::vector<std::pair<std::string, std::string>>& e
     return body + dir + std::string(reinterpret_cast<const char*>(trailer), 12);
 }
 
-class Updates : public ::testing::Test {
+class Updates : public WithStore<> {
 protected:
-    static void SetUpTestSuite() {
-        s_store = new PeerProcess;
-        ASSERT_TRUE(s_store->Start(
-            {"python3", std::string(PROJECT_SOURCE_DIR) + "/tools/store/kestrin_store.py", "--watch-stdin"}));
-    }
-    static void TearDownTestSuite() {
-        delete s_store;
-        s_store = nullptr;
-    }
     void SetUp() override {
         setenv("KESTRIN_STORE", Base().c_str(), 1);
         // A parameterized test's name holds "/": one folder per test, not a folder in a folder.
@@ -100,42 +71,35 @@ protected:
         g_AppPathInfo.m_strUpdateDir = m_savedUpdate;
         fs::remove_all(m_dir);
     }
-    static std::string Base() { return "http://127.0.0.1:" + std::to_string(s_store->Port()); }
     static std::string Curl(const std::string& pathAndQuery, const fs::path& post = fs::path()) {
         std::string cmd = "curl -s ";
         if (!post.empty())
             cmd += "--data-binary @'" + post.string() + "' ";
         cmd += "'" + Base() + pathAndQuery + "'";
-        std::string out;
-        FILE* f = popen(cmd.c_str(), "r");
-        char buf[4096];
-        size_t n;
-        while (f != nullptr && (n = fread(buf, 1, sizeof buf, f)) > 0)
-            out.append(buf, n);
-        if (f != nullptr)
-            pclose(f);
-        return out;
+        return RunCommand(cmd);
     }
     // A component package made by the package writer from the given files; served as /files/NAME.
     void ServePackage(const std::string& name, const std::map<std::string, std::string>& files) {
         fs::path folder = m_dir / "src" / name;
         fs::create_directories(folder);
         for (auto& [file, data] : files)
-            WriteAll(folder / file, data);
+            WriteFileBytes(folder / file, data);
         fs::path pak = m_dir / "src" / (name + ".pak");
-        ASSERT_EQ(0, RunCommand("python3 '" + std::string(PROJECT_SOURCE_DIR) +
-                                "/tools/packwriter/kestrin_pack.py' pack '" + folder.string() + "' -o '" +
-                                pak.string() + "'"));
+        ASSERT_EQ(0, std::system(("python3 '" + std::string(PROJECT_SOURCE_DIR) +
+                                  "/tools/packwriter/kestrin_pack.py' pack '" + folder.string() + "' -o '" +
+                                  pak.string() + "'")
+                                     .c_str()));
         Curl("/_control/file?name=" + name, pak);
     }
     void ServeBytes(const std::string& name, const std::string& data) {
         fs::path f = m_dir / "src" / (name + ".bin");
-        WriteAll(f, data);
+        WriteFileBytes(f, data);
         Curl("/_control/file?name=" + name, f);
     }
     void SetManifest(const std::string& files) {
         fs::path f = m_dir / "src" / "update.xml";
-        WriteAll(f, "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<files>\r\n" + files + "</files>\r\n");
+        WriteFileBytes(f,
+                       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<files>\r\n" + files + "</files>\r\n");
         Curl("/_control/manifest", f);
     }
     std::string Entry(const std::string& name, const std::string& type, const std::string& version,
@@ -155,7 +119,6 @@ protected:
         return out;
     }
 
-    static inline PeerProcess* s_store = nullptr;
     fs::path m_dir;
     CString m_savedExe, m_savedUpdate;
 };
@@ -181,9 +144,9 @@ TEST_F(Updates, OnlyNewerComponentsAreInstalledAndRecorded) {
     EXPECT_EQ(0, Version("evil"));
     std::vector<std::string> want = {"4", "4/read.swf", "skin_7", "skin_7/back.bmp", "skin_7/main.xml"};
     EXPECT_EQ(want, Installed());
-    EXPECT_EQ("<skin/>", ReadAll(Exe("skin_7/main.xml")));
-    EXPECT_EQ(std::string(3000, '\x42'), ReadAll(Exe("skin_7/back.bmp")));
-    EXPECT_EQ("FWS reader movie", ReadAll(Exe("4/read.swf")));
+    EXPECT_EQ("<skin/>", ReadFileBytes(Exe("skin_7/main.xml")));
+    EXPECT_EQ(std::string(3000, '\x42'), ReadFileBytes(Exe("skin_7/back.bmp")));
+    EXPECT_EQ("FWS reader movie", ReadFileBytes(Exe("4/read.swf")));
     // The folders the program looks in are the new ones.
     EXPECT_EQ(g_AppPathInfo.m_strExeFilesDir + "\\skin_7\\", g_AppPathInfo.GetSkinDir());
     EXPECT_TRUE(g_CommonFunc.FileExists(g_AppPathInfo.GetReadSwfPath()));
@@ -281,7 +244,7 @@ TEST_F(Updates, ADownloadCutOnceIsTriedAgainAndInstalled) {
     Curl("/_control/fault?path=/files/data.3&cut=70000&count=2");
     UpdateThreadProc(nullptr);
     EXPECT_EQ(3, Version("data"));
-    EXPECT_EQ(std::string(200000, 'd'), ReadAll(Exe("data_3/b.txt")));
+    EXPECT_EQ(std::string(200000, 'd'), ReadFileBytes(Exe("data_3/b.txt")));
 }
 
 TEST_F(Updates, APackageIsInstalledOnlyWhenItChecksOut) {
@@ -330,12 +293,12 @@ TEST_F(Updates, ARecordedVersionIsNeverLowered) {
     g_CommonFunc.SetComponentVersion("kestrin.exe", 8);
     // A program copy of that version is already in place from an earlier run: it is kept.
     fs::create_directories(Exe("6"));
-    WriteAll(Exe("6/kestrin.exe"), "MZ in place");
+    WriteFileBytes(Exe("6/kestrin.exe"), "MZ in place");
     EXPECT_TRUE(InstallUpdates(list));
     FreeUpdates(list);
     EXPECT_EQ(9, Version("skin"));
     EXPECT_EQ(8, Version("kestrin.exe"));
-    EXPECT_EQ("MZ in place", ReadAll(Exe("6/kestrin.exe")));
+    EXPECT_EQ("MZ in place", ReadFileBytes(Exe("6/kestrin.exe")));
 
     RecordComponentVersion("data", 4);
     RecordComponentVersion("data", 3);
@@ -346,10 +309,10 @@ TEST_F(Updates, AFirstStartRecordsAPlainComponentAlreadyInPlace) {
     ServeBytes("kestrin.exe.6", "MZ new");
     SetManifest(Entry("kestrin.exe", "0", "6", "kestrin.exe.6"));
     fs::create_directories(Exe("6"));
-    WriteAll(Exe("6/kestrin.exe"), "MZ in place");
+    WriteFileBytes(Exe("6/kestrin.exe"), "MZ in place");
     UpdateThreadProc(nullptr);
     EXPECT_EQ(6, Version("kestrin.exe"));
-    EXPECT_EQ("MZ in place", ReadAll(Exe("6/kestrin.exe")));
+    EXPECT_EQ("MZ in place", ReadFileBytes(Exe("6/kestrin.exe")));
 }
 
 TEST_F(Updates, NoManifestChangesNothing) {
