@@ -75,7 +75,9 @@ public:
     CString GetRawContent() const;
     CString GetAttribute(CXmlStrArg name) const;
 
-    // Editing.
+    // Editing. An edit whose text would parse into something else than the index it leaves (a
+    // name that cannot stand in a tag, a start tag whose malformed attribute text would swallow the
+    // new attribute, markup left open at the end of a text) is refused: false, nothing changes.
     bool AddElement(CXmlStrArg name, CXmlStrArg text = nullptr, int flags = 0);
     bool AddAttribute(CXmlStrArg name, CXmlStrArg value);
     bool SetAttribute(CXmlStrArg name, CXmlStrArg value, int flags = 0);

@@ -6,6 +6,39 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+// What the tokenizer makes of a start tag standing alone: its node flags, or -1 when the text is
+// not one whole start tag. The tokenizer decides a tag's end before it looks past it, so the
+// tag reads the same alone as it does in its document.
+int ScanWholeStartTag(const CString& tag, int docFlags, int& nameLen) {
+    CXmlScanner sc(tag.GetString(), docFlags);
+    XmlNodeInfo node;
+    if (XmlScanNode(sc, node) != XML_NODE_START_TAG || node.nLength != tag.GetLength())
+        return -1;
+    nameLen = sc.NameLength();
+    return node.nNodeFlags & XML_NODEFLAG_EMPTY;
+}
+
+// An element appended to the end of a text stands on its own only when the text's last node is
+// complete: markup left open ("<!--", "<a") or half a double-byte character would take it in.
+bool AppendsAsElement(const std::string& text, const CString& elem, int startLen, int docFlags) {
+    CXmlScanner sc(text.c_str(), docFlags);
+    XmlNodeInfo node;
+    int last = 0;
+    while (XmlScanNode(sc, node) != XML_NODE_END_OF_TEXT)
+        last = node.nStart;
+    // Nodes start afresh where the one before ended, so the last node decides alone.
+    const std::string tail = text.substr(static_cast<size_t>(last)) + elem.str();
+    const int at = static_cast<int>(text.size()) - last;
+    CXmlScanner t(tail.c_str(), docFlags);
+    if (at > 0 && (XmlScanNode(t, node) == XML_NODE_END_OF_TEXT || t.nNext != at))
+        return false;
+    return XmlScanNode(t, node) == XML_NODE_START_TAG && node.nStart == at && node.nLength == startLen;
+}
+
+} // namespace
+
 void CXmlDocument::ReplaceText(int offset, int removed, const char* inserted, int insertedLen) {
     std::string& s = m_strXml.str();
     size_t newLen = s.size() + static_cast<size_t>(insertedLen) - static_cast<size_t>(removed);
@@ -130,6 +163,33 @@ bool CXmlDocument::SetAttribute(CXmlStrArg nameArg, CXmlStrArg value, int flags)
             at = closeAt;
         insert = " " + CString(name) + "=\"" + escaped + "\"";
     }
+    // The tokenizer, which makes the index, and the attribute reader, which placed the splice, read
+    // a malformed tag differently (a quote that follows no "=", an "=" that nothing follows), and
+    // so may a name that is no attribute name. The changed tag must still end where it ended, as
+    // empty as before and with the same name, and the reader must find the value just where it was
+    // written; otherwise the edit would leave a document that means something else, so it is
+    // refused and nothing changes.
+    {
+        const int tagStart = r.nOffset;
+        const int tagLen = r.nStartTagLen;
+        CString oldTag(m_strXml.GetString() + tagStart, tagLen);
+        std::string newTag = oldTag.str();
+        newTag.replace(static_cast<size_t>(at - tagStart), static_cast<size_t>(removed), insert.str());
+        const CString changed(newTag.c_str(), static_cast<int>(newTag.size()));
+        int oldNameLen = 0, newNameLen = 0;
+        const int oldEmpty = ScanWholeStartTag(oldTag, m_nFlags, oldNameLen);
+        const int newEmpty = ScanWholeStartTag(changed, m_nFlags, newNameLen);
+        if (oldEmpty < 0 || newEmpty != oldEmpty || newNameLen != oldNameLen ||
+            std::memcmp(changed.GetString(), oldTag.GetString(), static_cast<size_t>(oldNameLen) + 1) != 0)
+            return false;
+        // Every form of the splice ends with the value and its closing quote.
+        const int valueAt = at - tagStart + insert.GetLength() - 1 - escaped.GetLength();
+        CXmlScanner back(changed.GetString(), m_nFlags, 1);
+        if (!XmlFindAttribute(back, name, changed.GetLength()) || (back.nFlags & XML_SCAN_NAME_ONLY) ||
+            back.nNameStart != valueAt || back.NameLength() != escaped.GetLength())
+            return false;
+    }
+
     ReplaceText(at, removed, insert.GetString(), insert.GetLength());
     int delta = insert.GetLength() - removed;
     XmlElemRecord& e = RecordAt(m_nMain);
@@ -189,6 +249,16 @@ bool CXmlDocument::AddElement(CXmlStrArg nameArg, CXmlStrArg textArg, int flags)
         startLen = nameLen + 2;
         endLen = nameLen + 3;
     }
+    // The name must read back as the whole tag name, from the start tag and so from the end tag:
+    // one that holds a blank, "/" or ">", starts with no name character or ends in half a
+    // double-byte character would leave text that parses into other elements than the index says.
+    {
+        int scannedLen = 0;
+        int empty = ScanWholeStartTag(CString(elem.GetString(), startLen), m_nFlags, scannedLen);
+        if (empty != (endLen == 0 && !(flags & XNODE_UNENDED) ? XML_NODEFLAG_EMPTY : 0) ||
+            scannedLen != nameLen)
+            return false;
+    }
     if (!(flags & XNODE_NO_LINEBREAK))
         elem += "\r\n";
 
@@ -227,6 +297,8 @@ bool CXmlDocument::AddElement(CXmlStrArg nameArg, CXmlStrArg textArg, int flags)
         at = replace ? 0 : static_cast<int>(s.size());
         removed = replace ? static_cast<int>(s.size()) : 0;
         insert = elem;
+        if (!replace && !AppendsAsElement(s, elem, startLen, m_nFlags))
+            return false;
     } else if (!p.IsEmptyElement()) {
         if (p.ContentLength() == 0) {
             at = p.ContentStart();

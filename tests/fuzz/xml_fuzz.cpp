@@ -49,6 +49,26 @@ void CheckAgainstReparse(const CXmlDocument& doc) {
     }
 }
 
+// What a value written by an edit reads back as: a lone lead byte at its end becomes "?".
+std::string ReadBack(const std::string& v) {
+    std::string out = v;
+    size_t i = 0;
+    while (i < out.size()) {
+        size_t n = static_cast<size_t>(XmlCharLen(out.c_str() + i));
+        if (n == 1 && i + 1 == out.size() && XmlIsLeadByte(static_cast<unsigned char>(out[i])))
+            out[i] = '?';
+        i += n;
+    }
+    return out;
+}
+
+void Expect(bool ok, const char* what, const CXmlDocument& doc) {
+    if (!ok) {
+        std::fprintf(stderr, "%s:\n%s\n", what, doc.GetDocText().GetString());
+        std::abort();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -77,23 +97,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                             XNODE_AS_CHILD,
                             XNODE_REPLACE_CONTENT,
                             XNODE_EMPTY_SPACE};
+    // A value just set reads back; a name taken from the input may be refused, never misplaced.
+    const std::string back = ReadBack(value);
     doc.ResetLevel();
     if (doc.FindElement(nullptr)) {
-        doc.SetAttribute("k", value.c_str());
+        if (doc.SetAttribute("k", value.c_str()))
+            Expect(std::string(doc.GetAttribute("k")) == back, "attribute does not read back", doc);
+        if (doc.SetAttribute(name.c_str(), "v"))
+            Expect(std::string(doc.GetAttribute(name.c_str())) == "v", "named attribute does not read back",
+                   doc);
         doc.IntoElement();
         for (int f : flagSets) {
-            doc.AddElement("n", f == XNODE_EMPTY_SPACE ? nullptr : value.c_str(), f);
+            bool added = doc.AddElement("n", f == XNODE_EMPTY_SPACE ? nullptr : value.c_str(), f);
+            if (added && !value.empty() && !(f & (XNODE_EMPTY_SPACE | XNODE_KEEP_REFS | XNODE_AS_CHILD)))
+                Expect(std::string(doc.GetElementText()) == back, "element text does not read back", doc);
             doc.GetElementText();
             doc.GetRawContent();
             doc.SetAttribute("m", static_cast<int>(size));
             doc.FindElement(nullptr);
         }
+        doc.AddElement(name.c_str(), nullptr, 0);
         doc.OutOfElement();
         doc.AddElement("s", value.c_str(), XNODE_INSERT_BEFORE);
         doc.SetAttribute("k", "replaced");
         ReadAll(doc, name);
         if (wellFormed)
             CheckAgainstReparse(doc);
+    } else if (doc.AddElement("n", value.c_str(), 0)) {
+        // A text without elements: what is appended at its end is an element for a parse too.
+        Expect(value.empty() || std::string(doc.GetElementText()) == back, "element text does not read back",
+               doc);
+        CheckAgainstReparse(doc);
     }
 
     // The system converter is slow to open, so the conversions run for a part of the inputs only.
