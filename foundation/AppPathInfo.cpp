@@ -202,7 +202,10 @@ BOOL CAppPathInfo::SetConfig(CString strKey, CString strValue) {
         CXmlDocument doc;
         doc.Load(m_strConfigXml);
         if (doc.FindElement("Config")) {
-            doc.SetAttribute(strKey, strValue, 0);
+            // A start tag damaged by hand can refuse the value; saving then would report a
+            // setting as stored that is not.
+            if (!doc.SetAttribute(strKey, strValue, 0))
+                return FALSE;
             return SaveReplacing(doc, m_strConfigXml) ? TRUE : FALSE;
         }
     }

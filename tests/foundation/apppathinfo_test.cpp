@@ -256,6 +256,16 @@ TEST_F(FreshHome, SetConfigReportsAShortSaveOfAnExistingFile) {
     EXPECT_EQ(Tree(Root() + "/Data"), (std::vector<std::string>{"config.xml"}));
 }
 
+TEST_F(FreshHome, SetConfigReportsAValueTheFileCannotTake) {
+    ASSERT_TRUE(m_info.Init());
+    // A Config tag edited by hand with a dangling "=": the value cannot be written so that it
+    // reads back, and the file stays as it was.
+    const std::string damaged = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<Config a= />\r\n";
+    WriteFileBytes(ConfigFile(), damaged);
+    EXPECT_FALSE(m_info.SetConfig("taskbar", "1"));
+    EXPECT_EQ(ReadFileBytes(ConfigFile()), damaged);
+}
+
 // A kill while config.xml is being replaced leaves the old settings or the new ones, whole.
 TEST_F(FreshHome, KillDuringConfigSaveNeverLeavesATruncatedFile) {
     ASSERT_TRUE(m_info.Init());
