@@ -524,6 +524,7 @@ void TakeByteAndPost(uint64_t cookie, uint32_t) {
 // itself before it asked for the descriptor, a message only looked at, and messages that
 // descriptor callbacks posted while the one that made them ready is quiet again.
 TEST(UserMessagesTest, QueueDescriptorStaysReadableWhileMessagesWait) {
+    g_pipeCallbacks = 0;
     std::thread([] {
         MSG m;
         PostThreadMessage(GetCurrentThreadId(), WM_USER + 31, 0, 0);
