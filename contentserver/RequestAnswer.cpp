@@ -407,12 +407,19 @@ int CRequestSocket::AppendResponseUtf8(CString text) {
 
 CString CRequestSocket::FormatHttpDate(const FILETIME* time) {
     time_t t = time != nullptr ? FileTimeToUnix(*time) : ::time(nullptr);
+    // Every answer carries the current date, and many answers share a second.
+    thread_local time_t s_lastTime = -1;
+    thread_local CString s_lastText;
+    if (t == s_lastTime)
+        return s_lastText;
     struct tm tmUtc;
     if (gmtime_r(&t, &tmUtc) == nullptr)
         return CString();
     CString text;
     text.Format("%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tmUtc.tm_wday % 7], tmUtc.tm_mday,
                 kMonths[tmUtc.tm_mon % 12], tmUtc.tm_year + 1900, tmUtc.tm_hour, tmUtc.tm_min, tmUtc.tm_sec);
+    s_lastTime = t;
+    s_lastText = text;
     return text;
 }
 

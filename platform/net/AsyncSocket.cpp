@@ -29,6 +29,7 @@ enum class Stage { Created, Listening, Connecting, Connected };
 struct SockState {
     CAsyncSocket* obj = nullptr;
     int fd = -1;
+    int type = SOCK_STREAM;
     DWORD owner = 0;
     HWND notifyWnd = nullptr;
     long selected = 0;
@@ -39,7 +40,7 @@ struct SockState {
     bool closeDelivered = false;
     bool eofSeen = false;
     bool watched = false;
-    uint32_t interest = 0;
+    uint32_t interest = 0; // what the queue watches for; may be more than Interest() gives
 };
 
 std::mutex g_mx;
@@ -102,8 +103,14 @@ uint32_t Interest(const SockState& s) {
 void FdReady(uint64_t serial, uint32_t revents);
 
 // g_mx held. Brings the queue's watch of the descriptor in line with what may be reported now.
-void UpdateWatch(uint64_t serial, SockState& s) {
+// A watch that asks for more than that is left as it is unless `exact`: most narrowings last
+// only until the next Receive, Accept or Send widens them again, and FdReady drops events that
+// are not wanted (then calls this with `exact`), so a stale event costs one look, not a call
+// now and another one later.
+void UpdateWatch(uint64_t serial, SockState& s, bool exact = false) {
     uint32_t ev = Interest(s);
+    if (s.watched && !exact && (ev & ~s.interest) == 0)
+        return;
     if (ev == 0) {
         // Hang-ups are reported whatever is asked for, so an idle socket is not watched at all.
         if (s.watched)
@@ -137,6 +144,10 @@ void FdReady(uint64_t serial, uint32_t revents) {
     if (it == States().end())
         return;
     SockState& s = it->second;
+    // Only what an exact watch would have reported: the watch may still ask for more.
+    uint32_t wanted = Interest(s);
+    bool stale = (revents & ~(wanted | EPOLLHUP | EPOLLERR)) != 0 || wanted == 0;
+    revents &= wanted == 0 ? 0 : (wanted | EPOLLHUP | EPOLLERR);
     bool hangup = (revents & (EPOLLHUP | EPOLLERR | EPOLLRDHUP)) != 0;
     switch (s.stage) {
     case Stage::Created:
@@ -160,8 +171,11 @@ void FdReady(uint64_t serial, uint32_t revents) {
         break;
     case Stage::Connected: {
         if ((revents & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && !s.eofSeen) {
-            int avail = 0;
-            ::ioctl(s.fd, FIONREAD, &avail);
+            // A stream reports readable without a hang-up only when it holds data; the count is
+            // needed only to tell the data before a close from the close itself.
+            int avail = 1;
+            if (hangup || s.type != SOCK_STREAM)
+                ::ioctl(s.fd, FIONREAD, &avail);
             bool readable = (s.selected & FD_READ) && s.readEnabled;
             if (avail > 0 && readable) {
                 s.readEnabled = false;
@@ -185,7 +199,7 @@ void FdReady(uint64_t serial, uint32_t revents) {
         break;
     }
     }
-    UpdateWatch(serial, s);
+    UpdateWatch(serial, s, stale);
 }
 
 LRESULT NotifyProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -255,7 +269,7 @@ bool FillAddress(LPCSTR host, UINT port, sockaddr_in& out) {
 } // namespace
 
 struct AsyncSocketEngine {
-    static void Register(CAsyncSocket& sock, Stage stage) {
+    static void Register(CAsyncSocket& sock, Stage stage, int type) {
         HWND wnd = NotifyWindow();
         std::lock_guard<std::mutex> lock(g_mx);
         uint64_t serial = g_nextSerial.fetch_add(1);
@@ -265,6 +279,7 @@ struct AsyncSocketEngine {
         st.owner = GetCurrentThreadId();
         st.notifyWnd = wnd;
         st.stage = stage;
+        st.type = type;
         States()[serial] = st;
         sock.m_nSerial = serial;
         sock.m_nOwnerThread = st.owner;
@@ -294,6 +309,11 @@ struct AsyncSocketEngine {
         auto it = States().find(sock.m_nSerial);
         return it == States().end() ? 0 : it->second.selected;
     }
+    static int Type(CAsyncSocket& sock) {
+        std::lock_guard<std::mutex> lock(g_mx);
+        auto it = States().find(sock.m_nSerial);
+        return it == States().end() ? SOCK_STREAM : it->second.type;
+    }
 };
 
 BOOL AfxSocketInit(WSADATA* lpwsaData) {
@@ -320,7 +340,7 @@ BOOL CAsyncSocket::Socket(int nSocketType, long lEvent, int nProtocolType, int n
         return FALSE;
     }
     m_hSocket = static_cast<SOCKET>(fd);
-    AsyncSocketEngine::Register(*this, Stage::Created);
+    AsyncSocketEngine::Register(*this, Stage::Created, nSocketType);
     return AsyncSelect(lEvent);
 }
 
@@ -412,7 +432,7 @@ BOOL CAsyncSocket::Accept(CAsyncSocket& rConnectedSocket, SOCKADDR* lpSockAddr, 
     if (lpSockAddrLen)
         *lpSockAddrLen = static_cast<int>(len);
     rConnectedSocket.m_hSocket = static_cast<SOCKET>(fd);
-    AsyncSocketEngine::Register(rConnectedSocket, Stage::Connected);
+    AsyncSocketEngine::Register(rConnectedSocket, Stage::Connected, AsyncSocketEngine::Type(*this));
     // The new connection starts with the listener's selection, as Winsock's does.
     rConnectedSocket.AsyncSelect(AsyncSocketEngine::Selected(*this));
     return TRUE;
@@ -523,9 +543,14 @@ BOOL CAsyncSocket::Attach(SOCKET hSocket, long lEvent) {
     sockaddr_in peer{};
     socklen_t plen = sizeof peer;
     bool connected = ::getpeername(static_cast<int>(hSocket), reinterpret_cast<sockaddr*>(&peer), &plen) == 0;
-    AsyncSocketEngine::Register(*this, acceptConn  ? Stage::Listening
-                                       : connected ? Stage::Connected
-                                                   : Stage::Created);
+    int type = SOCK_STREAM;
+    len = sizeof type;
+    ::getsockopt(static_cast<int>(hSocket), SOL_SOCKET, SO_TYPE, &type, &len);
+    AsyncSocketEngine::Register(*this,
+                                acceptConn  ? Stage::Listening
+                                : connected ? Stage::Connected
+                                            : Stage::Created,
+                                type);
     return AsyncSelect(lEvent);
 }
 

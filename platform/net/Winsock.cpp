@@ -283,21 +283,30 @@ int send(SOCKET s, const char* buf, int len, int flags) {
     if (len < 0 || (len > 0 && !buf))
         return Fail(WSAEFAULT);
     int fd = Fd(s);
-    bool blocking = !IsNonBlocking(fd);
+    // A blocking send returns when everything went, as Winsock's does. Whether the socket blocks
+    // matters only when a send took less than all, so a complete send does not ask.
+    int blocking = -1;
+    auto isBlocking = [&] {
+        if (blocking < 0) {
+            int err = errno;
+            blocking = IsNonBlocking(fd) ? 0 : 1;
+            errno = err;
+        }
+        return blocking == 1;
+    };
     size_t done = 0;
-    // A blocking send returns when everything went, as Winsock's does.
     while (done < static_cast<size_t>(len)) {
         ssize_t n = ::send(fd, static_cast<const void*>(buf + done), static_cast<size_t>(len) - done,
                            flags | MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            if (done > 0 && !blocking)
+            if (done > 0 && !isBlocking())
                 break;
             return FailTransfer(fd);
         }
         done += static_cast<size_t>(n);
-        if (!blocking)
+        if (done < static_cast<size_t>(len) && !isBlocking())
             break;
     }
     return static_cast<int>(done);

@@ -12,7 +12,9 @@
 #include <cstdint>
 
 // The calling thread's queue descriptor (the queue is created on first use). Do not read from
-// it or close it; only wait for it to become readable.
+// it or close it; only wait for it to become readable. A thread that never asks for it waits
+// only in this module's calls, which look at what is queued first, so its posts to itself
+// make no wake-up.
 int AfxGetThreadQueueFd();
 // Milliseconds until the calling thread's next timer is due, or -1 when none is set. The queue
 // descriptor also becomes readable then; this is for loops that prefer a timeout.

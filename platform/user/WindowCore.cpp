@@ -56,13 +56,33 @@ struct FdWatch {
 constexpr uint64_t kWakeId = 0;
 constexpr uint64_t kTimerId = 1;
 
+// A posted message with its place in the order of arrival.
+struct Posted {
+    MSG msg;
+    uint64_t seq;
+};
+
 struct Queue {
     DWORD tid = 0;
     std::mutex m;
     int epfd = -1;
     int evfd = -1;
     int tfd = -1;
-    std::deque<MSG> posted;
+    std::deque<Posted> posted;
+    uint64_t nextSeq = 1;
+    // Every message up to this one was already queued when the descriptors were last looked at:
+    // looking again before taking it cannot put anything in front of it.
+    uint64_t collectedSeq = 0;
+    // The wake-up counter is non-zero; a second write would wake nobody more.
+    bool signalled = false;
+    // The thread posted to itself while handling ready descriptors, without a wake-up: it looks
+    // at its messages next anyway. Whatever of them is left when it stops looking is signalled
+    // to an outside loop.
+    bool quietPosts = false;
+    // The thread asked for its queue descriptor, so it may wait on it outside this module. A
+    // thread that did not waits only here, and always looks at its messages before it waits: a
+    // message that is already queued needs no wake-up for it.
+    bool outsideLoop = false;
     std::deque<SentMsg*> sent;
     std::vector<Timer> timers;
     std::unordered_map<uint64_t, FdWatch> watches; // by watch id
@@ -89,16 +109,26 @@ struct Queue {
         close(evfd);
         close(epfd);
     }
-    void Wake() const {
+    // Lock held. Makes the queue descriptor readable.
+    void Wake() {
+        if (signalled)
+            return;
         uint64_t one = 1;
         ssize_t n = write(evfd, &one, sizeof one);
         (void)n;
+        signalled = true;
     }
-    void Drain() const {
+    // Lock held.
+    void Drain() {
+        if (!signalled)
+            return;
         uint64_t v;
         ssize_t n = read(evfd, &v, sizeof v);
         (void)n;
+        signalled = false;
     }
+    // Lock held.
+    void Push(const MSG& m) { posted.push_back(Posted{m, nextSeq++}); }
     // Lock held: points the timer descriptor at the earliest timer.
     void ArmTimerFd() {
         itimerspec its{};
@@ -172,6 +202,22 @@ struct QueueHolder {
 thread_local QueueHolder t_queue;
 thread_local int t_inSend = 0;
 thread_local DWORD t_msgTime = 0;
+// The queue whose ready descriptors this thread is handling right now, if any.
+thread_local Queue* t_collecting = nullptr;
+
+// Lock held, after a message was posted. A thread that posts to itself is not waiting; it needs
+// a wake-up only for an outside loop, and not even then while it handles its ready descriptors,
+// since it looks at its messages right after. Every other poster wakes it.
+void SignalPost(const std::shared_ptr<Queue>& q) {
+    if (q != t_queue.q)
+        q->Wake();
+    else if (!q->outsideLoop)
+        return;
+    else if (q.get() == t_collecting)
+        q->quietPosts = true;
+    else
+        q->Wake();
+}
 
 void StopHook(DWORD tid) {
     std::shared_ptr<Queue> q;
@@ -226,11 +272,9 @@ std::shared_ptr<Wnd> FindWnd(HWND h) {
 
 void Complete(SentMsg* sm, LRESULT result) {
     std::shared_ptr<Queue> sender = sm->sender;
-    {
-        std::lock_guard<std::mutex> lock(sender->m);
-        sm->result = result;
-        sm->done = true;
-    }
+    std::lock_guard<std::mutex> lock(sender->m);
+    sm->result = result;
+    sm->done = true;
     sender->Wake();
 }
 
@@ -267,14 +311,13 @@ void ProcessSent(const std::shared_ptr<Queue>& q) {
     }
 }
 
-// Looks at the descriptors without waiting: drains the wake-ups and runs the callbacks of
+// Handles what the queue descriptor reported: drains the wake-ups and runs the callbacks of
 // ready watched descriptors (which usually post messages).
-void CollectReady(const std::shared_ptr<Queue>& q) {
-    epoll_event evs[64];
-    int n = epoll_wait(q->epfd, evs, 64, 0);
+void HandleReady(const std::shared_ptr<Queue>& q, const epoll_event* evs, int n) {
     for (int i = 0; i < n; ++i) {
         uint64_t id = evs[i].data.u64;
         if (id == kWakeId) {
+            std::lock_guard<std::mutex> lock(q->m);
             q->Drain();
         } else if (id == kTimerId) {
             uint64_t v;
@@ -289,9 +332,22 @@ void CollectReady(const std::shared_ptr<Queue>& q) {
                     continue; // unwatched by an earlier callback of this batch
                 w = it->second;
             }
+            Queue* outer = t_collecting;
+            t_collecting = q.get();
             w.callback(w.cookie, evs[i].events);
+            t_collecting = outer;
         }
     }
+    std::lock_guard<std::mutex> lock(q->m);
+    q->collectedSeq = q->nextSeq - 1;
+}
+
+// Looks at the descriptors without waiting.
+void CollectReady(const std::shared_ptr<Queue>& q) {
+    epoll_event evs[64];
+    int n = epoll_wait(q->epfd, evs, 64, 0);
+    if (n > 0)
+        HandleReady(q, evs, n);
 }
 
 bool Matches(const MSG& m, HWND filter, UINT lo, UINT hi) {
@@ -316,17 +372,22 @@ bool Matches(const MSG& m, HWND filter, UINT lo, UINT hi) {
     return m.message >= lo && m.message <= hi;
 }
 
-bool PeekInternal(const std::shared_ptr<Queue>& q, LPMSG out, HWND filter, UINT lo, UINT hi, UINT remove) {
-    ProcessSent(q);
-    CollectReady(q);
-    ProcessSent(q);
+// Whether the first posted message is one the caller takes and was queued before the last look
+// at the descriptors: looking again could only queue things behind it.
+bool OldMessageFirst(const std::shared_ptr<Queue>& q, HWND filter, UINT lo, UINT hi) {
     std::lock_guard<std::mutex> lock(q->m);
+    return !q->posted.empty() && q->posted.front().seq <= q->collectedSeq &&
+           Matches(q->posted.front().msg, filter, lo, hi);
+}
+
+// Lock held. Takes or looks at the first message that matches.
+bool TakeMessage(const std::shared_ptr<Queue>& q, LPMSG out, HWND filter, UINT lo, UINT hi, UINT remove) {
     for (auto it = q->posted.begin(); it != q->posted.end(); ++it) {
-        if (Matches(*it, filter, lo, hi)) {
-            *out = *it;
+        if (Matches(it->msg, filter, lo, hi)) {
+            *out = it->msg;
             if (remove & PM_REMOVE)
                 q->posted.erase(it);
-            else
+            else if (q->outsideLoop)
                 q->Wake(); // still waiting: keep the queue descriptor readable
             return true;
         }
@@ -336,7 +397,7 @@ bool PeekInternal(const std::shared_ptr<Queue>& q, LPMSG out, HWND filter, UINT 
         *out = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(q->quitCode), 0, GetTickCount(), {0, 0}};
         if (remove & PM_REMOVE)
             q->quit = false;
-        else
+        else if (q->outsideLoop)
             q->Wake();
         return true;
     }
@@ -352,7 +413,7 @@ bool PeekInternal(const std::shared_ptr<Queue>& q, LPMSG out, HWND filter, UINT 
             if (remove & PM_REMOVE) {
                 t.due = now + std::chrono::milliseconds(t.elapse);
                 q->ArmTimerFd();
-            } else {
+            } else if (q->outsideLoop) {
                 q->Wake();
             }
             return true;
@@ -361,11 +422,31 @@ bool PeekInternal(const std::shared_ptr<Queue>& q, LPMSG out, HWND filter, UINT 
     return false;
 }
 
+bool PeekInternal(const std::shared_ptr<Queue>& q, LPMSG out, HWND filter, UINT lo, UINT hi, UINT remove) {
+    ProcessSent(q);
+    if (!OldMessageFirst(q, filter, lo, hi)) {
+        CollectReady(q);
+        ProcessSent(q);
+    }
+    std::lock_guard<std::mutex> lock(q->m);
+    bool found = TakeMessage(q, out, filter, lo, hi, remove);
+    if (q->quietPosts) {
+        // Messages the thread posted to itself without a wake-up and has not taken yet: an
+        // outside loop that waits on the queue descriptor next must see them.
+        q->quietPosts = false;
+        if (q->outsideLoop && !q->posted.empty())
+            q->Wake();
+    }
+    return found;
+}
+
+// Blocks until something is waiting for the thread, and handles the ready descriptors it finds.
 void WaitQueue(const std::shared_ptr<Queue>& q) {
-    epoll_event ev;
+    epoll_event evs[64];
     int timeout = AfxGetNextTimerTimeout();
-    int r = epoll_wait(q->epfd, &ev, 1, timeout);
-    (void)r;
+    int n = epoll_wait(q->epfd, evs, 64, timeout);
+    if (n > 0)
+        HandleReady(q, evs, n);
 }
 
 void DropWindowLocked(HWND h) {
@@ -543,7 +624,7 @@ BOOL DestroyWindow(HWND hWnd) {
             }
         }
         q->posted.erase(std::remove_if(q->posted.begin(), q->posted.end(),
-                                       [hWnd](const MSG& m) { return m.hwnd == hWnd; }),
+                                       [hWnd](const Posted& p) { return p.msg.hwnd == hWnd; }),
                         q->posted.end());
     }
     for (SentMsg* sm : cancelled)
@@ -723,8 +804,8 @@ LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
         if (target->dead)
             return 0;
         target->sent.push_back(&sm);
+        target->Wake();
     }
-    target->Wake();
     // The window may have gone between the look-up and the queueing; its thread's DestroyWindow
     // has then already swept the queue, so look again.
     if (!IsWindow(hWnd)) {
@@ -754,6 +835,7 @@ LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
         }
         pollfd p{me->evfd, POLLIN, 0};
         poll(&p, 1, -1);
+        std::lock_guard<std::mutex> lock(me->m);
         me->Drain();
     }
     // Wake-ups meant for this thread's loop may have been drained while waiting.
@@ -781,8 +863,8 @@ BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::mutex> lock(q->m);
     if (q->dead)
         return FALSE;
-    q->posted.push_back(MSG{hWnd, Msg, wParam, lParam, GetTickCount(), {0, 0}});
-    q->Wake();
+    q->Push(MSG{hWnd, Msg, wParam, lParam, GetTickCount(), {0, 0}});
+    SignalPost(q);
     return TRUE;
 }
 
@@ -805,8 +887,8 @@ BOOL PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) 
         SetLastError(ERROR_INVALID_THREAD_ID);
         return FALSE;
     }
-    q->posted.push_back(MSG{nullptr, Msg, wParam, lParam, GetTickCount(), {0, 0}});
-    q->Wake();
+    q->Push(MSG{nullptr, Msg, wParam, lParam, GetTickCount(), {0, 0}});
+    SignalPost(q);
     return TRUE;
 }
 
@@ -937,7 +1019,15 @@ BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) {
 // The queue for outside loops and other modules.
 
 int AfxGetThreadQueueFd() {
-    return SelfQueue()->epfd;
+    const auto& q = SelfQueue();
+    std::lock_guard<std::mutex> lock(q->m);
+    if (!q->outsideLoop) {
+        q->outsideLoop = true;
+        // What is waiting already must show on the descriptor from now on.
+        if (!q->posted.empty() || q->quit)
+            q->Wake();
+    }
+    return q->epfd;
 }
 
 int AfxGetNextTimerTimeout() {
@@ -970,6 +1060,7 @@ BOOL AfxPumpPendingMessages(int* pExitCode) {
         TranslateMessage(&m);
         DispatchMessageA(&m);
     }
+    std::lock_guard<std::mutex> lock(q->m);
     q->Wake();
     return TRUE;
 }
@@ -998,7 +1089,8 @@ BOOL AfxQueueWatchFd(DWORD threadId, int fd, uint32_t events, AFX_FD_CALLBACK ca
         return FALSE;
     q->watches[id] = FdWatch{fd, callback, cookie};
     q->watchByFd[fd] = id;
-    q->Wake();
+    // No wake-up: a descriptor that is ready as it is added makes the queue descriptor readable
+    // by itself, for a waiting thread and an outside loop alike.
     return TRUE;
 }
 
@@ -1013,11 +1105,8 @@ BOOL AfxQueueModifyFd(DWORD threadId, int fd, uint32_t events) {
     epoll_event ev{};
     ev.events = events;
     ev.data.u64 = it->second;
-    if (epoll_ctl(q->epfd, EPOLL_CTL_MOD, fd, &ev) != 0)
-        return FALSE;
-    // An outside loop that waits on the queue descriptor must look again.
-    q->Wake();
-    return TRUE;
+    // Like an added one, a descriptor made ready by the change wakes the waiters by itself.
+    return epoll_ctl(q->epfd, EPOLL_CTL_MOD, fd, &ev) == 0 ? TRUE : FALSE;
 }
 
 BOOL AfxQueueUnwatchFd(DWORD threadId, int fd) {

@@ -313,6 +313,67 @@ TEST(NetAsyncTest, NothingArrivesAfterCloseEvenWhenTheDescriptorIsReused) {
     closesocket(b);
 }
 
+// Sends until the socket takes no more; counts its write notifications.
+class CFloodConn : public CAsyncSocket {
+public:
+    std::atomic<int> sends{0};
+    std::atomic<int> blocked{0};
+    void OnSend(int) override {
+        sends++;
+        const std::string chunk(65536, 'f');
+        for (;;) {
+            if (Send(chunk.data(), static_cast<int>(chunk.size())) == SOCKET_ERROR) {
+                if (GetLastError() == WSAEWOULDBLOCK)
+                    blocked++;
+                return;
+            }
+        }
+    }
+};
+
+class CFloodListener : public CAsyncSocket {
+public:
+    void OnAccept(int) override {
+        auto c = std::make_unique<CFloodConn>();
+        if (Accept(*c)) {
+            c->AsyncSelect(FD_WRITE | FD_CLOSE);
+            conn = std::move(c);
+        }
+    }
+    std::unique_ptr<CFloodConn> conn;
+};
+
+TEST(NetAsyncTest, SendThatWouldBlockGivesOneMoreSendWhenThePeerReads) {
+    std::unique_ptr<CFloodListener> listener;
+    std::atomic<UINT> port{0};
+    std::atomic<CFloodConn*> conn{nullptr};
+    ServerThread server([&] {
+        listener = std::make_unique<CFloodListener>();
+        listener->Create(0, SOCK_STREAM, FD_ACCEPT, "127.0.0.1");
+        listener->Listen();
+        CString addr;
+        UINT p = 0;
+        listener->GetSockName(addr, p);
+        port = p;
+    });
+    SOCKET s = ConnectLoopback(port);
+    ASSERT_TRUE(WaitFor([&] {
+        server.Call([&] { conn = listener->conn.get(); });
+        return conn.load() != nullptr && conn.load()->blocked.load() == 1;
+    }));
+    Sleep(200);
+    EXPECT_EQ(conn.load()->sends.load(), 1) << "no OnSend while the socket stays full";
+    // Reading makes room: one more OnSend, which fills the socket again.
+    std::vector<char> buf(65536);
+    auto start = Clock::now();
+    while (conn.load()->sends.load() < 2 && MsSince(start) < 10000)
+        recv(s, buf.data(), static_cast<int>(buf.size()), 0);
+    EXPECT_EQ(conn.load()->sends.load(), 2);
+    EXPECT_TRUE(WaitFor([&] { return conn.load()->blocked.load() == 2; }));
+    closesocket(s);
+    server.Stop([&] { listener.reset(); });
+}
+
 TEST(NetAsyncTest, RestartBindsAtOnceWhileASecondListenerIsRefused) {
     CAsyncSocket first;
     ASSERT_TRUE(first.Create(0, SOCK_STREAM, FD_ACCEPT, "127.0.0.1"));

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <sys/epoll.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -507,6 +509,59 @@ TEST(UserMessagesTest, QueueDescriptorWakesAnOutsideLoop) {
     int code = 0;
     EXPECT_FALSE(AfxPumpPendingMessages(&code));
     EXPECT_EQ(code, 4);
+}
+
+// Reads the byte that made its pipe ready, so the pipe is quiet again, and posts a message.
+std::atomic<int> g_pipeCallbacks{0};
+void TakeByteAndPost(uint64_t cookie, uint32_t) {
+    char c;
+    EXPECT_EQ(read(static_cast<int>(cookie), &c, 1), 1);
+    g_pipeCallbacks++;
+    PostThreadMessage(GetCurrentThreadId(), WM_USER + 30, static_cast<WPARAM>(cookie), 0);
+}
+
+// Whatever waits keeps the descriptor of an outside loop readable: messages the thread posted to
+// itself before it asked for the descriptor, a message only looked at, and messages that
+// descriptor callbacks posted while the one that made them ready is quiet again.
+TEST(UserMessagesTest, QueueDescriptorStaysReadableWhileMessagesWait) {
+    g_pipeCallbacks = 0;
+    std::thread([] {
+        MSG m;
+        PostThreadMessage(GetCurrentThreadId(), WM_USER + 31, 0, 0);
+        const int fd = AfxGetThreadQueueFd();
+        auto readable = [fd](int ms) {
+            pollfd p{fd, POLLIN, 0};
+            return poll(&p, 1, ms) == 1;
+        };
+        EXPECT_TRUE(readable(0));
+        ASSERT_TRUE(PeekMessage(&m, nullptr, 0, 0, PM_NOREMOVE));
+        EXPECT_TRUE(readable(0)) << "looked at, not taken";
+        EXPECT_TRUE(AfxPumpPendingMessages());
+        EXPECT_FALSE(readable(0));
+
+        int a[2], b[2];
+        ASSERT_EQ(pipe(a), 0);
+        ASSERT_EQ(pipe(b), 0);
+        const DWORD self = GetCurrentThreadId();
+        ASSERT_TRUE(AfxQueueWatchFd(self, a[0], EPOLLIN, &TakeByteAndPost, static_cast<uint64_t>(a[0])));
+        ASSERT_TRUE(AfxQueueWatchFd(self, b[0], EPOLLIN, &TakeByteAndPost, static_cast<uint64_t>(b[0])));
+        EXPECT_FALSE(readable(0));
+        EXPECT_EQ(write(a[1], "x", 1), 1);
+        EXPECT_EQ(write(b[1], "y", 1), 1);
+        EXPECT_TRUE(readable(2000));
+        ASSERT_TRUE(PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
+        EXPECT_EQ(m.message, static_cast<UINT>(WM_USER + 30));
+        EXPECT_EQ(g_pipeCallbacks.load(), 2) << "both pipes were ready at the same look";
+        EXPECT_TRUE(readable(0)) << "the second pipe's message still waits";
+        ASSERT_TRUE(PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
+        EXPECT_EQ(m.message, static_cast<UINT>(WM_USER + 30));
+        EXPECT_FALSE(PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
+        EXPECT_FALSE(readable(0));
+        EXPECT_TRUE(AfxQueueUnwatchFd(self, a[0]));
+        EXPECT_TRUE(AfxQueueUnwatchFd(self, b[0]));
+        for (int f : {a[0], a[1], b[0], b[1]})
+            close(f);
+    }).join();
 }
 
 TEST(UserMessagesTest, RuntimeClassesAndTemporaryObjects) {
