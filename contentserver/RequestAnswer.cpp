@@ -209,14 +209,26 @@ BOOL CRequestSocket::PathToUrl(CString& path) {
     return TRUE;
 }
 
+namespace {
+
+// Takes the next name of a newline-separated list from nStart on; false past the list's end.
+bool NextListName(const CString& names, int& nStart, CString& name) {
+    if (nStart > names.GetLength())
+        return false;
+    int nEnd = names.Find('\n', nStart);
+    if (nEnd < 0)
+        nEnd = names.GetLength();
+    name = names.Mid(nStart, nEnd - nStart);
+    nStart = nEnd + 1;
+    return true;
+}
+
+} // namespace
+
 BOOL CRequestSocket::FindDefaultDocument(CString names, BOOL executable) {
     int nStart = 0;
-    while (nStart <= names.GetLength()) {
-        int nEnd = names.Find('\n', nStart);
-        if (nEnd < 0)
-            nEnd = names.GetLength();
-        CString name = names.Mid(nStart, nEnd - nStart);
-        nStart = nEnd + 1;
+    CString name;
+    while (NextListName(names, nStart, name)) {
         if (name.IsEmpty())
             continue;
         CString path = m_pRequest->m_strFullPath;
@@ -247,12 +259,8 @@ BOOL CRequestSocket::CheckExecutable() {
 
 BOOL CRequestSocket::MatchExtension(CString extension, CString names, int kind) {
     int nStart = 0;
-    while (nStart <= names.GetLength()) {
-        int nEnd = names.Find('\n', nStart);
-        if (nEnd < 0)
-            nEnd = names.GetLength();
-        CString name = names.Mid(nStart, nEnd - nStart);
-        nStart = nEnd + 1;
+    CString name;
+    while (NextListName(names, nStart, name)) {
         if (extension.CompareNoCase(name) == 0) {
             m_pRequest->m_nExecute = kind;
             return TRUE;

@@ -53,7 +53,13 @@ std::string Body(CRequest* r) {
 struct FieldView {
     std::string name, filename, data;
     int length;
+    bool operator==(const FieldView&) const = default;
 };
+
+void PrintTo(const FieldView& f, std::ostream* os) {
+    *os << "{name \"" << f.name << "\", filename \"" << f.filename << "\", " << f.data.size()
+        << " data bytes, length " << f.length << "}";
+}
 
 std::vector<FieldView> Fields(CRequest* r) {
     std::vector<FieldView> v;
@@ -296,14 +302,7 @@ TEST(RequestParsing, RawRequestsToRecords) {
         for (const auto& [name, value] : c.headers)
             EXPECT_EQ(Header(r, name), value) << name;
         EXPECT_EQ(Body(r), c.body);
-        std::vector<FieldView> fields = Fields(r);
-        ASSERT_EQ(fields.size(), c.fields.size());
-        for (size_t i = 0; i < fields.size(); ++i) {
-            EXPECT_EQ(fields[i].name, c.fields[i].name);
-            EXPECT_EQ(fields[i].filename, c.fields[i].filename);
-            EXPECT_EQ(fields[i].data, c.fields[i].data);
-            EXPECT_EQ(fields[i].length, c.fields[i].length);
-        }
+        EXPECT_EQ(Fields(r), c.fields);
         s->Release();
     }
 }
@@ -416,14 +415,7 @@ TEST(RequestParsing, MultipartBodies) {
         CParseOnlySocket* s = new CParseOnlySocket(&host);
         s->Feed(c.request);
         ASSERT_EQ(s->m_nParseState, REQ_STATE_DONE);
-        std::vector<FieldView> got = Fields(s->m_pRequest);
-        ASSERT_EQ(got.size(), c.expected.size());
-        for (size_t i = 0; i < got.size(); ++i) {
-            EXPECT_EQ(got[i].name, c.expected[i].name);
-            EXPECT_EQ(got[i].filename, c.expected[i].filename);
-            EXPECT_EQ(got[i].data, c.expected[i].data);
-            EXPECT_EQ(got[i].length, c.expected[i].length);
-        }
+        EXPECT_EQ(Fields(s->m_pRequest), c.expected);
         s->Release();
     }
 }
