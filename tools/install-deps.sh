@@ -3,7 +3,8 @@
 # them spends no time here. Usage: install-deps.sh build|fuzz|bench|run
 set -euo pipefail
 build=(cmake make g++ pkg-config googletest libgtest-dev libgmock-dev python3 curl
-       binutils-mingw-w64-i686 nginx-light chromium libglib2.0-bin)
+       binutils-mingw-w64-i686 nginx-light chromium libglib2.0-bin
+       libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev fonts-wqy-zenhei)
 fuzz=(clang libclang-rt-14-dev)
 bench=(wrk libpugixml-dev nginx-light)
 case "${1:-build}" in
