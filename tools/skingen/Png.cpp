@@ -93,11 +93,20 @@ void Image::WritePng(const std::string& path) const {
                 const int a = i >= 4 ? cur[i - 4] : 0, b = up ? up[i] : 0, c = (up && i >= 4) ? up[i - 4] : 0;
                 int pred = 0;
                 switch (f) {
-                case 1: pred = a; break;
-                case 2: pred = b; break;
-                case 3: pred = (a + b) / 2; break;
-                case 4: pred = Paeth(a, b, c); break;
-                default: break;
+                case 1:
+                    pred = a;
+                    break;
+                case 2:
+                    pred = b;
+                    break;
+                case 3:
+                    pred = (a + b) / 2;
+                    break;
+                case 4:
+                    pred = Paeth(a, b, c);
+                    break;
+                default:
+                    break;
                 }
                 const uint8_t v = static_cast<uint8_t>(cur[i] - pred);
                 trial[i] = static_cast<char>(v);
@@ -114,8 +123,8 @@ void Image::WritePng(const std::string& path) const {
     }
     uLongf packedSize = compressBound(raw.size());
     std::string packed(packedSize, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize, reinterpret_cast<const Bytef*>(raw.data()),
-                  raw.size(), 9) != Z_OK)
+    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+                  reinterpret_cast<const Bytef*>(raw.data()), raw.size(), 9) != Z_OK)
         throw std::runtime_error("cannot compress " + path);
     packed.resize(packedSize);
 

@@ -26,8 +26,8 @@ cairo_surface_t* Get(const Pictures& p, const std::string& name) {
 }
 
 // Source (sx, sy, sw, sh) of a picture into (dx, dy, dw, dh), nearest neighbour.
-void Piece(cairo_t* cr, cairo_surface_t* img, double sx, double sy, double sw, double sh, double dx, double dy,
-           double dw, double dh) {
+void Piece(cairo_t* cr, cairo_surface_t* img, double sx, double sy, double sw, double sh, double dx,
+           double dy, double dw, double dh) {
     if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0)
         return;
     cairo_save(cr);
@@ -112,8 +112,8 @@ void EnterPreview(cairo_t* cr, const Pictures& p, const std::string& suffix, int
     const char* tabs[] = {"webmag", "webbook", "myBook", "read"};
     const int left[] = {0, 85, 170, 283};
     for (int i = 0; i < 4; ++i)
-        Button(cr, Get(p, std::string(tabs[i]) + suffix + ".png"), i == 3 ? 2 : (i == 1 ? 1 : 0), 0, tx + left[i],
-               y + 11);
+        Button(cr, Get(p, std::string(tabs[i]) + suffix + ".png"), i == 3 ? 2 : (i == 1 ? 1 : 0), 0,
+               tx + left[i], y + 11);
 }
 
 // The reading window's tool strip (WinSkin4.xml): a child window, so always the inactive look.

@@ -125,12 +125,18 @@ std::vector<Entry> ReadTable(const std::string& path) {
 // ---------------------------------------------------------------------------------------
 // Surfaces: what colour a row of a caption band or a tool bar background has.
 
+// Rounded to whole bytes, so that a row painted by cairo and one set pixel by pixel are the same.
+Rgb Quantised(Rgb c) {
+    auto q = [](double v) { return std::round(std::clamp(v, 0.0, 1.0) * 255.0) / 255.0; };
+    return {q(c.r), q(c.g), q(c.b)};
+}
+
 Rgb BandRow(const Look& lk, int y, int rows) {
     if (y <= 0)
-        return lk.border;
+        return Quantised(lk.border);
     if (y == rows - 1)
-        return lk.sep;
-    return Mix(lk.top, lk.bottom, std::min(1.0, double(y) / (kBandRows - 1)));
+        return Quantised(lk.sep);
+    return Quantised(Mix(lk.top, lk.bottom, std::min(1.0, double(y) / (kBandRows - 1))));
 }
 
 struct Surface {
