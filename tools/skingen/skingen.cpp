@@ -318,23 +318,19 @@ void TabGlyph(cairo_t* cr, const std::string& glyph, double cx, double cy, doubl
         cairo_close_path(cr);
         cairo_fill(cr);
     } else if (glyph == "shelf") {
-        // Three books standing on a shelf.
+        // Two books standing on a shelf and a third leaning on them.
         const double base = y + s * 0.92, bw = s * 0.9, bx = cx - bw / 2;
         cairo_move_to(cr, bx - s * 0.05, base);
         cairo_line_to(cr, bx + bw + s * 0.05, base);
         cairo_stroke(cr);
-        struct Book {
-            double x, w, h;
-        } books[] = {{0.0, 0.22, 0.80}, {0.28, 0.20, 0.66}, {0.54, 0.22, 0.86}};
-        for (const Book& b : books) {
-            RoundRect(cr, bx + b.x * bw, base - lw - b.h * s, b.w * bw, b.h * s, lw * 0.8);
-            cairo_stroke(cr);
-        }
-        // The last one leans.
+        RoundRect(cr, bx + 0.02 * bw, base - lw - 0.80 * s, 0.22 * bw, 0.80 * s, lw * 0.8);
+        cairo_stroke(cr);
+        RoundRect(cr, bx + 0.30 * bw, base - lw - 0.64 * s, 0.20 * bw, 0.64 * s, lw * 0.8);
+        cairo_stroke(cr);
         cairo_save(cr);
-        cairo_translate(cr, bx + bw, base - lw);
-        cairo_rotate(cr, 0.32);
-        RoundRect(cr, -0.22 * bw, -0.7 * s, 0.18 * bw, 0.7 * s, lw * 0.8);
+        cairo_translate(cr, bx + 0.56 * bw, base - lw);
+        cairo_rotate(cr, 0.38);
+        RoundRect(cr, 0, -0.74 * s, 0.21 * bw, 0.74 * s, lw * 0.8);
         cairo_restore(cr);
         cairo_stroke(cr);
     } else if (glyph == "read") {
