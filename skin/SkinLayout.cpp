@@ -100,7 +100,7 @@ BOOL CSkinLayout::ParseRectValues(CString strText, CRect* pOut) const {
     return TRUE;
 }
 
-CRect CalcAnchoredRect(CRect spec, int width, int height, CRect container) {
+CRect CalcAnchoredRect(CRect rcAnchor, int width, int height, CRect container) {
     // Wide arithmetic: a container or a size near the int range must not overflow the sums.
     auto place = [](long long lead, long long trail, long long size, long long lo, long long hi, long long& a,
                     long long& b) {
@@ -113,7 +113,7 @@ CRect CalcAnchoredRect(CRect spec, int width, int height, CRect container) {
         }
     };
     long long l, t, r, b;
-    place(spec.left, spec.right, width, container.left, container.right, l, r);
-    place(spec.top, spec.bottom, height, container.top, container.bottom, t, b);
+    place(rcAnchor.left, rcAnchor.right, width, container.left, container.right, l, r);
+    place(rcAnchor.top, rcAnchor.bottom, height, container.top, container.bottom, t, b);
     return CRect(ClampInt(l), ClampInt(t), ClampInt(r), ClampInt(b));
 }

@@ -56,4 +56,4 @@ private:
 // The real rectangle of an anchored one (margins from the container's sides, -1 for a free side)
 // for an item of the given size. Nothing is clipped: margins larger than the container give an
 // empty or inverted rectangle. Results beyond the int range are saturated.
-CRect CalcAnchoredRect(CRect spec, int width, int height, CRect container);
+CRect CalcAnchoredRect(CRect rcAnchor, int width, int height, CRect container);

@@ -43,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
         RectCase{"32768,99999999999999999999,32767,4000000000", true, CRect(32767, 32767, 32767, 32767)}));
 
 struct AnchorCase {
-    CRect spec;
+    CRect anchor;
     int w, h;
     CRect container;
     CRect expect;
@@ -53,7 +53,7 @@ class AnchorTest : public ::testing::TestWithParam<AnchorCase> {};
 
 TEST_P(AnchorTest, PlacesTheItemInItsContainer) {
     const AnchorCase& c = GetParam();
-    EXPECT_EQ(CalcAnchoredRect(c.spec, c.w, c.h, c.container), c.expect);
+    EXPECT_EQ(CalcAnchoredRect(c.anchor, c.w, c.h, c.container), c.expect);
 }
 
 const CRect kScreen(0, 0, 1000, 600);

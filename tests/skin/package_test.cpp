@@ -108,7 +108,7 @@ TEST_F(BuiltInSkin, SkinFilesAreUtf8WithABomAndTheShippedDeclaration) {
 }
 
 // One item of a shipped skin file and the picture it names (empty: the item has no image).
-struct ItemSpec {
+struct ShippedItem {
     const char* file;
     const char* item;
     CRect rect, maxRect;
@@ -116,7 +116,7 @@ struct ItemSpec {
     int width, height;
 };
 
-const ItemSpec kItems[] = {
+const ShippedItem kItems[] = {
     {"WinSkin.xml", "edge", {2, 54, 2, 2}, {2, 0, 2, 2}, "win_edge.png", 300, 178},
     {"WinSkin.xml", "icon", {20, 0, -1, -1}, {}, "ico.png", 604, 96},
     {"WinSkin.xml", "close", {-1, 0, 8, -1}, {}, "win_close.png", 136, 52},
@@ -154,10 +154,10 @@ const ItemSpec kItems[] = {
     {"ToolBar2.xml", "read", {283, 11, -1, -1}, {}, "read2.png", -1, -1},
 };
 
-class BuiltInSkinItem : public BuiltInSkin, public ::testing::WithParamInterface<ItemSpec> {};
+class BuiltInSkinItem : public BuiltInSkin, public ::testing::WithParamInterface<ShippedItem> {};
 
 TEST_P(BuiltInSkinItem, HasItsRectanglesAndPicture) {
-    const ItemSpec& s = GetParam();
+    const ShippedItem& s = GetParam();
     CSkinInfo skin;
     ASSERT_TRUE(skin.Load(s.file));
     EXPECT_EQ(skin.GetItemRect(s.item), s.rect);
@@ -177,7 +177,7 @@ TEST_P(BuiltInSkinItem, HasItsRectanglesAndPicture) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Items, BuiltInSkinItem, ::testing::ValuesIn(kItems),
-                         [](const ::testing::TestParamInfo<ItemSpec>& info) {
+                         [](const ::testing::TestParamInfo<ShippedItem>& info) {
                              std::string n = std::string(info.param.file) + "_" + info.param.item;
                              for (char& c : n)
                                  if (!isalnum(static_cast<unsigned char>(c)))
