@@ -2,7 +2,7 @@
 # Installs the Debian packages a task needs, only when some are missing, so a machine that has
 # them spends no time here. Usage: install-deps.sh build|fuzz|bench|run
 set -euo pipefail
-build=(cmake make g++ pkg-config googletest libgtest-dev libgmock-dev python3 curl
+build=(cmake make g++ pkg-config googletest libgtest-dev libgmock-dev python3 curl zlib1g-dev
        binutils-mingw-w64-i686 nginx-light chromium libglib2.0-bin
        libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev fonts-wqy-zenhei)
 fuzz=(clang libclang-rt-14-dev)
