@@ -1,10 +1,12 @@
-// Handle types of the drawing layer, and the few calls the window kernel makes into it.
+// The Win32 drawing calls (GDI) over cairo image surfaces, their handle types, and the few calls
+// the window kernel makes into the drawing layer.
 //
 // The drawing layer sits below the window kernel: platform/user includes this header, never the
 // other way round. Every window owns a backing surface made here (an opaque cairo image surface,
 // zero-filled); BeginPaint and GetDC hand out DCs that draw into that surface at the window's
 // origin, clipped to what may be painted. All of it is toolkit-free and runs with no display.
-// Objects are used from the thread that made them, as GDI objects are in the program.
+// Objects are used from the thread that made them, as GDI objects are in the program; the handle
+// table behind them is shared under one lock, and the stock objects serve every thread.
 #pragma once
 
 #include "platform/base/Win32Types.h"
