@@ -2,6 +2,7 @@
 
 #include "contentserver/MyMemFile.h"
 #include "foundation/CommonFunc.h"
+#include "platform/base/AfxAscii.h"
 
 #include <algorithm>
 #include <cctype>
@@ -28,10 +29,8 @@ constexpr size_t kPiece = 64 * 1024;
 constexpr int kMaxRequests = 10;
 constexpr DWORD kReportEveryMs = 2000;
 
-std::string Lower(std::string s) {
-    for (auto& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
+std::string Lower(const std::string& s) {
+    return AfxAsciiLower(s);
 }
 
 DWORD Ticks() {
@@ -759,7 +758,7 @@ int CMyHttp::DownloadFile(CString url, const char* postData, int postLen, CStrin
         }
         // A 200 answer to a ranged request is the whole file: it replaces the partial data.
         LONGLONG base = append ? offset : 0;
-        FILE* fp = std::fopen(filePath, append ? "ab" : "wb");
+        FILE* fp = fopen(filePath, append ? "ab" : "wb");
         if (!fp) {
             CloseSocket();
             return MYHTTP_ERR_CONNECT;
