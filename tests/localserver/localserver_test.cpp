@@ -1,9 +1,9 @@
 // The local content server as the program runs it: started through the memory-file store on a
 // thread of its own, answering curl, a browser engine, crowds of clients and rude ones.
-#include "LocalServer.h"
+#include "tests/localserver/LocalServerFixture.h"
 
 #include "net/MyHttp.h"
-#include "tests/contentserver/Fixture.h"
+#include "tests/contentserver/ContentServerFixture.h"
 
 #include <atomic>
 #include <thread>
