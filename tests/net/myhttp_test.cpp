@@ -365,10 +365,7 @@ TEST(MyHttpPeers, PythonHttpServerFile) {
     WriteFileBytes(dir / "page.txt", "plain page text");
     int port = PeerProcess::FreePort();
     PeerProcess server;
-    ASSERT_TRUE(server.Start({"python3", "-m", "http.server", std::to_string(port), "--bind", "127.0.0.1",
-                              "--directory", dir.string()},
-                             false));
-    ASSERT_TRUE(PeerProcess::WaitListening(port));
+    ASSERT_TRUE(StartPythonFileServer(server, dir.string(), port));
     CMyHttp http;
     CString body;
     EXPECT_EQ(MYHTTP_OK,

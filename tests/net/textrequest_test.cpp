@@ -409,10 +409,7 @@ TEST(StockServers, PythonHttpServerRedirectsAFolderRelatively) {
     WriteFileBytes(dir / "shelf" / "index.html", "<p>shelf index</p>");
     int port = PeerProcess::FreePort();
     PeerProcess server;
-    ASSERT_TRUE(server.Start({"python3", "-m", "http.server", std::to_string(port), "--bind", "127.0.0.1",
-                              "--directory", dir.string()},
-                             false));
-    ASSERT_TRUE(PeerProcess::WaitListening(port));
+    ASSERT_TRUE(StartPythonFileServer(server, dir.string(), port));
     const std::string base = "http://127.0.0.1:" + std::to_string(port);
     CString body;
     // "/shelf" is answered with a 301 to "/shelf/", a Location without scheme or host.
