@@ -147,17 +147,13 @@ TEST(ServerStart, StopMessageThenARestartBindsAgain) {
     for (int i = 0; i < 20; ++i)
         EXPECT_NE(std::string::npos, Exchange(port, "GET /test_http/ HTTP/1.0\r\n\r\n").find("<HTTP_OK>"));
     ASSERT_TRUE(PostThreadMessage(pFirst->m_dwServerThreadId, WM_SERVER_STOP_LISTEN, 0, 0));
-    int refused = -1;
-    for (int i = 0; i < 600 && refused != 0; ++i) {
+    EXPECT_TRUE(testwait::WaitFor([&] {
         int s = Connect(port);
-        refused = s < 0 ? 0 : 1;
-        if (s >= 0)
-            close(s);
-        else
-            break;
-        usleep(50000);
-    }
-    EXPECT_EQ(0, refused) << "the listener is still open";
+        if (s < 0)
+            return true; // refused
+        close(s);
+        return false;
+    })) << "the listener is still open";
 
     CMyMemFile* pSecond = NewStore();
     EXPECT_TRUE(pSecond->StartServerThread());
