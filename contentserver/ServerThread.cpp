@@ -20,10 +20,17 @@ struct ServerStateLockInit {
 };
 ServerStateLockInit s_serverStateLockInit;
 
-// Wakes the starting thread once the server thread has written its state. Our own lock: the
-// state itself stays under g_csServerState, which a waiter takes inside this one, never around it.
+// Wakes the starting thread once a server thread has written its state. Our own lock, over a
+// count of the writes only: the state itself stays under g_csServerState, and the two are never
+// held together.
 std::mutex s_stateMutex;
 std::condition_variable s_stateWritten;
+unsigned s_nStateWrites = 0;
+
+unsigned StateWrites() {
+    std::lock_guard<std::mutex> lock(s_stateMutex);
+    return s_nStateWrites;
+}
 
 int ServerState(const CMyMemFile* pMemFile) {
     EnterCriticalSection(&g_csServerState);
@@ -56,9 +63,18 @@ BOOL CMyMemFile::StartServerThread() {
         return FALSE;
     m_dwServerThreadId = pThread->m_nThreadID;
     int nState = 0;
-    {
+    for (;;) {
+        // The count is read before the state, so a write after the look still ends the wait.
+        const unsigned nSeen = StateWrites();
+        nState = ServerState(this);
+        if (nState != 0)
+            break;
         std::unique_lock<std::mutex> lock(s_stateMutex);
-        s_stateWritten.wait_until(lock, deadline, [&] { return (nState = ServerState(this)) != 0; });
+        if (!s_stateWritten.wait_until(lock, deadline, [&] { return s_nStateWrites != nSeen; })) {
+            lock.unlock();
+            nState = ServerState(this);
+            break;
+        }
     }
     if (nState != 2)
         return FALSE;
@@ -79,8 +95,8 @@ UINT CMyMemFile::ServerThreadProc(LPVOID pStore) {
     pMemFile->m_nServerState = bListening ? 2 : 1;
     LeaveCriticalSection(&g_csServerState);
     {
-        // Taken so that the wake-up cannot fall between a waiter's look and its wait.
         std::lock_guard<std::mutex> lock(s_stateMutex);
+        ++s_nStateWrites;
     }
     s_stateWritten.notify_all();
     if (!bListening)
