@@ -56,11 +56,7 @@ std::set<KeyObj*>& LiveKeys() {
 // "" when the user has no home folder: the store is then missing rather than in a folder that
 // every user may write.
 std::string ConfigHome() {
-    const char* x = std::getenv("XDG_CONFIG_HOME");
-    if (x && x[0] == '/')
-        return x;
-    std::string home = AfxGetHomeFolder();
-    return home.empty() ? "" : home + "/.config";
+    return AfxGetXdgFolder("XDG_CONFIG_HOME", ".config");
 }
 
 std::string StoreDir() {

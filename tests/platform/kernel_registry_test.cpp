@@ -155,6 +155,24 @@ TEST_F(KernelDesktop, HomeFolderIsHomeElseTheAccountsFolder) {
     EXPECT_TRUE(fs::exists(m_root + "/home/.config/autostart/" + kTitleUtf8 + ".desktop"));
 }
 
+// A relative value is not an XDG folder: the default under the home folder stands.
+TEST_F(KernelDesktop, XdgFolderIsAnAbsoluteVariableElseUnderHome) {
+    const std::string home = m_root + "/home";
+    struct Case {
+        std::optional<std::string> value;
+        std::string expected;
+    };
+    const Case cases[] = {{m_root + "/cfg", m_root + "/cfg"},
+                          {"relative/cfg", home + "/.config"},
+                          {"", home + "/.config"},
+                          {std::nullopt, home + "/.config"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value.value_or("<unset>"));
+        SetEnv("XDG_CONFIG_HOME", c.value);
+        EXPECT_EQ(AfxGetXdgFolder("XDG_CONFIG_HOME", ".config"), c.expected);
+    }
+}
+
 TEST_F(KernelDesktop, DisabledRunValueGivesEntryThatStartsNothing) {
     SetRun("\\usr\\bin\\kestrin");
     EXPECT_NE(Line(Get(AutostartEntry()), "Exec"), "<none>");
