@@ -1,7 +1,9 @@
 #include "contentserver/RequestSocket.h"
 
 #include "contentserver/ServerHost.h"
+#include "platform/base/AfxTime.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace {
@@ -80,10 +82,8 @@ int CRequestSocket::WriteListingEntry(const WIN32_FIND_DATAA& entry, CString url
     else
         size.Format("%7dK", static_cast<int>(entry.nFileSizeLow / 1024));
 
-    ULONGLONG v = (static_cast<ULONGLONG>(entry.ftLastWriteTime.dwHighDateTime) << 32) |
-                  entry.ftLastWriteTime.dwLowDateTime;
-    const ULONGLONG kEpoch = 116444736000000000ull;
-    time_t t = v > kEpoch ? static_cast<time_t>((v - kEpoch) / 10000000ull) : 0;
+    // A file time before 1970 is dated 1970.
+    time_t t = std::max<time_t>(0, AfxFileTimeToUnix(entry.ftLastWriteTime));
     struct tm tmLocal = {};
     char szTime[32] = {};
     if (localtime_r(&t, &tmLocal) != nullptr)

@@ -67,6 +67,9 @@ extern CMyMemFile g_MyMemFile;
 extern CRITICAL_SECTION g_csMemFile;
 // Guards the server state between the server thread and the thread that starts it.
 extern CRITICAL_SECTION g_csServerState;
+// How long StartServerThread waits for the server thread to say whether it listens, in
+// milliseconds: a minute. Tests shorten it.
+extern DWORD g_dwServerStartWaitMs;
 
 // Fetches a URL with the program's HTTP client for the server's self-test: TRUE when the answer
 // was a complete 200 reply, whose body is then in body. The client lives in the network library,

@@ -1,5 +1,7 @@
 #include "contentserver/Request.h"
 
+#include "platform/base/AfxAscii.h"
+
 IMPLEMENT_DYNCREATE(CRequest, CObject)
 
 CRequest::CRequest() : m_timeReq(CTime::GetCurrentTime()) {}
@@ -19,12 +21,8 @@ int CRequest::Release() {
 }
 
 CString CRequest::GetHeader(CString name) {
-    for (char& c : name.str()) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
     CString value;
-    if (!m_mapHeaders.Lookup(name, value))
+    if (!m_mapHeaders.Lookup(CString(AfxAsciiLower(name.str())), value))
         return CString();
     return value;
 }

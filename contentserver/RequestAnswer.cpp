@@ -1,9 +1,11 @@
 #include "contentserver/RequestSocket.h"
 
 #include "contentserver/ServerHost.h"
+#include "platform/base/AfxTime.h"
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -14,22 +16,9 @@ const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-// 100-nanosecond intervals from 1601 to 1970.
-const ULONGLONG kFileTimeEpoch = 116444736000000000ull;
-
+// A file time before 1970 is dated 1970.
 time_t FileTimeToUnix(const FILETIME& ft) {
-    ULONGLONG v = (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-    if (v < kFileTimeEpoch)
-        return 0;
-    return static_cast<time_t>((v - kFileTimeEpoch) / 10000000ull);
-}
-
-FILETIME UnixToFileTime(time_t t) {
-    ULONGLONG v = static_cast<ULONGLONG>(t) * 10000000ull + kFileTimeEpoch;
-    FILETIME ft;
-    ft.dwLowDateTime = static_cast<DWORD>(v & 0xFFFFFFFFu);
-    ft.dwHighDateTime = static_cast<DWORD>(v >> 32);
-    return ft;
+    return std::max<time_t>(0, AfxFileTimeToUnix(ft));
 }
 
 // Splits at the backslashes that are separators (a GBK trail byte 0x5C is not one).
@@ -307,7 +296,7 @@ BOOL CRequestSocket::StartFileResponse() {
     length.Format("%lld", bStat ? static_cast<long long>(st.st_size) : 0LL);
     AppendHeader("Content-length", length);
     if (bStat) {
-        FILETIME ft = UnixToFileTime(st.st_mtime);
+        FILETIME ft = AfxUnixToFileTime(st.st_mtime);
         AppendHeader("Last-Modified", FormatHttpDate(&ft));
     }
     AppendResponseText("\r\n");

@@ -5,8 +5,13 @@
 #include "contentserver/MyMemFile.h"
 #include "contentserver/ServerHost.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 CRITICAL_SECTION g_csServerState;
 SERVER_SELFTEST_FETCH g_pfnServerSelfTestFetch = nullptr;
+DWORD g_dwServerStartWaitMs = 60000;
 
 namespace {
 
@@ -15,8 +20,24 @@ struct ServerStateLockInit {
 };
 ServerStateLockInit s_serverStateLockInit;
 
-// How long the starting thread waits for the server thread to report whether it listens.
-const DWORD kStartWaitMs = 60000;
+// Wakes the starting thread once a server thread has written its state. Our own lock, over a
+// count of the writes only: the state itself stays under g_csServerState, and the two are never
+// held together.
+std::mutex s_stateMutex;
+std::condition_variable s_stateWritten;
+unsigned s_nStateWrites = 0;
+
+unsigned StateWrites() {
+    std::lock_guard<std::mutex> lock(s_stateMutex);
+    return s_nStateWrites;
+}
+
+int ServerState(const CMyMemFile* pMemFile) {
+    EnterCriticalSection(&g_csServerState);
+    int nState = pMemFile->m_nServerState;
+    LeaveCriticalSection(&g_csServerState);
+    return nState;
+}
 
 } // namespace
 
@@ -36,19 +57,24 @@ BOOL CMyMemFile::IsServerRunning() {
 }
 
 BOOL CMyMemFile::StartServerThread() {
-    const DWORD dwStart = GetTickCount();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_dwServerStartWaitMs);
     CWinThread* pThread = AfxBeginThread(&CMyMemFile::ServerThreadProc, this);
     if (pThread == nullptr)
         return FALSE;
     m_dwServerThreadId = pThread->m_nThreadID;
     int nState = 0;
     for (;;) {
-        EnterCriticalSection(&g_csServerState);
-        nState = m_nServerState;
-        LeaveCriticalSection(&g_csServerState);
-        if (nState != 0 || GetTickCount() - dwStart > kStartWaitMs)
+        // The count is read before the state, so a write after the look still ends the wait.
+        const unsigned nSeen = StateWrites();
+        nState = ServerState(this);
+        if (nState != 0)
             break;
-        Sleep(1);
+        std::unique_lock<std::mutex> lock(s_stateMutex);
+        if (!s_stateWritten.wait_until(lock, deadline, [&] { return s_nStateWrites != nSeen; })) {
+            lock.unlock();
+            nState = ServerState(this);
+            break;
+        }
     }
     if (nState != 2)
         return FALSE;
@@ -68,6 +94,11 @@ UINT CMyMemFile::ServerThreadProc(LPVOID pStore) {
     EnterCriticalSection(&g_csServerState);
     pMemFile->m_nServerState = bListening ? 2 : 1;
     LeaveCriticalSection(&g_csServerState);
+    {
+        std::lock_guard<std::mutex> lock(s_stateMutex);
+        ++s_nStateWrites;
+    }
+    s_stateWritten.notify_all();
     if (!bListening)
         return 0;
     // The pump never ends: the listener stays open as long as the process runs. With nothing

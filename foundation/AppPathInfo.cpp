@@ -1,6 +1,7 @@
 #include "foundation/AppPathInfo.h"
 
 #include "foundation/CommonFunc.h"
+#include "platform/kernel/DesktopEntry.h"
 #include "xml/XmlDocument.h"
 
 #include <atomic>
@@ -36,42 +37,6 @@ bool EndsWithBackslash(const CString& str) {
 void EnsureTrailingBackslash(CString& strFolder) {
     if (!strFolder.IsEmpty() && !EndsWithBackslash(strFolder))
         strFolder += '\\';
-}
-
-// An Exec= argument of a desktop entry: quoted, with the four reserved characters escaped, then
-// the string-value escaping of the backslash applied on top. A "%" would start a field code
-// ("%f", "%u"...), so a literal one is doubled.
-std::string DesktopExecQuote(const std::string& arg) {
-    std::string quoted = "\"";
-    for (char ch : arg) {
-        if (ch == '"' || ch == '`' || ch == '$' || ch == '\\')
-            quoted += '\\';
-        quoted += ch;
-    }
-    quoted += '"';
-    std::string escaped;
-    for (char ch : quoted) {
-        if (ch == '\\' || ch == '%')
-            escaped += ch;
-        escaped += ch;
-    }
-    return escaped;
-}
-
-// A string value of a desktop entry: no line breaks, backslashes escaped.
-std::string DesktopValue(const std::string& value) {
-    std::string out;
-    for (char ch : value) {
-        if (ch == '\\')
-            out += "\\\\";
-        else if (ch == '\n')
-            out += "\\n";
-        else if (ch == '\r')
-            out += "\\r";
-        else
-            out += ch;
-    }
-    return out;
 }
 
 // Flushes a written file to the disk, so the rename that follows never exposes an empty file after a
@@ -298,11 +263,11 @@ HRESULT CAppPathInfo::CreateShortcut(const char* pszTarget, const char* pszDescr
     std::string entry = "[Desktop Entry]\n";
     entry += "Type=Application\n";
     entry += "Version=1.0\n";
-    entry += "Name=" + DesktopValue(title) + "\n";
-    entry += "Comment=" + DesktopValue(description) + "\n";
-    entry += "Exec=" + DesktopExecQuote(target) + "\n";
+    entry += "Name=" + AfxDesktopValue(title) + "\n";
+    entry += "Comment=" + AfxDesktopValue(description) + "\n";
+    entry += "Exec=" + AfxDesktopExecQuote(target) + "\n";
     if (bWorkDir)
-        entry += "Path=" + DesktopValue(workDir) + "\n";
+        entry += "Path=" + AfxDesktopValue(workDir) + "\n";
     entry += "Terminal=false\n";
     return g_CommonFunc.WriteWholeFile(pszLinkPath, CString(entry)) ? S_OK : E_FAIL;
 }

@@ -1,6 +1,7 @@
 #include "foundation/ZMD5.h"
 
-#include <cctype>
+#include "platform/base/AfxAscii.h"
+
 #include <cstdio>
 
 namespace {
@@ -106,6 +107,6 @@ std::string ZMD5::GetMD5(std::string text, bool upper) {
     }
     if (upper)
         for (char& ch : out)
-            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            ch = AfxAsciiToUpper(ch);
     return out;
 }

@@ -18,35 +18,7 @@ int g_nDownLoadCount = 0;
 CCriticalSection g_csDownLoadState;
 CCriticalSection g_csDownLoadHttp;
 
-// The registry of running transfers: parallel arrays, guarded by g_csDownLoadHttp.
-static CPtrArray g_arrDownLoadHttp;
-static CPtrArray g_arrDownLoadItem;
-
 namespace {
-
-// Set from Shutdown until Reopen: nothing new starts.
-std::atomic<bool> s_bClosing{false};
-
-// Running worker threads (requests and downloads), for the bounded wait at exit.
-std::mutex s_workerLock;
-std::condition_variable s_workerIdle;
-int s_nWorkers = 0;
-
-class CStateLock {
-public:
-    CStateLock() { g_csDownLoadState.Lock(); }
-    ~CStateLock() { g_csDownLoadState.Unlock(); }
-    CStateLock(const CStateLock&) = delete;
-    CStateLock& operator=(const CStateLock&) = delete;
-};
-
-class CHttpLock {
-public:
-    CHttpLock() { g_csDownLoadHttp.Lock(); }
-    ~CHttpLock() { g_csDownLoadHttp.Unlock(); }
-    CHttpLock(const CHttpLock&) = delete;
-    CHttpLock& operator=(const CHttpLock&) = delete;
-};
 
 void SendEvent(WPARAM code, LPARAM payload) {
     g_pMainDlg.SendEvent(code, payload);
@@ -121,80 +93,79 @@ CString CDownLoadManager::BuildCoverPath(CString imagesDir, CString type, CStrin
 // --- the registry ----------------------------------------------------------------------------
 
 void CDownLoadManager::RegisterHttp(CMyHttp* http, void* context) {
-    CHttpLock lock;
-    g_arrDownLoadHttp.Add(http);
-    g_arrDownLoadItem.Add(context);
+    CSingleLock lock(&g_csDownLoadHttp, TRUE);
+    m_state.transfers.push_back({http, context});
 }
 
 void CDownLoadManager::UnregisterHttp(CMyHttp* http, void* context) {
-    CHttpLock lock;
-    for (INT_PTR i = 0; i < g_arrDownLoadHttp.GetSize(); ++i) {
-        if (http != nullptr ? g_arrDownLoadHttp[i] == http : g_arrDownLoadItem[i] == context) {
-            g_arrDownLoadHttp.RemoveAt(i);
-            g_arrDownLoadItem.RemoveAt(i);
+    CSingleLock lock(&g_csDownLoadHttp, TRUE);
+    auto& v = m_state.transfers;
+    for (auto it = v.begin(); it != v.end(); ++it) {
+        if (http != nullptr ? it->pHttp == http : it->pContext == context) {
+            v.erase(it);
             return;
         }
     }
 }
 
 BOOL CDownLoadManager::IsDownLoading(CMagInfo* item) {
-    CHttpLock lock;
-    for (INT_PTR i = 0; i < g_arrDownLoadItem.GetSize(); ++i)
-        if (g_arrDownLoadItem[i] == item)
+    CSingleLock lock(&g_csDownLoadHttp, TRUE);
+    for (const CTransfer& t : m_state.transfers)
+        if (t.pContext == item)
             return TRUE;
     return FALSE;
 }
 
 void CDownLoadManager::Stop(CMyHttp* http, CMagInfo* item) {
     // Under the registry lock: a worker unregisters under it before its CMyHttp goes away.
-    CHttpLock lock;
-    for (INT_PTR i = 0; i < g_arrDownLoadHttp.GetSize(); ++i) {
-        bool match = http != nullptr ? g_arrDownLoadHttp[i] == http
-                                     : (item != nullptr && g_arrDownLoadItem[i] == static_cast<void*>(item));
+    CSingleLock lock(&g_csDownLoadHttp, TRUE);
+    for (const CTransfer& t : m_state.transfers) {
+        bool match =
+            http != nullptr ? t.pHttp == http : (item != nullptr && t.pContext == static_cast<void*>(item));
         if (match) {
-            static_cast<CMyHttp*>(g_arrDownLoadHttp[i])->Stop();
+            t.pHttp->Stop();
             return;
         }
     }
 }
 
 void CDownLoadManager::StopAll() {
-    CHttpLock lock;
-    for (INT_PTR i = 0; i < g_arrDownLoadHttp.GetSize(); ++i)
-        static_cast<CMyHttp*>(g_arrDownLoadHttp[i])->Stop();
+    CSingleLock lock(&g_csDownLoadHttp, TRUE);
+    for (const CTransfer& t : m_state.transfers)
+        t.pHttp->Stop();
 }
 
 int CDownLoadManager::GetRunningCount() {
-    CStateLock lock;
+    CSingleLock lock(&g_csDownLoadState, TRUE);
     return g_nDownLoadCount;
 }
 
 // --- workers ---------------------------------------------------------------------------------
 
 void CDownLoadManager::WorkerStarted() {
-    std::lock_guard<std::mutex> guard(s_workerLock);
-    ++s_nWorkers;
+    std::lock_guard<std::mutex> guard(m_state.workerLock);
+    ++m_state.nWorkers;
 }
 
 BOOL CDownLoadManager::BeginWorker() {
-    std::lock_guard<std::mutex> guard(s_workerLock);
-    if (s_bClosing.load())
+    std::lock_guard<std::mutex> guard(m_state.workerLock);
+    if (m_state.bClosing.load())
         return FALSE;
-    ++s_nWorkers;
+    ++m_state.nWorkers;
     return TRUE;
 }
 
 void CDownLoadManager::WorkerEnded() {
     // Notified under the lock: once the count reads 0 the waiter may go on to the program's end,
     // where the condition goes too.
-    std::lock_guard<std::mutex> guard(s_workerLock);
-    --s_nWorkers;
-    s_workerIdle.notify_all();
+    std::lock_guard<std::mutex> guard(m_state.workerLock);
+    --m_state.nWorkers;
+    m_state.workerIdle.notify_all();
 }
 
 int CDownLoadManager::GetWorkerCount() {
-    std::lock_guard<std::mutex> guard(s_workerLock);
-    return s_nWorkers;
+    std::lock_guard<std::mutex> guard(m_state.workerLock);
+    return m_state.nWorkers;
 }
 
 void CDownLoadManager::StartRequestThread(void* context, CString url, DownLoadDoneProc done) {
@@ -236,7 +207,7 @@ UINT CDownLoadManager::RequestThreadProc(LPVOID param) {
 CWinThread* CDownLoadManager::BeginDownLoadThread(void* context, CString url, CString path,
                                                   LONGLONG resumeOffset, DownLoadDoneProc done,
                                                   DownLoadProgressProc progress) {
-    if (s_bClosing.load())
+    if (m_state.bClosing.load())
         return nullptr;
     auto* task = new CDownLoadTask;
     task->strUrl = url;
@@ -298,7 +269,7 @@ UINT CDownLoadManager::DownLoadThreadProc(LPVOID param) {
 BOOL CDownLoadManager::AddDownLoad(CString type, CString pid) {
     CMagInfo* existing = nullptr;
     {
-        CStateLock lock;
+        CSingleLock lock(&g_csDownLoadState, TRUE);
         if (g_MagShelf.Exists(type, pid))
             existing = g_MagShelf.Find(type, pid);
     }
@@ -306,7 +277,7 @@ BOOL CDownLoadManager::AddDownLoad(CString type, CString pid) {
         SendEvent(EVT_DOWNLOAD_EXISTS, ItemParam(existing));
         return TRUE;
     }
-    if (s_bClosing.load())
+    if (m_state.bClosing.load())
         return TRUE;
     auto* msg = new CMsgInfo;
     msg->m_strParam1 = pid;
@@ -386,8 +357,8 @@ void CDownLoadManager::OnTouchReply(void* context, CString reply, int /*nHttpRes
     SendEvent(EVT_DOWNLOAD_ADDED, ItemParam(item));
 
     bool bStart = false;
-    if (!s_bClosing.load()) {
-        CStateLock lock;
+    if (!g_DownLoadManager.m_state.bClosing.load()) {
+        CSingleLock lock(&g_csDownLoadState, TRUE);
         CMagShelfLock shelfLock;
         if (g_nDownLoadCount < MAX_AUTO_DOWNLOADS && item->down == DOWN_STATE_STOPPED) {
             ++g_nDownLoadCount;
@@ -422,7 +393,7 @@ void CDownLoadManager::OnTouchReply(void* context, CString reply, int /*nHttpRes
 // --- starting --------------------------------------------------------------------------------
 
 void CDownLoadManager::UndoStart(CMagInfo* item) {
-    CStateLock lock;
+    CSingleLock lock(&g_csDownLoadState, TRUE);
     CMagShelfLock shelfLock;
     if (item->down == DOWN_STATE_LOADING) {
         item->down = DOWN_STATE_STOPPED;
@@ -458,11 +429,11 @@ void CDownLoadManager::Launch(CMagInfo* item, BOOL bSendStarted) {
 }
 
 void CDownLoadManager::StartNextWaiting() {
-    if (s_bClosing.load())
+    if (m_state.bClosing.load())
         return;
     CMagInfo* item = nullptr;
     {
-        CStateLock lock;
+        CSingleLock lock(&g_csDownLoadState, TRUE);
         CMagShelfLock shelfLock;
         // A record that never had its place on disk prepared has nowhere to go: it leaves the
         // queue instead of holding it up.
@@ -478,11 +449,11 @@ void CDownLoadManager::StartNextWaiting() {
 }
 
 void CDownLoadManager::StartDownLoad(CString type, CString pid) {
-    if (s_bClosing.load())
+    if (m_state.bClosing.load())
         return;
     CMagInfo* item = nullptr;
     {
-        CStateLock lock;
+        CSingleLock lock(&g_csDownLoadState, TRUE);
         CMagShelfLock shelfLock;
         item = g_MagShelf.Find(type, pid);
         // Only a stopped or waiting record starts; one that loads or is done keeps its count.
@@ -523,7 +494,7 @@ void CDownLoadManager::OnDownLoadDone(void* context, CString result, int nHttpRe
     if (!bDone)
         SendEvent(EVT_DOWNLOAD_FAILED, ItemParam(item));
     {
-        CStateLock lock;
+        CSingleLock lock(&g_csDownLoadState, TRUE);
         CMagShelfLock shelfLock;
         item->down = bDone ? DOWN_STATE_DONE : DOWN_STATE_STOPPED;
         --g_nDownLoadCount;
@@ -545,7 +516,7 @@ void CDownLoadManager::OnIgnoreDone(void*, CString, int) {}
 // --- exit ------------------------------------------------------------------------------------
 
 BOOL CDownLoadManager::Shutdown(DWORD dwMilliseconds) {
-    s_bClosing.store(true);
+    m_state.bClosing.store(true);
     g_pMainDlg.Clear();
     StopAll();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(dwMilliseconds);
@@ -554,15 +525,15 @@ BOOL CDownLoadManager::Shutdown(DWORD dwMilliseconds) {
         MSG msg;
         PeekMessage(&msg, nullptr, 0, 0, PM_NOREMOVE);
         StopAll(); // a worker that began just before the flag was set
-        std::unique_lock<std::mutex> lock(s_workerLock);
-        if (s_nWorkers == 0)
+        std::unique_lock<std::mutex> lock(m_state.workerLock);
+        if (m_state.nWorkers == 0)
             return TRUE;
         if (std::chrono::steady_clock::now() >= deadline)
             return FALSE;
-        s_workerIdle.wait_for(lock, std::chrono::milliseconds(5));
+        m_state.workerIdle.wait_for(lock, std::chrono::milliseconds(5));
     }
 }
 
 void CDownLoadManager::Reopen() {
-    s_bClosing.store(false);
+    m_state.bClosing.store(false);
 }

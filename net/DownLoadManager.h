@@ -8,6 +8,11 @@
 #include "net/AppMessages.h"
 #include "net/MyHttp.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
 #define MAX_AUTO_DOWNLOADS 5
 
 // result is the package path (downloads) or the reply text (item requests); nHttpResult the
@@ -91,6 +96,25 @@ private:
     void WorkerEnded();
 
     SetPendingShelfTypeProc m_pfnSetPendingShelfType = nullptr;
+
+    // A running transfer: its client, and its context (the record of an item package, null for a
+    // cover, the texts "BOOK" and "MAG" for the category files).
+    struct CTransfer {
+        CMyHttp* pHttp;
+        void* pContext;
+    };
+    // What the workers share. The registry of running transfers is guarded by g_csDownLoadHttp;
+    // the worker count, which no named lock covers, by a lock of our own.
+    struct CSharedState {
+        std::vector<CTransfer> transfers;
+        // Set from Shutdown until Reopen: nothing new starts.
+        std::atomic<bool> bClosing{false};
+        // Running worker threads (requests and downloads), for the bounded wait at exit.
+        std::mutex workerLock;
+        std::condition_variable workerIdle;
+        int nWorkers = 0;
+    };
+    CSharedState m_state;
 };
 
 extern CDownLoadManager g_DownLoadManager;

@@ -2,6 +2,7 @@
 
 #include "contentserver/MyMemFile.h"
 #include "foundation/CommonFunc.h"
+#include "platform/base/AfxAscii.h"
 
 #include <algorithm>
 #include <cctype>
@@ -28,10 +29,8 @@ constexpr size_t kPiece = 64 * 1024;
 constexpr int kMaxRequests = 10;
 constexpr DWORD kReportEveryMs = 2000;
 
-std::string Lower(std::string s) {
-    for (auto& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
+std::string Lower(const std::string& s) {
+    return AfxAsciiLower(s);
 }
 
 DWORD Ticks() {
@@ -400,21 +399,11 @@ int CMyHttp::DecodeChunked(char* buf, int len) {
     return static_cast<int>(out.size());
 }
 
+// The standard alphabet of the utility object; out has room for the whole code and its zero.
 void CMyHttp::EncodeBase64(char* out, const unsigned char* in, int len) {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    int o = 0;
-    for (int i = 0; i < len; i += 3) {
-        unsigned v = static_cast<unsigned>(in[i]) << 16;
-        if (i + 1 < len)
-            v |= static_cast<unsigned>(in[i + 1]) << 8;
-        if (i + 2 < len)
-            v |= in[i + 2];
-        out[o++] = kAlphabet[(v >> 18) & 63];
-        out[o++] = kAlphabet[(v >> 12) & 63];
-        out[o++] = i + 1 < len ? kAlphabet[(v >> 6) & 63] : '=';
-        out[o++] = i + 2 < len ? kAlphabet[v & 63] : '=';
-    }
-    out[o] = '\0';
+    CString code;
+    g_CommonFunc.EncodeBase64Buf(in, len, code);
+    std::memcpy(out, code.GetString(), static_cast<size_t>(code.GetLength()) + 1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -759,7 +748,7 @@ int CMyHttp::DownloadFile(CString url, const char* postData, int postLen, CStrin
         }
         // A 200 answer to a ranged request is the whole file: it replaces the partial data.
         LONGLONG base = append ? offset : 0;
-        FILE* fp = std::fopen(filePath, append ? "ab" : "wb");
+        FILE* fp = fopen(filePath, append ? "ab" : "wb");
         if (!fp) {
             CloseSocket();
             return MYHTTP_ERR_CONNECT;

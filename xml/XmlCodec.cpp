@@ -392,25 +392,6 @@ const std::unordered_map<std::string, int>& EncodingTable() {
     return table;
 }
 
-// Code pages whose converter cannot report a default character.
-bool NoLossQuery(int cp) {
-    switch (cp) {
-    case 65000:
-    case 65001:
-    case 50220:
-    case 50221:
-    case 50222:
-    case 50225:
-    case 50227:
-    case 50229:
-    case 52936:
-    case 54936:
-        return true;
-    default:
-        return cp >= 57002 && cp <= 57011;
-    }
-}
-
 int ToCodePage(const char* name) {
     int cp = XmlCodePageOf(name);
     return cp < 0 ? 0 : cp;
@@ -421,7 +402,7 @@ int Narrow(const WCHAR* src, int len, int cp, char* dst, int cap, bool& loss) {
         return 0;
     BOOL used = FALSE;
     int n = WideCharToMultiByte(static_cast<UINT>(cp), 0, src, len, dst, dst ? cap : 0, nullptr,
-                                NoLossQuery(cp) ? nullptr : &used);
+                                AfxCodePageRefusesDefaultChar(static_cast<UINT>(cp)) ? nullptr : &used);
     if (used)
         loss = true;
     return n;
@@ -437,11 +418,7 @@ int XmlCodePageOf(const char* name) {
     size_t len = std::strlen(name);
     if (len >= 100)
         return -1;
-    std::string key(name, len);
-    for (char& c : key)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    auto it = EncodingTable().find(key);
+    auto it = EncodingTable().find(AfxAsciiLower(std::string_view(name, len)));
     return it == EncodingTable().end() ? -1 : it->second;
 }
 

@@ -3,6 +3,8 @@
 #include "xml/XmlIndex.h"
 #include "xml/XmlScanner.h"
 
+#include "platform/base/AfxAscii.h"
+
 #include <cstring>
 #include <vector>
 
@@ -367,10 +369,8 @@ bool CXmlDocument::FindElement(CXmlStrArg nameArg) {
         for (int i = 0; i < len && same; ++i) {
             char a = tag[i], b = name[i];
             if (ignoreCase) {
-                if (a >= 'A' && a <= 'Z')
-                    a = static_cast<char>(a - 'A' + 'a');
-                if (b >= 'A' && b <= 'Z')
-                    b = static_cast<char>(b - 'A' + 'a');
+                a = AfxAsciiToLower(a);
+                b = AfxAsciiToLower(b);
             }
             same = a == b;
         }

@@ -85,10 +85,7 @@ const std::unordered_map<std::string, std::vector<NamedRef>>& RefTable() {
     static const std::unordered_map<std::string, std::vector<NamedRef>> table = [] {
         std::unordered_map<std::string, std::vector<NamedRef>> t;
         for (const NamedRef& r : kNamedRefs) {
-            std::string key(r.name);
-            for (char& c : key)
-                if (c >= 'A' && c <= 'Z')
-                    c = static_cast<char>(c - 'A' + 'a');
+            std::string key = AfxAsciiLower(r.name);
             auto& v = t[key];
             if (HasUpper(r.name))
                 v.insert(v.begin(), r);
@@ -101,10 +98,7 @@ const std::unordered_map<std::string, std::vector<NamedRef>>& RefTable() {
 }
 
 int LookupNamedRef(const char* name, int len) {
-    std::string key(name, static_cast<size_t>(len));
-    for (char& c : key)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+    std::string key = AfxAsciiLower(std::string_view(name, static_cast<size_t>(len)));
     auto it = RefTable().find(key);
     if (it == RefTable().end())
         return 0;

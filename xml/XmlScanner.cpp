@@ -14,10 +14,6 @@ inline bool IsNameStart(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 'a';
 }
 
-inline char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 const char* KindName(int kind) {
     switch (kind) {
     case XML_NODE_START_TAG:
@@ -393,7 +389,7 @@ bool XmlNameMatches(const char* scanned, int scannedLen, const char* name, int n
         return false;
     if (ignoreCase) {
         for (int i = 0; i < scannedLen; ++i)
-            if (Lower(scanned[i]) != Lower(name[i]))
+            if (AfxAsciiToLower(scanned[i]) != AfxAsciiToLower(name[i]))
                 return false;
     } else if (std::memcmp(scanned, name, static_cast<size_t>(scannedLen)) != 0) {
         return false;

@@ -1,5 +1,7 @@
 #include "platform/base/AfxStr.h"
 
+#include "platform/base/AfxAscii.h"
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -41,13 +43,6 @@ bool InSet(const char* p, size_t n, const char* set) {
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-char FoldLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-char FoldUpper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 int Sign(int v) {
@@ -185,18 +180,7 @@ int CString::Compare(const char* psz) const {
 
 // Only single-byte letters fold: a trail byte in 0x41-0x5A is half of a character, not a letter.
 int CString::CompareNoCase(const char* psz) const {
-    auto fold = [](const char* p) {
-        std::string r;
-        while (*p) {
-            size_t n = CharLen(p);
-            r.push_back(n == 1 ? FoldLower(*p) : *p);
-            if (n == 2)
-                r.push_back(p[1]);
-            p += n;
-        }
-        return r;
-    };
-    return Sign(std::strcmp(fold(m_s.c_str()).c_str(), fold(psz ? psz : "").c_str()));
+    return Sign(AfxAnsiCompareNoCase(m_s.c_str(), psz));
 }
 
 CString CString::Left(int nCount) const {
@@ -335,22 +319,12 @@ int CString::FindOneOf(const char* pszCharSet) const {
 }
 
 CString& CString::MakeUpper() {
-    for (size_t i = 0; i < m_s.size();) {
-        size_t n = CharLen(m_s, i);
-        if (n == 1)
-            m_s[i] = FoldUpper(m_s[i]);
-        i += n;
-    }
+    m_s = AfxAnsiUpper(m_s);
     return *this;
 }
 
 CString& CString::MakeLower() {
-    for (size_t i = 0; i < m_s.size();) {
-        size_t n = CharLen(m_s, i);
-        if (n == 1)
-            m_s[i] = FoldLower(m_s[i]);
-        i += n;
-    }
+    m_s = AfxAnsiLower(m_s);
     return *this;
 }
 

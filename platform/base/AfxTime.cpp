@@ -52,10 +52,24 @@ CTime::CTime(int nYear, int nMonth, int nDay, int nHour, int nMin, int nSec, int
 CTime::CTime(const SYSTEMTIME& st, int nDST)
     : CTime(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, nDST) {}
 
-CTime::CTime(const FILETIME& ft, int nDST) {
-    (void)nDST; // a FILETIME is already UTC
+FILETIME AfxUnixToFileTime(time_t seconds, long nanoseconds) {
+    FILETIME ft{0, 0};
+    if (seconds < -kEpochDelta)
+        return ft;
+    ULONGLONG ticks = static_cast<ULONGLONG>(seconds + kEpochDelta) * kTicksPerSecond +
+                      static_cast<ULONGLONG>(nanoseconds / 100);
+    ft.dwLowDateTime = static_cast<DWORD>(ticks);
+    ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return ft;
+}
+
+time_t AfxFileTimeToUnix(const FILETIME& ft) {
     ULONGLONG ticks = (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-    m_time = static_cast<time_t>(static_cast<LONGLONG>(ticks / kTicksPerSecond) - kEpochDelta);
+    return static_cast<time_t>(static_cast<LONGLONG>(ticks / kTicksPerSecond) - kEpochDelta);
+}
+
+CTime::CTime(const FILETIME& ft, int nDST) : m_time(AfxFileTimeToUnix(ft)) {
+    (void)nDST; // a FILETIME is already UTC
 }
 
 BOOL CTime::IsValidFILETIME(const FILETIME& ft) {

@@ -105,3 +105,9 @@ public:
 private:
     time_t m_time = 0;
 };
+
+// The one conversion between the two epochs: FILETIME counts 100-nanosecond ticks from
+// 1601-01-01 UTC, time_t seconds from 1970-01-01 UTC. A FILETIME before 1970 gives a negative
+// time_t and ticks below a second are dropped; a time_t before 1601 gives the zero FILETIME.
+FILETIME AfxUnixToFileTime(time_t seconds, long nanoseconds = 0);
+time_t AfxFileTimeToUnix(const FILETIME& ft);

@@ -2,6 +2,8 @@
 #include "platform/kernel/FileSys.h"
 #include "platform/kernel/WinError.h"
 
+#include "platform/base/AfxTime.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -152,10 +154,7 @@ BOOL CFile::GetLastWriteTime(FILETIME* pTime) const {
     struct stat st;
     if (m_hFile == hFileNull || !pTime || fstat(m_hFile, &st) != 0)
         return FALSE;
-    uint64_t t = (static_cast<uint64_t>(st.st_mtim.tv_sec) + 11644473600ULL) * 10000000ULL +
-                 static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
-    pTime->dwLowDateTime = static_cast<DWORD>(t);
-    pTime->dwHighDateTime = static_cast<DWORD>(t >> 32);
+    *pTime = AfxUnixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
     return TRUE;
 }
 

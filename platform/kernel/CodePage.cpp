@@ -112,25 +112,6 @@ const char* IconvName(UINT cp) {
     }
 }
 
-// Code pages for which Windows refuses a default character or its "used" flag.
-bool RefusesDefaultChar(UINT cp) {
-    switch (cp) {
-    case 65000:
-    case 65001:
-    case 50220:
-    case 50221:
-    case 50222:
-    case 50225:
-    case 50227:
-    case 50229:
-    case 52936:
-    case 54936:
-        return true;
-    default:
-        return cp >= 57002 && cp <= 57011;
-    }
-}
-
 // Opening a converter loads glibc's conversion module each time, which costs far more than a
 // short conversion; each thread keeps its converters, since a handle must never be shared.
 class IconvCache {
@@ -378,6 +359,24 @@ bool EncodeFrom16(UINT cp, const char16_t* w, size_t n, const std::string& defCh
 
 } // namespace
 
+bool AfxCodePageRefusesDefaultChar(UINT cp) {
+    switch (cp) {
+    case 65000:
+    case 65001:
+    case 50220:
+    case 50221:
+    case 50222:
+    case 50225:
+    case 50227:
+    case 50229:
+    case 52936:
+    case 54936:
+        return true;
+    default:
+        return cp >= 57002 && cp <= 57011;
+    }
+}
+
 UINT GetACP() {
     return 936;
 }
@@ -433,7 +432,7 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
     UINT cp = ResolveCodePage(CodePage);
     if (!lpWideCharStr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
         (cbMultiByte > 0 && !lpMultiByteStr) || IsUtf16CodePage(cp) ||
-        (RefusesDefaultChar(cp) && (lpDefaultChar || lpUsedDefaultChar))) {
+        (AfxCodePageRefusesDefaultChar(cp) && (lpDefaultChar || lpUsedDefaultChar))) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -503,28 +502,4 @@ std::string AfxUtf16ToAnsi(const std::u16string& wide) {
     bool lost = false;
     EncodeIconv("CP936", wide.data(), wide.size(), "?", out, lost);
     return out;
-}
-
-bool AfxEqualNoCaseAnsi(const char* a, const char* b) {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(a ? a : "");
-    const unsigned char* q = reinterpret_cast<const unsigned char*>(b ? b : "");
-    while (*p && *q) {
-        if (IsDBCSLeadByte(*p) && p[1]) {
-            if (p[0] != q[0] || p[1] != q[1])
-                return false;
-            p += 2;
-            q += 2;
-            continue;
-        }
-        unsigned char x = *p, y = *q;
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<unsigned char>(y + 32);
-        if (x != y)
-            return false;
-        ++p;
-        ++q;
-    }
-    return *p == *q;
 }

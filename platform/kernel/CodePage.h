@@ -2,6 +2,7 @@
 // from UTF-16 go through iconv, with a fresh converter per call so no state is shared.
 #pragma once
 
+#include "platform/base/AfxAscii.h"
 #include "platform/base/Win32Types.h"
 
 #include <string>
@@ -46,6 +47,10 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
                         LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                         LPBOOL lpUsedDefaultChar);
+// The code pages for which WideCharToMultiByte refuses a default character or its "used" flag
+// (UTF-8, UTF-7, the ISO-2022 family, HZ, GB18030, ISCII): callers that want to know about lost
+// characters must not ask for one there.
+bool AfxCodePageRefusesDefaultChar(UINT cp);
 
 // Conveniences for the platform's own edges (file names, toolkit strings). Each reports whether
 // every byte converted; on false the output holds what converted before the fault.
@@ -56,7 +61,3 @@ std::string AfxAnsiToUtf8(const std::string& ansi);
 std::string AfxUtf8ToAnsi(const std::string& utf8);
 std::u16string AfxAnsiToUtf16(const std::string& ansi);
 std::string AfxUtf16ToAnsi(const std::u16string& wide);
-
-// Equality of two ANSI names without regard to ASCII case, stepping over double-byte characters
-// whole so that a trail byte is never folded.
-bool AfxEqualNoCaseAnsi(const char* a, const char* b);

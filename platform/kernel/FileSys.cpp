@@ -1,6 +1,8 @@
 #include "platform/kernel/FileSys.h"
 #include "platform/kernel/CodePage.h"
 
+#include "platform/base/AfxTime.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -23,22 +25,6 @@ bool IsDriveLetterPath(const char* p) {
     return ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':';
 }
 
-bool EqualNoCaseAscii(const std::string& a, const char* b) {
-    size_t n = std::strlen(b);
-    if (a.size() != n)
-        return false;
-    for (size_t i = 0; i < n; ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<unsigned char>(y + 32);
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 bool Exists(const std::string& p) {
     struct stat st;
     return lstat(p.c_str(), &st) == 0;
@@ -54,7 +40,7 @@ bool Exists(const std::string& p) {
         return false;
     std::vector<std::string> hits;
     while (dirent* e = readdir(d)) {
-        if (EqualNoCaseAscii(comp, e->d_name))
+        if (AfxAsciiEqualNoCase(comp, e->d_name))
             hits.emplace_back(e->d_name);
     }
     closedir(d);
@@ -93,13 +79,7 @@ void SetErrorFromErrno(int err, const std::string& path) {
 }
 
 FILETIME ToFileTime(const struct timespec& ts) {
-    // 100-nanosecond intervals since 1601-01-01 UTC.
-    uint64_t t = (static_cast<uint64_t>(ts.tv_sec) + 11644473600ULL) * 10000000ULL +
-                 static_cast<uint64_t>(ts.tv_nsec) / 100;
-    FILETIME ft;
-    ft.dwLowDateTime = static_cast<DWORD>(t);
-    ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
-    return ft;
+    return AfxUnixToFileTime(ts.tv_sec, ts.tv_nsec);
 }
 
 DWORD AttributesOf(const struct stat& st, const std::string& name) {
@@ -248,12 +228,7 @@ bool WildMatch(const unsigned char* pat, const unsigned char* name) {
             if (pat[0] != name[0] || pat[1] != name[1])
                 return false;
         } else {
-            unsigned char x = *pat, y = *name;
-            if (x >= 'A' && x <= 'Z')
-                x = static_cast<unsigned char>(x + 32);
-            if (y >= 'A' && y <= 'Z')
-                y = static_cast<unsigned char>(y + 32);
-            if (x != y)
+            if (AfxAsciiToLower(static_cast<char>(*pat)) != AfxAsciiToLower(static_cast<char>(*name)))
                 return false;
         }
         pat += plen;

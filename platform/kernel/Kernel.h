@@ -17,8 +17,5 @@
 #include "platform/kernel/SystemInfo.h"
 
 // The program opens files by Windows-form paths; fopen maps them like every other file call.
-// std::fopen names the same function.
-namespace std {
-using ::win_fopen;
-}
+// Only the unqualified name is mapped: the program's code calls fopen, never std::fopen.
 #define fopen win_fopen

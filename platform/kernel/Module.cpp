@@ -153,21 +153,6 @@ bool ParseKey(LPCSTR p, bool& isId, WORD& id, std::string& name) {
     return true;
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<unsigned char>(x - 32);
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<unsigned char>(y - 32);
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 // The string-table text of id, converted to the ANSI code page. False when the entry is missing.
 bool FindStringEntry(HINSTANCE hInstance, UINT uID, std::string& out) {
     if (uID > 0xFFFF)
@@ -337,13 +322,13 @@ HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType) {
     }
     bool typeSeen = false;
     for (HRSRC__& r : mod->resources) {
-        bool typeMatch =
-            r.bTypeIsId == typeIsId && (typeIsId ? r.wTypeId == typeId : SameName(r.strType, typeName));
+        bool typeMatch = r.bTypeIsId == typeIsId &&
+                         (typeIsId ? r.wTypeId == typeId : AfxAsciiEqualNoCase(r.strType, typeName));
         if (!typeMatch)
             continue;
         typeSeen = true;
-        bool nameMatch =
-            r.bNameIsId == nameIsId && (nameIsId ? r.wNameId == nameId : SameName(r.strName, name));
+        bool nameMatch = r.bNameIsId == nameIsId &&
+                         (nameIsId ? r.wNameId == nameId : AfxAsciiEqualNoCase(r.strName, name));
         if (nameMatch)
             return &r; // the first language listed
     }

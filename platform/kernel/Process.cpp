@@ -4,7 +4,6 @@
 #include "platform/kernel/FileSys.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -187,7 +186,7 @@ HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpP
                         INT nShowCmd) {
     (void)hwnd;
     (void)nShowCmd;
-    if (lpOperation && *lpOperation && strcasecmp(lpOperation, "open") != 0)
+    if (lpOperation && *lpOperation && !AfxAsciiEqualNoCase(lpOperation, "open"))
         return Result(SE_ERR_NOASSOC);
     if (!lpFile || !*lpFile)
         return Result(SE_ERR_FNF);
@@ -204,9 +203,9 @@ HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpP
         return OpenWithDesktop(file, dir);
 
     // The Windows file manager: "/select,<path>" shows the folder that holds the path.
-    if (strcasecmp(BaseName(file).c_str(), "explorer.exe") == 0) {
+    if (AfxAsciiEqualNoCase(BaseName(file), "explorer.exe")) {
         std::string target = params;
-        bool select = target.size() >= 8 && strncasecmp(target.c_str(), "/select,", 8) == 0;
+        bool select = AfxAsciiStartsNoCase(target, "/select,");
         if (select)
             target = target.substr(8);
         if (target.size() >= 2 && target.front() == '"' && target.back() == '"')

@@ -1,6 +1,8 @@
 #include "platform/kernel/Registry.h"
 #include "platform/kernel/CodePage.h"
+#include "platform/kernel/DesktopEntry.h"
 #include "platform/kernel/FileSys.h"
+#include "platform/kernel/ShellFolders.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -9,7 +11,6 @@
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <pwd.h>
 #include <set>
 #include <sstream>
 #include <string>
@@ -52,27 +53,18 @@ std::set<KeyObj*>& LiveKeys() {
     return s;
 }
 
-std::string HomeDir() {
-    const char* h = std::getenv("HOME");
-    if (h && *h)
-        return h;
-    if (passwd* pw = getpwuid(getuid()))
-        return pw->pw_dir;
-    return "/tmp";
-}
-
+// "" when the user has no home folder: the store is then missing rather than in a folder that
+// every user may write.
 std::string ConfigHome() {
-    const char* x = std::getenv("XDG_CONFIG_HOME");
-    if (x && x[0] == '/')
-        return x;
-    return HomeDir() + "/.config";
+    return AfxGetXdgFolder("XDG_CONFIG_HOME", ".config");
 }
 
 std::string StoreDir() {
     const char* r = std::getenv("KESTRIN_REGISTRY_DIR");
     if (r && *r)
         return r;
-    return ConfigHome() + "/kestrin/registry";
+    std::string config = ConfigHome();
+    return config.empty() ? "" : config + "/kestrin/registry";
 }
 
 bool MakeDirs(const std::string& dir) {
@@ -138,6 +130,8 @@ std::string Unescape(const std::string& s) {
 
 Store LoadStore(int hive) {
     Store st;
+    if (StoreDir().empty())
+        return st;
     std::ifstream f(StoreDir() + "/" + kHiveFile[hive] + ".reg", std::ios::binary);
     std::string line;
     while (std::getline(f, line)) {
@@ -219,13 +213,6 @@ bool IsExtensionKey(int hive, const std::string& path) {
     return hive == kClassesRoot && path.size() > 1 && path[0] == '.' && path.find('\\') == std::string::npos;
 }
 
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
-    return s;
-}
-
 // The types the program's server answers with, whatever the system's database says.
 const char* BuiltInContentType(const std::string& ext) {
     static const std::map<std::string, const char*> table = {
@@ -255,7 +242,7 @@ bool SystemContentType(const std::string& ext, std::string& type) {
         std::string mime, e;
         ls >> mime;
         while (ls >> e) {
-            if (Lower(e) == ext) {
+            if (AfxAsciiLower(e) == ext) {
                 type = mime;
                 return true;
             }
@@ -265,7 +252,7 @@ bool SystemContentType(const std::string& ext, std::string& type) {
 }
 
 bool ContentTypeFor(const std::string& dotExt, std::string& type) {
-    std::string ext = Lower(dotExt.substr(1));
+    std::string ext = AfxAsciiLower(dotExt.substr(1));
     if (const char* t = BuiltInContentType(ext)) {
         type = t;
         return true;
@@ -276,7 +263,8 @@ bool ContentTypeFor(const std::string& dotExt, std::string& type) {
 // --- Autostart entries -------------------------------------------------------------------
 
 std::string AutostartDir() {
-    return ConfigHome() + "/autostart";
+    std::string config = ConfigHome();
+    return config.empty() ? "" : config + "/autostart";
 }
 
 std::string AutostartFile(const std::string& ansiName) {
@@ -285,28 +273,6 @@ std::string AutostartFile(const std::string& ansiName) {
         if (c == '/')
             c = '_';
     return AutostartDir() + "/" + name + ".desktop";
-}
-
-// A word of an Exec line, quoted by the desktop-entry rules (the quoting, then the string escape
-// of the file format for the backslashes it adds).
-std::string ExecQuote(const std::string& arg) {
-    std::string q = "\"";
-    for (char c : arg) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\')
-            q += '\\';
-        q += c;
-    }
-    q += '"';
-    std::string out;
-    for (char c : q) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '%')
-            out += "%%";
-        else
-            out += c;
-    }
-    return out;
 }
 
 bool StartsNothing(const std::string& v) {
@@ -348,7 +314,7 @@ void SplitCommand(const std::string& v, std::string& program, std::string& args)
 
 bool WriteAutostart(const std::string& name, const std::string& value) {
     std::string entry = "[Desktop Entry]\nType=Application\n";
-    entry += "Name=" + AfxAnsiToUtf8(name) + "\n";
+    entry += "Name=" + AfxDesktopValue(AfxAnsiToUtf8(name)) + "\n";
     if (StartsNothing(value)) {
         entry += "Exec=true\nHidden=true\nX-GNOME-Autostart-enabled=false\n";
     } else {
@@ -357,11 +323,11 @@ bool WriteAutostart(const std::string& name, const std::string& value) {
         std::string linux;
         if (!AfxMapPath(program.c_str(), linux))
             linux = AfxAnsiToUtf8(program);
-        std::string exec = ExecQuote(linux);
+        std::string exec = AfxDesktopExecQuote(linux);
         std::istringstream as(AfxAnsiToUtf8(args));
         std::string word;
         while (as >> word)
-            exec += " " + ExecQuote(word);
+            exec += " " + AfxDesktopExecQuote(word);
         entry += "Exec=" + exec + "\nX-GNOME-Autostart-enabled=true\n";
     }
     if (!MakeDirs(AutostartDir()))

@@ -10,16 +10,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-std::string HomeDir() {
+std::string AfxGetHomeFolder() {
     const char* h = std::getenv("HOME");
     if (h && *h)
         return h;
-    if (passwd* pw = getpwuid(getuid()))
+    if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && *pw->pw_dir)
         return pw->pw_dir;
     return "";
 }
+
+std::string AfxGetXdgFolder(const char* envName, const char* homeRelative) {
+    const char* x = std::getenv(envName);
+    if (x && x[0] == '/')
+        return x;
+    std::string home = AfxGetHomeFolder();
+    return home.empty() ? "" : home + "/" + homeRelative;
+}
+
+namespace {
 
 bool IsDir(const std::string& p) {
     struct stat st;
@@ -34,19 +42,14 @@ bool MakeDirs(const std::string& dir) {
 }
 
 std::string DataHome() {
-    const char* x = std::getenv("XDG_DATA_HOME");
-    if (x && x[0] == '/')
-        return x;
-    std::string home = HomeDir();
-    return home.empty() ? "" : home + "/.local/share";
+    return AfxGetXdgFolder("XDG_DATA_HOME", ".local/share");
 }
 
 // XDG_DESKTOP_DIR from user-dirs.dirs ("$HOME/Desktop" or an absolute path), else ~/Desktop.
 std::string DesktopDir() {
-    std::string home = HomeDir();
-    const char* cfg = std::getenv("XDG_CONFIG_HOME");
-    std::string config = (cfg && cfg[0] == '/') ? cfg : home + "/.config";
-    std::ifstream f(config + "/user-dirs.dirs");
+    std::string home = AfxGetHomeFolder();
+    std::string config = AfxGetXdgFolder("XDG_CONFIG_HOME", ".config");
+    std::ifstream f(config.empty() ? "" : config + "/user-dirs.dirs");
     std::string line;
     while (std::getline(f, line)) {
         size_t b = line.find_first_not_of(" \t");
@@ -81,7 +84,7 @@ std::string FolderFor(int csidl, bool create) {
         return IsDir(d) ? d : "";
     }
     case CSIDL_PERSONAL: {
-        std::string d = HomeDir();
+        std::string d = AfxGetHomeFolder();
         return IsDir(d) ? d : "";
     }
     default:

@@ -5,6 +5,8 @@
 
 #include "platform/base/Win32Types.h"
 
+#include <string>
+
 #define CSIDL_DESKTOP 0x0000
 #define CSIDL_PERSONAL 0x0005
 #define CSIDL_DESKTOPDIRECTORY 0x0010
@@ -29,6 +31,14 @@ BOOL SHGetPathFromIDListA(LPCITEMIDLIST pidl, LPSTR pszPath);
 void ILFree(LPITEMIDLIST pidl);
 HRESULT SHGetFolderPathA(void* hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPSTR pszPath);
 BOOL SHGetSpecialFolderPathA(void* hwnd, LPSTR pszPath, int csidl, BOOL fCreate);
+
+// The user's home folder as a Linux path: $HOME, else the account's folder, else "" (unknown),
+// which callers treat as a folder that does not exist. Every module that needs it asks here.
+std::string AfxGetHomeFolder();
+// An XDG base folder: the variable's value when it is an absolute path, else the home folder with
+// homeRelative appended ("" when the home folder is unknown). AfxGetXdgFolder("XDG_CONFIG_HOME",
+// ".config") is ~/.config by default.
+std::string AfxGetXdgFolder(const char* envName, const char* homeRelative);
 
 #define SHGetPathFromIDList SHGetPathFromIDListA
 #define SHGetFolderPath SHGetFolderPathA

@@ -1,7 +1,7 @@
 #include "contentserver/MyMemFile.h"
 #include "contentserver/PackUnpacker.h"
 
-#include "Fixture.h"
+#include "tests/contentserver/ContentServerFixture.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "contentserver/PackUnpacker.h"
 
-#include "Fixture.h"
+#include "tests/contentserver/ContentServerFixture.h"
 
 #include <functional>
 

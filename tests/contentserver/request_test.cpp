@@ -2,7 +2,7 @@
 #include "contentserver/RequestSocket.h"
 #include "contentserver/ServerHost.h"
 
-#include "Fixture.h"
+#include "tests/contentserver/ContentServerFixture.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

@@ -4,7 +4,7 @@
 #include "contentserver/RequestSocket.h"
 #include "contentserver/ServerHost.h"
 
-#include "Fixture.h"
+#include "tests/contentserver/ContentServerFixture.h"
 #include "tests/support/HttpAnswer.h"
 
 #include <poll.h>

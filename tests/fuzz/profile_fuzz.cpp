@@ -83,10 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         section.front() != ';') {
         Check(WritePrivateProfileStringA(section.c_str(), "fuzzkey", "2005", ini.c_str()));
         GetPrivateProfileStringA(section.c_str(), "fuzzkey", "", buf, sizeof buf, ini.c_str());
-        std::string lower = in;
-        for (char& c : lower)
-            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-        if (lower.find("fuzzkey") == std::string::npos)
+        if (AfxAsciiLower(in).find("fuzzkey") == std::string::npos)
             Check(std::strcmp(buf, "2005") == 0);
     }
     return 0;

@@ -4,6 +4,8 @@
 
 #include "foundation/AppPathInfo.h"
 
+#include "tests/support/TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -15,13 +17,8 @@
 class DataFolderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/libtest-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        m_dir = tmpl;
-        std::string win = m_dir;
-        for (char& c : win)
-            if (c == '/')
-                c = '\\';
+        ASSERT_FALSE(m_dir.empty());
+        std::string win = WinPath(m_dir).str();
         g_AppPathInfo.m_strDataDir = win.c_str();
         g_AppPathInfo.m_strMagShelfXml = (win + "\\MagShelf.xml").c_str();
         g_AppPathInfo.m_strBookShelfXml = (win + "\\BookShelf.xml").c_str();
@@ -29,17 +26,12 @@ protected:
         g_AppPathInfo.m_strBookNewReadXml = (win + "\\BookNewRead.xml").c_str();
         g_AppPathInfo.m_strUserXml = (win + "\\user.xml").c_str();
     }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
 
     std::string PathOf(const std::string& name) const { return m_dir + "/" + name; }
     bool Exists(const std::string& name) const { return std::filesystem::exists(PathOf(name)); }
-    std::string ReadFile(const std::string& name) const {
-        std::ifstream in(PathOf(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    std::string ReadFile(const std::string& name) const { return ReadFileBytes(PathOf(name)); }
     void WriteFile(const std::string& name, const std::string& bytes) const {
-        std::ofstream out(PathOf(name), std::ios::binary);
-        out << bytes;
+        WriteFileBytes(PathOf(name), bytes);
     }
     // Names of the files in the folder, so a test can tell that nothing was written.
     int FileCount() const {
@@ -51,5 +43,6 @@ protected:
         return n;
     }
 
-    std::string m_dir;
+    TempDir m_tmp{"libtest-"}; // removed whole with the fixture
+    std::string m_dir = m_tmp.path();
 };

@@ -1,5 +1,5 @@
 // The shelf store over real files in a fresh Data folder.
-#include "LibraryFixture.h"
+#include "tests/library/LibraryFixture.h"
 #include "library/MagShelf.h"
 
 #include "tests/foundation/FoundationTestUtil.h"

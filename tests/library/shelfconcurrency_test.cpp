@@ -1,6 +1,6 @@
 // Download workers add records, change their download fields and save while the user-interface
 // thread lists the shelf. Run under ThreadSanitizer too (make tsan).
-#include "LibraryFixture.h"
+#include "tests/library/LibraryFixture.h"
 #include "library/MagShelf.h"
 
 #include <atomic>

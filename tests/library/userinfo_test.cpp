@@ -1,5 +1,5 @@
 // The user record and user.xml.
-#include "LibraryFixture.h"
+#include "tests/library/LibraryFixture.h"
 #include "foundation/CommonFunc.h"
 #include "library/UserInfo.h"
 

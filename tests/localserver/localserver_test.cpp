@@ -1,9 +1,9 @@
 // The local content server as the program runs it: started through the memory-file store on a
 // thread of its own, answering curl, a browser engine, crowds of clients and rude ones.
-#include "LocalServer.h"
+#include "tests/localserver/LocalServerFixture.h"
 
 #include "net/MyHttp.h"
-#include "tests/contentserver/Fixture.h"
+#include "tests/contentserver/ContentServerFixture.h"
 
 #include <atomic>
 #include <thread>
@@ -147,17 +147,13 @@ TEST(ServerStart, StopMessageThenARestartBindsAgain) {
     for (int i = 0; i < 20; ++i)
         EXPECT_NE(std::string::npos, Exchange(port, "GET /test_http/ HTTP/1.0\r\n\r\n").find("<HTTP_OK>"));
     ASSERT_TRUE(PostThreadMessage(pFirst->m_dwServerThreadId, WM_SERVER_STOP_LISTEN, 0, 0));
-    int refused = -1;
-    for (int i = 0; i < 600 && refused != 0; ++i) {
+    EXPECT_TRUE(testwait::WaitFor([&] {
         int s = Connect(port);
-        refused = s < 0 ? 0 : 1;
-        if (s >= 0)
-            close(s);
-        else
-            break;
-        usleep(50000);
-    }
-    EXPECT_EQ(0, refused) << "the listener is still open";
+        if (s < 0)
+            return true; // refused
+        close(s);
+        return false;
+    })) << "the listener is still open";
 
     CMyMemFile* pSecond = NewStore();
     EXPECT_TRUE(pSecond->StartServerThread());
@@ -172,9 +168,13 @@ TEST(ServerStart, QuitMessageIsIgnored) {
                   Exchange(ServerPort(), "GET /test_http/ HTTP/1.0\r\n\r\n").find("<HTTP_OK>"));
 }
 
-// A server thread that reports nothing keeps the starting thread waiting a full minute, and the
-// server then counts as not running.
-TEST(ServerStart, WaitsAMinuteForAStateThatNeverComes) {
+// A server thread that reports nothing keeps the starting thread waiting for the whole limit (a
+// minute unless a test shortens it), and the server then counts as not running.
+TEST(ServerStart, WaitsTheWholeLimitForAStateThatNeverComes) {
+    EXPECT_EQ(60000u, g_dwServerStartWaitMs);
+    const DWORD dwLimit = 300;
+    const DWORD dwDefault = g_dwServerStartWaitMs;
+    g_dwServerStartWaitMs = dwLimit;
     CMyMemFile* pStore = NewStore();
     g_nServerPort = PeerProcess::FreePort();
     // The lock is recursive: this thread still reads the state, the server thread cannot write it.
@@ -183,12 +183,11 @@ TEST(ServerStart, WaitsAMinuteForAStateThatNeverComes) {
     BOOL bStarted = pStore->StartServer();
     auto waited = std::chrono::steady_clock::now() - t0;
     LeaveCriticalSection(&g_csServerState);
+    g_dwServerStartWaitMs = dwDefault;
     EXPECT_FALSE(bStarted);
-    EXPECT_GE(waited, std::chrono::seconds(59));
+    EXPECT_GE(waited, std::chrono::milliseconds(dwLimit));
     // Once let go, the thread reports that it listens.
-    for (int i = 0; i < 600 && !pStore->IsServerRunning(); ++i)
-        usleep(50000);
-    EXPECT_TRUE(pStore->IsServerRunning());
+    EXPECT_TRUE(testwait::WaitFor([&] { return pStore->IsServerRunning() == TRUE; }));
 }
 
 // ---------------------------------------------------------------------------------------------

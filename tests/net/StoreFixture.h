@@ -13,6 +13,7 @@
 #include "tests/net/StorePeer.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -33,14 +35,12 @@ namespace storetest {
 
 namespace fs = std::filesystem;
 
+// The shared file helpers, under the names these tests use.
 inline std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return ReadFileBytes(p);
 }
-
 inline void WriteFile(const fs::path& p, const std::string& s) {
-    std::ofstream out(p, std::ios::binary);
-    out << s;
+    WriteFileBytes(p, s);
 }
 
 inline std::string Sha256(const fs::path& p) {
@@ -171,11 +171,9 @@ protected:
         setenv("KESTRIN_STORE", Base().c_str(), 1);
     }
     void SetUp() override {
-        // A parameterized test's name holds "/": one folder per test, not a folder in a folder.
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        m_dir = fs::temp_directory_path() / ("dl_" + std::to_string(getpid()) + "_" + name);
-        fs::remove_all(m_dir);
+        m_tmp = std::make_unique<TempDir>("dl_"); // one folder per test, removed whole
+        ASSERT_FALSE(m_tmp->path().empty());
+        m_dir = m_tmp->path();
         fs::create_directories(m_dir / "Data");
         fs::create_directories(m_dir / "Images" / "mag");
         fs::create_directories(m_dir / "Images" / "book");
@@ -212,7 +210,7 @@ protected:
                 g_MagShelf.Remove(kind, p->pid);
             }
         }
-        fs::remove_all(m_dir);
+        m_tmp.reset();
     }
 
     // A GET (or POST with a body) to the store; the body is returned.
@@ -225,15 +223,9 @@ protected:
     }
     // Lets the answers held at gate KEY go on.
     static void Release(const std::string& key) { Control("/_control/release?gate=" + key); }
-    // Waits until pred holds, polling, at most ms.
+    // Waits until pred holds, at most ms.
     static bool WaitUntil(const std::function<bool()>& pred, int ms = 20000) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (!pred()) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
+        return testwait::WaitFor(pred, std::chrono::milliseconds(ms));
     }
     static int StateOf(CMagInfo* item) {
         CMagShelfLock lock;
@@ -254,13 +246,8 @@ protected:
     }
     // Waits until every worker thread of the manager has ended.
     static bool WaitIdle(int ms = 30000) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (g_DownLoadManager.GetWorkerCount() > 0) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
+        return testwait::WaitFor([] { return g_DownLoadManager.GetWorkerCount() == 0; },
+                                 std::chrono::milliseconds(ms));
     }
     // Where a Windows-form path of the program lies (names in the ANSI code page are UTF-8 here).
     static fs::path LinuxPath(const CString& win) {
@@ -269,6 +256,7 @@ protected:
         return fs::path(s);
     }
 
+    std::unique_ptr<TempDir> m_tmp;
     fs::path m_dir;
     EventWindow* m_win = nullptr;
 };

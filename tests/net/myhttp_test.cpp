@@ -1,8 +1,11 @@
 #include "net/MyHttp.h"
 
+#include "RawPeer.h"
+
 #include "tests/support/NginxPeer.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -23,16 +26,6 @@ std::string Payload(size_t n) {
     return s;
 }
 
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& p, const std::string& s) {
-    std::ofstream out(p, std::ios::binary);
-    out << s;
-}
-
 class HttpPeer : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -43,20 +36,12 @@ protected:
         delete s_peer;
         s_peer = nullptr;
     }
-    void SetUp() override {
-        // A parameterized test's name holds "/": one folder per test, not a folder in a folder.
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        m_dir = fs::temp_directory_path() / ("myhttp_" + std::to_string(getpid()) + "_" + name);
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
     CString Url(const std::string& path) const {
         return CString("http://127.0.0.1:" + std::to_string(s_peer->Port()) + path);
     }
     static PeerProcess* s_peer;
-    fs::path m_dir;
+    TempDir m_tmp{"myhttp_"}; // one folder per test, removed whole
+    fs::path m_dir = m_tmp.path();
 };
 PeerProcess* HttpPeer::s_peer = nullptr;
 
@@ -160,14 +145,21 @@ TEST_F(HttpPeer, SilentPeerTimesOut) {
 }
 
 TEST_F(HttpPeer, StopWakesABlockedReceive) {
+    // A peer that takes the request and never answers: once it has the request, the client waits
+    // in its receive.
+    testwait::Signal requested;
+    RawPeer silent([&](RawPeer& p, int, const std::string&, int) {
+        requested.Set();
+        p.WaitForEnd();
+    });
     CMyHttp http;
     CString body;
     std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(requested.Wait());
         http.Stop();
     });
     auto t0 = std::chrono::steady_clock::now();
-    EXPECT_NE(MYHTTP_OK, http.GetUrl(Url("/silent?for=10"), nullptr, 0, "", body));
+    EXPECT_NE(MYHTTP_OK, http.GetUrl(silent.Url("/silent?for=10").c_str(), nullptr, 0, "", body));
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
     stopper.join();
 }
@@ -197,13 +189,13 @@ TEST_P(Downloads, FileAfterwards) {
     fs::path file = m_dir / "pkg.temp";
     std::string full = Payload(100000);
     if (c.partial)
-        WriteFile(file, c.junk ? std::string(c.partial, 'J') : full.substr(0, c.partial));
+        WriteFileBytes(file, c.junk ? std::string(c.partial, 'J') : full.substr(0, c.partial));
     CMyHttp http;
     http.SetResumeOffset(static_cast<LONGLONG>(c.partial));
     EXPECT_EQ(c.result, http.DownloadFile(Url(std::string("/file?size=100000") + c.query), nullptr, 0, "",
                                           WinPath(file)))
         << c.name;
-    std::string got = ReadFile(file);
+    std::string got = ReadFileBytes(file);
     ASSERT_EQ(c.wantSize, got.size()) << c.name;
     EXPECT_TRUE(got == full.substr(0, c.wantSize)) << c.name;
 }
@@ -226,11 +218,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(HttpPeer, OversizedRange416RestartsFromZero) {
     fs::path file = m_dir / "pkg.temp";
-    WriteFile(file, std::string(150000, 'J'));
+    WriteFileBytes(file, std::string(150000, 'J'));
     CMyHttp http;
     http.SetResumeOffset(150000);
     EXPECT_EQ(MYHTTP_OK, http.DownloadFile(Url("/file?size=100000"), nullptr, 0, "", WinPath(file)));
-    EXPECT_TRUE(ReadFile(file) == Payload(100000));
+    EXPECT_TRUE(ReadFileBytes(file) == Payload(100000));
 }
 
 TEST_F(HttpPeer, StoppedDownloadWithoutLengthFails) {
@@ -368,15 +360,12 @@ TEST(MyHttpParts, Base64OfProxyCredentials) {
 // Stock servers
 
 TEST(MyHttpPeers, PythonHttpServerFile) {
-    fs::path dir = fs::temp_directory_path() / ("pyhttp_" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    WriteFile(dir / "page.txt", "plain page text");
+    TempDir tmp("pyhttp_");
+    fs::path dir = tmp.path();
+    WriteFileBytes(dir / "page.txt", "plain page text");
     int port = PeerProcess::FreePort();
     PeerProcess server;
-    ASSERT_TRUE(server.Start({"python3", "-m", "http.server", std::to_string(port), "--bind", "127.0.0.1",
-                              "--directory", dir.string()},
-                             false));
-    ASSERT_TRUE(PeerProcess::WaitListening(port));
+    ASSERT_TRUE(StartPythonFileServer(server, dir.string(), port));
     CMyHttp http;
     CString body;
     EXPECT_EQ(MYHTTP_OK,
@@ -387,28 +376,27 @@ TEST(MyHttpPeers, PythonHttpServerFile) {
     EXPECT_EQ(MYHTTP_ERR_STATUS,
               missing.GetUrl(CString(("http://127.0.0.1:" + std::to_string(port) + "/none").c_str()), nullptr,
                              0, "", body));
-    fs::remove_all(dir);
 }
 
 TEST(MyHttpPeers, NginxStaticFileWithResume) {
     if (!NginxInstalled())
         GTEST_SKIP() << "nginx is not installed";
-    fs::path dir = fs::temp_directory_path() / ("nginx_" + std::to_string(getpid()));
+    TempDir tmp("nginx_");
+    fs::path dir = tmp.path();
     fs::create_directories(dir / "www");
     std::string full = Payload(3 * 1024 * 1024 + 17);
-    WriteFile(dir / "www" / "big.bin", full);
+    WriteFileBytes(dir / "www" / "big.bin", full);
     int port = PeerProcess::FreePort();
     PeerProcess nginx;
     ASSERT_TRUE(StartNginx(nginx, dir, port));
     std::string url = "http://127.0.0.1:" + std::to_string(port) + "/big.bin";
     fs::path file = dir / "big.temp";
-    WriteFile(file, full.substr(0, 1000000));
+    WriteFileBytes(file, full.substr(0, 1000000));
     CMyHttp http;
     http.SetResumeOffset(1000000);
     EXPECT_EQ(MYHTTP_OK, http.DownloadFile(CString(url.c_str()), nullptr, 0, "", WinPath(file)));
-    EXPECT_TRUE(ReadFile(file) == full);
+    EXPECT_TRUE(ReadFileBytes(file) == full);
     nginx.Stop();
-    fs::remove_all(dir);
 }
 
 } // namespace

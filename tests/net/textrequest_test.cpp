@@ -5,6 +5,8 @@
 #include "RawPeer.h"
 #include "tests/support/NginxPeer.h"
 #include "tests/support/PeerProcess.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -358,14 +360,16 @@ TEST_P(SilentPeer, TimeOutIsAFailure) {
 }
 
 TEST_P(SilentPeer, StopFromAnotherThreadWakesTheReceive) {
+    testwait::Signal silent;
     RawPeer peer([&](RawPeer& p, int fd, const std::string&, int) {
         RawPeer::Write(fd, GetParam().before);
+        silent.Set();
         p.WaitForEnd();
     });
     CMyHttp http;
     CString body = "unchanged";
     std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(silent.Wait()); // the client now waits in its receive
         http.Stop();
     });
     auto t0 = std::chrono::steady_clock::now();
@@ -398,34 +402,14 @@ TEST(Failures, DefaultTimeOutEndsASilentRequest) {
 // ---------------------------------------------------------------------------------------------
 // Stock servers
 
-namespace {
-
-void WriteFile(const fs::path& p, const std::string& s) {
-    std::ofstream out(p, std::ios::binary);
-    out << s;
-}
-
-fs::path TempFolder(const std::string& name) {
-    fs::path dir =
-        fs::temp_directory_path() / (name + "_" + std::to_string(getpid()) + "_" +
-                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
-} // namespace
-
 TEST(StockServers, PythonHttpServerRedirectsAFolderRelatively) {
-    fs::path dir = TempFolder("pyhttp");
+    TempDir tmp("pyhttp_");
+    fs::path dir = tmp.path();
     fs::create_directories(dir / "shelf");
-    WriteFile(dir / "shelf" / "index.html", "<p>shelf index</p>");
+    WriteFileBytes(dir / "shelf" / "index.html", "<p>shelf index</p>");
     int port = PeerProcess::FreePort();
     PeerProcess server;
-    ASSERT_TRUE(server.Start({"python3", "-m", "http.server", std::to_string(port), "--bind", "127.0.0.1",
-                              "--directory", dir.string()},
-                             false));
-    ASSERT_TRUE(PeerProcess::WaitListening(port));
+    ASSERT_TRUE(StartPythonFileServer(server, dir.string(), port));
     const std::string base = "http://127.0.0.1:" + std::to_string(port);
     CString body;
     // "/shelf" is answered with a 301 to "/shelf/", a Location without scheme or host.
@@ -435,16 +419,16 @@ TEST(StockServers, PythonHttpServerRedirectsAFolderRelatively) {
     EXPECT_EQ("<p>shelf index</p>", body.str());
     EXPECT_EQ(MYHTTP_ERR_STATUS, Get(base + "/shelf/none.html", body));
     server.Stop();
-    fs::remove_all(dir);
 }
 
 TEST(StockServers, NginxStaticFilesAndItsRedirect) {
     if (!NginxInstalled())
         GTEST_SKIP() << "nginx is not installed";
-    fs::path dir = TempFolder("nginx");
+    TempDir tmp("nginx_");
+    fs::path dir = tmp.path();
     fs::create_directories(dir / "www" / "item");
-    WriteFile(dir / "www" / "update.xml", "<update version=\"2\"/>");
-    WriteFile(dir / "www" / "item" / "index.html", "item page");
+    WriteFileBytes(dir / "www" / "update.xml", "<update version=\"2\"/>");
+    WriteFileBytes(dir / "www" / "item" / "index.html", "item page");
     int port = PeerProcess::FreePort();
     PeerProcess nginx;
     ASSERT_TRUE(StartNginx(nginx, dir, port));
@@ -457,7 +441,6 @@ TEST(StockServers, NginxStaticFilesAndItsRedirect) {
     EXPECT_EQ("item page", body.str());
     EXPECT_EQ(MYHTTP_ERR_STATUS, Get(base + "/missing.xml", body));
     nginx.Stop();
-    fs::remove_all(dir);
 }
 
 TEST(UrlParts, QueryStraightAfterTheHostBelongsToTheRoot) {

@@ -81,6 +81,31 @@ TEST_F(BaseTime, FileTimeIsUtcSince1601) {
     EXPECT_EQ(CTime(ft).GetTime(), kMoment);
 }
 
+TEST_F(BaseTime, FileTimeAndUnixTimeConvertBothWays) {
+    struct Case {
+        time_t seconds;
+        long nanoseconds;
+        ULONGLONG ticks;
+    };
+    const Case cases[] = {
+        {0, 0, 116444736000000000ull},
+        {kMoment, 999999999, (static_cast<ULONGLONG>(kMoment) + 11644473600ull) * 10000000ull + 9999999ull},
+        {-1, 0, 116444735990000000ull},           // the last second of 1969
+        {-11644473600, 0, 0},                     // 1601 itself
+        {-11644473601, 0, 0},                     // before 1601: the zero time
+        {4102444800, 150, 157469184000000001ull}, // 2100, past 32-bit seconds; 150 ns is 1 tick
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.seconds);
+        FILETIME ft = AfxUnixToFileTime(c.seconds, c.nanoseconds);
+        EXPECT_EQ((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime, c.ticks);
+        if (c.seconds >= -11644473600) {
+            EXPECT_EQ(AfxFileTimeToUnix(ft), c.seconds);
+        }
+        EXPECT_EQ(CTime(ft).GetTime(), AfxFileTimeToUnix(ft));
+    }
+}
+
 TEST_F(BaseTime, SpansAndComparisons) {
     CTime a(kMoment);
     CTime b = a + CTimeSpan(1, 2, 3, 4);

@@ -121,7 +121,7 @@ TEST_F(KernelFiles, FolderCannotBeOpenedAsFile) {
         EXPECT_EQ(fopen(W("dir").c_str(), mode), nullptr);
         EXPECT_EQ(errno, EISDIR);
     }
-    EXPECT_EQ(std::fopen(W("DIR").c_str(), "rb"), nullptr);
+    EXPECT_EQ(fopen(W("DIR").c_str(), "rb"), nullptr);
     CFile file;
     EXPECT_FALSE(file.Open(W("dir").c_str(), CFile::modeRead | CFile::typeBinary));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));

@@ -9,7 +9,9 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -110,6 +112,65 @@ TEST_F(KernelDesktop, RunValueBecomesAutostartEntryWithQuotedProgram) {
     EXPECT_EQ(std::string(buf), AfxUnmapPath(exe) + " hide");
     EXPECT_EQ(size, std::strlen(buf) + 1);
     RegCloseKey(key);
+}
+
+// A value name is the entry's Name=; a line break in it must not start a key of its own.
+TEST_F(KernelDesktop, RunValueNameWithLineBreakStaysOneKey) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRun, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const char value[] = "\\usr\\bin\\kestrin";
+    ASSERT_EQ(RegSetValueExA(key, "Kestrin\nHidden=true", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                             sizeof value),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    std::string entry = Get(m_root + "/config/autostart/Kestrin\nHidden=true.desktop");
+    ASSERT_FALSE(entry.empty());
+    EXPECT_EQ(Line(entry, "Name"), "Kestrin\\nHidden=true");
+    EXPECT_EQ(Line(entry, "Hidden"), "<none>");
+}
+
+TEST_F(KernelDesktop, HomeFolderIsHomeElseTheAccountsFolder) {
+    passwd* pw = getpwuid(getuid());
+    ASSERT_NE(pw, nullptr);
+    const std::string account = pw->pw_dir;
+    struct Case {
+        std::optional<std::string> home;
+        std::string expected;
+    };
+    const Case cases[] = {{m_root + "/home", m_root + "/home"}, {"", account}, {std::nullopt, account}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.home.value_or("<unset>"));
+        SetEnv("HOME", c.home);
+        EXPECT_EQ(AfxGetHomeFolder(), c.expected);
+    }
+    // The documents folder and the registry's folders follow it.
+    SetEnv("HOME", m_root + "/home");
+    SetEnv("XDG_CONFIG_HOME", std::nullopt);
+    char path[MAX_PATH] = {};
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, 0, path)));
+    EXPECT_EQ(std::string(path), AfxUnmapPath(m_root + "/home"));
+    SetRun("\\usr\\bin\\kestrin");
+    EXPECT_TRUE(fs::exists(m_root + "/home/.config/autostart/" + kTitleUtf8 + ".desktop"));
+}
+
+// A relative value is not an XDG folder: the default under the home folder stands.
+TEST_F(KernelDesktop, XdgFolderIsAnAbsoluteVariableElseUnderHome) {
+    const std::string home = m_root + "/home";
+    struct Case {
+        std::optional<std::string> value;
+        std::string expected;
+    };
+    const Case cases[] = {{m_root + "/cfg", m_root + "/cfg"},
+                          {"relative/cfg", home + "/.config"},
+                          {"", home + "/.config"},
+                          {std::nullopt, home + "/.config"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value.value_or("<unset>"));
+        SetEnv("XDG_CONFIG_HOME", c.value);
+        EXPECT_EQ(AfxGetXdgFolder("XDG_CONFIG_HOME", ".config"), c.expected);
+    }
 }
 
 TEST_F(KernelDesktop, DisabledRunValueGivesEntryThatStartsNothing) {

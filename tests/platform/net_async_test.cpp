@@ -1,6 +1,7 @@
 #include "platform/kernel/Threads.h"
 #include "platform/net/Net.h"
 #include "platform/user/User.h"
+#include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -25,14 +26,12 @@ long MsSince(Clock::time_point t) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
 }
 
-template <class F> bool WaitFor(F cond, int ms = 5000) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    while (!cond()) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+using testwait::WaitFor;
+
+// Whether data waits on the descriptor, as the system sees it.
+bool Readable(SOCKET s) {
+    pollfd p{static_cast<int>(s), POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
 }
 
 // What the server side saw, in order, and on which thread.
@@ -121,7 +120,7 @@ public:
 };
 
 // A thread that owns sockets and runs the pump the local server's thread runs: look, take,
-// dispatch, or sleep briefly when nothing waits.
+// dispatch, or wait for the next message when nothing waits.
 class ServerThread {
 public:
     explicit ServerThread(std::function<void()> setup) {
@@ -141,7 +140,7 @@ public:
                     TranslateMessage(&msg);
                     DispatchMessage(&msg);
                 } else {
-                    Sleep(5);
+                    WaitMessage();
                 }
             }
             m_teardown();
@@ -161,6 +160,7 @@ public:
     void Stop(std::function<void()> teardown) {
         m_teardown = std::move(teardown);
         m_stop = true;
+        PostThreadMessage(m_tid, WM_NULL, 0, 0); // wakes the wait
         m_thread.join();
     }
     DWORD Tid() const { return m_tid; }
@@ -265,24 +265,13 @@ TEST(NetAsyncTest, NothingArrivesAfterCloseEvenWhenTheDescriptorIsReused) {
         listener.Listen();
         port = listener.Port();
         MSG msg;
-        auto pumpUntil = [&](auto cond) {
-            auto start = Clock::now();
-            while (!cond() && MsSince(start) < 5000) {
-                while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE))
-                    DispatchMessage(&msg);
-                Sleep(2);
-            }
-        };
-        auto waitQueued = [&] {
-            auto start = Clock::now();
-            while (!PeekMessage(&msg, nullptr, 0, 0, PM_NOREMOVE) && MsSince(start) < 5000)
-                Sleep(2);
-        };
-        pumpUntil([&] { return listener.conns.size() == 2; });
+        testwait::PumpUntil([&] { return listener.conns.size() == 2; });
         ready = true;
-        // The peer has written to both; their read notifications are queued, not dispatched.
-        waitQueued();
-        Sleep(100);
+        // The peer has written to both: once both descriptors hold data, one look at the queue
+        // queues both read notifications without dispatching them.
+        EXPECT_TRUE(WaitFor([&] {
+            return Readable(listener.conns[0]->m_hSocket) && Readable(listener.conns[1]->m_hSocket);
+        }));
         PeekMessage(&msg, nullptr, 0, 0, PM_NOREMOVE);
         int before = rec.Count("receive");
         SOCKET oldFd = listener.conns[0]->m_hSocket;
@@ -291,13 +280,11 @@ TEST(NetAsyncTest, NothingArrivesAfterCloseEvenWhenTheDescriptorIsReused) {
         fresh.Create(0, SOCK_STREAM, FD_ALL_EVENTS, "127.0.0.1");
         sameFd = fresh.m_hSocket == oldFd;
         listener.conns[1]->AsyncSelect(FD_CLOSE);
-        Sleep(100);
-        auto start = Clock::now();
-        while (MsSince(start) < 300) {
+        // Everything queued before, and whatever a look at the still readable descriptors
+        // would queue again, is dispatched until the queue stays empty.
+        for (int looks = 0; looks < 3; ++looks)
             while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE))
                 DispatchMessage(&msg);
-            Sleep(5);
-        }
         receivesAfterClose = rec.Count("receive") - before;
     });
     ASSERT_TRUE(WaitFor([&] { return port.load() != 0; }));

@@ -1,5 +1,6 @@
 #include "platform/kernel/Threads.h"
 #include "platform/user/User.h"
+#include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -63,17 +64,19 @@ TEST(ThreadsTest, EndThreadSetsTheExitCode) {
     delete t;
 }
 
-UINT QuickProc(LPVOID) {
+UINT QuickProc(LPVOID p) {
+    ++*static_cast<std::atomic<int>*>(p);
     return 0;
 }
 
 // The creator reads the thread object right after AfxBeginThread even when the thread has
 // already finished: that must not touch freed memory (the sanitizer build checks).
 TEST(ThreadsTest, AutoDeleteObjectOutlivesAVeryShortThread) {
+    std::atomic<int> finished{0};
     std::vector<CWinThread*> threads;
     for (int i = 0; i < 32; ++i)
-        threads.push_back(AfxBeginThread(QuickProc, nullptr));
-    Sleep(100);
+        threads.push_back(AfxBeginThread(QuickProc, &finished));
+    ASSERT_TRUE(testwait::WaitFor([&] { return finished.load() == 32; }));
     std::vector<DWORD> ids;
     for (CWinThread* t : threads)
         ids.push_back(t->m_nThreadID);
@@ -115,16 +118,17 @@ TEST(ThreadsTest, AutoResetEventReleasesOneWaiterPerSet) {
     std::vector<std::thread> waiters;
     for (int i = 0; i < 3; ++i)
         waiters.emplace_back([&] {
-            if (WaitForSingleObject(e, 2000) == WAIT_OBJECT_0)
+            if (WaitForSingleObject(e, 10000) == WAIT_OBJECT_0)
                 woken++;
         });
-    Sleep(50);
     SetEvent(e);
-    Sleep(100);
+    EXPECT_TRUE(testwait::WaitFor([&] { return woken.load() >= 1; }));
     EXPECT_EQ(woken.load(), 1);
+    // The waiter that woke took the event with it: it is reset, so no other waiter can follow.
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT);
     SetEvent(e);
     SetEvent(e); // a set event stays set until one waiter takes it
-    Sleep(100);
+    EXPECT_TRUE(testwait::WaitFor([&] { return woken.load() >= 2; }));
     SetEvent(e);
     for (auto& t : waiters)
         t.join();
@@ -238,11 +242,9 @@ TEST(ThreadsTest, WaitForThreadsStopsPumpsAndBoundsTheWait) {
         ids.push_back(AfxBeginThread(PumpUntilQuit, &stopped)->m_nThreadID);
     AfxBeginThread(Stubborn, &release);
     // The pumps must have their queues before a stop can reach them.
-    auto start = Clock::now();
     for (DWORD id : ids)
-        while (!AfxThreadHasQueue(id) && ElapsedMs(start) < 5000)
-            Sleep(1);
-    start = Clock::now();
+        EXPECT_TRUE(testwait::WaitFor([&] { return AfxThreadHasQueue(id) == TRUE; }));
+    auto start = Clock::now();
     EXPECT_EQ(AfxWaitForThreads(300), 1) << "only the thread that ignores the stop remains";
     long ms = ElapsedMs(start);
     EXPECT_GE(ms, 250);
@@ -273,10 +275,7 @@ TEST(ThreadsTest, StopReachesAThreadThatMakesItsQueueLater) {
     DWORD tid = AfxBeginThread(PumpAfterGo, &d)->m_nThreadID;
     std::atomic<int> left{-1};
     std::thread waiter([&] { left = AfxWaitForThreads(20000); });
-    auto start = Clock::now();
-    while (!AfxThreadStopRequested(tid) && ElapsedMs(start) < 5000)
-        Sleep(1);
-    EXPECT_TRUE(AfxThreadStopRequested(tid));
+    EXPECT_TRUE(testwait::WaitFor([&] { return AfxThreadStopRequested(tid) == TRUE; }));
     EXPECT_FALSE(AfxThreadHasQueue(tid));
     SetEvent(d.go);
     waiter.join();

@@ -1,5 +1,6 @@
 #include "platform/kernel/Threads.h"
 #include "platform/user/User.h"
+#include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -32,34 +33,17 @@ struct Payload {
     int number;
 };
 
-// Pumps the calling thread's queue until done() or the time is up; false on time-out.
-template <class F> bool PumpUntil(F done, int ms = 5000) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    MSG msg;
-    while (!done()) {
-        if (Clock::now() > deadline)
-            return false;
-        while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessage(&msg);
-        }
-        pollfd p{AfxGetThreadQueueFd(), POLLIN, 0};
-        poll(&p, 1, 10);
-    }
-    return true;
-}
+using testwait::PumpUntil;
+using testwait::WaitFor;
 
 // Runs f on a new thread and waits for it, bounded: a deadlock fails the test instead of hanging.
 template <class F> bool RunBounded(F f, int ms) {
-    std::atomic<bool> finished{false};
+    testwait::Signal finished;
     std::thread t([&] {
         f();
-        finished = true;
+        finished.Set();
     });
-    auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    while (!finished && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (!finished) {
+    if (!finished.Wait(std::chrono::milliseconds(ms))) {
         ADD_FAILURE() << "deadlock";
         std::_Exit(1); // the stuck thread cannot be joined
     }
@@ -73,21 +57,18 @@ class Watchdog {
 public:
     explicit Watchdog(int ms)
         : m_thread([this, ms] {
-              auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-              while (!m_done && Clock::now() < deadline)
-                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
-              if (!m_done) {
+              if (!m_done.Wait(std::chrono::milliseconds(ms))) {
                   std::fprintf(stderr, "deadlock\n");
                   std::_Exit(1);
               }
           }) {}
     ~Watchdog() {
-        m_done = true;
+        m_done.Set();
         m_thread.join();
     }
 
 private:
-    std::atomic<bool> m_done{false};
+    testwait::Signal m_done;
     std::thread m_thread;
 };
 
@@ -137,8 +118,10 @@ public:
         return 7;
     }
     LRESULT OnBusy(WPARAM, LPARAM) {
+        testwait::QueueArrival arrival;
         busy = true;
-        Sleep(300); // the worker is now waiting in SendMessage
+        // The worker's send has reached this queue: the worker now waits in SendMessage.
+        EXPECT_TRUE(arrival.Wait());
         if (destroyInBusy)
             ::DestroyWindow(destroyInBusy);
         return 0;
@@ -218,16 +201,14 @@ TEST(UserMessagesTest, TwoThreadsSendingToEachOtherDoNotDeadlock) {
         CTestWnd w;
         w.CreateEx(0, nullptr, "other", WS_POPUP, 0, 0, 1, 1, nullptr, 0);
         theirs = w.m_hWnd;
-        while (!go)
-            Sleep(1);
+        EXPECT_TRUE(WaitFor([&] { return go.load(); }));
         for (int i = 0; i < 200; ++i)
             theirResults += ::SendMessage(mine.h(), WM_TEST_PING, 0, 0) == 7 ? 1 : 0;
         // Keep serving the other side's sends until it is done.
         PumpUntil([&] { return stop.load(); });
         w.DestroyWindow();
     });
-    while (!theirs)
-        Sleep(1);
+    ASSERT_TRUE(WaitFor([&] { return theirs.load() != nullptr; }));
     int ours = 0;
     Watchdog dog(20000);
     go = true;
@@ -250,8 +231,7 @@ TEST(UserMessagesTest, SendToAWindowDestroyedWhileWaitingReturnsZero) {
     std::atomic<bool> done{false};
     ASSERT_TRUE(::PostMessage(busyWnd.h(), WM_TEST_BUSY, 0, 0));
     std::thread worker([&] {
-        while (!busyWnd.wnd.busy)
-            Sleep(1);
+        EXPECT_TRUE(WaitFor([&] { return busyWnd.wnd.busy.load(); }));
         Payload p{};
         result = ::SendMessage(target.h(), WM_TEST_EVENT, 1, reinterpret_cast<LPARAM>(&p));
         done = true;
@@ -295,14 +275,14 @@ TEST(UserMessagesTest, SendToAThreadThatEndsWithoutAnsweringReturnsZero) {
     std::atomic<HWND> target{nullptr};
     std::atomic<bool> senderWaiting{false};
     std::thread owner([&] {
-        target = CreateWindowExA(0, "EndingThreadTestClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+        HWND h = CreateWindowExA(0, "EndingThreadTestClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr,
                                  nullptr);
-        while (!senderWaiting)
-            Sleep(1);
-        Sleep(100); // the send is queued now, and never looked at
+        testwait::QueueArrival arrival;
+        target = h;
+        EXPECT_TRUE(WaitFor([&] { return senderWaiting.load(); }));
+        EXPECT_TRUE(arrival.Wait()); // the send is queued now, and never looked at
     });
-    while (!target)
-        Sleep(1);
+    ASSERT_TRUE(WaitFor([&] { return target.load() != nullptr; }));
     std::atomic<LRESULT> r{-1};
     Watchdog dog(20000);
     std::thread sender([&] {
@@ -321,8 +301,7 @@ TEST(UserMessagesTest, MessagesSentDuringANestedLoopAreHandledThere) {
     std::atomic<bool> done{false};
     ASSERT_TRUE(::PostMessage(w.h(), WM_TEST_NESTED, 0, 0));
     std::thread worker([&] {
-        while (w.wnd.depth.load() == 0)
-            Sleep(1);
+        EXPECT_TRUE(WaitFor([&] { return w.wnd.depth.load() != 0; }));
         r = ::SendMessage(w.h(), WM_TEST_PING, 0, 0);
         w.wnd.nestedDone = true;
         done = true;
@@ -421,8 +400,7 @@ TEST(UserMessagesTest, ThreadMessagesQuitAndPeekFilters) {
         }
         exitCode = static_cast<int>(m.wParam);
     });
-    while (!tid)
-        Sleep(1);
+    ASSERT_TRUE(WaitFor([&] { return tid.load() != 0; }));
     EXPECT_TRUE(PostThreadMessage(tid, 1000, 0, 0));
     EXPECT_TRUE(PostThreadMessage(tid, WM_QUIT, 3, 0));
     t.join();
@@ -460,12 +438,12 @@ TEST(UserMessagesTest, TimersRepeatUntilKilled) {
     g_procTimerCalls = 0;
     UINT_PTR procId = SetTimer(nullptr, 0, 20, CALLBACK_TimerProc);
     ASSERT_NE(procId, 0u);
-    EXPECT_TRUE(PumpUntil([&] { return w.wnd.timers.load() >= 3 && g_procTimerCalls >= 3; }, 3000));
+    EXPECT_TRUE(PumpUntil([&] { return w.wnd.timers.load() >= 3 && g_procTimerCalls >= 3; }));
     EXPECT_TRUE(w.wnd.KillTimer(9));
     EXPECT_TRUE(KillTimer(nullptr, procId));
     int before = w.wnd.timers.load();
     int procBefore = g_procTimerCalls;
-    PumpUntil([] { return false; }, 100);
+    PumpUntil([] { return false; }, std::chrono::milliseconds(100)); // several periods of both timers
     EXPECT_EQ(w.wnd.timers.load(), before);
     EXPECT_EQ(g_procTimerCalls, procBefore);
     EXPECT_FALSE(w.wnd.KillTimer(9));

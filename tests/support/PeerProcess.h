@@ -113,3 +113,12 @@ private:
     int m_stdout = -1;
     std::string m_firstLine;
 };
+
+// Python's http.server from the standard library as a test peer, serving the files of `dir` on the
+// loopback port given. True once it accepts connections.
+inline bool StartPythonFileServer(PeerProcess& server, const std::string& dir, int port) {
+    return server.Start({"python3", "-m", "http.server", std::to_string(port), "--bind", "127.0.0.1",
+                         "--directory", dir},
+                        false) &&
+           PeerProcess::WaitListening(port);
+}

@@ -1,10 +1,12 @@
-// Waiting in tests: for a condition with a bound, for a signal from another thread, or for a
-// condition while the calling thread's message queue is served. A test waits on the event it
+// Waiting in tests: for a condition with a bound, for a signal from another thread, for a
+// condition while the calling thread's message queue is served, or for the next arrival in that
+// queue without serving it. A test waits on the event it
 // means through these, never on a fixed sleep, so that it tests the same path on a loaded
 // machine. Every wait returns false when its bound passes, and the test asserts on that.
 #pragma once
 
 #include "platform/user/MsgQueue.h"
+#include "platform/user/WinUser.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -49,6 +51,28 @@ template <class Cond> bool PumpUntil(Cond&& cond, std::chrono::milliseconds boun
         ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 50)));
     }
 }
+
+// The next arrival in the calling thread's queue (a message posted or sent by another thread, a
+// timer, a ready socket), left unhandled: for a test that must act while another thread waits in
+// SendMessage. Make it before letting the other thread go: it looks at the queue then (a message
+// sent to the thread that waits already is handled), so only what comes later ends Wait. Wait
+// handles nothing: it only watches the queue's descriptor.
+class QueueArrival {
+public:
+    QueueArrival() : m_fd(AfxGetThreadQueueFd()) {
+        // A look for a message nobody posts collects what woke the queue before.
+        MSG msg;
+        PeekMessage(&msg, nullptr, kNoMessage, kNoMessage, PM_NOREMOVE);
+    }
+    bool Wait(std::chrono::milliseconds bound = kBound) const {
+        pollfd p{m_fd, POLLIN, 0};
+        return ::poll(&p, 1, static_cast<int>(bound.count())) == 1;
+    }
+
+private:
+    static constexpr UINT kNoMessage = 0xFFFF;
+    int m_fd;
+};
 
 // A one-shot signal between threads: Set() once, Wait() returns true once it is set.
 class Signal {

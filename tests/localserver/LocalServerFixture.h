@@ -9,6 +9,7 @@
 #include "tests/support/PeerProcess.h"
 #include "tests/support/HttpAnswer.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
