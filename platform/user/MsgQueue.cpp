@@ -349,6 +349,17 @@ bool TakeMessage(const std::shared_ptr<Queue>& q, LPMSG out, HWND filter, UINT l
             q->Wake();
         return true;
     }
+    // Paints come after posted messages and before timers; WM_PAINT stays until the window
+    // is validated.
+    if (((lo == 0 && hi == 0) || (WM_PAINT >= lo && WM_PAINT <= hi)) &&
+        filter != reinterpret_cast<HWND>(static_cast<intptr_t>(-1))) {
+        if (HWND p = afxuser::NextPaintWindow(q->tid, filter)) {
+            *out = MSG{p, WM_PAINT, 0, 0, GetTickCount(), {0, 0}};
+            if (q->outsideLoop)
+                q->Wake();
+            return true;
+        }
+    }
     if ((lo == 0 && hi == 0) || (WM_TIMER >= lo && WM_TIMER <= hi)) {
         auto now = Clock::now();
         for (Timer& t : q->timers) {
@@ -376,16 +387,26 @@ bool PeekInternal(const std::shared_ptr<Queue>& q, LPMSG out, HWND filter, UINT 
         CollectReady(q);
         ProcessSent(q);
     }
-    std::lock_guard<std::mutex> lock(q->m);
-    bool found = TakeMessage(q, out, filter, lo, hi, remove);
-    if (q->quietPosts) {
-        // Messages the thread posted to itself without a wake-up and has not taken yet: an
-        // outside loop that waits on the queue descriptor next must see them.
-        q->quietPosts = false;
-        if (q->outsideLoop && !q->posted.empty())
-            q->Wake();
+    for (;;) {
+        bool found;
+        {
+            std::lock_guard<std::mutex> lock(q->m);
+            found = TakeMessage(q, out, filter, lo, hi, remove);
+            if (q->quietPosts) {
+                // Messages the thread posted to itself without a wake-up and has not taken yet:
+                // an outside loop that waits on the queue descriptor next must see them.
+                q->quietPosts = false;
+                if (q->outsideLoop && !q->posted.empty())
+                    q->Wake();
+            }
+        }
+        // Queued input becomes the message it means once a loop takes it.
+        if (!found || !(remove & PM_REMOVE) ||
+            (out->message != afxuser::kRawMouseInput && out->message != afxuser::kRawKeyInput))
+            return found;
+        if (afxuser::TranslateInput(out))
+            return true;
     }
-    return found;
 }
 
 // Blocks until something is waiting for the thread, and handles the ready descriptors it finds.
@@ -419,6 +440,20 @@ namespace afxuser {
 
 void EnsureThreadQueue() {
     SelfQueue();
+}
+
+void WakeThreadQueue(DWORD tid) {
+    std::shared_ptr<Queue> q;
+    {
+        std::lock_guard<std::mutex> lock(g_queuesMx);
+        auto it = Queues().find(tid);
+        if (it != Queues().end())
+            q = it->second;
+    }
+    if (!q)
+        return;
+    std::lock_guard<std::mutex> lock(q->m);
+    SignalPost(q);
 }
 
 void SweepWindowMessages(HWND hWnd) {

@@ -1,7 +1,10 @@
-// Windows: classes, the window table, creation and destruction, window data and properties.
+// Windows: classes, the window table, creation and destruction, the tree, window data and
+// properties.
 #include "platform/kernel/WinError.h"
+#include "platform/user/Presenter.h"
 #include "platform/user/WinUser.h"
 #include "platform/user/WindowCore.h"
+#include "platform/user/WindowTable.h"
 
 #include <algorithm>
 #include <map>
@@ -11,29 +14,16 @@
 #include <unordered_map>
 #include <vector>
 
-namespace {
+using afxuser::Wnd;
 
-struct Wnd {
-    HWND hwnd;
-    DWORD tid;
-    WNDPROC proc;
-    LONG_PTR userData = 0;
-    LONG_PTR id = 0;
-    DWORD style = 0;
-    DWORD exStyle = 0;
-    HWND parent = nullptr;
-    bool destroying = false;
-    std::string className;
-    std::string text;
-    std::map<std::string, HANDLE> props;
-};
+namespace {
 
 struct WndClass {
     WNDCLASSA wc;
     std::string name;
 };
 
-std::mutex g_mx; // guards the tables below and the windows in them
+std::mutex g_mx; // guards the tables below, the windows in them and the desktop state
 std::unordered_map<HWND, std::shared_ptr<Wnd>>& Windows() {
     static auto* m = new std::unordered_map<HWND, std::shared_ptr<Wnd>>;
     return *m;
@@ -68,14 +58,89 @@ LRESULT CallProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
     }
     return proc ? proc(h, msg, w, l) : 0;
 }
+
+// Lock held: takes the window out of the table and out of its parent's or the screen's order.
 void DropWindowLocked(HWND h) {
-    Windows().erase(h);
+    auto it = Windows().find(h);
+    if (it == Windows().end())
+        return;
+    std::shared_ptr<Wnd> w = it->second;
+    Windows().erase(it);
+    std::vector<HWND>* order = &afxuser::DesktopLocked().topLevel;
+    if (w->parent) {
+        auto p = Windows().find(w->parent);
+        order = p == Windows().end() ? nullptr : &p->second->children;
+    }
+    if (order)
+        order->erase(std::remove(order->begin(), order->end(), h), order->end());
+    afxuser::FreePaintState(*w);
 }
-LRESULT DefaultProc(HWND, UINT, WPARAM, LPARAM) {
-    return 0;
+
+LRESULT DefaultProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    return DefWindowProcA(h, m, w, l);
 }
 
 } // namespace
+
+namespace afxuser {
+
+std::mutex& TableMutex() {
+    return g_mx;
+}
+
+std::shared_ptr<Wnd> FindLocked(HWND h) {
+    auto it = Windows().find(h);
+    return it == Windows().end() ? nullptr : it->second;
+}
+
+std::shared_ptr<Wnd> Find(HWND h) {
+    return FindWnd(h);
+}
+
+Desktop& DesktopLocked() {
+    static auto* d = new Desktop;
+    return *d;
+}
+
+POINT ScreenOriginLocked(const Wnd& w) {
+    POINT p{w.rect.left, w.rect.top};
+    HWND parent = w.parent;
+    while (parent) {
+        auto pw = FindLocked(parent);
+        if (!pw)
+            break;
+        p.x += pw->rect.left;
+        p.y += pw->rect.top;
+        parent = pw->parent;
+    }
+    return p;
+}
+
+bool VisibleLocked(const Wnd& w) {
+    if (!(w.style & WS_VISIBLE))
+        return false;
+    HWND parent = w.parent;
+    while (parent) {
+        auto pw = FindLocked(parent);
+        if (!pw || !(pw->style & WS_VISIBLE))
+            return false;
+        parent = pw->parent;
+    }
+    return true;
+}
+
+HWND RootLocked(HWND h) {
+    auto w = FindLocked(h);
+    while (w && w->parent) {
+        auto p = FindLocked(w->parent);
+        if (!p)
+            break;
+        w = p;
+    }
+    return w ? w->hwnd : nullptr;
+}
+
+} // namespace afxuser
 
 // Classes and windows.
 
@@ -105,6 +170,8 @@ HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, D
                      int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, void* hInstance, LPVOID lpParam) {
     WNDPROC proc = nullptr;
     std::string className;
+    UINT classStyle = 0;
+    HCURSOR classCursor = nullptr;
     {
         std::lock_guard<std::mutex> lock(g_mx);
         auto it = Classes().find(Lower(lpClassName));
@@ -114,6 +181,8 @@ HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, D
         }
         proc = it->second.wc.lpfnWndProc ? it->second.wc.lpfnWndProc : &DefaultProc;
         className = it->second.name;
+        classStyle = it->second.wc.style;
+        classCursor = static_cast<HCURSOR>(it->second.wc.hCursor);
     }
     if (hWndParent == HWND_MESSAGE)
         hWndParent = nullptr;
@@ -121,23 +190,54 @@ HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, D
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return nullptr;
     }
+    if ((dwStyle & WS_CHILD) && !hWndParent) {
+        SetLastError(1406); // ERROR_TLW_WITH_WSCHILD
+        return nullptr;
+    }
+    if (x == CW_USEDEFAULT)
+        x = y = 0;
+    if (nWidth == CW_USEDEFAULT)
+        nWidth = nHeight = 0;
+    nWidth = std::max(nWidth, 0);
+    nHeight = std::max(nHeight, 0);
     afxuser::EnsureThreadQueue();
     auto w = std::make_shared<Wnd>();
     w->tid = GetCurrentThreadId();
     w->proc = proc;
     w->style = dwStyle;
     w->exStyle = dwExStyle;
-    w->parent = hWndParent;
+    bool child = (dwStyle & WS_CHILD) != 0;
+    w->parent = child ? hWndParent : nullptr;
+    w->owner = child ? nullptr : hWndParent;
     w->className = className;
+    w->classStyle = classStyle;
+    w->classCursor = classCursor;
     w->text = lpWindowName ? lpWindowName : "";
-    w->id = (dwStyle & WS_CHILD) ? reinterpret_cast<LONG_PTR>(hMenu) : 0;
+    w->id = child ? reinterpret_cast<LONG_PTR>(hMenu) : 0;
+    w->rect = RECT{x, y, x + nWidth, y + nHeight};
     {
         std::lock_guard<std::mutex> lock(g_mx);
+        if (w->owner)
+            w->owner = afxuser::RootLocked(w->owner); // a child never owns: its top-level window does
         g_nextHwnd += 4;
         w->hwnd = reinterpret_cast<HWND>(g_nextHwnd);
         Windows()[w->hwnd] = w;
+        std::vector<HWND>* order = &afxuser::DesktopLocked().topLevel;
+        if (child) {
+            auto p = Windows().find(hWndParent);
+            if (p == Windows().end()) {
+                Windows().erase(w->hwnd);
+                SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+                return nullptr;
+            }
+            order = &p->second->children;
+        }
+        order->insert(order->begin(), w->hwnd);
     }
     HWND h = w->hwnd;
+    afxuser::ResizeSurface(h, nWidth, nHeight);
+    if (!child)
+        afxuser::CurrentPresenter().WindowCreated(h);
     if (afxuser::PendingCreateWnd()) {
         afxuser::AttachPendingWnd(h);
         afxuser::PendingCreateWnd() = nullptr;
@@ -161,12 +261,41 @@ HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, D
             std::lock_guard<std::mutex> lock(g_mx);
             DropWindowLocked(h);
         }
+        if (!child)
+            afxuser::CurrentPresenter().WindowDestroyed(h);
         afxuser::ForgetWnd(h);
         return nullptr;
     }
+    // No caption and no border: the client area the window asks for is the whole window.
+    NCCALCSIZE_PARAMS ncp{};
+    ncp.rgrc[0] = w->rect;
+    SendMessageA(h, WM_NCCALCSIZE, FALSE, reinterpret_cast<LPARAM>(&ncp.rgrc[0]));
     if (SendMessageA(h, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
         DestroyWindow(h);
         return nullptr;
+    }
+    if (!IsWindow(h))
+        return nullptr;
+    RECT r{};
+    GetWindowRect(h, &r);
+    SendMessageA(h, WM_SIZE, SIZE_RESTORED, MAKELPARAM(r.right - r.left, r.bottom - r.top));
+    if (!IsWindow(h))
+        return nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_mx);
+        r = w->rect;
+    }
+    SendMessageA(h, WM_MOVE, 0, MAKELPARAM(r.left, r.top));
+    if (!IsWindow(h))
+        return nullptr;
+    if (dwStyle & WS_VISIBLE) {
+        SendMessageA(h, WM_SHOWWINDOW, TRUE, 0);
+        afxuser::InvalidateWindow(h, nullptr, true, true);
+        if (!child) {
+            afxuser::CurrentPresenter().WindowShown(h, true);
+            if (!(dwExStyle & WS_EX_NOACTIVATE))
+                afxuser::ActivateWindow(h, WA_ACTIVE);
+        }
     }
     return IsWindow(h) ? h : nullptr;
 }
@@ -187,21 +316,45 @@ BOOL DestroyWindow(HWND hWnd) {
             return TRUE;
         w->destroying = true;
     }
+    // Owned windows go first, as on Windows; then the window hands on activation, focus and
+    // capture before it hears WM_DESTROY.
+    std::vector<HWND> owned;
+    {
+        std::lock_guard<std::mutex> lock(g_mx);
+        for (auto& [h, c] : Windows())
+            if (c->owner == hWnd)
+                owned.push_back(h);
+    }
+    for (HWND o : owned)
+        DestroyWindow(o);
+    bool topLevel = w->parent == nullptr;
+    afxuser::OnWindowGone(hWnd);
+    if (topLevel)
+        afxuser::CurrentPresenter().WindowShown(hWnd, false);
     SendMessageA(hWnd, WM_DESTROY, 0, 0);
     std::vector<HWND> children;
     {
         std::lock_guard<std::mutex> lock(g_mx);
-        for (auto& [h, c] : Windows())
-            if (c->parent == hWnd)
-                children.push_back(h);
+        children = w->children;
     }
     for (HWND c : children)
         DestroyWindow(c);
     SendMessageA(hWnd, WM_NCDESTROY, 0, 0);
+    HWND parent = nullptr;
+    RECT was{};
+    bool wasVisible = false;
     {
         std::lock_guard<std::mutex> lock(g_mx);
+        parent = w->parent;
+        was = w->rect;
+        wasVisible = afxuser::VisibleLocked(*w);
         DropWindowLocked(hWnd);
     }
+    afxuser::ForgetInput(hWnd);
+    if (topLevel)
+        afxuser::CurrentPresenter().WindowDestroyed(hWnd);
+    else if (wasVisible && IsWindow(parent))
+        afxuser::InvalidateWindow(parent, &was, true, true);
     afxuser::SweepWindowMessages(hWnd);
     afxuser::ForgetWnd(hWnd);
     return TRUE;
@@ -216,7 +369,10 @@ BOOL IsWindow(HWND hWnd) {
 
 HWND GetParent(HWND hWnd) {
     auto w = FindWnd(hWnd);
-    return w ? w->parent : nullptr;
+    if (!w)
+        return nullptr;
+    // A popup's owner counts as its parent, as on Windows.
+    return w->parent ? w->parent : ((w->style & WS_POPUP) ? w->owner : nullptr);
 }
 
 DWORD GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
@@ -226,18 +382,6 @@ DWORD GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
     if (lpdwProcessId)
         *lpdwProcessId = GetCurrentProcessId();
     return w->tid;
-}
-
-LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM, LPARAM) {
-    switch (Msg) {
-    case WM_NCCREATE:
-        return TRUE;
-    case WM_CLOSE:
-        DestroyWindow(hWnd);
-        return 0;
-    default:
-        return 0;
-    }
 }
 
 LRESULT CallWindowProcA(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
@@ -253,6 +397,8 @@ LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex) {
     }
     std::lock_guard<std::mutex> lock(g_mx);
     switch (nIndex) {
+    case GWLP_HWNDPARENT:
+        return reinterpret_cast<LONG_PTR>(w->parent ? w->parent : w->owner);
     case GWLP_WNDPROC:
         return reinterpret_cast<LONG_PTR>(w->proc);
     case GWLP_USERDATA:
@@ -301,6 +447,14 @@ LONG_PTR SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR v) {
         break;
     }
     return old;
+}
+
+DWORD GetClassLongA(HWND hWnd, int nIndex) {
+    auto w = FindWnd(hWnd);
+    if (!w)
+        return 0;
+    std::lock_guard<std::mutex> lock(g_mx);
+    return nIndex == GCL_STYLE ? w->classStyle : 0;
 }
 
 int GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount) {
