@@ -208,7 +208,7 @@ bool TranslateMouse(MSG* m) {
         grab = d.moveGrab;
         capture = d.capture;
         over = WindowAtLocked(pt);
-        if (message == WM_MOUSEMOVE && !moved && !moving)
+        if (message == WM_MOUSEMOVE && !moved)
             return false; // the pointer did not move: nothing to tell
     }
     if (moving) {

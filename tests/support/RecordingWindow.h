@@ -40,13 +40,14 @@ public:
     void SetAnswer(Answer a) { m_answer = std::move(a); }
     void Clear() { m_log.clear(); }
     const std::vector<std::string>& Log() const { return m_log; }
-    // The log without the lines of these messages (for instance the WM_SETCURSOR of every move).
+    // The log without the lines that hold any of these texts (for instance "WM_SETCURSOR", or
+    // "MOVE" for every kind of move).
     std::vector<std::string> LogWithout(std::initializer_list<const char*> skip) const {
         std::vector<std::string> out;
         for (const auto& l : m_log) {
             bool drop = false;
             for (const char* s : skip)
-                if (l.find(std::string(" ") + s) != std::string::npos)
+                if (l.find(s) != std::string::npos)
                     drop = true;
             if (!drop)
                 out.push_back(l);
