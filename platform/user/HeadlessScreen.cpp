@@ -43,6 +43,8 @@ void CHeadlessScreen::Install() {
         return;
     m_previous = SetPresenter(this);
     m_installed = true;
+    m_cursor = GetCursor(); // the shape stays what it was until the pointer changes it
+
 }
 
 void CHeadlessScreen::SetScreen(SIZE screen, RECT workArea) {
