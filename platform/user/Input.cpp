@@ -90,7 +90,7 @@ bool IsButtonDown(UINT m) {
     return m == WM_LBUTTONDOWN || m == WM_RBUTTONDOWN || m == WM_LBUTTONDBLCLK || m == WM_RBUTTONDBLCLK;
 }
 
-void CALLBACK_HoverTimer(HWND, UINT, UINT_PTR id, DWORD);
+void HoverTimerProc(HWND, UINT, UINT_PTR id, DWORD);
 
 // Lock held: ends the tracking; returns the window that is owed a WM_MOUSELEAVE, if any.
 HWND EndTrackingLocked(bool leave) {
@@ -122,12 +122,12 @@ void StartHoverTimer() {
         id = t.hoverTimer;
         time = t.hoverTime;
     }
-    id = SetTimer(nullptr, id, time, &CALLBACK_HoverTimer);
+    id = SetTimer(nullptr, id, time, &HoverTimerProc);
     auto lock = Lock();
     DesktopLocked().tracking.hoverTimer = id;
 }
 
-void CALLBACK_HoverTimer(HWND, UINT, UINT_PTR, DWORD) {
+void HoverTimerProc(HWND, UINT, UINT_PTR, DWORD) {
     HWND target = nullptr;
     POINT pt{};
     DWORD keys = 0;
@@ -176,10 +176,6 @@ void UpdateTracking(HWND over, LRESULT hit, bool moved) {
 }
 
 HCURSOR StockCursor(LPCSTR id);
-
-void ApplyCursor(HCURSOR c) {
-    SetCursor(c);
-}
 
 bool TranslateMouse(MSG* m) {
     UINT message = static_cast<UINT>(m->wParam & 0xFFFF);
@@ -237,7 +233,7 @@ bool TranslateMouse(MSG* m) {
         target = over;
         if (!target) {
             UpdateTracking(nullptr, HTNOWHERE, true);
-            ApplyCursor(StockCursor(IDC_ARROW));
+            SetCursor(StockCursor(IDC_ARROW));
             return false;
         }
         hit = SendMessageA(target, WM_NCHITTEST, 0,
@@ -401,7 +397,7 @@ LRESULT DefaultSetCursor(HWND h, WPARAM, LPARAM lParam) {
         c = StockCursor(IDC_ARROW);
         break;
     }
-    ApplyCursor(c);
+    SetCursor(c);
     return FALSE;
 }
 
