@@ -112,6 +112,8 @@ BOOL SetWindowPosInternal(HWND hWnd, HWND after, int x, int y, int cx, int cy, U
         flags |= SWP_NOSIZE;
     if (sized)
         afxuser::ResizeSurface(hWnd, now.right - now.left, now.bottom - now.top);
+    if (!topLevel && (moved || sized || (flags & (SWP_SHOWWINDOW | SWP_HIDEWINDOW))))
+        afxuser::CurrentPresenter().ChildWindowChanged(hWnd);
     if (topLevel) {
         auto& presenter = afxuser::CurrentPresenter();
         if (moved || sized)

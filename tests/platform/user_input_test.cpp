@@ -178,6 +178,10 @@ TEST_F(RoutingTest, TheCaptionMoveLoopDragsTheWindowAndSwallowsTheRelease) {
     GetWindowRect(parent, &r);
     EXPECT_EQ(r.left, 150);
     EXPECT_EQ(r.top, 150);
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    EXPECT_EQ(cursor.x, 250);
+    EXPECT_EQ(cursor.y, 160);
     EXPECT_EQ(r.right - r.left, 300);
     Lines seen = rec.LogWithout({"WM_SETCURSOR", "WM_NCHITTEST", "WM_WINDOWPOS", "MOVE"});
     EXPECT_EQ(seen, (Lines{"p WM_NCLBUTTONDOWN 2 200,110", "p WM_CAPTURECHANGED 0"}))
