@@ -41,7 +41,9 @@ HWND WindowAtLocked(POINT pt) {
             std::shared_ptr<Wnd> hit;
             for (HWND c : w->children) {
                 auto cw = FindLocked(c);
-                if (cw && (cw->style & WS_VISIBLE) && PtInRect(&cw->rect, local)) {
+                // A disabled child takes no pointer input: its parent gets it.
+                if (cw && (cw->style & WS_VISIBLE) && !(cw->style & WS_DISABLED) &&
+                    PtInRect(&cw->rect, local)) {
                     hit = cw;
                     break;
                 }
@@ -231,7 +233,9 @@ bool TranslateMouse(MSG* m) {
     bool eat = false;
     if (!target) {
         target = over;
-        if (!target) {
+        // Nothing under the pointer, or a disabled window (the owner of a modal dialog): the
+        // event goes nowhere.
+        if (!target || !IsWindowEnabled(target)) {
             UpdateTracking(nullptr, HTNOWHERE, true);
             SetCursor(StockCursor(IDC_ARROW));
             return false;

@@ -51,6 +51,8 @@ public:
 IPresenter& CurrentPresenter();
 // Installs p (null: back to the default) and returns the one it replaces.
 IPresenter* SetPresenter(IPresenter* p);
+// Puts back what SetPresenter returned, unless another presenter was installed since.
+void RestorePresenter(IPresenter* current, IPresenter* previous);
 
 // Input, in screen coordinates, queued on the calling thread as the pointer and keys would
 // queue it. Each event is routed when a message loop takes it (the main loop, a modal dialog's
