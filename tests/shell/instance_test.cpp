@@ -240,6 +240,21 @@ TEST_F(InstanceTest, EndpointSurvivesPeersThatSendGarbageOrNothing) {
         close(fd);
 }
 
+TEST_F(InstanceTest, OfStartsAtTheSameTimeExactlyOneIsTheFirst) {
+    constexpr int kStarts = 6;
+    PeerProcess starts[kStarts];
+    for (auto& p : starts)
+        ASSERT_TRUE(p.Start({SHELL_INSTANCE_PEER, "first", m_mutex, m_property}, false));
+    int firsts = 0;
+    for (auto& p : starts) {
+        std::string line;
+        ASSERT_TRUE(p.ReadLine(line));
+        EXPECT_TRUE(line == "mutex 0" || line == "mutex 183") << line;
+        firsts += line == "mutex 0";
+    }
+    EXPECT_EQ(firsts, 1);
+}
+
 TEST_F(InstanceTest, MutexNameStaysTakenWhileAnyHandleToItLives) {
     HANDLE a = CreateMutexA(nullptr, TRUE, m_mutex.c_str());
     ASSERT_NE(a, nullptr);
