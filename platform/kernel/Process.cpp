@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -18,6 +19,7 @@ namespace {
 
 std::mutex g_openerLock;
 std::string g_opener = "xdg-open";
+std::atomic<AFX_SHELL_VERB_HANDLER> g_verbHandler{nullptr};
 
 HINSTANCE Result(intptr_t v) {
     return reinterpret_cast<HINSTANCE>(v);
@@ -182,12 +184,19 @@ void AfxSetDesktopOpener(const char* pszProgram) {
     g_opener = pszProgram && *pszProgram ? pszProgram : "xdg-open";
 }
 
+void AfxSetShellVerbHandler(AFX_SHELL_VERB_HANDLER handler) {
+    g_verbHandler = handler;
+}
+
 HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters, LPCSTR lpDirectory,
                         INT nShowCmd) {
     (void)hwnd;
     (void)nShowCmd;
-    if (lpOperation && *lpOperation && !AfxAsciiEqualNoCase(lpOperation, "open"))
-        return Result(SE_ERR_NOASSOC);
+    if (lpOperation && *lpOperation && !AfxAsciiEqualNoCase(lpOperation, "open")) {
+        AFX_SHELL_VERB_HANDLER handler = g_verbHandler.load();
+        return handler ? handler(lpOperation, lpFile, lpParameters, lpDirectory, nShowCmd)
+                       : Result(SE_ERR_NOASSOC);
+    }
     if (!lpFile || !*lpFile)
         return Result(SE_ERR_FNF);
     std::string file = lpFile;
