@@ -1,5 +1,6 @@
 // Windows: classes, the window table, creation and destruction, the tree, window data and
 // properties.
+#include "platform/base/AfxAscii.h"
 #include "platform/kernel/WinError.h"
 #include "platform/user/Presenter.h"
 #include "platform/user/ForeignWindow.h"
@@ -35,12 +36,9 @@ std::map<std::string, WndClass>& Classes() {
 }
 uintptr_t g_nextHwnd = 0x10000;
 
+// Window class and property names are ANSI text: a double-byte character's trail byte is no letter.
 std::string Lower(LPCSTR s) {
-    std::string r = s ? s : "";
-    for (char& c : r)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return r;
+    return AfxAnsiLower(s ? s : "");
 }
 std::shared_ptr<Wnd> FindWnd(HWND h) {
     std::lock_guard<std::mutex> lock(g_mx);
