@@ -29,6 +29,11 @@ const int kItemPackageId = 188;
 
 } // namespace
 
+CMemFileBytes::CMemFileBytes(DWORD dwSize)
+    : m_data(new BYTE[static_cast<size_t>(dwSize) + 1]), m_dwSize(dwSize) {
+    m_data[dwSize] = 0;
+}
+
 CRctIndex g_RctIndex;
 CMyMemFile g_MyMemFile;
 
@@ -89,13 +94,13 @@ void CMyMemFile::RemoveAllLocked() {
     for (INT_PTR i = 0; i < m_arrEntries.GetSize(); ++i)
         delete static_cast<CMemFileEntry*>(m_arrEntries[i]);
     m_arrEntries.RemoveAll();
-    delete[] m_pPackage;
+    m_pPackageBytes.reset();
     m_pPackage = nullptr;
 }
 
 void CMyMemFile::RemoveAll() {
-    // The server thread copies an entry's bytes under the same lock, so nothing it is copying is
-    // freed under it.
+    // The server thread takes an entry's bytes under the same lock; what it took stays valid
+    // until its answer has been sent, whatever the store does meanwhile.
     CMemFileLock lock;
     RemoveAllLocked();
 }
@@ -120,14 +125,15 @@ BOOL CMyMemFile::LoadPackage(CString packagePath, CStringW namePrefix) {
         FreeLibrary(hModule);
         return FALSE;
     }
-    BYTE* pBuffer = new BYTE[static_cast<size_t>(nSize) + 1];
+    auto pBytes = std::make_shared<CMemFileBytes>(nSize);
+    BYTE* pBuffer = pBytes->GetData();
     memcpy(pBuffer, pRes, nSize);
-    pBuffer[nSize] = 0;
     FreeResource(hData);
     FreeLibrary(hModule);
 
     CMemFileLock lock;
     RemoveAllLocked();
+    m_pPackageBytes = pBytes;
     m_pPackage = pBuffer;
     for (const PackDirEntry& e : directory) {
         CStringW name = namePrefix;
@@ -145,6 +151,7 @@ BOOL CMyMemFile::LoadPackage(CString packagePath, CStringW namePrefix) {
         pEntry->pData = pBuffer + e.dwOffset;
         pEntry->dwSize = e.dwSize;
         pEntry->dwAttributes = 32;
+        pEntry->pBytes = pBytes;
         m_arrEntries.Add(pEntry);
     }
     g_RctIndex.SortNames();

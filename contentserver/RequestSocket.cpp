@@ -2,6 +2,7 @@
 
 #include "contentserver/ServerHost.h"
 
+#include <algorithm>
 #include <cstring>
 
 void CSocketBuffer::SetSize(INT_PTR nNewSize) {
@@ -25,9 +26,14 @@ CRequestSocket::CRequestSocket() {
 
 CRequestSocket::CRequestSocket(CServerHost* pHost) : m_pHost(pHost) {
     m_buf.SetSize(kReceiveBufferSize);
+    m_dwLastActivity = GetTickCount();
+    if (m_pHost != nullptr)
+        m_pHost->AddConnection(this);
 }
 
 CRequestSocket::~CRequestSocket() {
+    if (m_pHost != nullptr)
+        m_pHost->RemoveConnection(this);
     CloseFile();
     if (m_pRequest != nullptr) {
         m_pRequest->Release();
@@ -60,6 +66,13 @@ void CRequestSocket::CloseFile() {
         fclose(m_pFile);
         m_pFile = nullptr;
     }
+}
+
+void CRequestSocket::DropIdle() {
+    if (m_pHost != nullptr)
+        m_pHost->RemoveConnection(this);
+    Close();
+    Release();
 }
 
 void CRequestSocket::OnReceive(int /*nErrorCode*/) {
@@ -141,6 +154,7 @@ void CRequestSocket::ParseReceived(int nCount) {
         m_buf.SetSize(0);
         m_nBytesToSend = 0;
         m_nSendOffset = 0;
+        m_dwLastActivity = GetTickCount();
         if (ProcessRequest() == 0)
             AsyncSelect(FD_WRITE | FD_CLOSE);
     }
@@ -400,6 +414,8 @@ void CRequestSocket::OnSend(int /*nErrorCode*/) {
             return;
         }
     }
+    if (nSent > 0)
+        m_dwLastActivity = GetTickCount();
     if (m_pRequest != nullptr)
         m_pRequest->m_nBytesSent += nSent;
     if (nSent < m_nBytesToSend) {
@@ -411,12 +427,48 @@ void CRequestSocket::OnSend(int /*nErrorCode*/) {
     }
     m_nSendOffset = 0;
     m_nBytesToSend = 0;
+    if (m_dwBodyLeft > 0 && SendAttachedBody())
+        return;
     if (m_pFile != nullptr && ReadFilePiece(0, kFilePieceSize)) {
         AsyncSelect(FD_WRITE | FD_CLOSE);
         return;
     }
     ShutDown(both);
     Release();
+}
+
+void CRequestSocket::AttachResponseBody(std::shared_ptr<const void> pHold, const BYTE* pData, DWORD dwSize) {
+    m_pBodyHold = std::move(pHold);
+    m_pBody = pData;
+    m_dwBodyLeft = pData != nullptr ? dwSize : 0;
+}
+
+BOOL CRequestSocket::SendAttachedBody() {
+    // A send is one int long; the rest goes with the next notification.
+    const int nWant = static_cast<int>(std::min<DWORD>(m_dwBodyLeft, 1u << 30));
+    int nSent = Send(m_pBody, nWant);
+    if (nSent == SOCKET_ERROR) {
+        if (GetLastError() == WSAEWOULDBLOCK) {
+            AsyncSelect(FD_WRITE | FD_CLOSE);
+        } else {
+            ShutDown(both);
+            Release();
+        }
+        return TRUE;
+    }
+    if (nSent > 0)
+        m_dwLastActivity = GetTickCount();
+    if (m_pRequest != nullptr)
+        m_pRequest->m_nBytesSent += nSent;
+    m_pBody += nSent;
+    m_dwBodyLeft -= static_cast<DWORD>(nSent);
+    if (m_dwBodyLeft > 0) {
+        AsyncSelect(FD_WRITE | FD_CLOSE);
+        return TRUE;
+    }
+    m_pBody = nullptr;
+    m_pBodyHold.reset();
+    return FALSE;
 }
 
 void CRequestSocket::OnClose(int /*nErrorCode*/) {
