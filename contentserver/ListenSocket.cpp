@@ -89,7 +89,7 @@ BOOL CMyRequestSocket::ServeMemFile(CString url) {
         LeaveCriticalSection(&g_csMemFile);
         return FALSE;
     }
-    std::shared_ptr<const void> pHold = pEntry->pBytes;
+    std::shared_ptr<const CMemFileBytes> pBytes = pEntry->pBytes;
     const BYTE* pData = pEntry->pData;
     const DWORD dwSize = pEntry->dwSize;
     LeaveCriticalSection(&g_csMemFile);
@@ -100,6 +100,8 @@ BOOL CMyRequestSocket::ServeMemFile(CString url) {
         AppendHeader("Content-type", type);
     AppendHeaderNumber("Content-length", static_cast<int>(dwSize));
     AppendResponseText("\r\n");
-    AttachResponseBody(std::move(pHold), pData, dwSize);
+    const int nFd = pBytes ? pBytes->GetFd() : -1;
+    const long long nOffset = pBytes ? pData - pBytes->GetData() : 0;
+    AttachResponseBody(std::move(pBytes), pData, dwSize, nFd, nOffset);
     return TRUE;
 }

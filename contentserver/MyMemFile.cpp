@@ -2,6 +2,10 @@
 
 #include "contentserver/PackUnpacker.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -29,9 +33,42 @@ const int kItemPackageId = 188;
 
 } // namespace
 
-CMemFileBytes::CMemFileBytes(DWORD dwSize)
-    : m_data(new BYTE[static_cast<size_t>(dwSize) + 1]), m_dwSize(dwSize) {
-    m_data[dwSize] = 0;
+CMemFileBytes::CMemFileBytes(const BYTE* pSource, DWORD dwSize) : m_dwSize(dwSize) {
+    const size_t nLength = static_cast<size_t>(dwSize) + 1;
+    int fd = memfd_create("memfile", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd >= 0) {
+        // Written through the descriptor, so no writable mapping stands in the way of the seal.
+        size_t nDone = 0;
+        while (nDone < dwSize) {
+            ssize_t n = ::write(fd, pSource + nDone, dwSize - nDone);
+            if (n <= 0)
+                break;
+            nDone += static_cast<size_t>(n);
+        }
+        const BYTE zero = 0;
+        void* p = MAP_FAILED;
+        if (nDone == dwSize && ::write(fd, &zero, 1) == 1 &&
+            fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0)
+            p = mmap(nullptr, nLength, PROT_READ, MAP_SHARED, fd, 0);
+        if (p != MAP_FAILED) {
+            m_pData = static_cast<BYTE*>(p);
+            m_fd = fd;
+            return;
+        }
+        close(fd);
+    }
+    m_heap.reset(new BYTE[nLength]);
+    if (dwSize > 0)
+        memcpy(m_heap.get(), pSource, dwSize);
+    m_heap[dwSize] = 0;
+    m_pData = m_heap.get();
+}
+
+CMemFileBytes::~CMemFileBytes() {
+    if (m_fd >= 0) {
+        munmap(m_pData, static_cast<size_t>(m_dwSize) + 1);
+        close(m_fd);
+    }
 }
 
 CRctIndex g_RctIndex;
@@ -125,9 +162,8 @@ BOOL CMyMemFile::LoadPackage(CString packagePath, CStringW namePrefix) {
         FreeLibrary(hModule);
         return FALSE;
     }
-    auto pBytes = std::make_shared<CMemFileBytes>(nSize);
+    auto pBytes = std::make_shared<CMemFileBytes>(pRes, nSize);
     BYTE* pBuffer = pBytes->GetData();
-    memcpy(pBuffer, pRes, nSize);
     FreeResource(hData);
     FreeLibrary(hModule);
 

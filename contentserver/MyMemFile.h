@@ -13,18 +13,28 @@
 // g_csMemFile together with the lookup. A clear or a reload of the store drops only the store's
 // reference, so the bytes go when the last answer that sends from them has ended, and a hundred
 // readers of one large file cost its size once.
+//
+// The bytes live in a sealed memory file where the system gives one: nothing can change them
+// after the seal, so an answer can hand ranges of that file to the socket without a copy through
+// this process. Otherwise (no descriptor free, an old system) they live on the heap. Either way
+// they are followed by one zero byte.
 class CMemFileBytes {
 public:
-    explicit CMemFileBytes(DWORD dwSize);
+    CMemFileBytes(const BYTE* pSource, DWORD dwSize);
+    ~CMemFileBytes();
     CMemFileBytes(const CMemFileBytes&) = delete;
     CMemFileBytes& operator=(const CMemFileBytes&) = delete;
 
-    BYTE* GetData() const { return m_data.get(); }
+    BYTE* GetData() const { return m_pData; }
     DWORD GetSize() const { return m_dwSize; }
+    // The sealed memory file that holds the bytes from offset 0, or -1 when they are on the heap.
+    int GetFd() const { return m_fd; }
 
 private:
-    std::unique_ptr<BYTE[]> m_data;
+    BYTE* m_pData = nullptr;
     DWORD m_dwSize;
+    int m_fd = -1;
+    std::unique_ptr<BYTE[]> m_heap;
 };
 
 // One memory file. The name is a dynamic string, so a long prefix with a long entry name cannot

@@ -2,7 +2,10 @@
 
 #include "contentserver/ServerHost.h"
 
+#include <sys/sendfile.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 void CSocketBuffer::SetSize(INT_PTR nNewSize) {
@@ -437,18 +440,33 @@ void CRequestSocket::OnSend(int /*nErrorCode*/) {
     Release();
 }
 
-void CRequestSocket::AttachResponseBody(std::shared_ptr<const void> pHold, const BYTE* pData, DWORD dwSize) {
+void CRequestSocket::AttachResponseBody(std::shared_ptr<const void> pHold, const BYTE* pData, DWORD dwSize,
+                                        int nFd, long long nOffset) {
     m_pBodyHold = std::move(pHold);
     m_pBody = pData;
     m_dwBodyLeft = pData != nullptr ? dwSize : 0;
+    m_nBodyFd = dwSize >= kSendFileMinimum ? nFd : -1;
+    m_nBodyOffset = nOffset;
 }
 
 BOOL CRequestSocket::SendAttachedBody() {
     // A send is one int long; the rest goes with the next notification.
     const int nWant = static_cast<int>(std::min<DWORD>(m_dwBodyLeft, 1u << 30));
-    int nSent = Send(m_pBody, nWant);
+    int nSent;
+    int nError = 0;
+    if (m_nBodyFd >= 0) {
+        off_t nAt = static_cast<off_t>(m_nBodyOffset);
+        ssize_t n = ::sendfile(static_cast<int>(m_hSocket), m_nBodyFd, &nAt, static_cast<size_t>(nWant));
+        nSent = n < 0 ? SOCKET_ERROR : static_cast<int>(n);
+        nError = n < 0 ? AfxErrnoToWsa(errno) : 0;
+        if (n > 0)
+            m_nBodyOffset += n;
+    } else {
+        nSent = Send(m_pBody, nWant);
+        nError = nSent == SOCKET_ERROR ? GetLastError() : 0;
+    }
     if (nSent == SOCKET_ERROR) {
-        if (GetLastError() == WSAEWOULDBLOCK) {
+        if (nError == WSAEWOULDBLOCK) {
             AsyncSelect(FD_WRITE | FD_CLOSE);
         } else {
             ShutDown(both);

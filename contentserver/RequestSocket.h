@@ -49,6 +49,9 @@ public:
     static const int kMaxBodyLength = 16 * 1048576;
     // A file is sent in pieces of this size, whatever the state of the buffer.
     static const int kFilePieceSize = 65536;
+    // Attached bodies from this size on go from their file to the socket without a copy here;
+    // below it one copy costs less than the system's setting up of the transfer.
+    static const DWORD kSendFileMinimum = 16384;
 
     CRequestSocket();
     explicit CRequestSocket(CServerHost* pHost);
@@ -97,7 +100,10 @@ public:
     // Makes bytes that others share the answer's body, sent after the buffered bytes straight
     // from where they are, without a copy per connection. pHold keeps them valid until the last
     // of them was sent; it is empty when their owner keeps them valid for as long as that.
-    void AttachResponseBody(std::shared_ptr<const void> pHold, const BYTE* pData, DWORD dwSize);
+    // When the bytes are also in a file that cannot change (nFd, from nOffset on), a large body
+    // goes from that file to the socket inside the system.
+    void AttachResponseBody(std::shared_ptr<const void> pHold, const BYTE* pData, DWORD dwSize, int nFd = -1,
+                            long long nOffset = 0);
 
     // HTTP dates.
     static CString FormatHttpDate(const FILETIME* time);
@@ -132,6 +138,8 @@ public:
     std::shared_ptr<const void> m_pBodyHold;
     const BYTE* m_pBody = nullptr;
     DWORD m_dwBodyLeft = 0;
+    int m_nBodyFd = -1;
+    long long m_nBodyOffset = 0;
 
     // Ends a connection that sat idle past the host's time-out: the socket closes at once, and
     // the connection is released as when its peer closes.
