@@ -461,6 +461,9 @@ BOOL CRequestSocket::SendAttachedBody() {
         nError = n < 0 ? AfxErrnoToWsa(errno) : 0;
         if (n > 0)
             m_nBodyOffset += n;
+        // The file ended before the body did (it cannot, sealed): the bytes in memory go instead.
+        if (n == 0)
+            m_nBodyFd = -1;
     } else {
         nSent = Send(m_pBody, nWant);
         nError = nSent == SOCKET_ERROR ? GetLastError() : 0;

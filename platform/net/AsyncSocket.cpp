@@ -7,8 +7,8 @@
 #include <fcntl.h>
 #include <sys/epoll.h>
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>

@@ -126,6 +126,11 @@ class DescriptorExhaustion : public ::testing::TestWithParam<Freed> {};
 // the backlog while the server thread stays idle, and it is answered once a descriptor is free,
 // whether a socket of the server or anything else of the process gave it back.
 TEST_P(DescriptorExhaustion, ServerWaitsIdleAndAnswersOnceADescriptorIsFree) {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' own checks need descriptors (a pipe tests memory before an object's type is
+    // checked), so with none free they report faults that are not there and end the server.
+    GTEST_SKIP() << "the sanitizers cannot run without a free descriptor";
+#endif
     const int kLimit = 48;
     ChildServer child;
     ASSERT_TRUE(child.Start({"--nofile", std::to_string(kLimit), "--spare", "4", "--idle-ms", "600000"}));
