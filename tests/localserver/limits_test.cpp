@@ -222,6 +222,31 @@ INSTANTIATE_TEST_SUITE_P(
                       StalledCase{"Trickle", "GET /test_http/ HTTP/1.0\r\nX-Slow: ", true}),
     [](const ::testing::TestParamInfo<StalledCase>& info) { return std::string(info.param.name); });
 
+// The time-out runs from each piece of the answer that was sent: a reader that takes far longer
+// than it for a large file, but keeps reading, gets the whole file.
+TEST(IdleTimeOut, SparesASlowReaderThatKeepsReading) {
+    ASSERT_NE(0, ServerPort()); // the item's files are in the store
+    const int port = StartLimitedServer(1000, 512);
+    ASSERT_NE(0, port);
+    int s = Connect(port);
+    ASSERT_GE(s, 0);
+    ASSERT_TRUE(WriteAll(s, "GET /mag/77/huge.dat HTTP/1.0\r\n\r\n"));
+    std::string got;
+    char buf[256 * 1024];
+    for (;;) {
+        ssize_t n = ::read(s, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        got.append(buf, static_cast<size_t>(n));
+        // A reader far slower than the loopback: 8 MiB take three times the time-out and more.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    close(s);
+    Answer a = HttpAnswer::Parse(got);
+    EXPECT_EQ("HTTP/1.0 200 OK", a.statusLine);
+    EXPECT_TRUE(a.body == ItemFile("huge.dat").data) << a.body.size() << " bytes";
+}
+
 // Connections beyond the cap are closed as soon as they are accepted, unanswered; once one of
 // those held goes, a new one is served again.
 TEST(ConnectionCap, ClosesConnectionsBeyondItAndServesAgainWhenOneGoes) {
