@@ -24,6 +24,7 @@ extern int g_nServerMaxConnections;
 class CServerHost {
 public:
     CServerHost();
+    ~CServerHost();
     CServerHost(const CServerHost&) = delete;
     CServerHost& operator=(const CServerHost&) = delete;
 
@@ -49,7 +50,6 @@ public:
     int GetConnectionCount() const { return static_cast<int>(m_connections.size()); }
     // Drops the connections that were idle for the time-out by now (a tick count).
     void DropIdleConnections(DWORD dwNow);
-    ~CServerHost();
 
 private:
     std::vector<CRequestSocket*> m_connections; // each knows its own place, for a quick removal
