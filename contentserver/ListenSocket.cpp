@@ -10,6 +10,16 @@ IMPLEMENT_DYNCREATE(CListenSocket, CAsyncSocket)
 IMPLEMENT_DYNCREATE(CMyRequestSocket, CRequestSocket)
 
 void CListenSocket::OnAccept(int /*nErrorCode*/) {
+    if (m_pHost != nullptr && m_pHost->GetConnectionCount() >= m_pHost->m_nMaxConnections) {
+        // Taken from the backlog and closed, so a client that holds too many connections gets
+        // its refusal now instead of a wait; the host's descriptors stay for the others.
+        CAsyncSocket refused;
+        if (Accept(refused))
+            refused.Close();
+        return;
+    }
+    // After a failed accept (no descriptor free) the connection goes at once, and the socket layer
+    // waits for a descriptor before it reports the listener again.
     CMyRequestSocket* pSocket = new CMyRequestSocket(m_pHost);
     if (Accept(*pSocket)) {
         // From here the connection parses and answers its request by itself, and releases itself.
@@ -71,22 +81,27 @@ BOOL CMyRequestSocket::ServeMemFile(CString url) {
     CString path = url;
     MapUrlToPath(path); // the path under the root is used whatever the check said
     CStringW wide = MemFileWiden(path);
-    // The lock is held from the lookup to the end of the copy, so the user-interface thread cannot
-    // free the entry's bytes while they are being copied.
+    // The lock is held from the lookup until the entry's bytes are taken, so the user-interface
+    // thread cannot free them in between; once taken, they stay valid until they were sent.
     EnterCriticalSection(&g_csMemFile);
     CMemFileEntry* pEntry = g_MyMemFile.FindFile(wide);
     if (!pEntry) {
         LeaveCriticalSection(&g_csMemFile);
         return FALSE;
     }
+    std::shared_ptr<const CMemFileBytes> pBytes = pEntry->pBytes;
+    const BYTE* pData = pEntry->pData;
+    const DWORD dwSize = pEntry->dwSize;
+    LeaveCriticalSection(&g_csMemFile);
     // Looked up only for files that exist, so the cache holds no more than the items' extensions.
     CString type = MemFileContentType(path);
     WriteStatusLine("200 OK");
     if (!type.IsEmpty())
         AppendHeader("Content-type", type);
-    AppendHeaderNumber("Content-length", static_cast<int>(pEntry->dwSize));
+    AppendHeaderNumber("Content-length", static_cast<int>(dwSize));
     AppendResponseText("\r\n");
-    AppendResponseBytes(pEntry->pData, static_cast<int>(pEntry->dwSize));
-    LeaveCriticalSection(&g_csMemFile);
+    const int nFd = pBytes ? pBytes->GetFd() : -1;
+    const long long nOffset = pBytes ? pData - pBytes->GetData() : 0;
+    AttachResponseBody(std::move(pBytes), pData, dwSize, nFd, nOffset);
     return TRUE;
 }

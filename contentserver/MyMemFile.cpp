@@ -2,6 +2,10 @@
 
 #include "contentserver/PackUnpacker.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -28,6 +32,44 @@ const char* const kResourceType = "MYDATA";
 const int kItemPackageId = 188;
 
 } // namespace
+
+CMemFileBytes::CMemFileBytes(const BYTE* pSource, DWORD dwSize) : m_dwSize(dwSize) {
+    const size_t nLength = static_cast<size_t>(dwSize) + 1;
+    int fd = memfd_create("memfile", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd >= 0) {
+        // Written through the descriptor, so no writable mapping stands in the way of the seal.
+        size_t nDone = 0;
+        while (nDone < dwSize) {
+            ssize_t n = ::write(fd, pSource + nDone, dwSize - nDone);
+            if (n <= 0)
+                break;
+            nDone += static_cast<size_t>(n);
+        }
+        const BYTE zero = 0;
+        void* p = MAP_FAILED;
+        if (nDone == dwSize && ::write(fd, &zero, 1) == 1 &&
+            fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0)
+            p = mmap(nullptr, nLength, PROT_READ, MAP_SHARED, fd, 0);
+        if (p != MAP_FAILED) {
+            m_pData = static_cast<BYTE*>(p);
+            m_fd = fd;
+            return;
+        }
+        close(fd);
+    }
+    m_heap.reset(new BYTE[nLength]);
+    if (dwSize > 0)
+        memcpy(m_heap.get(), pSource, dwSize);
+    m_heap[dwSize] = 0;
+    m_pData = m_heap.get();
+}
+
+CMemFileBytes::~CMemFileBytes() {
+    if (m_fd >= 0) {
+        munmap(m_pData, static_cast<size_t>(m_dwSize) + 1);
+        close(m_fd);
+    }
+}
 
 CRctIndex g_RctIndex;
 CMyMemFile g_MyMemFile;
@@ -89,13 +131,13 @@ void CMyMemFile::RemoveAllLocked() {
     for (INT_PTR i = 0; i < m_arrEntries.GetSize(); ++i)
         delete static_cast<CMemFileEntry*>(m_arrEntries[i]);
     m_arrEntries.RemoveAll();
-    delete[] m_pPackage;
+    m_pPackageBytes.reset();
     m_pPackage = nullptr;
 }
 
 void CMyMemFile::RemoveAll() {
-    // The server thread copies an entry's bytes under the same lock, so nothing it is copying is
-    // freed under it.
+    // The server thread takes an entry's bytes under the same lock; what it took stays valid
+    // until its answer has been sent, whatever the store does meanwhile.
     CMemFileLock lock;
     RemoveAllLocked();
 }
@@ -120,14 +162,14 @@ BOOL CMyMemFile::LoadPackage(CString packagePath, CStringW namePrefix) {
         FreeLibrary(hModule);
         return FALSE;
     }
-    BYTE* pBuffer = new BYTE[static_cast<size_t>(nSize) + 1];
-    memcpy(pBuffer, pRes, nSize);
-    pBuffer[nSize] = 0;
+    auto pBytes = std::make_shared<CMemFileBytes>(pRes, nSize);
+    BYTE* pBuffer = pBytes->GetData();
     FreeResource(hData);
     FreeLibrary(hModule);
 
     CMemFileLock lock;
     RemoveAllLocked();
+    m_pPackageBytes = pBytes;
     m_pPackage = pBuffer;
     for (const PackDirEntry& e : directory) {
         CStringW name = namePrefix;
@@ -145,6 +187,7 @@ BOOL CMyMemFile::LoadPackage(CString packagePath, CStringW namePrefix) {
         pEntry->pData = pBuffer + e.dwOffset;
         pEntry->dwSize = e.dwSize;
         pEntry->dwAttributes = 32;
+        pEntry->pBytes = pBytes;
         m_arrEntries.Add(pEntry);
     }
     g_RctIndex.SortNames();

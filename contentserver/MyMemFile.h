@@ -4,15 +4,48 @@
 
 #include "platform/afx.h"
 
+#include <memory>
+
 #define MEMFILE_ROOT "p:\\umexmemfile_qoncreate_12_06_26\\"
 
+// The bytes of one loaded package. They never change once loaded, and they are shared: the
+// store holds one reference, and every answer that sends from them holds another, taken under
+// g_csMemFile together with the lookup. A clear or a reload of the store drops only the store's
+// reference, so the bytes go when the last answer that sends from them has ended, and a hundred
+// readers of one large file cost its size once.
+//
+// The bytes live in a sealed memory file where the system gives one: nothing can change them
+// after the seal, so an answer can hand ranges of that file to the socket without a copy through
+// this process. Otherwise (no descriptor free, an old system) they live on the heap. Either way
+// they are followed by one zero byte.
+class CMemFileBytes {
+public:
+    CMemFileBytes(const BYTE* pSource, DWORD dwSize);
+    ~CMemFileBytes();
+    CMemFileBytes(const CMemFileBytes&) = delete;
+    CMemFileBytes& operator=(const CMemFileBytes&) = delete;
+
+    BYTE* GetData() const { return m_pData; }
+    DWORD GetSize() const { return m_dwSize; }
+    // The sealed memory file that holds the bytes from offset 0, or -1 when they are on the heap.
+    int GetFd() const { return m_fd; }
+
+private:
+    BYTE* m_pData = nullptr;
+    DWORD m_dwSize;
+    int m_fd = -1;
+    std::unique_ptr<BYTE[]> m_heap;
+};
+
 // One memory file. The name is a dynamic string, so a long prefix with a long entry name cannot
-// overflow anything; the data points into the store's package buffer and is not owned here.
+// overflow anything; the data points into the package's bytes, which pBytes keeps, or, for a
+// file added by AddFile, into memory its caller keeps for as long as the file is served.
 struct CMemFileEntry {
     CStringW strName;
     BYTE* pData = nullptr;
     DWORD dwSize = 0;
     DWORD dwAttributes = 0;
+    std::shared_ptr<const CMemFileBytes> pBytes;
 };
 
 // The ".rct" entries of the loaded packages, by their lower-cased names.
@@ -48,8 +81,9 @@ public:
 
     CPtrArray m_arrEntries; // CMemFileEntry*, in the order added
     DWORD m_dwServerThreadId = 0;
-    int m_nServerState = 0;     // 0 not yet known, 1 listening failed, 2 listening
-    BYTE* m_pPackage = nullptr; // every entry's data points into it
+    int m_nServerState = 0;                               // 0 not yet known, 1 listening failed, 2 listening
+    BYTE* m_pPackage = nullptr;                           // every loaded entry's data points into it
+    std::shared_ptr<const CMemFileBytes> m_pPackageBytes; // what m_pPackage points into
 
 private:
     void RemoveAllLocked();
@@ -63,7 +97,7 @@ CStringW MemFileWiden(const char* psz);
 CStringW MemFileLower(const CStringW& s);
 
 extern CMyMemFile g_MyMemFile;
-// Guards the store's entries and buffer: lookups, loads, clears, and the copy of a found entry.
+// Guards the store's entries and buffer: lookups, loads, clears, and taking a found entry's bytes.
 extern CRITICAL_SECTION g_csMemFile;
 // Guards the server state between the server thread and the thread that starts it.
 extern CRITICAL_SECTION g_csServerState;

@@ -82,6 +82,19 @@ BOOL FullPath(const CString& in, CString& out) {
     return TRUE;
 }
 
+// Whether a name along the path below the root starts with ".": such a name is hidden, and so
+// is everything inside a hidden folder, however it is reached.
+bool HiddenBelowRoot(const CString& path, const CString& root) {
+    const std::string& t = path.str();
+    if (t.size() <= static_cast<size_t>(root.GetLength()))
+        return false;
+    for (const std::string& segment : SplitSegments(t, static_cast<size_t>(root.GetLength()))) {
+        if (!segment.empty() && segment[0] == '.')
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int CRequestSocket::ProcessRequest() {
@@ -260,7 +273,7 @@ BOOL CRequestSocket::MatchExtension(CString extension, CString names, int kind) 
 
 BOOL CRequestSocket::StartFileResponse() {
     const DWORD dwAttr = m_pRequest->m_dwAttr;
-    if (dwAttr & FILE_ATTRIBUTE_HIDDEN) {
+    if ((dwAttr & FILE_ATTRIBUTE_HIDDEN) || HiddenBelowRoot(m_pRequest->m_strFullPath, m_pHost->m_strRoot)) {
         WriteErrorStatus("403 Forbidden");
         return FALSE;
     }

@@ -2,6 +2,10 @@
 
 #include "contentserver/ServerHost.h"
 
+#include <sys/sendfile.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 void CSocketBuffer::SetSize(INT_PTR nNewSize) {
@@ -25,9 +29,14 @@ CRequestSocket::CRequestSocket() {
 
 CRequestSocket::CRequestSocket(CServerHost* pHost) : m_pHost(pHost) {
     m_buf.SetSize(kReceiveBufferSize);
+    m_dwLastActivity = GetTickCount();
+    if (m_pHost != nullptr)
+        m_pHost->AddConnection(this);
 }
 
 CRequestSocket::~CRequestSocket() {
+    if (m_pHost != nullptr)
+        m_pHost->RemoveConnection(this);
     CloseFile();
     if (m_pRequest != nullptr) {
         m_pRequest->Release();
@@ -60,6 +69,13 @@ void CRequestSocket::CloseFile() {
         fclose(m_pFile);
         m_pFile = nullptr;
     }
+}
+
+void CRequestSocket::DropIdle() {
+    if (m_pHost != nullptr)
+        m_pHost->RemoveConnection(this);
+    Close();
+    Release();
 }
 
 void CRequestSocket::OnReceive(int /*nErrorCode*/) {
@@ -141,6 +157,7 @@ void CRequestSocket::ParseReceived(int nCount) {
         m_buf.SetSize(0);
         m_nBytesToSend = 0;
         m_nSendOffset = 0;
+        m_dwLastActivity = GetTickCount();
         if (ProcessRequest() == 0)
             AsyncSelect(FD_WRITE | FD_CLOSE);
     }
@@ -400,6 +417,8 @@ void CRequestSocket::OnSend(int /*nErrorCode*/) {
             return;
         }
     }
+    if (nSent > 0)
+        m_dwLastActivity = GetTickCount();
     if (m_pRequest != nullptr)
         m_pRequest->m_nBytesSent += nSent;
     if (nSent < m_nBytesToSend) {
@@ -411,12 +430,66 @@ void CRequestSocket::OnSend(int /*nErrorCode*/) {
     }
     m_nSendOffset = 0;
     m_nBytesToSend = 0;
+    if (m_dwBodyLeft > 0 && SendAttachedBody())
+        return;
     if (m_pFile != nullptr && ReadFilePiece(0, kFilePieceSize)) {
         AsyncSelect(FD_WRITE | FD_CLOSE);
         return;
     }
     ShutDown(both);
     Release();
+}
+
+void CRequestSocket::AttachResponseBody(std::shared_ptr<const void> pHold, const BYTE* pData, DWORD dwSize,
+                                        int nFd, long long nOffset) {
+    m_pBodyHold = std::move(pHold);
+    m_pBody = pData;
+    m_dwBodyLeft = pData != nullptr ? dwSize : 0;
+    m_nBodyFd = dwSize >= kSendFileMinimum ? nFd : -1;
+    m_nBodyOffset = nOffset;
+}
+
+BOOL CRequestSocket::SendAttachedBody() {
+    // A send is one int long; the rest goes with the next notification.
+    const int nWant = static_cast<int>(std::min<DWORD>(m_dwBodyLeft, 1u << 30));
+    int nSent;
+    int nError = 0;
+    if (m_nBodyFd >= 0) {
+        off_t nAt = static_cast<off_t>(m_nBodyOffset);
+        ssize_t n = ::sendfile(static_cast<int>(m_hSocket), m_nBodyFd, &nAt, static_cast<size_t>(nWant));
+        nSent = n < 0 ? SOCKET_ERROR : static_cast<int>(n);
+        nError = n < 0 ? AfxErrnoToWsa(errno) : 0;
+        if (n > 0)
+            m_nBodyOffset += n;
+        // The file ended before the body did (it cannot, sealed): the bytes in memory go instead.
+        if (n == 0)
+            m_nBodyFd = -1;
+    } else {
+        nSent = Send(m_pBody, nWant);
+        nError = nSent == SOCKET_ERROR ? GetLastError() : 0;
+    }
+    if (nSent == SOCKET_ERROR) {
+        if (nError == WSAEWOULDBLOCK) {
+            AsyncSelect(FD_WRITE | FD_CLOSE);
+        } else {
+            ShutDown(both);
+            Release();
+        }
+        return TRUE;
+    }
+    if (nSent > 0)
+        m_dwLastActivity = GetTickCount();
+    if (m_pRequest != nullptr)
+        m_pRequest->m_nBytesSent += nSent;
+    m_pBody += nSent;
+    m_dwBodyLeft -= static_cast<DWORD>(nSent);
+    if (m_dwBodyLeft > 0) {
+        AsyncSelect(FD_WRITE | FD_CLOSE);
+        return TRUE;
+    }
+    m_pBody = nullptr;
+    m_pBodyHold.reset();
+    return FALSE;
 }
 
 void CRequestSocket::OnClose(int /*nErrorCode*/) {

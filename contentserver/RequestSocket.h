@@ -49,6 +49,9 @@ public:
     static const int kMaxBodyLength = 16 * 1048576;
     // A file is sent in pieces of this size, whatever the state of the buffer.
     static const int kFilePieceSize = 65536;
+    // Attached bodies from this size on go from their file to the socket without a copy here;
+    // below it one copy costs less than the system's setting up of the transfer.
+    static const DWORD kSendFileMinimum = 16384;
 
     CRequestSocket();
     explicit CRequestSocket(CServerHost* pHost);
@@ -94,6 +97,13 @@ public:
     int AppendResponseUtf8(CString text);
     // Appends raw bytes to the answer, growing the buffer in whole 1024-byte steps.
     int AppendResponseBytes(const void* pData, int nLength);
+    // Makes bytes that others share the answer's body, sent after the buffered bytes straight
+    // from where they are, without a copy per connection. pHold keeps them valid until the last
+    // of them was sent; it is empty when their owner keeps them valid for as long as that.
+    // When the bytes are also in a file that cannot change (nFd, from nOffset on), a large body
+    // goes from that file to the socket inside the system.
+    void AttachResponseBody(std::shared_ptr<const void> pHold, const BYTE* pData, DWORD dwSize, int nFd = -1,
+                            long long nOffset = 0);
 
     // HTTP dates.
     static CString FormatHttpDate(const FILETIME* time);
@@ -119,8 +129,26 @@ public:
     int m_nRef = 1;
     int m_nHeaderBytes = 0;     // request line and headers so far
     BOOL m_bBadRequest = FALSE; // the request cannot be answered but with 400
+    // The host's bookkeeping: the tick from which the idle time-out runs, and the connection's
+    // place in the host's list (-1 when not in it). The time-out runs from the accept until the
+    // request is whole, however slowly its bytes trickle in, then from each piece that was sent.
+    DWORD m_dwLastActivity = 0;
+    int m_nHostSlot = -1;
+    // The attached body: what is left of it, and what keeps it valid.
+    std::shared_ptr<const void> m_pBodyHold;
+    const BYTE* m_pBody = nullptr;
+    DWORD m_dwBodyLeft = 0;
+    int m_nBodyFd = -1;
+    long long m_nBodyOffset = 0;
+
+    // Ends a connection that sat idle past the host's time-out: the socket closes at once, and
+    // the connection is released as when its peer closes.
+    void DropIdle();
 
 private:
+    // Sends what it can of the attached body. TRUE when the connection is to wait for the next
+    // write notification or has ended; FALSE when the body is all sent.
+    BOOL SendAttachedBody();
     void CloseFile();
     void RejectRequest();
     BOOL ReadFilePiece(int nAt, int nMax);

@@ -2,12 +2,19 @@
 
 #include "contentserver/ListenSocket.h"
 #include "contentserver/MyMemFile.h"
+#include "contentserver/RequestSocket.h"
 
 #include <sys/utsname.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <unordered_map>
 
 int g_nServerPort = 8024;
+DWORD g_dwServerIdleTimeout = 30000;
+// Well above the few dozen a reader opens for a page, and well below the descriptors a process
+// has by default, so the rest of the program still gets its own.
+int g_nServerMaxConnections = 512;
 
 namespace {
 
@@ -17,7 +24,9 @@ const int kListenBacklog = SOMAXCONN;
 
 } // namespace
 
-CServerHost::CServerHost() : m_strRoot(MEMFILE_ROOT) {
+CServerHost::CServerHost()
+    : m_strRoot(MEMFILE_ROOT), m_dwIdleTimeout(g_dwServerIdleTimeout),
+      m_nMaxConnections(g_nServerMaxConnections) {
     char szName[256] = {};
     if (gethostname(szName, 255) == 0 && szName[0] != '\0') {
         szName[255] = '\0';
@@ -30,6 +39,70 @@ CServerHost::CServerHost() : m_strRoot(MEMFILE_ROOT) {
             m_strHostName = name.Left(15);
             m_strHostName.MakeUpper();
         }
+    }
+}
+
+namespace {
+
+// The hosts whose sweep timers run on this thread, by timer id: a thread timer tells its
+// procedure nothing but the id.
+thread_local std::unordered_map<UINT_PTR, CServerHost*> t_sweepHosts;
+
+void SweepTimerProc(HWND, UINT, UINT_PTR nId, DWORD) {
+    auto it = t_sweepHosts.find(nId);
+    if (it != t_sweepHosts.end())
+        it->second->DropIdleConnections(GetTickCount());
+}
+
+} // namespace
+
+CServerHost::~CServerHost() {
+    if (m_nSweepTimer != 0) {
+        KillTimer(nullptr, m_nSweepTimer);
+        t_sweepHosts.erase(m_nSweepTimer);
+    }
+    // Connections that outlive the host no longer report to it.
+    for (CRequestSocket* p : m_connections)
+        p->m_nHostSlot = -1;
+}
+
+void CServerHost::AddConnection(CRequestSocket* pSocket) {
+    pSocket->m_nHostSlot = static_cast<int>(m_connections.size());
+    m_connections.push_back(pSocket);
+    if (m_nSweepTimer == 0) {
+        // A quarter of the time-out between looks: a connection goes at most a quarter late.
+        // The timer runs only while there are connections, so an idle server is not woken.
+        UINT nEvery = static_cast<UINT>(std::max<DWORD>(m_dwIdleTimeout / 4, 10));
+        m_nSweepTimer = SetTimer(nullptr, 0, nEvery, &SweepTimerProc);
+        if (m_nSweepTimer != 0)
+            t_sweepHosts[m_nSweepTimer] = this;
+    }
+}
+
+void CServerHost::RemoveConnection(CRequestSocket* pSocket) {
+    const int nSlot = pSocket->m_nHostSlot;
+    if (nSlot < 0 || nSlot >= static_cast<int>(m_connections.size()) || m_connections[nSlot] != pSocket)
+        return;
+    CRequestSocket* pLast = m_connections.back();
+    m_connections[nSlot] = pLast;
+    pLast->m_nHostSlot = nSlot;
+    m_connections.pop_back();
+    pSocket->m_nHostSlot = -1;
+}
+
+void CServerHost::DropIdleConnections(DWORD dwNow) {
+    std::vector<CRequestSocket*> idle;
+    for (CRequestSocket* p : m_connections) {
+        if (dwNow - p->m_dwLastActivity >= m_dwIdleTimeout)
+            idle.push_back(p);
+    }
+    // Dropping releases the connection, which may delete it and reorder the list.
+    for (CRequestSocket* p : idle)
+        p->DropIdle();
+    if (m_connections.empty() && m_nSweepTimer != 0) {
+        KillTimer(nullptr, m_nSweepTimer);
+        t_sweepHosts.erase(m_nSweepTimer);
+        m_nSweepTimer = 0;
     }
 }
 

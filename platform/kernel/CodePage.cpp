@@ -128,8 +128,14 @@ public:
     iconv_t Get(const char* to, const char* from) {
         std::string key = std::string(to) + '\n' + from;
         auto it = m_open.find(key);
-        if (it == m_open.end())
-            it = m_open.emplace(std::move(key), iconv_open(to, from)).first;
+        if (it == m_open.end()) {
+            iconv_t cd = iconv_open(to, from);
+            // Only an unknown pair stays unknown: a converter that could not be opened for want
+            // of a descriptor or of memory is opened again by the next conversion.
+            if (cd == kNone && errno != EINVAL)
+                return kNone;
+            it = m_open.emplace(std::move(key), cd).first;
+        }
         if (it->second != kNone)
             iconv(it->second, nullptr, nullptr, nullptr, nullptr);
         return it->second;
@@ -461,8 +467,10 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
 bool AfxAnsiToUtf8(const std::string& ansi, std::string& utf8) {
     std::u16string wide;
     bool bad = false;
-    DecodeIconv("CP936", ansi.data(), ansi.size(), wide, bad);
     utf8.clear();
+    // No converter, no text: an empty result must not pass for the converted text.
+    if (!DecodeIconv("CP936", ansi.data(), ansi.size(), wide, bad))
+        return false;
     bool lost = false;
     EncodeUtf8(wide.data(), wide.size(), utf8, lost);
     return !bad && !lost;

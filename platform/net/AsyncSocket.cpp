@@ -7,11 +7,13 @@
 #include <fcntl.h>
 #include <sys/epoll.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 #undef socket
 #undef gethostbyname
@@ -36,6 +38,7 @@ struct SockState {
     Stage stage = Stage::Created;
     bool readEnabled = true;
     bool acceptEnabled = true;
+    bool acceptPaused = false; // the last accept found no descriptor; see PauseAccepting
     bool writeEnabled = false;
     bool closeDelivered = false;
     bool eofSeen = false;
@@ -49,6 +52,24 @@ std::unordered_map<uint64_t, SockState>& States() {
     return *m;
 }
 std::atomic<uint64_t> g_nextSerial{1};
+// Listeners whose accept found no free descriptor, by serial; g_mx guards it. Small: one entry per
+// listener at most.
+std::vector<uint64_t>& PausedListeners() {
+    static auto* v = new std::vector<uint64_t>;
+    return *v;
+}
+std::atomic<size_t> g_nPaused{0}; // the list's size, for a look without the lock
+
+// g_mx held.
+void ForgetPaused(uint64_t serial) {
+    auto& paused = PausedListeners();
+    paused.erase(std::remove(paused.begin(), paused.end(), serial), paused.end());
+    g_nPaused.store(paused.size(), std::memory_order_relaxed);
+}
+
+// How long a listener waits for a descriptor before it tries again, when no socket of this
+// process closes in the meantime (a file or a pipe closing frees one just as well).
+constexpr UINT kAcceptRetryMs = 200;
 
 thread_local HWND t_notifyWnd = nullptr;
 
@@ -202,7 +223,36 @@ void FdReady(uint64_t serial, uint32_t revents) {
     UpdateWatch(serial, s, stale);
 }
 
+// g_mx held. Lets a paused listener accept again; its watch shows at once whether anything waits.
+void ResumeAccepting(uint64_t serial, SockState& s) {
+    s.acceptPaused = false;
+    s.acceptEnabled = true;
+    ForgetPaused(serial);
+    UpdateWatch(serial, s);
+}
+
+// g_mx held. A socket closed, so a descriptor is free: every paused listener tries again.
+void ResumePausedListeners() {
+    std::vector<uint64_t> paused;
+    paused.swap(PausedListeners());
+    g_nPaused.store(0, std::memory_order_relaxed);
+    for (uint64_t serial : paused) {
+        auto it = States().find(serial);
+        if (it != States().end())
+            ResumeAccepting(serial, it->second);
+    }
+}
+
 LRESULT NotifyProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_TIMER) {
+        // The retry of a listener that found no descriptor; the timer is the listener's serial.
+        KillTimer(hWnd, static_cast<UINT_PTR>(wParam));
+        std::lock_guard<std::mutex> lock(g_mx);
+        auto it = States().find(static_cast<uint64_t>(wParam));
+        if (it != States().end() && it->second.acceptPaused)
+            ResumeAccepting(it->first, it->second);
+        return 0;
+    }
     if (msg != WM_SOCKET_NOTIFY)
         return DefWindowProcA(hWnd, msg, wParam, lParam);
     uint64_t serial = static_cast<uint64_t>(wParam);
@@ -292,9 +342,41 @@ struct AsyncSocketEngine {
         if (it != States().end()) {
             if (it->second.watched)
                 AfxQueueUnwatchFd(it->second.owner, it->second.fd);
+            if (it->second.acceptPaused) {
+                ForgetPaused(it->first);
+                // A stale retry would find no record and do nothing, but it would wake the thread.
+                if (it->second.owner == GetCurrentThreadId())
+                    KillTimer(it->second.notifyWnd, static_cast<UINT_PTR>(it->first));
+            }
             States().erase(it);
         }
         sock.m_nSerial = 0;
+    }
+    // After the descriptor was closed: a listener that waits for one can have it now.
+    static void DescriptorFreed() {
+        // Most closes happen with no listener paused; they need not take the lock for it.
+        if (g_nPaused.load(std::memory_order_relaxed) == 0)
+            return;
+        std::lock_guard<std::mutex> lock(g_mx);
+        ResumePausedListeners();
+    }
+    // The accept found no descriptor for the connection. Trying again while the listener is
+    // readable would fail the same way as fast as the thread can loop, so the listener stops
+    // looking until a socket of the process closes or the retry time has passed.
+    static void PauseAccepting(CAsyncSocket& sock) {
+        std::lock_guard<std::mutex> lock(g_mx);
+        auto it = States().find(sock.m_nSerial);
+        if (it == States().end())
+            return;
+        SockState& s = it->second;
+        s.acceptEnabled = false;
+        if (!s.acceptPaused) {
+            s.acceptPaused = true;
+            PausedListeners().push_back(it->first);
+            g_nPaused.store(PausedListeners().size(), std::memory_order_relaxed);
+        }
+        SetTimer(s.notifyWnd, static_cast<UINT_PTR>(it->first), kAcceptRetryMs, nullptr);
+        UpdateWatch(it->first, s, true);
     }
     template <class F> static void Change(CAsyncSocket& sock, F f) {
         std::lock_guard<std::mutex> lock(g_mx);
@@ -409,7 +491,7 @@ BOOL CAsyncSocket::AsyncSelect(long lEvent) {
     AsyncSocketEngine::Change(*this, [lEvent](SockState& s) {
         s.selected = lEvent;
         s.readEnabled = true;
-        s.acceptEnabled = true;
+        s.acceptEnabled = !s.acceptPaused;
         s.writeEnabled = (lEvent & FD_WRITE) != 0;
     });
     return TRUE;
@@ -424,6 +506,11 @@ BOOL CAsyncSocket::Accept(CAsyncSocket& rConnectedSocket, SOCKADDR* lpSockAddr, 
     int fd = ::accept4(static_cast<int>(m_hSocket), lpSockAddr, lpSockAddrLen ? &len : nullptr,
                        SOCK_NONBLOCK | SOCK_CLOEXEC);
     int err = errno;
+    if (fd < 0 && (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM)) {
+        AsyncSocketEngine::PauseAccepting(*this);
+        WSASetLastError(AfxErrnoToWsa(err));
+        return FALSE;
+    }
     AsyncSocketEngine::Change(*this, [](SockState& s) { s.acceptEnabled = true; });
     if (fd < 0) {
         WSASetLastError(AfxErrnoToWsa(err));
@@ -445,6 +532,7 @@ void CAsyncSocket::Close() {
     AsyncSocketEngine::Unregister(*this);
     ::close(static_cast<int>(m_hSocket));
     m_hSocket = INVALID_SOCKET;
+    AsyncSocketEngine::DescriptorFreed();
 }
 
 int CAsyncSocket::Receive(void* lpBuf, int nBufLen, int nFlags) {

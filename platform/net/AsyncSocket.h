@@ -6,6 +6,9 @@
 //   and the socket can take data again.
 // - FD_READ comes while unread data remains, again after each Receive; FD_ACCEPT likewise after
 //   each Accept. FD_CLOSE comes once, after the data has been read.
+// - An Accept that fails for want of a descriptor (WSAEMFILE, WSAENOBUFS) gives no FD_ACCEPT
+//   until a socket of the process closes or a fifth of a second has passed: the connection still
+//   waits in the backlog, and asking again at once would only fail again, at full speed.
 // - Nothing reaches an object after Close or its destruction, or for an event no longer
 //   selected, even when the descriptor number is reused at once: notifications are matched to
 //   the object by a serial number, never by the descriptor.

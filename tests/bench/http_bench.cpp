@@ -1,6 +1,7 @@
 // The local server and the HTTP client beside stock programs on loopback:
 // - requests per second for a 100 KB memory file, HTTP/1.0, one request per connection, beside
-//   nginx (one worker, keep-alive off, the same file on disk), both under wrk;
+//   nginx (one worker, keep-alive off, the same file on disk) with sendfile off and with it on,
+//   all under wrk;
 // - the client's download rate for a 200 MB file from nginx, beside curl's.
 // Prints the figures and their ratios; asserts nothing.
 #include "contentserver/MyMemFile.h"
@@ -79,23 +80,38 @@ int main(int argc, char** argv) {
     std::ofstream(dir / "www" / "mag" / "77" / "page1.jpg", std::ios::binary) << page;
 
     // The local server, started as the program starts it, with the page as a memory file.
-    g_MyMemFile.AddFile(MemFileWiden(MEMFILE_ROOT "mag\\77\\page1.jpg"), reinterpret_cast<BYTE*>(page.data()),
+    // Its bytes are held as a loaded package's are, so answers send them as they send an item's.
+    auto bytes = std::make_shared<CMemFileBytes>(reinterpret_cast<const BYTE*>(page.data()),
+                                                 static_cast<DWORD>(page.size()));
+    g_MyMemFile.AddFile(MemFileWiden(MEMFILE_ROOT "mag\\77\\page1.jpg"), bytes->GetData(),
                         static_cast<DWORD>(page.size()), 32);
+    static_cast<CMemFileEntry*>(g_MyMemFile.m_arrEntries[0])->pBytes = bytes;
     g_nServerPort = PeerProcess::FreePort();
     if (!g_MyMemFile.StartServer()) {
         printf("http_bench: the local server did not start\n");
         return 1;
     }
+    // Each nginx has a folder of its own for its configuration and logs; both serve one www.
     int nginxPort = PeerProcess::FreePort();
     PeerProcess nginx;
     if (!serverOnly && !StartNginx(nginx, dir, nginxPort, "keepalive_timeout 0; sendfile off;", 1024)) {
         printf("http_bench: nginx did not start\n");
         return 1;
     }
-    // Rounds alternate between the two servers and the best of each counts, so a burst of other
-    // work on the machine weighs on both alike.
-    std::string notes, theirNotes;
-    double ours = 0, theirs = 0;
+    fs::path sendfileDir = dir / "sendfile";
+    fs::create_directories(sendfileDir);
+    fs::create_directory_symlink(dir / "www", sendfileDir / "www");
+    int sendfilePort = PeerProcess::FreePort();
+    PeerProcess nginxSendfile;
+    if (!serverOnly &&
+        !StartNginx(nginxSendfile, sendfileDir, sendfilePort, "keepalive_timeout 0; sendfile on;", 1024)) {
+        printf("http_bench: nginx with sendfile did not start\n");
+        return 1;
+    }
+    // Rounds alternate between the servers and the best of each counts, so a burst of other
+    // work on the machine weighs on all alike.
+    std::string notes, theirNotes, sendfileNotes;
+    double ours = 0, theirs = 0, sendfile = 0;
     for (int round = 0; round < kRounds; ++round) {
         std::string n;
         double r = Wrk(dir, g_nServerPort, n);
@@ -110,6 +126,11 @@ int main(int argc, char** argv) {
             theirs = r;
             theirNotes = n;
         }
+        r = Wrk(dir, sendfilePort, n);
+        if (r > sendfile) {
+            sendfile = r;
+            sendfileNotes = n;
+        }
     }
     printf(
         "local server, 100 KB memory file, HTTP/1.0, one request per connection, wrk -c%d: %.0f req/s %s\n",
@@ -119,8 +140,12 @@ int main(int argc, char** argv) {
     printf(
         "nginx, one worker, keep-alive off, its default sendfile off, the same file on disk: %.0f req/s %s\n",
         theirs, theirNotes.c_str());
+    printf("nginx, one worker, keep-alive off, sendfile on, the same file on disk: %.0f req/s %s\n", sendfile,
+           sendfileNotes.c_str());
     if (ours > 0 && theirs > 0)
         printf("local server / nginx: %.2fx\n", ours / theirs);
+    if (ours > 0 && sendfile > 0)
+        printf("local server / nginx with sendfile: %.2fx\n", ours / sendfile);
 
     // Downloads of a 200 MB file from nginx: the client's DownloadFile and curl, best of three.
     {
@@ -154,6 +179,7 @@ int main(int argc, char** argv) {
         printf("client / curl: %.2fx\n", best / bestCurl);
 
     nginx.Stop();
+    nginxSendfile.Stop();
     std::error_code ec;
     fs::remove_all(dir, ec);
     return 0;

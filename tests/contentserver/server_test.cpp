@@ -221,6 +221,9 @@ TEST_F(ServerTest, IfModifiedSince) {
 TEST_F(ServerTest, ErrorAnswersAndRedirects) {
     WriteFileBytes(Root("a.html"), "a");
     WriteFileBytes(Root(".secret"), "s");
+    fs::create_directories(Root(".hid/inner"));
+    WriteFileBytes(Root(".hid/x.txt"), "x");
+    WriteFileBytes(Root(".hid/inner/y.txt"), "y");
     fs::create_directories(Root("docs"));
     WriteFileBytes(Root("docs/index.htm"), "i");
     fs::create_directories(Root("apps"));
@@ -246,6 +249,14 @@ TEST_F(ServerTest, ErrorAnswersAndRedirects) {
         {"/missing.html", "", "HTTP/1.0 404 Not Found", ""},
         {"/missing/deeper/x.html", "", "HTTP/1.0 404 Not Found", ""},
         {"/.secret", "", "HTTP/1.0 403 Forbidden", ""},
+        // What a hidden folder holds is as hidden as the folder, however the path spells it.
+        {"/.hid/", "", "HTTP/1.0 403 Forbidden", ""},
+        {"/.hid/x.txt", "", "HTTP/1.0 403 Forbidden", ""},
+        {"/.hid/inner/y.txt", "", "HTTP/1.0 403 Forbidden", ""},
+        {"/docs/../.hid/x.txt", "", "HTTP/1.0 403 Forbidden", ""},
+        {"/%2Ehid/x.txt", "", "HTTP/1.0 403 Forbidden", ""},
+        {"/.hid/x.txt/path/info", "", "HTTP/1.0 403 Forbidden", ""},
+        {"/.hid/x.txt", "-I", "HTTP/1.0 403 Forbidden", ""},
         {"/a.html", "-X DELETE", "HTTP/1.0 501 Not Implemented", ""},
         {"/a.html", "-X POST", "HTTP/1.0 501 Not Implemented", ""},
         {"/a.html", "-d x=1", "HTTP/1.0 400 Bad Request", ""}, // a server application of no known kind
