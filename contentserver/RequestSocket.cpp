@@ -1,5 +1,6 @@
 #include "contentserver/RequestSocket.h"
 
+#include "platform/base/AfxAscii.h"
 #include "contentserver/ServerHost.h"
 
 #include <sys/sendfile.h>
@@ -184,12 +185,8 @@ bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-CString LowerAscii(CString s) {
-    for (char& c : s.str()) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return s;
+CString LowerAscii(const CString& s) {
+    return CString(AfxAsciiLower(s.str()).c_str());
 }
 
 CString TrimLeftSpace(const std::string& s) {

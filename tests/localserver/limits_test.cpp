@@ -1,8 +1,8 @@
 // What one local process can make the server hold: its descriptors, its processor and its memory.
 // The measured servers run in processes of their own (server_child.cpp), so the figures are theirs.
-#include "LocalServer.h"
+#include "tests/localserver/LocalServerFixture.h"
 
-#include "tests/contentserver/Fixture.h"
+#include "tests/contentserver/ContentServerFixture.h"
 #include "tests/support/WaitFor.h"
 
 #include <dirent.h>
