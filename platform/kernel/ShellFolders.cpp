@@ -2,6 +2,7 @@
 #include "platform/kernel/FileSys.h"
 #include "platform/kernel/WinError.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -94,6 +95,25 @@ std::string FolderFor(int csidl, bool create) {
 
 } // namespace
 
+struct ITEMIDLIST {
+    unsigned magic;
+    char linuxPath[1]; // zero-terminated, as long as it needs
+};
+
+namespace {
+constexpr unsigned kIdListMagic = 0x4C444946; // "FIDL"
+}
+
+LPITEMIDLIST AfxMakeIdList(const std::string& linuxPath) {
+    void* block = std::malloc(offsetof(ITEMIDLIST, linuxPath) + linuxPath.size() + 1);
+    if (!block)
+        return nullptr;
+    auto* pidl = static_cast<ITEMIDLIST*>(block);
+    pidl->magic = kIdListMagic;
+    std::memcpy(pidl->linuxPath, linuxPath.c_str(), linuxPath.size() + 1);
+    return pidl;
+}
+
 HRESULT SHGetSpecialFolderLocation(void* hwndOwner, int nFolder, LPITEMIDLIST* ppidl) {
     (void)hwndOwner;
     if (!ppidl)
@@ -102,26 +122,20 @@ HRESULT SHGetSpecialFolderLocation(void* hwndOwner, int nFolder, LPITEMIDLIST* p
     std::string d = FolderFor(nFolder, false);
     if (d.empty())
         return E_FAIL;
-    std::string w = AfxUnmapPath(d);
-    char* p = static_cast<char*>(std::malloc(w.size() + 1));
-    if (!p)
-        return E_FAIL;
-    std::memcpy(p, w.c_str(), w.size() + 1);
-    *ppidl = reinterpret_cast<LPITEMIDLIST>(p);
-    return S_OK;
+    *ppidl = AfxMakeIdList(d);
+    return *ppidl ? S_OK : E_FAIL;
 }
 
 BOOL SHGetPathFromIDListA(LPCITEMIDLIST pidl, LPSTR pszPath) {
     if (!pszPath)
         return FALSE;
     pszPath[0] = '\0';
-    if (!pidl)
+    if (!pidl || pidl->magic != kIdListMagic)
         return FALSE;
-    const char* p = reinterpret_cast<const char*>(pidl);
-    size_t n = std::strlen(p);
-    if (n >= MAX_PATH)
+    std::string win;
+    if (!AfxUnmapPath(pidl->linuxPath, win) || win.size() >= MAX_PATH)
         return FALSE;
-    std::memcpy(pszPath, p, n + 1);
+    std::memcpy(pszPath, win.c_str(), win.size() + 1);
     return TRUE;
 }
 
