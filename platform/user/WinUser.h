@@ -1,7 +1,14 @@
-// The window kernel's C interface: window handles, message queues, timers and properties.
+// The window kernel's C interface: window handles, the window tree and its geometry, activation,
+// focus and capture, painting, message queues, timers and properties.
+//
+// Windows belong to the thread that creates them; the calls that change a window's place, state
+// or paint are made on that thread, as the program does. Reading a window's data (rectangles,
+// styles, visibility) is safe from any thread.
 #pragma once
 
+#include "platform/base/AfxGeom.h"
 #include "platform/base/Win32Types.h"
+#include "platform/gdi/WinGdi.h"
 #include "platform/kernel/Threads.h"
 
 struct HWND__;
@@ -21,6 +28,11 @@ using LPMSG = MSG*;
 
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
+
+#define MAKEWPARAM(l, h) (static_cast<WPARAM>(static_cast<DWORD>(MAKELONG(l, h))))
+#define MAKELPARAM(l, h) (static_cast<LPARAM>(static_cast<DWORD>(MAKELONG(l, h))))
+#define GET_X_LPARAM(lp) (static_cast<int>(static_cast<short>(LOWORD(lp))))
+#define GET_Y_LPARAM(lp) (static_cast<int>(static_cast<short>(HIWORD(lp))))
 
 // Messages.
 #define WM_NULL 0x0000
@@ -53,8 +65,22 @@ using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 #define WM_NCHITTEST 0x0084
 #define WM_NCPAINT 0x0085
 #define WM_NCACTIVATE 0x0086
+#define WM_NCMOUSEMOVE 0x00A0
 #define WM_NCLBUTTONDOWN 0x00A1
+#define WM_NCLBUTTONUP 0x00A2
 #define WM_NCLBUTTONDBLCLK 0x00A3
+#define WM_NCRBUTTONDOWN 0x00A4
+#define WM_NCRBUTTONUP 0x00A5
+#define WM_NCRBUTTONDBLCLK 0x00A6
+#define WM_NCMOUSELEAVE 0x02A2
+#define WM_MOUSEHOVER 0x02A1
+#define WM_CAPTURECHANGED 0x0215
+#define WM_GETFONT 0x0031
+#define WM_SETFONT 0x0030
+#define WM_GETDLGCODE 0x0087
+#define WM_ICONERASEBKGND 0x0027
+#define WM_QUERYDRAGICON 0x0037
+#define WM_ENTERIDLE 0x0121
 #define WM_KEYDOWN 0x0100
 #define WM_KEYUP 0x0101
 #define WM_CHAR 0x0102
@@ -85,6 +111,7 @@ using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 
 #define GWLP_WNDPROC (-4)
 #define GWLP_HINSTANCE (-6)
+#define GWLP_HWNDPARENT (-8)
 #define GWLP_ID (-12)
 #define GWL_STYLE (-16)
 #define GWL_EXSTYLE (-20)
@@ -98,6 +125,167 @@ using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 #define WS_DISABLED 0x08000000L
 #define WS_CLIPSIBLINGS 0x04000000L
 #define WS_CLIPCHILDREN 0x02000000L
+#define WS_MINIMIZE 0x20000000L
+#define WS_MAXIMIZE 0x01000000L
+#define WS_CAPTION 0x00C00000L
+#define WS_BORDER 0x00800000L
+#define WS_DLGFRAME 0x00400000L
+#define WS_VSCROLL 0x00200000L
+#define WS_HSCROLL 0x00100000L
+#define WS_SYSMENU 0x00080000L
+#define WS_THICKFRAME 0x00040000L
+#define WS_GROUP 0x00020000L
+#define WS_TABSTOP 0x00010000L
+#define WS_MINIMIZEBOX 0x00020000L
+#define WS_MAXIMIZEBOX 0x00010000L
+#define WS_OVERLAPPEDWINDOW                                                                                  \
+    (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)
+
+#define WS_EX_DLGMODALFRAME 0x00000001L
+#define WS_EX_TOPMOST 0x00000008L
+#define WS_EX_TOOLWINDOW 0x00000080L
+#define WS_EX_WINDOWEDGE 0x00000100L
+#define WS_EX_CONTROLPARENT 0x00010000L
+#define WS_EX_APPWINDOW 0x00040000L
+#define WS_EX_NOACTIVATE 0x08000000L
+
+// Class styles.
+#define CS_VREDRAW 0x0001
+#define CS_HREDRAW 0x0002
+#define CS_DBLCLKS 0x0008
+#define CS_SAVEBITS 0x0800
+
+#define CW_USEDEFAULT (static_cast<int>(0x80000000))
+
+// WM_SIZE types.
+#define SIZE_RESTORED 0
+#define SIZE_MINIMIZED 1
+#define SIZE_MAXIMIZED 2
+
+// WM_ACTIVATE states.
+#define WA_INACTIVE 0
+#define WA_ACTIVE 1
+#define WA_CLICKACTIVE 2
+
+// WM_MOUSEACTIVATE answers.
+#define MA_ACTIVATE 1
+#define MA_ACTIVATEANDEAT 2
+#define MA_NOACTIVATE 3
+#define MA_NOACTIVATEANDEAT 4
+
+// Hit-test codes.
+#define HTERROR (-2)
+#define HTTRANSPARENT (-1)
+#define HTNOWHERE 0
+#define HTCLIENT 1
+#define HTCAPTION 2
+#define HTSYSMENU 3
+#define HTMINBUTTON 8
+#define HTMAXBUTTON 9
+#define HTLEFT 10
+#define HTRIGHT 11
+#define HTTOP 12
+#define HTTOPLEFT 13
+#define HTTOPRIGHT 14
+#define HTBOTTOM 15
+#define HTBOTTOMLEFT 16
+#define HTBOTTOMRIGHT 17
+#define HTBORDER 18
+#define HTCLOSE 20
+
+// Mouse key flags of client mouse messages.
+#define MK_LBUTTON 0x0001
+#define MK_RBUTTON 0x0002
+#define MK_SHIFT 0x0004
+#define MK_CONTROL 0x0008
+
+// System commands.
+#define SC_SIZE 0xF000
+#define SC_MOVE 0xF010
+#define SC_MINIMIZE 0xF020
+#define SC_MAXIMIZE 0xF030
+#define SC_CLOSE 0xF060
+#define SC_RESTORE 0xF120
+
+// ShowWindow commands.
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_NORMAL 1
+#define SW_SHOWMINIMIZED 2
+#define SW_SHOWMAXIMIZED 3
+#define SW_MAXIMIZE 3
+#define SW_SHOWNOACTIVATE 4
+#define SW_SHOW 5
+#define SW_MINIMIZE 6
+#define SW_SHOWMINNOACTIVE 7
+#define SW_SHOWNA 8
+#define SW_RESTORE 9
+#define SW_SHOWDEFAULT 10
+
+// SetWindowPos.
+#define HWND_TOP (static_cast<HWND>(nullptr))
+#define HWND_BOTTOM (reinterpret_cast<HWND>(static_cast<intptr_t>(1)))
+#define HWND_TOPMOST (reinterpret_cast<HWND>(static_cast<intptr_t>(-1)))
+#define HWND_NOTOPMOST (reinterpret_cast<HWND>(static_cast<intptr_t>(-2)))
+#define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
+#define SWP_NOZORDER 0x0004
+#define SWP_NOREDRAW 0x0008
+#define SWP_NOACTIVATE 0x0010
+#define SWP_FRAMECHANGED 0x0020
+#define SWP_SHOWWINDOW 0x0040
+#define SWP_HIDEWINDOW 0x0080
+#define SWP_NOOWNERZORDER 0x0200
+
+// RedrawWindow.
+#define RDW_INVALIDATE 0x0001
+#define RDW_INTERNALPAINT 0x0002
+#define RDW_ERASE 0x0004
+#define RDW_VALIDATE 0x0008
+#define RDW_NOINTERNALPAINT 0x0010
+#define RDW_NOERASE 0x0020
+#define RDW_NOCHILDREN 0x0040
+#define RDW_ALLCHILDREN 0x0080
+#define RDW_UPDATENOW 0x0100
+#define RDW_ERASENOW 0x0200
+#define RDW_FRAME 0x0400
+#define RDW_NOFRAME 0x0800
+
+// _TrackMouseEvent.
+#define TME_HOVER 0x00000001
+#define TME_LEAVE 0x00000002
+#define TME_NONCLIENT 0x00000010
+#define TME_QUERY 0x40000000
+#define TME_CANCEL 0x80000000
+#define HOVER_DEFAULT 0xFFFFFFFF
+
+// GetSystemMetrics and SystemParametersInfo.
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
+#define SM_CXICON 11
+#define SM_CYICON 12
+#define SM_CXSMICON 49
+#define SM_CYSMICON 50
+#define SM_CXDOUBLECLK 36
+#define SM_CYDOUBLECLK 37
+#define SPI_GETWORKAREA 0x0030
+
+// GetWindowInfo's status.
+#define WS_ACTIVECAPTION 0x0001
+
+// Virtual keys the program and the dialog manager look at.
+#define VK_BACK 0x08
+#define VK_TAB 0x09
+#define VK_RETURN 0x0D
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_ESCAPE 0x1B
+#define VK_SPACE 0x20
+#define VK_LEFT 0x25
+#define VK_UP 0x26
+#define VK_RIGHT 0x27
+#define VK_DOWN 0x28
+#define VK_F4 0x73
 
 // A parent value that makes a window that only receives messages.
 #define HWND_MESSAGE (reinterpret_cast<HWND>(static_cast<intptr_t>(-3)))
@@ -118,6 +306,63 @@ struct CREATESTRUCTA {
 };
 using CREATESTRUCT = CREATESTRUCTA;
 using LPCREATESTRUCT = CREATESTRUCTA*;
+
+struct WINDOWPOS {
+    HWND hwnd;
+    HWND hwndInsertAfter;
+    int x;
+    int y;
+    int cx;
+    int cy;
+    UINT flags;
+};
+using LPWINDOWPOS = WINDOWPOS*;
+
+struct NCCALCSIZE_PARAMS {
+    RECT rgrc[3];
+    WINDOWPOS* lppos;
+};
+
+struct MINMAXINFO {
+    POINT ptReserved;
+    POINT ptMaxSize;
+    POINT ptMaxPosition;
+    POINT ptMinTrackSize;
+    POINT ptMaxTrackSize;
+};
+using LPMINMAXINFO = MINMAXINFO*;
+
+struct WINDOWINFO {
+    DWORD cbSize;
+    RECT rcWindow;
+    RECT rcClient;
+    DWORD dwStyle;
+    DWORD dwExStyle;
+    DWORD dwWindowStatus;
+    UINT cxWindowBorders;
+    UINT cyWindowBorders;
+    ATOM atomWindowType;
+    WORD wCreatorVersion;
+};
+using PWINDOWINFO = WINDOWINFO*;
+
+struct PAINTSTRUCT {
+    HDC hdc;
+    BOOL fErase;
+    RECT rcPaint;
+    BOOL fRestore;
+    BOOL fIncUpdate;
+    BYTE rgbReserved[32];
+};
+using LPPAINTSTRUCT = PAINTSTRUCT*;
+
+struct TRACKMOUSEEVENT {
+    DWORD cbSize;
+    DWORD dwFlags;
+    HWND hwndTrack;
+    DWORD dwHoverTime;
+};
+using LPTRACKMOUSEEVENT = TRACKMOUSEEVENT*;
 
 struct COPYDATASTRUCT {
     ULONG_PTR dwData;
@@ -169,8 +414,106 @@ inline LONG_PTR GetWindowLongPtr(HWND h, int i) {
 inline LONG_PTR SetWindowLongPtr(HWND h, int i, LONG_PTR v) {
     return SetWindowLongPtrA(h, i, v);
 }
+#define GCL_STYLE (-26)
+DWORD GetClassLongA(HWND hWnd, int nIndex);
 int GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
 BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString);
+
+// The window tree and geometry. A top-level window's rectangle is in screen coordinates, a
+// child's in its parent's client coordinates. Windows have no frame of the system's: the client
+// area is the whole window.
+BOOL IsWindowVisible(HWND hWnd); // FALSE as well when any parent is hidden
+BOOL IsWindowEnabled(HWND hWnd);
+BOOL EnableWindow(HWND hWnd, BOOL bEnable);
+BOOL IsIconic(HWND hWnd);
+BOOL IsZoomed(HWND hWnd);
+BOOL IsChild(HWND hWndParent, HWND hWnd);
+HWND GetWindow(HWND hWnd, UINT uCmd);
+HWND GetTopWindow(HWND hWnd);
+HWND GetDesktopWindow();
+HWND GetAncestor(HWND hWnd, UINT gaFlags);
+HWND GetDlgItem(HWND hDlg, int nIDDlgItem);
+HWND WindowFromPoint(POINT Point);
+BOOL GetWindowRect(HWND hWnd, LPRECT lpRect);
+BOOL GetClientRect(HWND hWnd, LPRECT lpRect);
+BOOL ClientToScreen(HWND hWnd, LPPOINT lpPoint);
+BOOL ScreenToClient(HWND hWnd, LPPOINT lpPoint);
+int MapWindowPoints(HWND hWndFrom, HWND hWndTo, LPPOINT lpPoints, UINT cPoints);
+BOOL MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint);
+BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
+BOOL ShowWindow(HWND hWnd, int nCmdShow);
+BOOL BringWindowToTop(HWND hWnd);
+BOOL GetWindowInfo(HWND hwnd, PWINDOWINFO pwi);
+#define GW_HWNDFIRST 0
+#define GW_HWNDLAST 1
+#define GW_HWNDNEXT 2
+#define GW_HWNDPREV 3
+#define GW_OWNER 4
+#define GW_CHILD 5
+#define GA_PARENT 1
+#define GA_ROOT 2
+#define GA_ROOTOWNER 3
+
+// Activation, focus and capture. The active window is the foreground window: the program's
+// windows are the only ones the kernel knows.
+HWND SetActiveWindow(HWND hWnd);
+HWND GetActiveWindow();
+BOOL SetForegroundWindow(HWND hWnd);
+HWND GetForegroundWindow();
+HWND GetLastActivePopup(HWND hWnd);
+HWND SetFocus(HWND hWnd);
+HWND GetFocus();
+HWND SetCapture(HWND hWnd);
+BOOL ReleaseCapture();
+HWND GetCapture();
+BOOL GetCursorPos(LPPOINT lpPoint);
+BOOL SetCursorPos(int X, int Y);
+HCURSOR SetCursor(HCURSOR hCursor);
+HCURSOR GetCursor();
+HCURSOR LoadCursorA(void* hInstance, LPCSTR lpCursorName);
+inline HCURSOR LoadCursor(void* h, LPCSTR n) {
+    return LoadCursorA(h, n);
+}
+// Stock cursors: each one a distinct handle that the presenter maps onto its own cursors.
+#define IDC_ARROW MAKEINTRESOURCEA(32512)
+#define IDC_IBEAM MAKEINTRESOURCEA(32513)
+#define IDC_WAIT MAKEINTRESOURCEA(32514)
+#define IDC_SIZENWSE MAKEINTRESOURCEA(32642)
+#define IDC_SIZENESW MAKEINTRESOURCEA(32643)
+#define IDC_SIZEWE MAKEINTRESOURCEA(32644)
+#define IDC_SIZENS MAKEINTRESOURCEA(32645)
+#define IDC_SIZEALL MAKEINTRESOURCEA(32646)
+#define IDC_HAND MAKEINTRESOURCEA(32649)
+// WM_MOUSELEAVE is posted once when the pointer leaves the client area (onto another window, a
+// child of this one included, or a non-client part); WM_MOUSEHOVER once the pointer has rested
+// for the hover time. Each request is good for one of each.
+BOOL _TrackMouseEvent(LPTRACKMOUSEEVENT lpEventTrack);
+inline BOOL TrackMouseEvent(LPTRACKMOUSEEVENT t) {
+    return _TrackMouseEvent(t);
+}
+SHORT GetKeyState(int nVirtKey);
+SHORT GetAsyncKeyState(int vKey);
+
+// Painting. Each window has an update region and an erase flag; WM_PAINT comes when the queue
+// holds nothing else for the window, parents before their children. Every window draws into a
+// backing surface of its own, which the presenter composes.
+BOOL InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase);
+BOOL ValidateRect(HWND hWnd, const RECT* lpRect);
+BOOL GetUpdateRect(HWND hWnd, LPRECT lpRect, BOOL bErase);
+BOOL UpdateWindow(HWND hWnd);
+BOOL RedrawWindow(HWND hWnd, const RECT* lprcUpdate, HRGN hrgnUpdate, UINT flags);
+HDC BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint);
+BOOL EndPaint(HWND hWnd, const PAINTSTRUCT* lpPaint);
+HDC GetDC(HWND hWnd);
+HDC GetWindowDC(HWND hWnd);
+int ReleaseDC(HWND hWnd, HDC hDC);
+
+// Metrics, from the presenter's screen.
+int GetSystemMetrics(int nIndex);
+BOOL SystemParametersInfoA(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni);
+inline BOOL SystemParametersInfo(UINT a, UINT p, PVOID v, UINT w) {
+    return SystemParametersInfoA(a, p, v, w);
+}
 
 // Properties: named handles kept on a window until removed or the window is destroyed.
 BOOL SetPropA(HWND hWnd, LPCSTR lpString, HANDLE hData);

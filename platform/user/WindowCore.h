@@ -1,4 +1,5 @@
-// Internal hooks between the window kernel and CWnd; not for the program's code.
+// Internal hooks between the window half of the kernel, its queue half and CWnd; not for the
+// program's code. Each half keeps its own tables and lock and reaches the other only through these.
 #pragma once
 
 #include "platform/user/WinUser.h"
@@ -14,5 +15,28 @@ CWnd*& PendingCreateWnd();
 void AttachPendingWnd(HWND hWnd);
 // Called by the kernel when a window's handle is dropped, to forget temporary objects.
 void ForgetWnd(HWND hWnd);
+
+// Queue half, for the window half.
+// Gives the calling thread its queue, so that a window it creates can receive posts.
+void EnsureThreadQueue();
+// Drops what the calling thread's queue holds for a window being destroyed: its timers, its
+// posted messages, and the sends waiting for it (their senders get 0).
+void SweepWindowMessages(HWND hWnd);
+// Makes a thread look at its queue again (a window of it has something to paint).
+void WakeThreadQueue(DWORD tid);
+
+// Window half, for the queue half.
+// Runs the window's procedure as it is at the time of the call; 0 for a window that is gone.
+LRESULT CallWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Forgets every window of a thread whose queue is going away with the thread.
+void DropThreadWindows(DWORD tid);
+// Queued input (InputMouse, InputKey) travels as thread messages of these two kinds until a
+// loop takes it; then it is routed into the message the loop gets. FALSE when the event leads
+// to no message (eaten by activation, by the move loop, or with no window under the pointer).
+constexpr UINT kRawMouseInput = 0x03F1;
+constexpr UINT kRawKeyInput = 0x03F2;
+BOOL TranslateInput(MSG* pMsg);
+// The next window of the thread that has something to paint (parents first), or null.
+HWND NextPaintWindow(DWORD tid, HWND filter);
 
 } // namespace afxuser
