@@ -650,3 +650,43 @@ HFONT__* CurrentFont(HDC__* dc) {
 }
 
 } // namespace afxgdi::detail
+
+#if defined(__SANITIZE_THREAD__)
+// The sanitizers' default suppressions live here, in the one source every user of the drawing
+// layer links, so that every program and test that draws gets them.
+//
+// glib, gdk-pixbuf, fontconfig, harfbuzz and pango are not built for the thread checker, so it
+// cannot see their own locks and atomics (pango starts a thread of its own to load fontconfig).
+// Reports inside them say nothing about this layer's locking, which stays checked.
+extern "C" const char* __tsan_default_suppressions() {
+    return "called_from_lib:libglib-2.0.so\n"
+           "called_from_lib:libgobject-2.0.so\n"
+           "called_from_lib:libfontconfig.so\n"
+           "called_from_lib:libharfbuzz.so\n"
+           "called_from_lib:libpango-1.0.so\n"
+           "called_from_lib:libpangoft2-1.0.so\n"
+           "called_from_lib:libpangocairo-1.0.so\n"
+           "called_from_lib:libcairo.so\n"
+           "called_from_lib:libfreetype.so\n"
+           "called_from_lib:libgdk_pixbuf-2.0.so\n"
+           "called_from_lib:libpng16.so\n"
+           "called_from_lib:libpixbufloader\n"
+           "race:libglib-2.0.so\n"
+           "race:libfontconfig.so\n"
+           "race:libharfbuzz.so\n"
+           "race:libpango\n"
+           "race:libcairo.so\n"
+           "race:libfreetype.so\n"
+           "race:libgdk_pixbuf-2.0.so\n"
+           "mutex:libgdk_pixbuf-2.0.so\n"
+           "mutex:libglib-2.0.so\n";
+}
+#endif
+
+#if defined(__SANITIZE_ADDRESS__)
+// fontconfig keeps its pattern caches for the life of the process and frees them in no exit
+// path; the leak checker would report them at every exit of a program that drew text.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+#endif

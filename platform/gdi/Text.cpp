@@ -390,11 +390,3 @@ int DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format) {
         return y + h - lprc->top;
     return h;
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-// fontconfig keeps its pattern caches for the life of the process and frees them in no exit
-// path; the leak checker would report them at every exit of a program that drew text.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-#endif
