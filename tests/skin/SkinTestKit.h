@@ -9,9 +9,12 @@
 #include "platform/gdi/AfxDC.h"
 #include "platform/user/HeadlessScreen.h"
 #include "tests/gdi/PngFixture.h"
+#include "tests/skin/PngRead.h"
 #include "tests/skin/SkinFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <cairo.h>
 
 #include <cstdint>
 #include <functional>
@@ -19,6 +22,35 @@
 #include <vector>
 
 namespace skintest {
+
+// A pixel of a decoded PNG as 0xAARRGGBB.
+inline uint32_t Argb(const PngFile& p, int x, int y) {
+    const uint32_t v = p.Pixel(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+    return (v >> 8) | (v << 24);
+}
+
+// A window as the screen shows it, composed once: 0x00RRGGBB words, row after row.
+struct Shot {
+    int width = 0, height = 0;
+    std::vector<uint32_t> px;
+    uint32_t at(int x, int y) const { return px[static_cast<size_t>(y) * width + x]; }
+};
+inline Shot ShootWindow(const afxuser::CHeadlessScreen& screen, HWND hWnd) {
+    Shot shot;
+    cairo_surface_t* s = screen.RenderWindow(hWnd);
+    if (!s)
+        return shot;
+    cairo_surface_flush(s);
+    shot.width = cairo_image_surface_get_width(s);
+    shot.height = cairo_image_surface_get_height(s);
+    const int stride = cairo_image_surface_get_stride(s);
+    const unsigned char* data = cairo_image_surface_get_data(s);
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x)
+            shot.px.push_back(reinterpret_cast<const uint32_t*>(data + y * stride)[x] & 0xFFFFFFu);
+    cairo_surface_destroy(s);
+    return shot;
+}
 
 // A memory DC with its own bitmap, filled with one colour.
 class Canvas {
