@@ -222,8 +222,9 @@ void FillTarget(Target& t, int64_t x, int64_t y, int64_t w, int64_t h, COLORREF 
         return;
     uint32_t v = FromColorref(c, t.px.alpha);
     for (int64_t j = j0; j < j1; ++j) {
-        uint32_t* row = t.px.row(static_cast<int>(y + j + t.origin.y)) + (x + t.origin.x);
-        std::fill(row + i0, row + i1, v);
+        uint32_t* row = t.px.row(static_cast<int>(y + j + t.origin.y));
+        const int64_t x0 = x + t.origin.x;
+        std::fill(row + x0 + i0, row + x0 + i1, v);
     }
     MarkDirty(t);
 }
@@ -233,9 +234,10 @@ void InvertTarget(Target& t, int64_t x, int64_t y, int64_t w, int64_t h) {
     ClipSpan(x, t.origin.x, t.clip.left, t.clip.right, i0, i1);
     ClipSpan(y, t.origin.y, t.clip.top, t.clip.bottom, j0, j1);
     for (int64_t j = j0; j < j1; ++j) {
-        uint32_t* row = t.px.row(static_cast<int>(y + j + t.origin.y)) + (x + t.origin.x);
+        uint32_t* row = t.px.row(static_cast<int>(y + j + t.origin.y));
+        const int64_t x0 = x + t.origin.x;
         for (int64_t i = i0; i < i1; ++i)
-            row[i] ^= 0x00FFFFFFu;
+            row[x0 + i] ^= 0x00FFFFFFu;
     }
     if (i0 < i1 && j0 < j1)
         MarkDirty(t);
@@ -513,11 +515,12 @@ BOOL CopyPixels(HDC hdcDest, int xd, int yd, int wd, int hd, HDC hdcSrc, int xs,
     std::vector<uint32_t> scratch;
     const uint32_t fill = d.px.alpha && !s.px.alpha ? 0xFF000000u : 0u;
     auto copyRow = [&](int64_t j, const uint32_t* srcRow) {
-        uint32_t* dst = d.px.row(static_cast<int>(yd + j + d.origin.y)) + (xd + d.origin.x);
+        uint32_t* dst = d.px.row(static_cast<int>(yd + j + d.origin.y));
+        const int64_t x0 = int64_t(xd) + d.origin.x;
         for (int64_t i = i0; i < i1; ++i) {
             int64_t sx = cols[static_cast<size_t>(i - i0)];
             if (sx >= 0)
-                dst[i] = srcRow[sx] | fill;
+                dst[x0 + i] = srcRow[sx] | fill;
         }
     };
     std::vector<std::pair<int64_t, int64_t>> rows; // (destination offset, source row)

@@ -121,12 +121,13 @@ void DrawPicture(Target& t, const Picture& p, int dx, int dy, int dw, int dh, in
         int64_t r = int64_t(sy) + NearestSource(static_cast<int>(j), sh, dh);
         if (r < 0 || r >= p.height)
             continue;
-        uint32_t* dst = t.px.row(static_cast<int>(dy + j + t.origin.y)) + (dx + t.origin.x);
+        uint32_t* dst = t.px.row(static_cast<int>(dy + j + t.origin.y));
+        const int64_t x0 = int64_t(dx) + t.origin.x;
         const uint32_t* src = p.argb.data() + static_cast<size_t>(r) * p.width;
         for (int64_t i = i0; i < i1; ++i) {
             int c = cols[static_cast<size_t>(i - i0)];
             if (c >= 0)
-                dst[i] = BlendOver(dst[i], src[c], t.px.alpha);
+                dst[x0 + i] = BlendOver(dst[x0 + i], src[c], t.px.alpha);
         }
     }
     MarkDirty(t);

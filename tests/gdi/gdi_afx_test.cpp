@@ -54,6 +54,11 @@ TEST(AfxDC, WrappersOwnWhatTheyMadeAndDetachGivesItUp) {
         EXPECT_EQ(b.m_hObject, nullptr);
     }
     EXPECT_EQ(GetObjectType(deleted), 0u);
+    // A wrapper that holds an object refuses a second one and keeps the first.
+    CBrush holder(RGB(7, 8, 9));
+    HGDIOBJ first = holder.m_hObject;
+    EXPECT_FALSE(holder.CreateSolidBrush(RGB(1, 1, 1)));
+    EXPECT_EQ(holder.m_hObject, first);
     EXPECT_EQ(GetObjectType(kept), static_cast<DWORD>(OBJ_BRUSH));
     DeleteObject(kept);
 
