@@ -3,24 +3,6 @@
 #include "skin/SkinLayout.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
-#include <string>
-
-namespace {
-
-HICON LoadIconFile(const CString& strFile) {
-    std::string path;
-    if (!AfxMapPath(strFile, path))
-        return nullptr;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return nullptr;
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return afxgdi::CreateIconFromFileBytes(bytes.data(), bytes.size(), 0, 0);
-}
-
-} // namespace
 
 CIconButton::CIconButton() : m_hIcon(nullptr) {}
 
@@ -33,7 +15,7 @@ void CIconButton::Create(CString strIconFile, CRect rcIcon, CString strImage, CW
     if (!strIconFile.IsEmpty()) {
         if (m_hIcon)
             ::DestroyIcon(m_hIcon);
-        m_hIcon = LoadIconFile(strIconFile);
+        m_hIcon = static_cast<HICON>(::LoadImageA(nullptr, strIconFile, IMAGE_ICON, 0, 0, LR_LOADFROMFILE));
         m_rcIcon = rcIcon;
     }
     CImageButton::Load(strImage, pParent, nID);

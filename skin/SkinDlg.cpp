@@ -21,7 +21,9 @@ bool IsActiveCaption(HWND hWnd) {
 
 } // namespace
 
-BEGIN_MESSAGE_MAP(CSkinDlg, CWnd)
+IMPLEMENT_DYNAMIC(CSkinDlg, CDialog)
+
+BEGIN_MESSAGE_MAP(CSkinDlg, CDialog)
 ON_WM_CREATE()
 ON_WM_SIZE()
 ON_MESSAGE(WM_ERASEBKGND, OnEraseBkgndMsg)
@@ -43,10 +45,9 @@ ON_COMMAND(ID_SKIN_MIN, OnMinButton)
 END_MESSAGE_MAP()
 
 CSkinDlg::CSkinDlg(UINT nIDTemplate, CWnd* pParent)
-    : m_pEdgeImage(nullptr), m_pVertBmp(nullptr), m_pHorzBmp(nullptr), m_pVertCleanBmp(nullptr),
-      m_pHorzCleanBmp(nullptr), m_bCacheBuilt(FALSE), m_nHitZone(HITZONE_NONE), m_bSizing(FALSE),
-      m_bMaximized(FALSE), m_bTracking(FALSE), m_bCustomHitTest(TRUE), m_nIDTemplate(nIDTemplate),
-      m_pParentWnd(pParent) {}
+    : CDialog(nIDTemplate, pParent), m_pEdgeImage(nullptr), m_pVertBmp(nullptr), m_pHorzBmp(nullptr),
+      m_pVertCleanBmp(nullptr), m_pHorzCleanBmp(nullptr), m_bCacheBuilt(FALSE), m_nHitZone(HITZONE_NONE),
+      m_bSizing(FALSE), m_bMaximized(FALSE), m_bTracking(FALSE), m_bCustomHitTest(TRUE) {}
 
 CSkinDlg::~CSkinDlg() {
     if (m_hWnd && ::IsWindow(m_hWnd))
@@ -104,7 +105,7 @@ void CSkinDlg::LoadSkin(CString strFileName) {
 }
 
 int CSkinDlg::OnCreate(LPCREATESTRUCT lpCreateStruct) {
-    if (CWnd::OnCreate(lpCreateStruct) == -1)
+    if (CDialog::OnCreate(lpCreateStruct) == -1)
         return -1;
     if (m_bCacheBuilt)
         return 0;
@@ -236,7 +237,7 @@ void CSkinDlg::LayoutButtons(int cx, int cy) {
 }
 
 void CSkinDlg::OnSize(UINT nType, int cx, int cy) {
-    CWnd::OnSize(nType, cx, cy);
+    CDialog::OnSize(nType, cx, cy);
     if (cx <= m_rcCache.Width() && cy <= m_rcCache.Height()) {
         LayoutButtons(cx, cy);
     } else if (m_bCacheBuilt) {
@@ -273,7 +274,7 @@ BOOL CSkinDlg::OnEraseBkgnd(CDC* pDC) {
 }
 
 void CSkinDlg::OnActivate(UINT nState, CWnd* pWndOther, BOOL bMinimized) {
-    CWnd::OnActivate(nState, pWndOther, bMinimized);
+    CDialog::OnActivate(nState, pWndOther, bMinimized);
     ::InvalidateRect(m_hWnd, nullptr, TRUE);
     ::UpdateWindow(m_hWnd);
 }
@@ -305,7 +306,7 @@ void CSkinDlg::ReloadSkinLayout() {
 // Input.
 
 LRESULT CSkinDlg::OnNcHitTest(CPoint point) {
-    const LRESULT r = CWnd::OnNcHitTest(point);
+    const LRESULT r = CDialog::OnNcHitTest(point);
     if (!m_bCustomHitTest || (r != HTCLIENT && r != HTNOWHERE))
         return r;
     CRect w;
@@ -547,8 +548,4 @@ void CSkinDlg::OnSkinCloseCmd() {
 
 void CSkinDlg::OnSkinClose() {
     OnCancel();
-}
-
-void CSkinDlg::OnCancel() {
-    DestroyWindow();
 }

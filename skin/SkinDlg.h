@@ -26,7 +26,9 @@ inline constexpr int HITZONE_NONE = 20;
 inline constexpr int SKIN_MIN_WIDTH = 500;
 inline constexpr int SKIN_MIN_HEIGHT = 400;
 
-class CSkinDlg : public CWnd {
+class CSkinDlg : public CDialog {
+    DECLARE_DYNAMIC(CSkinDlg)
+
 public:
     CSkinDlg(UINT nIDTemplate, CWnd* pParent);
     ~CSkinDlg() override;
@@ -37,12 +39,9 @@ public:
     void ReloadSkinLayout();
     void SetCustomHitTest(BOOL bOn) { m_bCustomHitTest = bOn; }
 
-    // Closing from the caption button; the default cancels the window (OnCancel).
+    // Closing from the caption button; the default cancels the dialog (OnCancel).
     virtual void OnSkinClose();
-    // What the framework's dialog does on cancel; here the window is destroyed.
-    virtual void OnCancel();
 
-    UINT GetTemplateID() const { return m_nIDTemplate; }
     BOOL IsSizing() const { return m_bSizing; }
 
     void OnSize(UINT nType, int cx, int cy);
@@ -121,7 +120,4 @@ private:
     void ReplaceBitmap(CDC& dc, CBitmap*& pBmp, CDC* pRefDC, int cx, int cy);
     CImageButton* Buttons(int i);
     void InvalidateChange(const CRect& r);
-
-    UINT m_nIDTemplate;
-    CWnd* m_pParentWnd;
 };
