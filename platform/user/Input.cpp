@@ -41,7 +41,9 @@ HWND WindowAtLocked(POINT pt) {
             std::shared_ptr<Wnd> hit;
             for (HWND c : w->children) {
                 auto cw = FindLocked(c);
-                if (cw && (cw->style & WS_VISIBLE) && PtInRect(&cw->rect, local)) {
+                // A disabled child takes no pointer input: its parent gets it.
+                if (cw && (cw->style & WS_VISIBLE) && !(cw->style & WS_DISABLED) &&
+                    PtInRect(&cw->rect, local)) {
                     hit = cw;
                     break;
                 }
@@ -90,7 +92,7 @@ bool IsButtonDown(UINT m) {
     return m == WM_LBUTTONDOWN || m == WM_RBUTTONDOWN || m == WM_LBUTTONDBLCLK || m == WM_RBUTTONDBLCLK;
 }
 
-void CALLBACK_HoverTimer(HWND, UINT, UINT_PTR id, DWORD);
+void HoverTimerProc(HWND, UINT, UINT_PTR id, DWORD);
 
 // Lock held: ends the tracking; returns the window that is owed a WM_MOUSELEAVE, if any.
 HWND EndTrackingLocked(bool leave) {
@@ -122,12 +124,12 @@ void StartHoverTimer() {
         id = t.hoverTimer;
         time = t.hoverTime;
     }
-    id = SetTimer(nullptr, id, time, &CALLBACK_HoverTimer);
+    id = SetTimer(nullptr, id, time, &HoverTimerProc);
     auto lock = Lock();
     DesktopLocked().tracking.hoverTimer = id;
 }
 
-void CALLBACK_HoverTimer(HWND, UINT, UINT_PTR, DWORD) {
+void HoverTimerProc(HWND, UINT, UINT_PTR, DWORD) {
     HWND target = nullptr;
     POINT pt{};
     DWORD keys = 0;
@@ -176,10 +178,6 @@ void UpdateTracking(HWND over, LRESULT hit, bool moved) {
 }
 
 HCURSOR StockCursor(LPCSTR id);
-
-void ApplyCursor(HCURSOR c) {
-    SetCursor(c);
-}
 
 bool TranslateMouse(MSG* m) {
     UINT message = static_cast<UINT>(m->wParam & 0xFFFF);
@@ -235,9 +233,11 @@ bool TranslateMouse(MSG* m) {
     bool eat = false;
     if (!target) {
         target = over;
-        if (!target) {
+        // Nothing under the pointer, or a disabled window (the owner of a modal dialog): the
+        // event goes nowhere.
+        if (!target || !IsWindowEnabled(target)) {
             UpdateTracking(nullptr, HTNOWHERE, true);
-            ApplyCursor(StockCursor(IDC_ARROW));
+            SetCursor(StockCursor(IDC_ARROW));
             return false;
         }
         hit = SendMessageA(target, WM_NCHITTEST, 0,
@@ -401,7 +401,7 @@ LRESULT DefaultSetCursor(HWND h, WPARAM, LPARAM lParam) {
         c = StockCursor(IDC_ARROW);
         break;
     }
-    ApplyCursor(c);
+    SetCursor(c);
     return FALSE;
 }
 

@@ -15,17 +15,6 @@
 
 extern const RESOURCE_TABLE g_userDialogTable;
 
-// Dialog templates measure their font through pango, which starts fontconfig on a thread of its
-// own and waits for it with glib's futex-based locks; ThreadSanitizer sees neither side of that
-// hand-over in the uninstrumented libraries, so it would report races that are not there.
-extern "C" const char* __tsan_default_suppressions() {
-    return "race:libfontconfig.so.1\n"
-           "race:libglib-2.0.so.0\n"
-           "race:libcairo.so.2\n"
-           "race:libpango-1.0.so.0\n"
-           "race:libpangoft2-1.0.so.0\n";
-}
-
 namespace {
 
 constexpr int kAsk = 300;
