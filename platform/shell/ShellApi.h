@@ -50,3 +50,62 @@ BOOL Shell_NotifyIconA(DWORD dwMessage, PNOTIFYICONDATAA lpData);
 inline BOOL Shell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATAA lpData) {
     return Shell_NotifyIconA(dwMessage, lpData);
 }
+
+// ---------------------------------------------------------------------------------------
+// The folder browser.
+
+#define BIF_RETURNONLYFSDIRS 0x00000001u
+#define BIF_DONTGOBELOWDOMAIN 0x00000002u
+#define BIF_EDITBOX 0x00000010u
+#define BIF_VALIDATE 0x00000020u
+#define BIF_NEWDIALOGSTYLE 0x00000040u
+#define BIF_USENEWUI (BIF_NEWDIALOGSTYLE | BIF_EDITBOX)
+
+// An item list stands for one chosen folder; only SHGetPathFromIDListA reads it, and
+// CoTaskMemFree or ILFree frees it.
+struct ITEMIDLIST;
+using LPITEMIDLIST = ITEMIDLIST*;
+using LPCITEMIDLIST = const ITEMIDLIST*;
+using PIDLIST_ABSOLUTE = ITEMIDLIST*;
+using PCIDLIST_ABSOLUTE = const ITEMIDLIST*;
+
+using BFFCALLBACK = int (*)(HWND hwnd, UINT uMsg, LPARAM lParam, LPARAM lpData);
+
+struct BROWSEINFOA {
+    HWND hwndOwner;
+    PCIDLIST_ABSOLUTE pidlRoot;
+    LPSTR pszDisplayName; // MAX_PATH bytes: receives the chosen folder's own name
+    LPCSTR lpszTitle;
+    UINT ulFlags;
+    BFFCALLBACK lpfn;
+    LPARAM lParam;
+    int iImage;
+};
+using LPBROWSEINFOA = BROWSEINFOA*;
+
+// Asks the installed folder picker (FolderPicker.h) with the title and flags; the root and the
+// callback are not used. Null when the user cancels or no picker is installed.
+PIDLIST_ABSOLUTE SHBrowseForFolderA(LPBROWSEINFOA lpbi);
+inline PIDLIST_ABSOLUTE SHBrowseForFolder(LPBROWSEINFOA lpbi) {
+    return SHBrowseForFolderA(lpbi);
+}
+// The folder in the program's Windows form into pszPath (MAX_PATH bytes). FALSE, with an empty
+// pszPath, when the folder cannot be written in the ANSI code page or does not fit.
+BOOL SHGetPathFromIDListA(PCIDLIST_ABSOLUTE pidl, LPSTR pszPath);
+inline BOOL SHGetPathFromIDList(PCIDLIST_ABSOLUTE pidl, LPSTR pszPath) {
+    return SHGetPathFromIDListA(pidl, pszPath);
+}
+void ILFree(PIDLIST_ABSOLUTE pidl);
+void CoTaskMemFree(LPVOID pv);
+
+// ---------------------------------------------------------------------------------------
+// The taskbar verbs.
+
+// ShellExecuteA with "TaskbarPin" or "TaskbarunPin" (any case): Linux desktops have no such
+// verbs, so the request is written down here and nothing else happens. The result is above 32
+// when the file exists. Any other verb but "open" has no association.
+struct TaskbarVerbRequest {
+    std::string verb; // as the program spelt it
+    std::string file; // Windows form, as given
+};
+std::vector<TaskbarVerbRequest> AfxTaskbarVerbRequests();
