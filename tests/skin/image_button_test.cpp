@@ -77,6 +77,21 @@ TEST_F(ImageButtonTest, WithoutPictureOrDcItIsInert) {
     EXPECT_TRUE(sink.commands.empty());
 }
 
+TEST_F(ImageButtonTest, APictureBeyondTheSizeLimitLoadsAsAnEmptyOne) {
+    const struct {
+        int w, h;
+        int frameWidth;
+    } cases[] = {{8192, 2, 2048}, {8196, 2, 0}, {4, 8194, 0}};
+    for (const auto& c : cases) {
+        skin.Put(
+            "wide.png",
+            pngfixture::Png(c.w, c.h, std::vector<uint32_t>(static_cast<size_t>(c.w) * c.h, 0xFF102030u)));
+        CImageButton b;
+        b.Load(skin.Win() + "wide.png", &sink, 1);
+        EXPECT_EQ(b.GetImageFrameWidth(), c.frameWidth) << c.w << " x " << c.h;
+    }
+}
+
 TEST_F(ImageButtonTest, AMissingPictureGivesAnEmptyButtonThatTakesNoClick) {
     CImageButton missing;
     missing.Load(skin.Win() + "nothing-here.png", &sink, 7);
