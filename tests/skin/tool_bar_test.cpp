@@ -271,4 +271,40 @@ TEST_F(ToolBarTest, LoginFiresAtTheReleaseInsideIt) {
     EXPECT_FALSE(bar.Login().IsChecked());
 }
 
+TEST_F(ToolBarTest, ALoginHandlerThatRunsAModalDialogReturnsToASoundToolBar) {
+    skin.Put("Login.xml",
+             "<?xml version=\"1.0\"encoding=\"UTF-8\"?><items><item name=\"bg\" image=\"tool_bg3.PNG\"/>"
+             "<item name=\"home\" image=\"webmag3.png\" rect=\"0,0,-1,-1\"/>"
+             "<item name=\"login\" image=\"webbook3.png\" rect=\"230,0,-1,-1\"/></items>");
+    Open("Login.xml");
+    std::vector<std::string> events;
+    main.onClick = [&](UINT id) {
+        events.push_back("click " + std::to_string(id));
+        if (id != 11005)
+            return;
+        CDialog about(100, &main); // the about box's template from the program's resources
+        events.push_back("modal ended " + std::to_string(about.DoModal()));
+    };
+    // The press, the release and the Esc that closes the dialog are all queued before any runs:
+    // the release clicks, and the Esc is served by the dialog's own loop inside that click.
+    CRect w;
+    ::GetWindowRect(bar.m_hWnd, &w);
+    const CPoint c = bar.Login().GetRect().CenterPoint();
+    screen.MoveTo(w.left + c.x, w.top + c.y);
+    screen.SetPumping(false);
+    screen.Press(w.left + c.x, w.top + c.y);
+    screen.Release(w.left + c.x, w.top + c.y);
+    screen.Key(VK_ESCAPE);
+    afxuser::CHeadlessScreen::Pump();
+    screen.SetPumping(true);
+    EXPECT_EQ(events, (std::vector<std::string>{"click 11005", "modal ended 2"}));
+    EXPECT_EQ(bar.Login().GetFrame(), 0);
+    EXPECT_EQ(::GetCapture(), nullptr);
+    EXPECT_TRUE(::IsWindowEnabled(main.m_hWnd));
+    // The tool bar goes on working.
+    Press(bar.Home());
+    Release(bar.Home());
+    EXPECT_EQ(main.clicks, (std::vector<UINT>{11005, 11001}));
+}
+
 } // namespace
