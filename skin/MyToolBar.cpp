@@ -56,7 +56,7 @@ void CMyToolBar::LoadSkin(CString strFileName) {
     struct Item {
         CImageButton* btn;
         CRect* rect;
-        CRect spec;
+        CRect anchor;
         CString image;
         UINT id;
     };
@@ -69,7 +69,7 @@ void CMyToolBar::LoadSkin(CString strFileName) {
         {&m_btnOutlog, &m_rcOutlog, skin.GetOutlogRect(), skin.GetOutlogImage(), ID_TB_OUTLOG},
     };
     for (const Item& it : items) {
-        *it.rect = it.spec;
+        *it.rect = it.anchor;
         it.btn->Load(it.image, this, it.id);
         it.btn->SetDC(&m_dcMem, &m_dcBack, offset);
     }
@@ -164,7 +164,7 @@ void CMyToolBar::Layout(CRect rcClient) {
     // pictures of another size places it at its new size.
     struct Placed {
         CImageButton* btn;
-        const CRect* spec;
+        const CRect* anchor;
     };
     const Placed order[] = {{&m_btnUsername, &m_rcUsername}, {&m_btnLogin, &m_rcLogin},
                             {&m_btnOutlog, &m_rcOutlog},     {&m_btnHome, &m_rcHome},
@@ -172,7 +172,7 @@ void CMyToolBar::Layout(CRect rcClient) {
                             {&m_btnMakeBook, &m_rcMakeBook}};
     for (const Placed& p : order) {
         const int w = p.btn->GetImageFrameWidth(), h = p.btn->GetImageFrameHeight();
-        p.btn->MoveTo(CalcAnchoredRect(*p.spec, w, h, rcClient), FALSE);
+        p.btn->MoveTo(CalcAnchoredRect(*p.anchor, w, h, rcClient), FALSE);
         p.btn->RestoreBackground();
     }
     RedrawButtons();

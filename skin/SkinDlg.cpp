@@ -210,17 +210,22 @@ void CSkinDlg::LayoutButtons(int cx, int cy) {
     // pictures of another size places them at their new size.
     struct Placed {
         CImageButton* btn;
-        const CRect* spec;
+        const CRect* anchor;
     };
     const Placed anchored[] = {{&m_btnClose, &m_rcCloseSpec},
                                {&m_btnMax, &m_rcMaxSpec},
                                {&m_btnMin, &m_rcMinSpec},
                                {&m_btnSet, &m_rcSetSpec}};
+    // A button that the current skin does not name keeps the picture of an earlier skin; it is
+    // left unplaced (drawn nowhere, hit nowhere) instead of stretched over the whole window.
     for (const Placed& p : anchored)
-        p.btn->MoveTo(
-            CalcAnchoredRect(*p.spec, p.btn->GetImageFrameWidth(), p.btn->GetImageFrameHeight(), container),
-            FALSE);
-    {
+        p.btn->MoveTo(p.anchor->IsRectNull() ? CRect()
+                                             : CalcAnchoredRect(*p.anchor, p.btn->GetImageFrameWidth(),
+                                                                p.btn->GetImageFrameHeight(), container),
+                      FALSE);
+    if (m_rcIconSpec.IsRectNull()) {
+        m_btnIcon.MoveTo(CRect(), FALSE);
+    } else {
         const int w = m_btnIcon.GetImageFrameWidth(), h = m_btnIcon.GetImageFrameHeight();
         const CRect& s = m_rcIconSpec;
         const int x = s.left == -1 ? cx - s.right - w : s.left;

@@ -186,6 +186,29 @@ TEST_F(SkinnedFrame, ASkinSwitchPaintsWhatAWindowMadeWithTheNewSkinPaints) {
     EXPECT_EQ(differ, 0u) << "first at index " << first;
 }
 
+TEST_F(SkinnedFrame, AButtonTheNewSkinLacksIsNeitherDrawnNorHit) {
+    TestDlg d;
+    Open(d, "WinSkin.xml", CRect(0, 0, 1000, 700));
+    const CRect max = d.Max().GetRect();
+    ASSERT_FALSE(max.IsRectNull());
+    skin.Put("NoMax.xml",
+             "<?xml version=\"1.0\"encoding=\"UTF-8\"?><items><item name=\"edge\" image=\"win_edge.png\" "
+             "rect=\"2,54,2,2\" max_rect=\"2,0,2,2\"/><item name=\"close\" image=\"win_close.png\" "
+             "rect=\"-1,0,8,-1\"/></items>");
+    d.LoadSkin("NoMax.xml");
+    d.ReloadSkinLayout();
+    afxuser::CHeadlessScreen::Pump();
+    EXPECT_TRUE(d.Max().GetRect().IsRectNull());
+    const CPoint c = max.CenterPoint();
+    EXPECT_EQ(d.SendMessage(WM_NCHITTEST, 0, MAKELPARAM(c.x, c.y)), HTCAPTION) << "where the button was";
+    EXPECT_EQ(d.SendMessage(WM_NCHITTEST, 0, MAKELPARAM(500, 300)), HTCLIENT);
+    const skintest::Shot shot = skintest::ShootWindow(screen, d.m_hWnd);
+    EXPECT_EQ(shot.at(c.x, c.y), shot.at(c.x - 200, c.y)) << "the caption band shows through";
+    d.LoadSkin("WinSkin.xml");
+    d.ReloadSkinLayout();
+    EXPECT_EQ(d.Max().GetRect(), max) << "back when a skin names it again";
+}
+
 TEST_F(SkinnedFrame, TheToolStripAlwaysShowsTheInactiveLookWithItsCloseButtonInPlace) {
     skintest::CommandSink owner;
     ::MoveWindow(owner.m_hWnd, 0, 0, 1000, 700, TRUE);
