@@ -209,6 +209,35 @@ TEST_F(SkinnedFrame, AButtonTheNewSkinLacksIsNeitherDrawnNorHit) {
     EXPECT_EQ(d.Max().GetRect(), max) << "back when a skin names it again";
 }
 
+// The main window's way: a dialog from its template, run modally, closed by its close button.
+class ModalFrame : public CSkinDlg {
+public:
+    explicit ModalFrame(afxuser::CHeadlessScreen& screen) : CSkinDlg(102, nullptr), m_screen(screen) {}
+    BOOL OnInitDialog() override {
+        CSkinDlg::OnInitDialog();
+        ::MoveWindow(m_hWnd, 0, 0, 1000, 700, TRUE);
+        const CPoint c = m_btnClose.GetRect().CenterPoint();
+        closeAt = c;
+        // The user's click, queued now and served by the dialog's own loop.
+        m_screen.SetPumping(false);
+        m_screen.MoveTo(c.x, c.y);
+        m_screen.Click(c.x, c.y);
+        m_screen.SetPumping(true);
+        return TRUE;
+    }
+    CPoint closeAt;
+
+private:
+    afxuser::CHeadlessScreen& m_screen;
+};
+
+TEST_F(SkinnedFrame, AModalFrameFromItsTemplateEndsWithCancelFromItsCloseButton) {
+    ModalFrame frame(screen);
+    frame.LoadSkin("WinSkin3.xml");
+    EXPECT_EQ(frame.DoModal(), IDCANCEL);
+    EXPECT_EQ(frame.closeAt, CPoint(1000 - 8 - 38, 20 + 37)) << "WinSkin3's close button, 76 x 75";
+}
+
 TEST_F(SkinnedFrame, TheToolStripAlwaysShowsTheInactiveLookWithItsCloseButtonInPlace) {
     skintest::CommandSink owner;
     ::MoveWindow(owner.m_hWnd, 0, 0, 1000, 700, TRUE);
