@@ -27,11 +27,12 @@ std::set<UINT>& KeysDown() {
 
 // Lock held: the deepest visible window under a screen point, children before their parent,
 // the topmost sibling first.
-HWND WindowAtLocked(POINT pt) {
+HWND WindowAtLocked(POINT pt, const std::vector<HWND>& skip = {}) {
+    auto skipped = [&](HWND h) { return std::find(skip.begin(), skip.end(), h) != skip.end(); };
     Desktop& d = DesktopLocked();
     for (HWND t : d.topLevel) {
         auto w = FindLocked(t);
-        if (!w || !(w->style & WS_VISIBLE) || (w->style & WS_MINIMIZE))
+        if (!w || !(w->style & WS_VISIBLE) || (w->style & WS_MINIMIZE) || skipped(t))
             continue;
         POINT local{pt.x - w->rect.left, pt.y - w->rect.top};
         if (local.x < 0 || local.y < 0 || local.x >= w->rect.right - w->rect.left ||
@@ -42,7 +43,7 @@ HWND WindowAtLocked(POINT pt) {
             for (HWND c : w->children) {
                 auto cw = FindLocked(c);
                 // A disabled child takes no pointer input: its parent gets it.
-                if (cw && (cw->style & WS_VISIBLE) && !(cw->style & WS_DISABLED) &&
+                if (cw && (cw->style & WS_VISIBLE) && !(cw->style & WS_DISABLED) && !skipped(c) &&
                     PtInRect(&cw->rect, local)) {
                     hit = cw;
                     break;
@@ -242,7 +243,21 @@ bool TranslateMouse(MSG* m) {
         }
         hit = SendMessageA(target, WM_NCHITTEST, 0,
                            MAKELPARAM(static_cast<WORD>(pt.x), static_cast<WORD>(pt.y)));
-        if (!IsWindow(target))
+        // A window that answers HTTRANSPARENT (a static text) lets the one beneath it take the
+        // event; the walk is bounded so that windows answering so everywhere cannot loop.
+        std::vector<HWND> transparent;
+        while (hit == HTTRANSPARENT && transparent.size() < 32) {
+            transparent.push_back(target);
+            {
+                auto lock = Lock();
+                target = WindowAtLocked(pt, transparent);
+            }
+            if (!target || !IsWindowEnabled(target))
+                return false;
+            hit = SendMessageA(target, WM_NCHITTEST, 0,
+                               MAKELPARAM(static_cast<WORD>(pt.x), static_cast<WORD>(pt.y)));
+        }
+        if (!IsWindow(target) || hit == HTTRANSPARENT)
             return false;
         UINT setCursorMsg = message == WM_MOUSEWHEEL ? WM_MOUSEMOVE : message;
         SendMessageA(target, WM_SETCURSOR, reinterpret_cast<WPARAM>(target),

@@ -300,6 +300,13 @@ TEST_F(RoutingTest, TheTopmostSiblingTakesThePointerAndDisabledWindowsTakeNone) 
     EnableWindow(child, FALSE);
     EXPECT_EQ(target(230, 160), "t") << "a disabled child lets the pointer through";
     EXPECT_EQ(target(160, 160), "p");
+    rec.SetAnswer([&](HWND h, UINT m, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (h == top && m == WM_NCHITTEST)
+            return HTTRANSPARENT;
+        return std::nullopt;
+    });
+    EXPECT_EQ(target(230, 160), "p") << "HTTRANSPARENT passes it to the window beneath";
+    rec.SetAnswer(nullptr);
     EnableWindow(parent, FALSE);
     EXPECT_EQ(target(300, 250), "none")
         << "a disabled top-level window (a modal dialog's owner) takes nothing";
