@@ -438,6 +438,10 @@ private:
         m_handles.push_back({property, remote});
         return reinterpret_cast<HWND>(kBase + 4 * (m_handles.size() - 1));
     }
+    HWND SourceWindowLocked(uint64_t id) const {
+        auto it = m_sources.find(id);
+        return it == m_sources.end() ? nullptr : it->second.hWnd;
+    }
     BOOL Simple(HWND hWnd, uint32_t op, uint64_t a) {
         Handle h;
         uint64_t r = 0;
@@ -476,7 +480,7 @@ void ForeignWindows::PropertySet(HWND hWnd, LPCSTR name) {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_published.find(property);
         if (it != m_published.end())
-            current = m_sources[it->second].hWnd;
+            current = SourceWindowLocked(it->second);
     }
     if (current == hWnd)
         return;
@@ -517,7 +521,7 @@ void ForeignWindows::PropertyRemoved(HWND hWnd, LPCSTR name) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_published.find(property);
-        ours = it != m_published.end() && m_sources[it->second].hWnd == hWnd;
+        ours = it != m_published.end() && SourceWindowLocked(it->second) == hWnd;
     }
     if (ours)
         Unpublish(property);

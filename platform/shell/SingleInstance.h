@@ -14,8 +14,9 @@
 // also raises it on the desktop), GetLastActivePopup and SendMessageA of WM_COPYDATA on that
 // handle travel to the window's thread as one framed request each, answered there from its
 // message loop. The caller waits for the answer for a bounded time and gets 0 (FALSE) when none
-// comes. Either side talks only to a peer of the same user. WM_COPYDATA arrives with wParam 0:
-// the sender's window means nothing in the receiving process. Any thread.
+// comes. Either side talks only to a peer of the same user. WM_COPYDATA carries up to 1 MiB and
+// arrives with wParam 0: the sender's window means nothing in the receiving process. Other
+// messages do not cross (0, ERROR_INVALID_PARAMETER). Any thread.
 #pragma once
 
 #include "platform/kernel/Threads.h"
