@@ -1,0 +1,228 @@
+// Windows of the kernel on a real X screen: their pixels, the pointer's routing through xdotool,
+// and activation by the X server's focus.
+#include "platform/gdi/WinGdi.h"
+#include "platform/user/HeadlessScreen.h"
+#include "tests/support/RecordingWindow.h"
+#include "tests/gtk/GtkScreen.h"
+
+#include <algorithm>
+#include <map>
+
+namespace {
+
+using gtkscreen::Command;
+using gtkscreen::Until;
+using Lines = std::vector<std::string>;
+
+class WindowsOnScreen : public gtkscreen::ScreenTest {
+protected:
+    void SetUp() override {
+        ScreenTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        rec.SetAnswer([this](HWND h, UINT m, WPARAM, LPARAM l) -> std::optional<LRESULT> {
+            if (m == WM_PAINT && colours.count(h)) {
+                PAINTSTRUCT ps;
+                HDC dc = BeginPaint(h, &ps);
+                RECT all{};
+                GetClientRect(h, &all);
+                HBRUSH b = CreateSolidBrush(colours[h]);
+                FillRect(dc, &all, b);
+                DeleteObject(b);
+                if (h == withText) {
+                    // Antialiased CJK text: any filtering on the way to the screen shows in it.
+                    SetBkMode(dc, TRANSPARENT);
+                    SetTextColor(dc, RGB(255, 255, 255));
+                    RECT t{4, 24, all.right, 50};
+                    DrawTextA(dc, "\xD6\xD0\xCE\xC4 Shelf", -1, &t, DT_LEFT | DT_SINGLELINE);
+                }
+                EndPaint(h, &ps);
+                ++paints;
+                return 0;
+            }
+            if (m == WM_NCHITTEST && captionOf == h) {
+                RECT r{};
+                GetWindowRect(h, &r);
+                if (GET_Y_LPARAM(l) - r.top < 20)
+                    return HTCAPTION;
+            }
+            return std::nullopt;
+        });
+    }
+    void TearDown() override {
+        for (HWND h : made)
+            if (IsWindow(h))
+                DestroyWindow(h);
+        ScreenTest::TearDown();
+    }
+    HWND Make(const char* name, DWORD style, RECT r, HWND parent = nullptr, COLORREF colour = 0,
+              bool dblclks = false) {
+        HWND h = rec.Make(style, r, parent, 0, dblclks);
+        rec.Name(h, name);
+        made.push_back(h);
+        colours[h] = colour;
+        return h;
+    }
+    // A window at (40, 30) of 200 x 120 with a caption band and a child.
+    void MakeWindowWithChild(bool childDblClks = false) {
+        top = Make("w", WS_POPUP | WS_VISIBLE, RECT{40, 30, 240, 150}, nullptr, RGB(200, 40, 30));
+        child = Make("c", WS_CHILD | WS_VISIBLE, RECT{20, 60, 100, 100}, top, RGB(20, 60, 220), childDblClks);
+        withText = top;
+        captionOf = top;
+        ASSERT_TRUE(Until([&] { return paints >= 2; }));
+        ASSERT_TRUE(Until([&] { return OnScreen(top); })) << "the window never reached the X screen";
+    }
+    bool OnScreen(HWND h) {
+        RECT want{};
+        GetWindowRect(h, &want);
+        gdk_display_sync(gdk_display_get_default());
+        RECT got = gtkscreen::XGeometry(*m_presenter, h);
+        return got.left == want.left && got.top == want.top && got.right == want.right &&
+               got.bottom == want.bottom && gtk_widget_get_mapped(GTK_WIDGET(m_presenter->NativeWindow(h)));
+    }
+    // Runs xdotool and waits until the window's log holds the line.
+    bool Xdo(const std::string& args, const std::string& awaited) {
+        if (!Command("xdotool " + args))
+            return false;
+        return Until([&] { return std::count(rec.Log().begin(), rec.Log().end(), awaited) > 0; });
+    }
+    Lines Mouse(const std::string& who) const {
+        Lines out;
+        for (const auto& l : rec.LogWithout({"SETCURSOR", "NCHITTEST", "MOUSEMOVE", "PAINT", "ERASE"}))
+            if (l.rfind(who + " ", 0) == 0 && l.find("BUTTON") != std::string::npos)
+                out.push_back(l);
+        return out;
+    }
+
+    testwin::Recorder rec;
+    std::vector<HWND> made;
+    std::map<HWND, COLORREF> colours;
+    HWND top = nullptr, child = nullptr, withText = nullptr, captionOf = nullptr;
+    int paints = 0;
+};
+
+TEST_F(WindowsOnScreen, ScreenShowsTheHeadlessPicturePixelForPixel) {
+    MakeWindowWithChild();
+    afxuser::CHeadlessScreen reference; // not installed: it only composes the surfaces
+    cairo_surface_t* want = reference.RenderWindow(top);
+    ASSERT_NE(want, nullptr);
+    RECT r{};
+    GetWindowRect(top, &r);
+    std::string path = std::string(PROJECT_BINARY_DIR) + "/gtk_window_shot.png";
+    std::string diff = "no shot";
+    // GTK draws when the X server asks it to; the shot is taken again until the pixels are there.
+    Until([&] {
+        gtkscreen::ScreenTest::Settle();
+        cairo_surface_t* got = gtkscreen::Shot(r, path);
+        if (!got)
+            return false;
+        diff = gtkscreen::FirstDifference(got, want);
+        cairo_surface_destroy(got);
+        return diff.empty();
+    });
+    EXPECT_EQ(diff, "") << "see " << path;
+    cairo_surface_write_to_png(want, (std::string(PROJECT_BINARY_DIR) + "/gtk_window_headless.png").c_str());
+    cairo_surface_destroy(want);
+}
+
+TEST_F(WindowsOnScreen, RepaintReachesTheScreenInTheDamagedArea) {
+    MakeWindowWithChild();
+    colours[child] = RGB(0, 200, 0);
+    InvalidateRect(child, nullptr, TRUE);
+    RECT r{};
+    GetWindowRect(child, &r);
+    std::string path = std::string(PROJECT_BINARY_DIR) + "/gtk_child_repaint.png";
+    bool green = Until([&] {
+        Settle();
+        cairo_surface_t* got = gtkscreen::Shot(r, path);
+        if (!got)
+            return false;
+        auto* px = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(got));
+        bool ok = (px[0] & 0xFFFFFF) == 0x00C800;
+        cairo_surface_destroy(got);
+        return ok;
+    });
+    EXPECT_TRUE(green) << "see " << path;
+}
+
+TEST_F(WindowsOnScreen, ClicksGoWhereTheRoutingSays) {
+    MakeWindowWithChild();
+    // Child at screen (60, 90) to (140, 130); the parent's caption band is its top 20 rows.
+    ASSERT_TRUE(Xdo("mousemove 70 100 click 1", "c WM_LBUTTONUP 10,10"));
+    EXPECT_EQ(Mouse("c"), (Lines{"c WM_LBUTTONDOWN 10,10", "c WM_LBUTTONUP 10,10"}));
+    ASSERT_TRUE(Xdo("mousemove 200 130 click 3", "w WM_RBUTTONUP 160,100"));
+    EXPECT_EQ(Mouse("w"), (Lines{"w WM_RBUTTONDOWN 160,100", "w WM_RBUTTONUP 160,100"}));
+    EXPECT_EQ(Mouse("c").size(), 2u) << "nothing more for the child";
+}
+
+TEST_F(WindowsOnScreen, DoubleClicksFollowTheClassStyle) {
+    struct Case {
+        bool dblclks;
+        Lines child;
+    };
+    const Case cases[] = {
+        {true,
+         {"c WM_LBUTTONDOWN 5,5", "c WM_LBUTTONUP 5,5", "c WM_LBUTTONDBLCLK 5,5", "c WM_LBUTTONUP 5,5"}},
+        {false, {"c WM_LBUTTONDOWN 5,5", "c WM_LBUTTONUP 5,5", "c WM_LBUTTONDOWN 5,5", "c WM_LBUTTONUP 5,5"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dblclks);
+        paints = 0;
+        MakeWindowWithChild(c.dblclks);
+        rec.Clear();
+        ASSERT_TRUE(Command("xdotool mousemove 65 95 click --repeat 2 --delay 60 1"));
+        ASSERT_TRUE(Until([&] { return Mouse("c").size() >= 4; }));
+        EXPECT_EQ(Mouse("c"), c.child);
+        DestroyWindow(top);
+    }
+}
+
+TEST_F(WindowsOnScreen, CaptionDragMovesTheWindow) {
+    MakeWindowWithChild();
+    ASSERT_TRUE(Command("xdotool mousemove 60 35 mousedown 1 mousemove 100 60 mousemove 160 135 mouseup 1"));
+    ASSERT_TRUE(Until([&] {
+        RECT r{};
+        GetWindowRect(top, &r);
+        return r.left == 140 && r.top == 130;
+    })) << "the kernel's window did not follow the drag";
+    EXPECT_TRUE(Until([&] { return OnScreen(top); })) << "the X window is not where the kernel has it";
+    EXPECT_TRUE(Mouse("w").size() >= 1);
+    EXPECT_EQ(std::count(rec.Log().begin(), rec.Log().end(), "w WM_NCLBUTTONUP 2 160,135"), 0)
+        << "the move loop swallows the release";
+    EXPECT_EQ(GetCapture(), nullptr);
+}
+
+TEST_F(WindowsOnScreen, AnotherApplicationTakingFocusDeactivates) {
+    MakeWindowWithChild();
+    GtkWindow* mine = m_presenter->NativeWindow(top);
+    ASSERT_TRUE(Until([&] { return gtk_window_is_active(mine) == TRUE; }))
+        << "our window never got the focus";
+    ASSERT_EQ(GetActiveWindow(), top);
+    // Someone else's window, not known to the kernel.
+    GtkWidget* other = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_move(GTK_WINDOW(other), 400, 400);
+    gtk_widget_show(other);
+    ASSERT_TRUE(Until([&] { return gtk_widget_get_mapped(other) == TRUE; }));
+    Settle();
+    rec.Clear();
+    std::string xid = std::to_string(gdk_x11_window_get_xid(gtk_widget_get_window(other)));
+    ASSERT_TRUE(Command("xdotool windowfocus --sync " + xid));
+    ASSERT_TRUE(Until([&] { return GetActiveWindow() == nullptr; }));
+    Lines activation;
+    for (const auto& l : rec.Log())
+        if (l.find("ACTIVATE") != std::string::npos)
+            activation.push_back(l);
+    EXPECT_EQ(activation, (Lines{"w WM_NCACTIVATE 0", "w WM_ACTIVATE 0 0"}));
+    WINDOWINFO wi{};
+    wi.cbSize = sizeof wi;
+    GetWindowInfo(top, &wi);
+    EXPECT_EQ(wi.dwWindowStatus & WS_ACTIVECAPTION, 0u);
+
+    // Back to ours: the kernel activates the window again.
+    rec.Clear();
+    ASSERT_TRUE(Command("xdotool windowfocus --sync " + std::to_string(gtkscreen::XidOf(*m_presenter, top))));
+    EXPECT_TRUE(Until([&] { return GetActiveWindow() == top; }));
+    gtk_widget_destroy(other);
+}
+
+} // namespace
