@@ -1,7 +1,9 @@
 // Resource ids of the program's own resources.
 #pragma once
 
+#define IDD_ABOUTBOX 100
 #define IDS_ABOUTBOX 101
+#define IDD_HTMLVELKORS_DIALOG 102
 #define IDP_SOCKETS_INIT_FAILED 103
 #define IDR_TRAY_MENU 168
 #define ID_TRAY_SHOW 32771

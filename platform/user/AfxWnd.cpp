@@ -1,5 +1,7 @@
 #include "platform/user/AfxWnd.h"
 
+#include "platform/gdi/AfxDC.h"
+#include "platform/user/AfxWinDC.h"
 #include "platform/user/WindowCore.h"
 
 #include <mutex>
@@ -89,6 +91,9 @@ CWnd* WndFromWParam(WPARAM w) {
 }
 CWnd* WndFromLParam(LPARAM l) {
     return CWnd::FromHandle(reinterpret_cast<HWND>(l));
+}
+CDC* DCFromWParam(WPARAM w) {
+    return CDC::FromHandle(reinterpret_cast<HDC>(w));
 }
 } // namespace afxmsg
 
@@ -248,6 +253,71 @@ int CWnd::GetDlgCtrlID() const {
     return static_cast<int>(::GetWindowLongPtrA(m_hWnd, GWLP_ID));
 }
 
+CWnd* CWnd::GetDlgItem(int nID) const {
+    return FromHandle(::GetDlgItem(m_hWnd, nID));
+}
+
+DWORD CWnd::GetStyle() const {
+    return static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_STYLE));
+}
+
+DWORD CWnd::GetExStyle() const {
+    return static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_EXSTYLE));
+}
+
+void CWnd::ClientToScreen(LPRECT r) const {
+    ::MapWindowPoints(m_hWnd, nullptr, reinterpret_cast<LPPOINT>(r), 2);
+}
+
+void CWnd::ScreenToClient(LPRECT r) const {
+    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<LPPOINT>(r), 2);
+}
+
+BOOL CWnd::SetWindowPos(const CWnd* pWndInsertAfter, int x, int y, int cx, int cy, UINT nFlags) {
+    return ::SetWindowPos(m_hWnd, pWndInsertAfter ? pWndInsertAfter->m_hWnd : nullptr, x, y, cx, cy, nFlags);
+}
+
+BOOL CWnd::RedrawWindow(LPCRECT lpRectUpdate, void*, UINT flags) {
+    return ::RedrawWindow(m_hWnd, lpRectUpdate, nullptr, flags);
+}
+
+CDC* CWnd::GetDC() {
+    return CDC::FromHandle(::GetDC(m_hWnd));
+}
+
+CDC* CWnd::GetWindowDC() {
+    return CDC::FromHandle(::GetWindowDC(m_hWnd));
+}
+
+int CWnd::ReleaseDC(CDC* pDC) {
+    return pDC ? ::ReleaseDC(m_hWnd, pDC->m_hDC) : 0;
+}
+
+CFont* CWnd::GetFont() const {
+    return CFont::FromHandle(reinterpret_cast<HFONT>(::SendMessageA(m_hWnd, WM_GETFONT, 0, 0)));
+}
+
+void CWnd::SetFont(CFont* pFont, BOOL bRedraw) {
+    ::SendMessageA(m_hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(pFont ? pFont->m_hObject : nullptr), bRedraw);
+}
+
+HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
+    // The presenter shows no window icons; the handle is kept as the window's property.
+    HICON old = static_cast<HICON>(::GetPropA(m_hWnd, bBigIcon ? "AfxIconBig" : "AfxIconSmall"));
+    ::SetPropA(m_hWnd, bBigIcon ? "AfxIconBig" : "AfxIconSmall", hIcon);
+    return old;
+}
+
+BOOL CWnd::Create(LPCSTR lpszClassName, LPCSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
+                  CWnd* pParentWnd, UINT nID, void*) {
+    return CreateEx(0, lpszClassName, lpszWindowName, dwStyle, rect.left, rect.top, rect.right - rect.left,
+                    rect.bottom - rect.top, pParentWnd ? pParentWnd->m_hWnd : nullptr, nID);
+}
+
+int CWnd::MessageBox(LPCSTR lpszText, LPCSTR lpszCaption, UINT nType) {
+    return ::MessageBoxA(m_hWnd, lpszText, lpszCaption, nType);
+}
+
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     LRESULT r = 0;
     if (!OnWndMsg(message, wParam, lParam, &r))
@@ -364,6 +434,51 @@ void CWnd::OnKeyUp(UINT, UINT, UINT) {
     Default();
 }
 void CWnd::OnChar(UINT, UINT, UINT) {
+    Default();
+}
+void CWnd::OnPaint() {
+    Default();
+}
+BOOL CWnd::OnEraseBkgnd(CDC*) {
+    return static_cast<BOOL>(Default());
+}
+void CWnd::OnNcMouseMove(UINT, CPoint) {
+    Default();
+}
+void CWnd::OnNcLButtonDown(UINT, CPoint) {
+    Default();
+}
+void CWnd::OnNcLButtonUp(UINT, CPoint) {
+    Default();
+}
+void CWnd::OnNcLButtonDblClk(UINT, CPoint) {
+    Default();
+}
+void CWnd::OnGetMinMaxInfo(MINMAXINFO*) {
+    Default();
+}
+void CWnd::OnCaptureChanged(CWnd*) {
+    Default();
+}
+BOOL CWnd::OnSetCursor(CWnd*, UINT, UINT) {
+    return static_cast<BOOL>(Default());
+}
+void CWnd::OnMove(int, int) {
+    Default();
+}
+void CWnd::OnWindowPosChanged(WINDOWPOS*) {
+    Default();
+}
+BOOL CWnd::OnNcActivate(BOOL) {
+    return static_cast<BOOL>(Default());
+}
+HCURSOR CWnd::OnQueryDragIcon() {
+    return reinterpret_cast<HCURSOR>(Default());
+}
+void CWnd::OnMouseLeave() {
+    Default();
+}
+void CWnd::OnMouseHover(UINT, CPoint) {
     Default();
 }
 

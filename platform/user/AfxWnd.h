@@ -28,6 +28,8 @@
 
 class CCmdTarget;
 class CWnd;
+class CDC;
+class CMenu;
 
 using AFX_MSG_THUNK = BOOL (*)(CCmdTarget* pTarget, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
 
@@ -89,6 +91,7 @@ template <class T, auto F, class R, class... A> constexpr bool HasSignature() {
 
 CWnd* WndFromWParam(WPARAM w);
 CWnd* WndFromLParam(LPARAM l);
+CDC* DCFromWParam(WPARAM w);
 inline CPoint PointFromLParam(LPARAM l) {
     return CPoint(static_cast<SHORT>(LOWORD(l)), static_cast<SHORT>(HIWORD(l)));
 }
@@ -191,9 +194,58 @@ template <class T, auto F> BOOL Key(CCmdTarget* p, WPARAM w, LPARAM l, LRESULT* 
     return TRUE;
 }
 
-} // namespace afxmsg
+template <class T, auto F> BOOL BoolDC(CCmdTarget* p, WPARAM w, LPARAM, LRESULT* r) {
+    static_assert(HasSignature<T, F, BOOL, CDC*>());
+    *r = (static_cast<T*>(p)->*F)(DCFromWParam(w));
+    return TRUE;
+}
+template <class T, auto F> BOOL NcMouse(CCmdTarget* p, WPARAM w, LPARAM l, LRESULT* r) {
+    static_assert(HasSignature<T, F, void, UINT, CPoint>());
+    (static_cast<T*>(p)->*F)(static_cast<UINT>(w), PointFromLParam(l));
+    *r = 0;
+    return TRUE;
+}
+template <class T, auto F> BOOL MinMax(CCmdTarget* p, WPARAM, LPARAM l, LRESULT* r) {
+    static_assert(HasSignature<T, F, void, MINMAXINFO*>());
+    (static_cast<T*>(p)->*F)(reinterpret_cast<MINMAXINFO*>(l));
+    *r = 0;
+    return TRUE;
+}
+template <class T, auto F> BOOL WndParam(CCmdTarget* p, WPARAM, LPARAM l, LRESULT* r) {
+    static_assert(HasSignature<T, F, void, CWnd*>());
+    (static_cast<T*>(p)->*F)(WndFromLParam(l));
+    *r = 0;
+    return TRUE;
+}
+template <class T, auto F> BOOL SetCursor(CCmdTarget* p, WPARAM w, LPARAM l, LRESULT* r) {
+    static_assert(HasSignature<T, F, BOOL, CWnd*, UINT, UINT>());
+    *r = (static_cast<T*>(p)->*F)(WndFromWParam(w), LOWORD(l), HIWORD(l));
+    return TRUE;
+}
+template <class T, auto F> BOOL Move(CCmdTarget* p, WPARAM, LPARAM l, LRESULT* r) {
+    static_assert(HasSignature<T, F, void, int, int>());
+    (static_cast<T*>(p)->*F)(static_cast<SHORT>(LOWORD(l)), static_cast<SHORT>(HIWORD(l)));
+    *r = 0;
+    return TRUE;
+}
+template <class T, auto F> BOOL WindowPos(CCmdTarget* p, WPARAM, LPARAM l, LRESULT* r) {
+    static_assert(HasSignature<T, F, void, WINDOWPOS*>());
+    (static_cast<T*>(p)->*F)(reinterpret_cast<WINDOWPOS*>(l));
+    *r = 0;
+    return TRUE;
+}
+template <class T, auto F> BOOL NcActivate(CCmdTarget* p, WPARAM w, LPARAM, LRESULT* r) {
+    static_assert(HasSignature<T, F, BOOL, BOOL>());
+    *r = (static_cast<T*>(p)->*F)(static_cast<BOOL>(w));
+    return TRUE;
+}
+template <class T, auto F> BOOL Cursor(CCmdTarget* p, WPARAM, LPARAM, LRESULT* r) {
+    static_assert(HasSignature<T, F, HCURSOR>());
+    *r = reinterpret_cast<LRESULT>((static_cast<T*>(p)->*F)());
+    return TRUE;
+}
 
-#define BN_CLICKED 0
+} // namespace afxmsg
 
 #define ON_MESSAGE(message, memberFxn)                                                                       \
     {static_cast<UINT>(message), 0, 0, 0, &afxmsg::Message<ThisClass, &ThisClass::memberFxn>},
@@ -234,6 +286,21 @@ template <class T, auto F> BOOL Key(CCmdTarget* p, WPARAM w, LPARAM l, LRESULT* 
 #define ON_WM_KEYDOWN() AFX_ON_WM(WM_KEYDOWN, Key, OnKeyDown)
 #define ON_WM_KEYUP() AFX_ON_WM(WM_KEYUP, Key, OnKeyUp)
 #define ON_WM_CHAR() AFX_ON_WM(WM_CHAR, Key, OnChar)
+#define ON_WM_PAINT() AFX_ON_WM(WM_PAINT, Void, OnPaint)
+#define ON_WM_ERASEBKGND() AFX_ON_WM(WM_ERASEBKGND, BoolDC, OnEraseBkgnd)
+#define ON_WM_NCMOUSEMOVE() AFX_ON_WM(WM_NCMOUSEMOVE, NcMouse, OnNcMouseMove)
+#define ON_WM_NCLBUTTONDOWN() AFX_ON_WM(WM_NCLBUTTONDOWN, NcMouse, OnNcLButtonDown)
+#define ON_WM_NCLBUTTONUP() AFX_ON_WM(WM_NCLBUTTONUP, NcMouse, OnNcLButtonUp)
+#define ON_WM_NCLBUTTONDBLCLK() AFX_ON_WM(WM_NCLBUTTONDBLCLK, NcMouse, OnNcLButtonDblClk)
+#define ON_WM_GETMINMAXINFO() AFX_ON_WM(WM_GETMINMAXINFO, MinMax, OnGetMinMaxInfo)
+#define ON_WM_CAPTURECHANGED() AFX_ON_WM(WM_CAPTURECHANGED, WndParam, OnCaptureChanged)
+#define ON_WM_SETCURSOR() AFX_ON_WM(WM_SETCURSOR, SetCursor, OnSetCursor)
+#define ON_WM_MOVE() AFX_ON_WM(WM_MOVE, Move, OnMove)
+#define ON_WM_WINDOWPOSCHANGED() AFX_ON_WM(WM_WINDOWPOSCHANGED, WindowPos, OnWindowPosChanged)
+#define ON_WM_NCACTIVATE() AFX_ON_WM(WM_NCACTIVATE, NcActivate, OnNcActivate)
+#define ON_WM_QUERYDRAGICON() AFX_ON_WM(WM_QUERYDRAGICON, Cursor, OnQueryDragIcon)
+#define ON_WM_MOUSELEAVE() AFX_ON_WM(WM_MOUSELEAVE, Void, OnMouseLeave)
+#define ON_WM_MOUSEHOVER() AFX_ON_WM(WM_MOUSEHOVER, Mouse, OnMouseHover)
 
 class CCmdTarget : public CObject {
     DECLARE_DYNAMIC(CCmdTarget)
@@ -286,6 +353,61 @@ public:
     void SetWindowText(LPCSTR lpszString);
     void GetWindowText(CString& rString) const;
     int GetDlgCtrlID() const;
+    CWnd* GetDlgItem(int nID) const;
+    DWORD GetStyle() const;
+    DWORD GetExStyle() const;
+
+    // Geometry and state.
+    void GetWindowRect(LPRECT lpRect) const { ::GetWindowRect(m_hWnd, lpRect); }
+    void GetClientRect(LPRECT lpRect) const { ::GetClientRect(m_hWnd, lpRect); }
+    void ClientToScreen(LPPOINT lpPoint) const { ::ClientToScreen(m_hWnd, lpPoint); }
+    void ClientToScreen(LPRECT lpRect) const;
+    void ScreenToClient(LPPOINT lpPoint) const { ::ScreenToClient(m_hWnd, lpPoint); }
+    void ScreenToClient(LPRECT lpRect) const;
+    void MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint = TRUE) {
+        ::MoveWindow(m_hWnd, x, y, nWidth, nHeight, bRepaint);
+    }
+    void MoveWindow(LPCRECT lpRect, BOOL bRepaint = TRUE) {
+        MoveWindow(lpRect->left, lpRect->top, lpRect->right - lpRect->left, lpRect->bottom - lpRect->top,
+                   bRepaint);
+    }
+    BOOL SetWindowPos(const CWnd* pWndInsertAfter, int x, int y, int cx, int cy, UINT nFlags);
+    BOOL ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
+    BOOL IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
+    BOOL IsIconic() const { return ::IsIconic(m_hWnd); }
+    BOOL IsZoomed() const { return ::IsZoomed(m_hWnd); }
+    BOOL EnableWindow(BOOL bEnable = TRUE) { return ::EnableWindow(m_hWnd, bEnable); }
+    BOOL IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
+    BOOL GetWindowInfo(PWINDOWINFO pwi) const { return ::GetWindowInfo(m_hWnd, pwi); }
+    BOOL SetForegroundWindow() { return ::SetForegroundWindow(m_hWnd); }
+    CWnd* SetActiveWindow() { return FromHandle(::SetActiveWindow(m_hWnd)); }
+    CWnd* SetFocus() { return FromHandle(::SetFocus(m_hWnd)); }
+    static CWnd* GetFocus() { return FromHandle(::GetFocus()); }
+    CWnd* SetCapture() { return FromHandle(::SetCapture(m_hWnd)); }
+    static CWnd* GetCapture() { return FromHandle(::GetCapture()); }
+    static CWnd* GetActiveWindow() { return FromHandle(::GetActiveWindow()); }
+    static CWnd* GetForegroundWindow() { return FromHandle(::GetForegroundWindow()); }
+
+    // Painting.
+    void Invalidate(BOOL bErase = TRUE) { ::InvalidateRect(m_hWnd, nullptr, bErase); }
+    void InvalidateRect(LPCRECT lpRect, BOOL bErase = TRUE) { ::InvalidateRect(m_hWnd, lpRect, bErase); }
+    void ValidateRect(LPCRECT lpRect) { ::ValidateRect(m_hWnd, lpRect); }
+    void UpdateWindow() { ::UpdateWindow(m_hWnd); }
+    BOOL RedrawWindow(LPCRECT lpRectUpdate = nullptr, void* prgnUpdate = nullptr,
+                      UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
+    CDC* GetDC();
+    CDC* GetWindowDC();
+    int ReleaseDC(CDC* pDC);
+    // WM_GETFONT's answer, or null.
+    class CFont* GetFont() const;
+    void SetFont(class CFont* pFont, BOOL bRedraw = TRUE);
+    HICON SetIcon(HICON hIcon, BOOL bBigIcon);
+
+    // A child window (or, without WS_CHILD, an owned popup) of the given rectangle in the
+    // parent's client coordinates.
+    virtual BOOL Create(LPCSTR lpszClassName, LPCSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
+                        CWnd* pParentWnd, UINT nID, void* pContext = nullptr);
+    int MessageBox(LPCSTR lpszText, LPCSTR lpszCaption = nullptr, UINT nType = 0);
 
     // The window procedure of every CWnd: WM_COMMAND goes to OnCommand, everything else through
     // the message map; unhandled messages reach DefWindowProc.
@@ -326,6 +448,21 @@ public:
     void OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags);
     void OnKeyUp(UINT nChar, UINT nRepCnt, UINT nFlags);
     void OnChar(UINT nChar, UINT nRepCnt, UINT nFlags);
+    void OnPaint();
+    BOOL OnEraseBkgnd(CDC* pDC);
+    void OnNcMouseMove(UINT nHitTest, CPoint point);
+    void OnNcLButtonDown(UINT nHitTest, CPoint point);
+    void OnNcLButtonUp(UINT nHitTest, CPoint point);
+    void OnNcLButtonDblClk(UINT nHitTest, CPoint point);
+    void OnGetMinMaxInfo(MINMAXINFO* lpMMI);
+    void OnCaptureChanged(CWnd* pWnd);
+    BOOL OnSetCursor(CWnd* pWnd, UINT nHitTest, UINT message);
+    void OnMove(int x, int y);
+    void OnWindowPosChanged(WINDOWPOS* lpwndpos);
+    BOOL OnNcActivate(BOOL bActive);
+    HCURSOR OnQueryDragIcon();
+    void OnMouseLeave();
+    void OnMouseHover(UINT nFlags, CPoint point);
 
     // The previous window procedure when the object took over an existing window.
     WNDPROC m_pfnSuper = nullptr;

@@ -44,7 +44,6 @@ void CHeadlessScreen::Install() {
     m_previous = SetPresenter(this);
     m_installed = true;
     m_cursor = GetCursor(); // the shape stays what it was until the pointer changes it
-
 }
 
 void CHeadlessScreen::SetScreen(SIZE screen, RECT workArea) {

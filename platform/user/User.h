@@ -5,3 +5,5 @@
 #include "platform/user/MsgQueue.h"
 #include "platform/user/AfxObject.h"
 #include "platform/user/AfxWnd.h"
+#include "platform/user/AfxDialog.h"
+#include "platform/user/AfxWinDC.h"

@@ -515,6 +515,140 @@ inline BOOL SystemParametersInfo(UINT a, UINT p, PVOID v, UINT w) {
     return SystemParametersInfoA(a, p, v, w);
 }
 
+// Dialogs from templates (DLGTEMPLATE or DLGTEMPLATEEX as the resource compiler writes them).
+// Positions and sizes are dialog units of the template's font: a horizontal unit is a quarter
+// of the font's average character width, a vertical one an eighth of its height.
+using DLGPROC = INT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
+#define DS_ABSALIGN 0x01L
+#define DS_SYSMODAL 0x02L
+#define DS_FIXEDSYS 0x0008L
+#define DS_SETFONT 0x40L
+#define DS_MODALFRAME 0x80L
+#define DS_CONTROL 0x0400L
+#define DS_CENTER 0x0800L
+#define DS_SHELLFONT (DS_SETFONT | DS_FIXEDSYS)
+#define DWLP_MSGRESULT 0
+#define DWLP_DLGPROC 8
+#define DWLP_USER 16
+#define DM_GETDEFID (WM_USER + 0)
+#define DM_SETDEFID (WM_USER + 1)
+#define DC_HASDEFID 0x534B
+#define DLGC_WANTALLKEYS 0x0004
+#define DLGC_WANTMESSAGE 0x0004
+#define DLGC_DEFPUSHBUTTON 0x0010
+#define DLGC_BUTTON 0x2000
+#define IDOK 1
+#define IDCANCEL 2
+#define IDABORT 3
+#define IDRETRY 4
+#define IDIGNORE 5
+#define IDYES 6
+#define IDNO 7
+// Button styles and the control class of dialog templates.
+#define BS_PUSHBUTTON 0x0L
+#define BS_DEFPUSHBUTTON 0x1L
+#define BN_CLICKED 0
+HWND CreateDialogIndirectParamA(void* hInstance, const void* lpTemplate, HWND hWndParent,
+                                DLGPROC lpDialogFunc, LPARAM dwInitParam);
+HWND CreateDialogParamA(void* hInstance, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
+                        LPARAM dwInitParam);
+// Runs the dialog modally: the owner is disabled, and a nested loop serves the thread's queue
+// (sent messages from other threads included) until EndDialog.
+INT_PTR DialogBoxIndirectParamA(void* hInstance, const void* lpTemplate, HWND hWndParent,
+                                DLGPROC lpDialogFunc, LPARAM dwInitParam);
+INT_PTR DialogBoxParamA(void* hInstance, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
+                        LPARAM dwInitParam);
+BOOL EndDialog(HWND hDlg, INT_PTR nResult);
+LRESULT DefDlgProcA(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam);
+// Enter and Esc become WM_COMMAND IDOK (or the default button) and IDCANCEL for the dialog.
+BOOL IsDialogMessageA(HWND hDlg, LPMSG lpMsg);
+inline BOOL IsDialogMessage(HWND h, LPMSG m) {
+    return IsDialogMessageA(h, m);
+}
+BOOL MapDialogRect(HWND hDlg, LPRECT lpRect);
+LONG GetDialogBaseUnits();
+HWND GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious);
+BOOL SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString);
+UINT GetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPSTR lpString, int cchMax);
+int GetDlgCtrlID(HWND hWnd);
+// The dialog manager's own state of a running modal dialog, for CDialog's loop.
+namespace afxuser {
+// Whether EndDialog was called for the window, and with which result.
+bool DialogEnded(HWND hDlg, INT_PTR* pResult);
+// The font of a dialog's template (or the default GUI font without one); not to be deleted.
+HFONT DialogFont(HWND hDlg);
+} // namespace afxuser
+
+// Message boxes: modal, answered by the presenter (a toolkit's dialog or the headless script).
+#define MB_OK 0x00000000L
+#define MB_OKCANCEL 0x00000001L
+#define MB_ABORTRETRYIGNORE 0x00000002L
+#define MB_YESNOCANCEL 0x00000003L
+#define MB_YESNO 0x00000004L
+#define MB_RETRYCANCEL 0x00000005L
+#define MB_ICONHAND 0x00000010L
+#define MB_ICONERROR MB_ICONHAND
+#define MB_ICONQUESTION 0x00000020L
+#define MB_ICONEXCLAMATION 0x00000030L
+#define MB_ICONWARNING MB_ICONEXCLAMATION
+#define MB_ICONASTERISK 0x00000040L
+#define MB_ICONINFORMATION MB_ICONASTERISK
+#define MB_DEFBUTTON2 0x00000100L
+#define MB_APPLMODAL 0x00000000L
+#define MB_TOPMOST 0x00040000L
+int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+
+// Menus from MENU resources: a popup menu is a list of items (commands, separators, sub-menus).
+#define MF_STRING 0x00000000L
+#define MF_GRAYED 0x00000001L
+#define MF_DISABLED 0x00000002L
+#define MF_CHECKED 0x00000008L
+#define MF_POPUP 0x00000010L
+#define MF_SEPARATOR 0x00000800L
+#define MF_BYCOMMAND 0x00000000L
+#define MF_BYPOSITION 0x00000400L
+#define MF_DEFAULT 0x00001000L
+#define TPM_LEFTBUTTON 0x0000L
+#define TPM_RIGHTBUTTON 0x0002L
+#define TPM_LEFTALIGN 0x0000L
+#define TPM_CENTERALIGN 0x0004L
+#define TPM_RIGHTALIGN 0x0008L
+#define TPM_TOPALIGN 0x0000L
+#define TPM_BOTTOMALIGN 0x0020L
+#define TPM_NONOTIFY 0x0080L
+#define TPM_RETURNCMD 0x0100L
+HMENU LoadMenuA(void* hInstance, LPCSTR lpMenuName);
+HMENU CreatePopupMenu();
+BOOL AppendMenuA(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCSTR lpNewItem);
+BOOL DestroyMenu(HMENU hMenu);
+BOOL IsMenu(HMENU hMenu);
+HMENU GetSubMenu(HMENU hMenu, int nPos);
+int GetMenuItemCount(HMENU hMenu);
+UINT GetMenuItemID(HMENU hMenu, int nPos);
+int GetMenuStringA(HMENU hMenu, UINT uIDItem, LPSTR lpString, int cchMax, UINT flags);
+UINT GetMenuState(HMENU hMenu, UINT uId, UINT uFlags);
+BOOL SetMenuDefaultItem(HMENU hMenu, UINT uItem, UINT fByPos);
+UINT GetMenuDefaultItem(HMENU hMenu, UINT fByPos, UINT gmdiFlags);
+// Modal: the presenter shows the menu at (x, y) and returns the choice. The chosen command
+// reaches the owner as a posted WM_COMMAND, or is returned with TPM_RETURNCMD.
+BOOL TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd, const RECT* prcRect);
+
+// Icons and images from the resources or from files.
+#define IMAGE_BITMAP 0
+#define IMAGE_ICON 1
+#define IMAGE_CURSOR 2
+#define LR_DEFAULTCOLOR 0x00000000
+#define LR_LOADFROMFILE 0x00000010
+#define LR_DEFAULTSIZE 0x00000040
+#define LR_SHARED 0x00008000
+#define IDI_APPLICATION MAKEINTRESOURCEA(32512)
+HICON LoadIconA(void* hInstance, LPCSTR lpIconName);
+HANDLE LoadImageA(void* hInst, LPCSTR name, UINT type, int cx, int cy, UINT fuLoad);
+#define WM_SETICON 0x0080
+#define WM_GETICON 0x007F
+#define ICON_SMALL 0
+#define ICON_BIG 1
+
 // Properties: named handles kept on a window until removed or the window is destroyed.
 BOOL SetPropA(HWND hWnd, LPCSTR lpString, HANDLE hData);
 HANDLE GetPropA(HWND hWnd, LPCSTR lpString);

@@ -16,6 +16,10 @@ void AttachPendingWnd(HWND hWnd);
 // Called by the kernel when a window's handle is dropped, to forget temporary objects.
 void ForgetWnd(HWND hWnd);
 
+// Dialog manager, for CDialog: a dialog from a template of the given size (the template is read
+// with bounds).
+HWND CreateDialogFromTemplate(const void* data, size_t size, HWND hOwner, DLGPROC proc, LPARAM param);
+
 // Queue half, for the window half.
 // Gives the calling thread its queue, so that a window it creates can receive posts.
 void EnsureThreadQueue();
