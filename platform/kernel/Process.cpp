@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -19,6 +20,7 @@ namespace {
 
 std::mutex g_openerLock;
 std::string g_opener = "xdg-open";
+std::atomic<AFX_SHELL_VERB_HANDLER> g_verbHandler{nullptr};
 
 HINSTANCE Result(intptr_t v) {
     return reinterpret_cast<HINSTANCE>(v);
@@ -183,12 +185,19 @@ void AfxSetDesktopOpener(const char* pszProgram) {
     g_opener = pszProgram && *pszProgram ? pszProgram : "xdg-open";
 }
 
+void AfxSetShellVerbHandler(AFX_SHELL_VERB_HANDLER handler) {
+    g_verbHandler = handler;
+}
+
 HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters, LPCSTR lpDirectory,
                         INT nShowCmd) {
     (void)hwnd;
     (void)nShowCmd;
-    if (lpOperation && *lpOperation && strcasecmp(lpOperation, "open") != 0)
-        return Result(SE_ERR_NOASSOC);
+    if (lpOperation && *lpOperation && strcasecmp(lpOperation, "open") != 0) {
+        AFX_SHELL_VERB_HANDLER handler = g_verbHandler.load();
+        return handler ? handler(lpOperation, lpFile, lpParameters, lpDirectory, nShowCmd)
+                       : Result(SE_ERR_NOASSOC);
+    }
     if (!lpFile || !*lpFile)
         return Result(SE_ERR_FNF);
     std::string file = lpFile;

@@ -32,7 +32,8 @@ using HWND = HWND__*;
 
 // "open" (or NULL) on an executable starts it with the parameters, split as a Windows command line
 // is and passed without a shell; on a URL or another file the desktop's default handler opens it.
-// Like Windows, the result is above 32 on success and an SE_ERR_ code otherwise.
+// Like Windows, the result is above 32 on success and an SE_ERR_ code otherwise. Other verbs go
+// to the verb handler when one is set, and have no association otherwise.
 HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters, LPCSTR lpDirectory,
                         INT nShowCmd);
 #define ShellExecute ShellExecuteA
@@ -40,3 +41,8 @@ HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpP
 // The program the desktop's default handler is started with; "xdg-open" unless set (tests point it
 // at a recorder).
 void AfxSetDesktopOpener(const char* pszProgram);
+
+// Takes the verbs other than "open" (the shell layer sets one for the taskbar verbs); null: none.
+using AFX_SHELL_VERB_HANDLER = HINSTANCE (*)(LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
+                                             LPCSTR lpDirectory, INT nShowCmd);
+void AfxSetShellVerbHandler(AFX_SHELL_VERB_HANDLER handler);
