@@ -1,5 +1,7 @@
 #include "platform/gtk/GtkPresenter.h"
 
+#include "platform/gtk/GtkShell.h"
+
 #include "platform/kernel/CodePage.h"
 #include "platform/user/MsgQueue.h"
 
@@ -119,6 +121,10 @@ CGtkPresenter::CGtkPresenter() = default;
 
 CGtkPresenter::~CGtkPresenter() {
     if (m_installed) {
+        if (afxshell::CurrentTrayHost() == m_tray.get())
+            afxshell::SetTrayHost(m_previousTray);
+        if (afxshell::CurrentFolderPicker() == m_picker.get())
+            afxshell::SetFolderPicker(m_previousPicker);
         AfxSetThreadQueueWait(nullptr);
         if (m_source)
             g_source_remove(m_source);
@@ -143,10 +149,18 @@ void CGtkPresenter::Install() {
     m_source = g_unix_fd_add(AfxGetThreadQueueFd(), G_IO_IN,
                              reinterpret_cast<GUnixFDSourceFunc>(&CGtkPresenter::OnQueueReady), this);
     AfxSetThreadQueueWait(&CGtkPresenter::WaitInMainContext);
+    m_tray = std::make_unique<CGtkTrayHost>();
+    m_picker = std::make_unique<CGtkFolderPicker>();
+    m_previousTray = afxshell::SetTrayHost(m_tray.get());
+    m_previousPicker = afxshell::SetFolderPicker(m_picker.get());
 }
 
 CGtkPresenter* CGtkPresenter::Installed() {
     return g_installed;
+}
+
+CGtkTrayHost& CGtkPresenter::Tray() {
+    return *m_tray;
 }
 
 // The loop.
@@ -695,8 +709,122 @@ int CGtkPresenter::AskMessageBox(HWND hOwner, LPCSTR text, LPCSTR caption, UINT 
     return answer;
 }
 
-UINT CGtkPresenter::ChooseFromMenu(HMENU, UINT, POINT, HWND) {
-    return 0;
+namespace {
+
+// A menu text with its "&" mnemonics as GTK's "_" ones ("&&" is a plain "&"), in UTF-8.
+std::string MnemonicLabel(const std::string& ansi) {
+    std::string utf8 = AfxAnsiToUtf8(ansi), out;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        char c = utf8[i];
+        if (c == '&' && i + 1 < utf8.size() && utf8[i + 1] == '&') {
+            out += '&';
+            ++i;
+        } else if (c == '&') {
+            out += '_';
+        } else if (c == '_') {
+            out += "__";
+        } else if (c == '\t') {
+            break; // the accelerator column is not shown in a popup of ours
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+struct MenuRun {
+    UINT chosen = 0;
+    GMainLoop* loop = nullptr;
+};
+
+void OnMenuItem(GtkMenuItem* item, gpointer run) {
+    static_cast<MenuRun*>(run)->chosen = GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(item), "afx-command"));
+}
+
+void OnMenuDone(GtkMenuShell*, gpointer run) {
+    // The chosen item is activated just after the menu closes: stop once that has happened.
+    g_idle_add(
+        [](gpointer r) -> gboolean {
+            g_main_loop_quit(static_cast<MenuRun*>(r)->loop);
+            return G_SOURCE_REMOVE;
+        },
+        run);
+}
+
+GtkWidget* BuildMenu(HMENU hMenu, MenuRun& run) {
+    GtkWidget* menu = gtk_menu_new();
+    UINT def = GetMenuDefaultItem(hMenu, FALSE, 0);
+    int n = GetMenuItemCount(hMenu);
+    for (int i = 0; i < n; ++i) {
+        UINT state = GetMenuState(hMenu, static_cast<UINT>(i), MF_BYPOSITION);
+        GtkWidget* item = nullptr;
+        if (state & MF_SEPARATOR) {
+            item = gtk_separator_menu_item_new();
+        } else {
+            char text[256] = {0};
+            GetMenuStringA(hMenu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+            std::string label = MnemonicLabel(text);
+            UINT id = GetMenuItemID(hMenu, i);
+            item = (state & MF_CHECKED) ? gtk_check_menu_item_new_with_mnemonic(label.c_str())
+                                        : gtk_menu_item_new_with_mnemonic(label.c_str());
+            if (state & MF_CHECKED)
+                gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), TRUE);
+            if (HMENU sub = (state & MF_POPUP) ? GetSubMenu(hMenu, i) : nullptr) {
+                gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), BuildMenu(sub, run));
+            } else {
+                g_object_set_data(G_OBJECT(item), "afx-command", GUINT_TO_POINTER(id));
+                g_signal_connect(item, "activate", G_CALLBACK(&OnMenuItem), &run);
+                if (id == def && def != static_cast<UINT>(-1)) {
+                    // The default item is the one a double click on the tray icon would choose.
+                    GtkWidget* l = gtk_bin_get_child(GTK_BIN(item));
+                    gchar* escaped = g_markup_escape_text(label.c_str(), -1);
+                    std::string markup = std::string("<b>") + escaped + "</b>";
+                    g_free(escaped);
+                    gtk_label_set_markup_with_mnemonic(GTK_LABEL(l), markup.c_str());
+                }
+            }
+            if (state & (MF_GRAYED | MF_DISABLED))
+                gtk_widget_set_sensitive(item, FALSE);
+        }
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+        gtk_widget_show(item);
+    }
+    return menu;
+}
+
+} // namespace
+
+UINT CGtkPresenter::ChooseFromMenu(HMENU hMenu, UINT, POINT at, HWND hOwner) {
+    MenuRun run;
+    GtkWidget* menu = BuildMenu(hMenu, run);
+    g_object_ref_sink(menu);
+    HWND top = hOwner ? GetAncestor(hOwner, GA_ROOT) : nullptr;
+    const Top* t = FindTop(top);
+    GdkWindow* anchor = t && t->shown ? gtk_widget_get_window(t->window) : nullptr;
+    if (anchor)
+        gtk_menu_attach_to_widget(GTK_MENU(menu), t->window, nullptr);
+    else
+        anchor = gdk_screen_get_root_window(gdk_screen_get_default());
+    int ox = 0, oy = 0;
+    gdk_window_get_origin(anchor, &ox, &oy);
+    GdkRectangle r{at.x - ox, at.y - oy, 1, 1};
+    run.loop = g_main_loop_new(nullptr, FALSE);
+    g_signal_connect(menu, "deactivate", G_CALLBACK(&OnMenuDone), &run);
+    gtk_menu_popup_at_rect(GTK_MENU(menu), anchor, &r, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST,
+                           nullptr);
+    Nested n;
+    n.menu = GTK_MENU_SHELL(menu);
+    m_nested.push_back(&n);
+    if (gtk_widget_get_visible(menu))
+        g_main_loop_run(run.loop); // the queue source keeps serving the thread meanwhile
+    m_nested.pop_back();
+    g_main_loop_unref(run.loop);
+    if (gtk_menu_get_attach_widget(GTK_MENU(menu)))
+        gtk_menu_detach(GTK_MENU(menu));
+    gtk_widget_destroy(menu);
+    g_object_unref(menu);
+    RepostQuit();
+    return run.chosen;
 }
 
 } // namespace afxgtk

@@ -16,6 +16,13 @@
 #include "platform/user/Presenter.h"
 
 #include <map>
+#include <memory>
+#include <vector>
+
+namespace afxshell {
+class ITrayHost;
+class IFolderPicker;
+} // namespace afxshell
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkWindow GtkWindow;
@@ -28,6 +35,9 @@ typedef struct _GdkEventConfigure GdkEventConfigure;
 
 namespace afxgtk {
 
+class CGtkTrayHost;
+class CGtkFolderPicker;
+
 class CGtkPresenter : public afxuser::IPresenter {
 public:
     CGtkPresenter();
@@ -35,11 +45,14 @@ public:
     CGtkPresenter(const CGtkPresenter&) = delete;
     CGtkPresenter& operator=(const CGtkPresenter&) = delete;
 
-    // Makes this the presenter and ties the calling thread's queue to the GLib main context.
-    // The destructor undoes both and closes the GTK windows that are left.
+    // Makes this the presenter and ties the calling thread's queue to the GLib main context;
+    // installs the tray host and the folder picker of GtkShell.h as well. The destructor undoes
+    // all of it and closes the GTK windows that are left.
     void Install();
     // The presenter installed now, or null.
     static CGtkPresenter* Installed();
+    // The notification area it installed (valid after Install).
+    CGtkTrayHost& Tray();
 
     // The GTK window that shows a top-level window of ours (null for none).
     GtkWindow* NativeWindow(HWND hTop) const;
@@ -101,6 +114,10 @@ private:
     static int OnDelete(GtkWidget* w, void* e, void* self);
     static void OnActiveChanged(GtkWidget* w, void* pspec, void* self);
 
+    std::unique_ptr<CGtkTrayHost> m_tray;
+    std::unique_ptr<CGtkFolderPicker> m_picker;
+    afxshell::ITrayHost* m_previousTray = nullptr;
+    afxshell::IFolderPicker* m_previousPicker = nullptr;
     std::map<HWND, Top> m_tops;
     std::map<HWND, Attached> m_attached;
     unsigned m_source = 0;

@@ -38,6 +38,7 @@ inline bool OpenDisplay() {
         setenv("GDK_BACKEND", "x11", 1);
         setenv("NO_AT_BRIDGE", "1", 1);
         setenv("GTK_A11Y", "none", 1);
+        setenv("GSETTINGS_BACKEND", "memory", 1); // no session bus for dconf under Xvfb
         ok = x->Start() && gtk_init_check(nullptr, nullptr);
     }
     return ok;
