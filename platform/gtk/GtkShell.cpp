@@ -65,6 +65,9 @@ GdkPixbuf* CGtkTrayHost::IconPixbuf(HICON hIcon, int size) {
 }
 
 CGtkTrayHost::~CGtkTrayHost() {
+    if (m_retireSource)
+        g_source_remove(m_retireSource);
+    Retire(this);
     for (auto& [key, s] : m_icons)
         g_object_unref(s.icon);
 }
@@ -123,12 +126,31 @@ bool CGtkTrayHost::DeleteIcon(HWND hWnd, UINT uID) {
     auto it = m_icons.find(std::make_pair(hWnd, uID));
     if (it == m_icons.end())
         return false;
-    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-    gtk_status_icon_set_visible(it->second.icon, FALSE);
-    G_GNUC_END_IGNORE_DEPRECATIONS
-    g_object_unref(it->second.icon);
+    GtkStatusIcon* icon = it->second.icon;
+    g_signal_handlers_disconnect_by_data(icon, &it->second);
     m_icons.erase(it);
+    // Dropping the tip makes GTK ask, from an idle, where the pointer is over the icon's window;
+    // that window must still exist then, so it goes away in an idle of lower priority.
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    gtk_status_icon_set_has_tooltip(icon, FALSE);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    m_retiring.push_back(icon);
+    if (!m_retireSource)
+        m_retireSource = g_idle_add_full(G_PRIORITY_LOW, &CGtkTrayHost::Retire, this, nullptr);
     return true;
+}
+
+int CGtkTrayHost::Retire(void* p) {
+    auto* self = static_cast<CGtkTrayHost*>(p);
+    self->m_retireSource = 0;
+    for (GtkStatusIcon* icon : self->m_retiring) {
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        gtk_status_icon_set_visible(icon, FALSE);
+        G_GNUC_END_IGNORE_DEPRECATIONS
+        g_object_unref(icon);
+    }
+    self->m_retiring.clear();
+    return G_SOURCE_REMOVE;
 }
 
 bool CGtkTrayHost::IconArea(HWND hWnd, UINT uID, RECT* area) const {
@@ -136,11 +158,21 @@ bool CGtkTrayHost::IconArea(HWND hWnd, UINT uID, RECT* area) const {
     if (it == m_icons.end() || !area)
         return false;
     GdkRectangle r{};
+    // The tray may drop its window while we ask where the icon is.
+    GdkDisplay* d = gdk_display_get_default();
+    gdk_x11_display_error_trap_push(d);
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-    if (!gtk_status_icon_is_embedded(it->second.icon) ||
-        !gtk_status_icon_get_geometry(it->second.icon, nullptr, &r, nullptr))
-        return false;
+    bool known = gtk_status_icon_is_embedded(it->second.icon) &&
+                 gtk_status_icon_get_geometry(it->second.icon, nullptr, &r, nullptr);
+    // Embedded is not yet shown: the tray maps its socket when it has laid the icon out.
+    XWindowAttributes wa{};
+    known = known &&
+            XGetWindowAttributes(gdk_x11_display_get_xdisplay(d),
+                                 gtk_status_icon_get_x11_window_id(it->second.icon), &wa) &&
+            wa.map_state == IsViewable;
     G_GNUC_END_IGNORE_DEPRECATIONS
+    if (gdk_x11_display_error_trap_pop(d) != 0 || !known)
+        return false;
     *area = RECT{r.x, r.y, r.x + r.width, r.y + r.height};
     return r.width > 0 && r.height > 0;
 }

@@ -14,6 +14,7 @@
 
 #include <map>
 #include <utility>
+#include <vector>
 
 typedef struct _GtkStatusIcon GtkStatusIcon;
 typedef struct _GdkEventButton GdkEventButton;
@@ -49,8 +50,11 @@ private:
     };
     void Show(Shown& s, const afxshell::TrayIconInfo& icon);
     static int OnButton(GtkStatusIcon* icon, GdkEventButton* e, void* self);
+    static int Retire(void* self);
 
     std::map<std::pair<HWND, UINT>, Shown> m_icons;
+    std::vector<GtkStatusIcon*> m_retiring; // deleted, still on the screen until the idle
+    unsigned m_retireSource = 0;
 };
 
 class CGtkFolderPicker : public afxshell::IFolderPicker {

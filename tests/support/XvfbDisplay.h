@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,9 @@ public:
             return false;
         m_pid = fork();
         if (m_pid == 0) {
+            // The server goes with the test process, even one that crashes or never runs its
+            // destructors.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
             int w = dup(fds[1]); // without close-on-exec, for Xvfb to write to
             std::string fd = std::to_string(w);
             int null = open("/dev/null", O_RDWR);
