@@ -424,11 +424,19 @@ void CGtkPresenter::SyncWidgets(HWND hTop) {
     Top* t = FindTop(hTop);
     if (!t)
         return;
+    // The kernel tells presenters about top-level windows only: a child that is gone shows as
+    // a handle that is no longer a window.
+    std::vector<HWND> gone;
+    for (auto& [child, a] : m_attached)
+        if (a.top == hTop && !IsWindow(child))
+            gone.push_back(child);
+    for (HWND child : gone)
+        DetachWidget(child);
     // The widgets of this window, bottom first in the kernel's z-order: a child's place is the
     // list of its ancestors' positions among their siblings, counted from the bottom.
     std::vector<std::pair<std::vector<int>, Attached*>> order;
     for (auto& [child, a] : m_attached) {
-        if (a.top != hTop || !IsWindow(child))
+        if (a.top != hTop)
             continue;
         std::vector<int> key;
         for (HWND c = child; c && c != hTop; c = GetAncestor(c, GA_PARENT)) {

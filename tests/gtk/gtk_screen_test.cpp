@@ -226,3 +226,124 @@ TEST_F(WindowsOnScreen, AnotherApplicationTakingFocusDeactivates) {
 }
 
 } // namespace
+
+namespace {
+
+// The placement of a native widget over a child window, for the browser views.
+TEST_F(WindowsOnScreen, AttachedWidgetFollowsItsChildWindow) {
+    MakeWindowWithChild();
+    HWND other = Make("d", WS_CHILD | WS_VISIBLE, RECT{120, 30, 190, 110}, top, RGB(0, 0, 0));
+    GtkWidget* view = gtk_drawing_area_new();
+    GtkWidget* view2 = gtk_drawing_area_new();
+    EXPECT_FALSE(m_presenter->AttachWidget(top, view)) << "a top-level window has no place for one";
+    ASSERT_TRUE(m_presenter->AttachWidget(child, view));
+    ASSERT_TRUE(m_presenter->AttachWidget(other, view2));
+    auto placed = [&](GtkWidget* w, RECT r) {
+        return Until([&] {
+            GtkAllocation a;
+            gtk_widget_get_allocation(w, &a);
+            return gtk_widget_get_mapped(w) && a.x == r.left && a.y == r.top && a.width == r.right - r.left &&
+                   a.height == r.bottom - r.top;
+        });
+    };
+    EXPECT_TRUE(placed(view, RECT{20, 60, 100, 100}));
+    EXPECT_TRUE(placed(view2, RECT{120, 30, 190, 110}));
+
+    MoveWindow(child, 30, 25, 60, 50, TRUE);
+    EXPECT_TRUE(placed(view, RECT{30, 25, 90, 75})) << "moved and resized with the child";
+
+    ShowWindow(child, SW_HIDE);
+    EXPECT_TRUE(Until([&] { return !gtk_widget_get_visible(view); })) << "hidden with the child";
+    ShowWindow(child, SW_SHOW);
+    EXPECT_TRUE(Until([&] { return gtk_widget_get_visible(view) == TRUE; }));
+
+    // Stacking among the widgets follows the children's z-order (the container draws its
+    // children in order, so the topmost child's widget comes last).
+    auto lastIs = [&](GtkWidget* w) {
+        return Until([&] {
+            GList* kids = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(w)));
+            bool last = g_list_last(kids)->data == w;
+            g_list_free(kids);
+            return last;
+        });
+    };
+    SetWindowPos(other, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    InvalidateRect(top, nullptr, FALSE);
+    EXPECT_TRUE(lastIs(view2));
+    SetWindowPos(child, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    InvalidateRect(top, nullptr, FALSE);
+    EXPECT_TRUE(lastIs(view));
+
+    // Gone with the child window.
+    g_object_ref(view);
+    DestroyWindow(child);
+    EXPECT_TRUE(Until([&] { return gtk_widget_get_parent(view) == nullptr; }));
+    g_object_unref(view);
+    m_presenter->DetachWidget(other);
+    EXPECT_EQ(gtk_widget_get_parent(view2), nullptr);
+}
+
+// At a scale factor of 2 the layout stays and every pixel of ours becomes a sharp 2 x 2 square.
+// GTK takes the scale at start-up, so the test runs itself again with it.
+TEST(HiDpi, EveryPixelBecomesASharpSquare) {
+    if (!std::getenv("GTK_TEST_SCALED")) {
+        std::string self = std::string("GTK_TEST_SCALED=1 GDK_SCALE=2 /proc/") + std::to_string(getpid()) +
+                           "/exe --gtest_filter=HiDpi.EveryPixelBecomesASharpSquare";
+        EXPECT_EQ(std::system(self.c_str()), 0);
+        return;
+    }
+    ASSERT_TRUE(gtkscreen::OpenDisplay());
+    afxgtk::CGtkPresenter presenter;
+    presenter.Install();
+    testwin::Recorder rec;
+    int paints = 0;
+    rec.SetAnswer([&](HWND h, UINT m, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (m != WM_PAINT)
+            return std::nullopt;
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(h, &ps);
+        RECT all{};
+        GetClientRect(h, &all);
+        HBRUSH b = CreateSolidBrush(RGB(30, 90, 160));
+        FillRect(dc, &all, b);
+        DeleteObject(b);
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, RGB(250, 250, 250));
+        DrawTextA(dc, "Shelf", -1, &all, DT_LEFT | DT_SINGLELINE);
+        EndPaint(h, &ps);
+        ++paints;
+        return 0;
+    });
+    HWND w = rec.Make(WS_POPUP | WS_VISIBLE, RECT{40, 30, 120, 70});
+    ASSERT_TRUE(Until([&] { return paints > 0; }));
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 512) << "metrics in layout units";
+    afxuser::CHeadlessScreen reference;
+    cairo_surface_t* want = reference.RenderWindow(w);
+    std::string path = std::string(PROJECT_BINARY_DIR) + "/gtk_window_scale2.png";
+    std::string diff = "no shot";
+    Until([&] {
+        while (gtk_events_pending())
+            gtk_main_iteration();
+        gdk_display_sync(gdk_display_get_default());
+        cairo_surface_t* got = gtkscreen::Shot(RECT{80, 60, 240, 140}, path);
+        if (!got)
+            return false;
+        // Each screen pixel shows the layout pixel it lies in.
+        cairo_surface_t* doubled = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 160, 80);
+        cairo_t* cr = cairo_create(doubled);
+        cairo_scale(cr, 2, 2);
+        cairo_set_source_surface(cr, want, 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+        cairo_paint(cr);
+        cairo_destroy(cr);
+        diff = gtkscreen::FirstDifference(got, doubled);
+        cairo_surface_destroy(doubled);
+        cairo_surface_destroy(got);
+        return diff.empty();
+    });
+    EXPECT_EQ(diff, "") << "see " << path;
+    cairo_surface_destroy(want);
+    DestroyWindow(w);
+}
+
+} // namespace
