@@ -121,6 +121,15 @@ BOOL CGdiObject::DeleteObject() {
     return ::DeleteObject(Detach());
 }
 
+BOOL CGdiObject::AttachNew(HGDIOBJ hObject) {
+    if (Attach(hObject))
+        return TRUE;
+    // A wrapper that already holds an object keeps it; the new one must not be left behind.
+    if (hObject)
+        ::DeleteObject(hObject);
+    return FALSE;
+}
+
 BOOL CGdiObject::CreateStockObject(int nIndex) {
     return Attach(::GetStockObject(nIndex));
 }
@@ -130,11 +139,11 @@ CGdiObject* CGdiObject::FromHandle(HGDIOBJ hObject) {
 }
 
 BOOL CBitmap::CreateCompatibleBitmap(CDC* pDC, int nWidth, int nHeight) {
-    return Attach(::CreateCompatibleBitmap(pDC ? pDC->m_hDC : nullptr, nWidth, nHeight));
+    return AttachNew(::CreateCompatibleBitmap(pDC ? pDC->m_hDC : nullptr, nWidth, nHeight));
 }
 
 BOOL CBitmap::CreateBitmap(int nWidth, int nHeight, UINT nPlanes, UINT nBitcount, const void* lpBits) {
-    return Attach(::CreateBitmap(nWidth, nHeight, nPlanes, nBitcount, lpBits));
+    return AttachNew(::CreateBitmap(nWidth, nHeight, nPlanes, nBitcount, lpBits));
 }
 
 CBitmap* CBitmap::FromHandle(HBITMAP hBitmap) {
@@ -144,13 +153,13 @@ CBitmap* CBitmap::FromHandle(HBITMAP hBitmap) {
 BOOL CFont::CreateFont(int nHeight, int nWidth, int nEscapement, int nOrientation, int nWeight, BYTE bItalic,
                        BYTE bUnderline, BYTE cStrikeOut, BYTE nCharSet, BYTE nOutPrecision,
                        BYTE nClipPrecision, BYTE nQuality, BYTE nPitchAndFamily, LPCTSTR lpszFacename) {
-    return Attach(::CreateFontA(nHeight, nWidth, nEscapement, nOrientation, nWeight, bItalic, bUnderline,
-                                cStrikeOut, nCharSet, nOutPrecision, nClipPrecision, nQuality,
-                                nPitchAndFamily, lpszFacename));
+    return AttachNew(::CreateFontA(nHeight, nWidth, nEscapement, nOrientation, nWeight, bItalic, bUnderline,
+                                   cStrikeOut, nCharSet, nOutPrecision, nClipPrecision, nQuality,
+                                   nPitchAndFamily, lpszFacename));
 }
 
 BOOL CFont::CreateFontIndirect(const LOGFONT* lpLogFont) {
-    return Attach(::CreateFontIndirectA(lpLogFont));
+    return AttachNew(::CreateFontIndirectA(lpLogFont));
 }
 
 CFont* CFont::FromHandle(HFONT hFont) {
@@ -158,7 +167,7 @@ CFont* CFont::FromHandle(HFONT hFont) {
 }
 
 BOOL CBrush::CreateSolidBrush(COLORREF crColor) {
-    return Attach(::CreateSolidBrush(crColor));
+    return AttachNew(::CreateSolidBrush(crColor));
 }
 
 CBrush* CBrush::FromHandle(HBRUSH hBrush) {
@@ -211,7 +220,13 @@ CDC* CDC::FromHandle(HDC hDC) {
 }
 
 BOOL CDC::CreateCompatibleDC(CDC* pDC) {
-    return Attach(::CreateCompatibleDC(pDC ? pDC->m_hDC : nullptr));
+    HDC hdc = ::CreateCompatibleDC(pDC ? pDC->m_hDC : nullptr);
+    if (Attach(hdc))
+        return TRUE;
+    // A CDC that already holds a DC keeps it; the new one must not be left behind.
+    if (hdc)
+        ::DeleteDC(hdc);
+    return FALSE;
 }
 
 BOOL CDC::DeleteDC() {

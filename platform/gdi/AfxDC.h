@@ -30,6 +30,10 @@ public:
     BOOL CreateStockObject(int nIndex);
 
     static CGdiObject* FromHandle(HGDIOBJ hObject);
+
+protected:
+    // Attaches an object just made for this wrapper, or deletes it when the wrapper holds one.
+    BOOL AttachNew(HGDIOBJ hObject);
 };
 
 class CBitmap : public CGdiObject {

@@ -222,8 +222,9 @@ void FillTarget(Target& t, int64_t x, int64_t y, int64_t w, int64_t h, COLORREF 
         return;
     uint32_t v = FromColorref(c, t.px.alpha);
     for (int64_t j = j0; j < j1; ++j) {
-        uint32_t* row = t.px.row(static_cast<int>(y + j + t.origin.y)) + (x + t.origin.x);
-        std::fill(row + i0, row + i1, v);
+        uint32_t* row = t.px.row(static_cast<int>(y + j + t.origin.y));
+        const int64_t x0 = x + t.origin.x;
+        std::fill(row + x0 + i0, row + x0 + i1, v);
     }
     MarkDirty(t);
 }
@@ -233,9 +234,10 @@ void InvertTarget(Target& t, int64_t x, int64_t y, int64_t w, int64_t h) {
     ClipSpan(x, t.origin.x, t.clip.left, t.clip.right, i0, i1);
     ClipSpan(y, t.origin.y, t.clip.top, t.clip.bottom, j0, j1);
     for (int64_t j = j0; j < j1; ++j) {
-        uint32_t* row = t.px.row(static_cast<int>(y + j + t.origin.y)) + (x + t.origin.x);
+        uint32_t* row = t.px.row(static_cast<int>(y + j + t.origin.y));
+        const int64_t x0 = x + t.origin.x;
         for (int64_t i = i0; i < i1; ++i)
-            row[i] ^= 0x00FFFFFFu;
+            row[x0 + i] ^= 0x00FFFFFFu;
     }
     if (i0 < i1 && j0 < j1)
         MarkDirty(t);
@@ -513,11 +515,12 @@ BOOL CopyPixels(HDC hdcDest, int xd, int yd, int wd, int hd, HDC hdcSrc, int xs,
     std::vector<uint32_t> scratch;
     const uint32_t fill = d.px.alpha && !s.px.alpha ? 0xFF000000u : 0u;
     auto copyRow = [&](int64_t j, const uint32_t* srcRow) {
-        uint32_t* dst = d.px.row(static_cast<int>(yd + j + d.origin.y)) + (xd + d.origin.x);
+        uint32_t* dst = d.px.row(static_cast<int>(yd + j + d.origin.y));
+        const int64_t x0 = int64_t(xd) + d.origin.x;
         for (int64_t i = i0; i < i1; ++i) {
             int64_t sx = cols[static_cast<size_t>(i - i0)];
             if (sx >= 0)
-                dst[i] = srcRow[sx] | fill;
+                dst[x0 + i] = srcRow[sx] | fill;
         }
     };
     std::vector<std::pair<int64_t, int64_t>> rows; // (destination offset, source row)
@@ -650,3 +653,43 @@ HFONT__* CurrentFont(HDC__* dc) {
 }
 
 } // namespace afxgdi::detail
+
+#if defined(__SANITIZE_THREAD__)
+// The sanitizers' default suppressions live here, in the one source every user of the drawing
+// layer links, so that every program and test that draws gets them.
+//
+// glib, gdk-pixbuf, fontconfig, harfbuzz and pango are not built for the thread checker, so it
+// cannot see their own locks and atomics (pango starts a thread of its own to load fontconfig).
+// Reports inside them say nothing about this layer's locking, which stays checked.
+extern "C" const char* __tsan_default_suppressions() {
+    return "called_from_lib:libglib-2.0.so\n"
+           "called_from_lib:libgobject-2.0.so\n"
+           "called_from_lib:libfontconfig.so\n"
+           "called_from_lib:libharfbuzz.so\n"
+           "called_from_lib:libpango-1.0.so\n"
+           "called_from_lib:libpangoft2-1.0.so\n"
+           "called_from_lib:libpangocairo-1.0.so\n"
+           "called_from_lib:libcairo.so\n"
+           "called_from_lib:libfreetype.so\n"
+           "called_from_lib:libgdk_pixbuf-2.0.so\n"
+           "called_from_lib:libpng16.so\n"
+           "called_from_lib:libpixbufloader\n"
+           "race:libglib-2.0.so\n"
+           "race:libfontconfig.so\n"
+           "race:libharfbuzz.so\n"
+           "race:libpango\n"
+           "race:libcairo.so\n"
+           "race:libfreetype.so\n"
+           "race:libgdk_pixbuf-2.0.so\n"
+           "mutex:libgdk_pixbuf-2.0.so\n"
+           "mutex:libglib-2.0.so\n";
+}
+#endif
+
+#if defined(__SANITIZE_ADDRESS__)
+// fontconfig keeps its pattern caches for the life of the process and frees them in no exit
+// path; the leak checker would report them at every exit of a program that drew text.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+#endif

@@ -12,13 +12,30 @@ namespace afxgdi::detail {
 
 namespace {
 
-struct SizeCheck {
+struct LoadWatch {
     bool tooLarge = false;
+    int rowsDone = 0;
 };
 
 void OnSizePrepared(GdkPixbufLoader*, int width, int height, gpointer data) {
     if (width > kMaxPictureSide || height > kMaxPictureSide || width <= 0 || height <= 0)
-        static_cast<SizeCheck*>(data)->tooLarge = true;
+        static_cast<LoadWatch*>(data)->tooLarge = true;
+}
+
+void OnAreaUpdated(GdkPixbufLoader*, int, int y, int, int height, gpointer data) {
+    auto* w = static_cast<LoadWatch*>(data);
+    w->rowsDone = std::max(w->rowsDone, y + height);
+}
+
+// gdk-pixbuf hands out a picture as soon as the header is read, and closes a cut-off file
+// without complaint; a picture whose rows were never all decoded is a broken file. An animation
+// updates only the parts each frame changes, so it is taken as it comes.
+bool WhollyDecoded(GdkPixbufLoader* loader, GdkPixbuf* pb, const LoadWatch& w) {
+    GdkPixbufFormat* format = gdk_pixbuf_loader_get_format(loader);
+    gchar* name = format ? gdk_pixbuf_format_get_name(format) : nullptr;
+    bool animated = name && std::strcmp(name, "gif") == 0;
+    g_free(name);
+    return animated || w.rowsDone >= gdk_pixbuf_get_height(pb);
 }
 
 } // namespace
@@ -28,8 +45,9 @@ bool DecodePicture(const void* data, size_t size, Picture& out) {
     if (!data || size == 0)
         return false;
     GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-    SizeCheck check;
+    LoadWatch check;
     g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &check);
+    g_signal_connect(loader, "area-updated", G_CALLBACK(OnAreaUpdated), &check);
     // Fed in pieces, so a picture refused for its size stops before its pixels are decoded.
     const auto* bytes = static_cast<const guchar*>(data);
     bool ok = true;
@@ -40,7 +58,7 @@ bool DecodePicture(const void* data, size_t size, Picture& out) {
     bool closed = gdk_pixbuf_loader_close(loader, nullptr);
     GdkPixbuf* pb = ok && closed && !check.tooLarge ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
     bool decoded = false;
-    if (pb && gdk_pixbuf_get_colorspace(pb) == GDK_COLORSPACE_RGB &&
+    if (pb && WhollyDecoded(loader, pb, check) && gdk_pixbuf_get_colorspace(pb) == GDK_COLORSPACE_RGB &&
         gdk_pixbuf_get_bits_per_sample(pb) == 8) {
         int w = gdk_pixbuf_get_width(pb), h = gdk_pixbuf_get_height(pb);
         int n = gdk_pixbuf_get_n_channels(pb), stride = gdk_pixbuf_get_rowstride(pb);
@@ -103,12 +121,13 @@ void DrawPicture(Target& t, const Picture& p, int dx, int dy, int dw, int dh, in
         int64_t r = int64_t(sy) + NearestSource(static_cast<int>(j), sh, dh);
         if (r < 0 || r >= p.height)
             continue;
-        uint32_t* dst = t.px.row(static_cast<int>(dy + j + t.origin.y)) + (dx + t.origin.x);
+        uint32_t* dst = t.px.row(static_cast<int>(dy + j + t.origin.y));
+        const int64_t x0 = int64_t(dx) + t.origin.x;
         const uint32_t* src = p.argb.data() + static_cast<size_t>(r) * p.width;
         for (int64_t i = i0; i < i1; ++i) {
             int c = cols[static_cast<size_t>(i - i0)];
             if (c >= 0)
-                dst[i] = BlendOver(dst[i], src[c], t.px.alpha);
+                dst[x0 + i] = BlendOver(dst[x0 + i], src[c], t.px.alpha);
         }
     }
     MarkDirty(t);

@@ -198,13 +198,14 @@ std::string StripPrefix(const std::string& s, size_t& ulStart, size_t& ulLen) {
     return out;
 }
 
-// The longest start of `s` (whole characters) that fits `width` with "..." after it.
+// The longest start of the line `s` (whole characters) that fits `width` with "..." after it.
 std::string Ellipsize(HFONT__* f, const std::string& s, int width) {
     std::vector<size_t> cuts;
     for (size_t i = 0; i < s.size(); i += Utf8CharLen(s, i))
         cuts.push_back(i);
     auto fits = [&](size_t k) {
         PangoLayout* l = NewLayout(f, s.substr(0, cuts[k]) + "...");
+        pango_layout_set_single_paragraph_mode(l, TRUE);
         bool ok = LayoutWidth(l) <= width;
         g_object_unref(l);
         return ok;
@@ -318,10 +319,9 @@ int DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format) {
         text = StripPrefix(text, ulStart, ulLen);
     const bool single = format & DT_SINGLELINE;
     const int rw = lprc->right - lprc->left;
-    if ((format & DT_END_ELLIPSIS) && (single || !(format & DT_WORDBREAK))) {
+    if ((format & DT_END_ELLIPSIS) && single) {
         PangoLayout* probe = NewLayout(f, text);
-        if (single)
-            pango_layout_set_single_paragraph_mode(probe, TRUE);
+        pango_layout_set_single_paragraph_mode(probe, TRUE);
         bool tooWide = LayoutWidth(probe) > rw;
         g_object_unref(probe);
         if (tooWide) {
@@ -333,10 +333,6 @@ int DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format) {
     PangoLayout* l = NewLayout(f, text, ulStart, ulLen);
     if (single)
         pango_layout_set_single_paragraph_mode(l, TRUE);
-    else if (format & DT_WORDBREAK) {
-        pango_layout_set_width(l, std::max(rw, 1) * PANGO_SCALE);
-        pango_layout_set_wrap(l, PANGO_WRAP_WORD_CHAR);
-    }
     PangoRectangle logical;
     pango_layout_get_pixel_extents(l, nullptr, &logical);
     const int cell = f->ascent + f->descent;
@@ -344,8 +340,7 @@ int DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format) {
     const int h = single ? cell : std::max(cell, logical.height);
 
     if (format & DT_CALCRECT) {
-        if (!(format & DT_WORDBREAK) || w > rw)
-            lprc->right = lprc->left + w;
+        lprc->right = lprc->left + w;
         lprc->bottom = lprc->top + h;
         g_object_unref(l);
         return h;
@@ -390,11 +385,3 @@ int DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format) {
         return y + h - lprc->top;
     return h;
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-// fontconfig keeps its pattern caches for the life of the process and frees them in no exit
-// path; the leak checker would report them at every exit of a program that drew text.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-#endif

@@ -1,10 +1,12 @@
-// Handle types of the drawing layer, and the few calls the window kernel makes into it.
+// The Win32 drawing calls (GDI) over cairo image surfaces, their handle types, and the few calls
+// the window kernel makes into the drawing layer.
 //
 // The drawing layer sits below the window kernel: platform/user includes this header, never the
 // other way round. Every window owns a backing surface made here (an opaque cairo image surface,
 // zero-filled); BeginPaint and GetDC hand out DCs that draw into that surface at the window's
 // origin, clipped to what may be painted. All of it is toolkit-free and runs with no display.
-// Objects are used from the thread that made them, as GDI objects are in the program.
+// Objects are used from the thread that made them, as GDI objects are in the program; the handle
+// table behind them is shared under one lock, and the stock objects serve every thread.
 #pragma once
 
 #include "platform/base/Win32Types.h"
@@ -126,9 +128,7 @@ HICON CreateIconFromFileBytes(const void* data, size_t size, int cx, int cy);
 #define DT_RIGHT 0x00000002u
 #define DT_VCENTER 0x00000004u
 #define DT_BOTTOM 0x00000008u
-#define DT_WORDBREAK 0x00000010u
 #define DT_SINGLELINE 0x00000020u
-#define DT_EXPANDTABS 0x00000040u
 #define DT_NOCLIP 0x00000100u
 #define DT_CALCRECT 0x00000400u
 #define DT_NOPREFIX 0x00000800u
@@ -257,8 +257,9 @@ inline HFONT CreateFontIndirect(const LOGFONTA* lplf) {
 // Text in the ANSI code page; c = -1 means zero-terminated.
 BOOL GetTextMetricsA(HDC hdc, LPTEXTMETRICA lptm);
 BOOL GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, SIZE* psizl);
-// DT_END_ELLIPSIS ends a line that does not fit with "..."; DT_CALCRECT only measures, setting
-// the rectangle's right and bottom. Returns the text height (with DT_VCENTER or DT_BOTTOM the
+// Without DT_SINGLELINE, line feeds start new lines. DT_END_ELLIPSIS ends a single line that does
+// not fit with "..."; DT_CALCRECT only measures, setting the rectangle's right and bottom; "&x"
+// underlines x unless DT_NOPREFIX. Returns the text height (with DT_VCENTER or DT_BOTTOM the
 // offset from the rectangle's top to the text's bottom), 0 on failure.
 int DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format);
 inline BOOL GetTextMetrics(HDC hdc, LPTEXTMETRICA lptm) {

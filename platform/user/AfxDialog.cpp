@@ -104,6 +104,16 @@ BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd) {
     return CreateFromResource(pParentWnd ? pParentWnd->GetSafeHwnd() : nullptr) != nullptr;
 }
 
+BOOL CDialog::CreateIndirect(const void* lpDialogTemplate, CWnd* pParentWnd) {
+    m_pParentWnd = pParentWnd;
+    afxuser::PendingCreateWnd() = this;
+    // No size comes with it: the caller vouches for the template.
+    HWND h = afxuser::CreateDialogFromTemplate(lpDialogTemplate, 1 << 20,
+                                               pParentWnd ? pParentWnd->GetSafeHwnd() : nullptr, nullptr, 0);
+    afxuser::PendingCreateWnd() = nullptr;
+    return h != nullptr;
+}
+
 void CDialog::EndDialog(int nResult) {
     ::EndDialog(m_hWnd, nResult);
 }

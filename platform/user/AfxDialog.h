@@ -19,6 +19,8 @@ public:
     // window went without EndDialog.
     virtual INT_PTR DoModal();
     virtual BOOL Create(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
+    // Modeless, from a template in memory (as a resource holds it).
+    virtual BOOL CreateIndirect(const void* lpDialogTemplate, CWnd* pParentWnd = nullptr);
     using CWnd::Create;
     void EndDialog(int nResult);
 

@@ -37,6 +37,7 @@ void RegisterPlainClass() {
     static std::once_flag once;
     std::call_once(once, [] {
         WNDCLASSA wc{};
+        wc.style = CS_DBLCLKS; // as the framework's default class: child windows see double clicks
         wc.lpfnWndProc = &AfxWndProc;
         wc.lpszClassName = kPlainClass;
         RegisterClassA(&wc);

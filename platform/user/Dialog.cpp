@@ -306,6 +306,13 @@ LRESULT ButtonProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     return ControlDefault(h, m, w, l);
 }
 
+// Static texts let the pointer through to the window beneath, unless they ask for clicks.
+LRESULT StaticProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    if (m == WM_NCHITTEST && !(GetWindowLongPtrA(h, GWL_STYLE) & SS_NOTIFY))
+        return HTTRANSPARENT;
+    return ControlDefault(h, m, w, l);
+}
+
 void RegisterDialogClasses() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -317,7 +324,10 @@ void RegisterDialogClasses() {
         wc.lpfnWndProc = &ButtonProc;
         wc.lpszClassName = "Button";
         RegisterClassA(&wc);
-        for (const char* name : {"Edit", "Static", "ListBox", "ScrollBar", "ComboBox"}) {
+        wc.lpfnWndProc = &StaticProc;
+        wc.lpszClassName = "Static";
+        RegisterClassA(&wc);
+        for (const char* name : {"Edit", "ListBox", "ScrollBar", "ComboBox"}) {
             wc.lpfnWndProc = &ControlDefault;
             wc.lpszClassName = name;
             RegisterClassA(&wc);

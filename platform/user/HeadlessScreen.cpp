@@ -4,38 +4,13 @@
 
 #include <cairo.h>
 
-#include <atomic>
-
 namespace afxuser {
-
-namespace {
-
-std::atomic<IPresenter*> g_presenter{nullptr};
-
-IPresenter& DefaultPresenter() {
-    static auto* screen = new CHeadlessScreen;
-    return *screen;
-}
-
-} // namespace
-
-IPresenter& CurrentPresenter() {
-    IPresenter* p = g_presenter.load();
-    return p ? *p : DefaultPresenter();
-}
-
-IPresenter* SetPresenter(IPresenter* p) {
-    IPresenter* old = g_presenter.exchange(p);
-    return old ? old : &DefaultPresenter();
-}
 
 CHeadlessScreen::CHeadlessScreen(SIZE screen, RECT workArea) : m_screen(screen), m_work(workArea) {}
 
 CHeadlessScreen::~CHeadlessScreen() {
-    if (m_installed) {
-        IPresenter* self = this;
-        g_presenter.compare_exchange_strong(self, m_previous == &DefaultPresenter() ? nullptr : m_previous);
-    }
+    if (m_installed)
+        RestorePresenter(this, m_previous);
 }
 
 void CHeadlessScreen::Install() {

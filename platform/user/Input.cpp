@@ -27,11 +27,12 @@ std::set<UINT>& KeysDown() {
 
 // Lock held: the deepest visible window under a screen point, children before their parent,
 // the topmost sibling first.
-HWND WindowAtLocked(POINT pt) {
+HWND WindowAtLocked(POINT pt, const std::vector<HWND>& skip = {}) {
+    auto skipped = [&](HWND h) { return std::find(skip.begin(), skip.end(), h) != skip.end(); };
     Desktop& d = DesktopLocked();
     for (HWND t : d.topLevel) {
         auto w = FindLocked(t);
-        if (!w || !(w->style & WS_VISIBLE) || (w->style & WS_MINIMIZE))
+        if (!w || !(w->style & WS_VISIBLE) || (w->style & WS_MINIMIZE) || skipped(t))
             continue;
         POINT local{pt.x - w->rect.left, pt.y - w->rect.top};
         if (local.x < 0 || local.y < 0 || local.x >= w->rect.right - w->rect.left ||
@@ -41,7 +42,9 @@ HWND WindowAtLocked(POINT pt) {
             std::shared_ptr<Wnd> hit;
             for (HWND c : w->children) {
                 auto cw = FindLocked(c);
-                if (cw && (cw->style & WS_VISIBLE) && PtInRect(&cw->rect, local)) {
+                // A disabled child takes no pointer input: its parent gets it.
+                if (cw && (cw->style & WS_VISIBLE) && !(cw->style & WS_DISABLED) && !skipped(c) &&
+                    PtInRect(&cw->rect, local)) {
                     hit = cw;
                     break;
                 }
@@ -90,7 +93,7 @@ bool IsButtonDown(UINT m) {
     return m == WM_LBUTTONDOWN || m == WM_RBUTTONDOWN || m == WM_LBUTTONDBLCLK || m == WM_RBUTTONDBLCLK;
 }
 
-void CALLBACK_HoverTimer(HWND, UINT, UINT_PTR id, DWORD);
+void HoverTimerProc(HWND, UINT, UINT_PTR id, DWORD);
 
 // Lock held: ends the tracking; returns the window that is owed a WM_MOUSELEAVE, if any.
 HWND EndTrackingLocked(bool leave) {
@@ -122,12 +125,12 @@ void StartHoverTimer() {
         id = t.hoverTimer;
         time = t.hoverTime;
     }
-    id = SetTimer(nullptr, id, time, &CALLBACK_HoverTimer);
+    id = SetTimer(nullptr, id, time, &HoverTimerProc);
     auto lock = Lock();
     DesktopLocked().tracking.hoverTimer = id;
 }
 
-void CALLBACK_HoverTimer(HWND, UINT, UINT_PTR, DWORD) {
+void HoverTimerProc(HWND, UINT, UINT_PTR, DWORD) {
     HWND target = nullptr;
     POINT pt{};
     DWORD keys = 0;
@@ -176,10 +179,6 @@ void UpdateTracking(HWND over, LRESULT hit, bool moved) {
 }
 
 HCURSOR StockCursor(LPCSTR id);
-
-void ApplyCursor(HCURSOR c) {
-    SetCursor(c);
-}
 
 bool TranslateMouse(MSG* m) {
     UINT message = static_cast<UINT>(m->wParam & 0xFFFF);
@@ -235,14 +234,30 @@ bool TranslateMouse(MSG* m) {
     bool eat = false;
     if (!target) {
         target = over;
-        if (!target) {
+        // Nothing under the pointer, or a disabled window (the owner of a modal dialog): the
+        // event goes nowhere.
+        if (!target || !IsWindowEnabled(target)) {
             UpdateTracking(nullptr, HTNOWHERE, true);
-            ApplyCursor(StockCursor(IDC_ARROW));
+            SetCursor(StockCursor(IDC_ARROW));
             return false;
         }
         hit = SendMessageA(target, WM_NCHITTEST, 0,
                            MAKELPARAM(static_cast<WORD>(pt.x), static_cast<WORD>(pt.y)));
-        if (!IsWindow(target))
+        // A window that answers HTTRANSPARENT (a static text) lets the one beneath it take the
+        // event; the walk is bounded so that windows answering so everywhere cannot loop.
+        std::vector<HWND> transparent;
+        while (hit == HTTRANSPARENT && transparent.size() < 32) {
+            transparent.push_back(target);
+            {
+                auto lock = Lock();
+                target = WindowAtLocked(pt, transparent);
+            }
+            if (!target || !IsWindowEnabled(target))
+                return false;
+            hit = SendMessageA(target, WM_NCHITTEST, 0,
+                               MAKELPARAM(static_cast<WORD>(pt.x), static_cast<WORD>(pt.y)));
+        }
+        if (!IsWindow(target) || hit == HTTRANSPARENT)
             return false;
         UINT setCursorMsg = message == WM_MOUSEWHEEL ? WM_MOUSEMOVE : message;
         SendMessageA(target, WM_SETCURSOR, reinterpret_cast<WPARAM>(target),
@@ -401,7 +416,7 @@ LRESULT DefaultSetCursor(HWND h, WPARAM, LPARAM lParam) {
         c = StockCursor(IDC_ARROW);
         break;
     }
-    ApplyCursor(c);
+    SetCursor(c);
     return FALSE;
 }
 

@@ -373,10 +373,8 @@ BOOL EndPaint(HWND hWnd, const PAINTSTRUCT* lpPaint) {
 HDC GetDC(HWND hWnd) {
     if (!hWnd) {
         // The screen: a DC to make compatible DCs and bitmaps from; drawing on it shows nothing.
-        SIZE s = afxuser::CurrentPresenter().ScreenSize();
         cairo_surface_t* surface = afxgdi::CreateBackingSurface(1, 1);
         RECT none{0, 0, 0, 0};
-        (void)s;
         HDC dc = afxgdi::CreateDCForSurface(surface, POINT{0, 0}, &none);
         cairo_surface_destroy(surface);
         return dc;

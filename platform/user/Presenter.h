@@ -34,6 +34,10 @@ public:
     // Pixels of the top-level window changed (rectangle in its own coordinates): its own
     // surface or a child's was painted.
     virtual void WindowDamaged(HWND hWnd, const RECT& rect) = 0;
+    // A child window was created, moved, resized, shown, hidden or destroyed. A presenter that
+    // places a native widget over a child window reads its rectangle (GetWindowRect) and
+    // visibility (IsWindowVisible) again here; the others ignore it.
+    virtual void ChildWindowChanged(HWND) {}
     // The cursor shape the pointer should show now (a stock cursor of LoadCursor, or null).
     virtual void CursorChanged(HCURSOR hCursor) = 0;
 
@@ -52,6 +56,8 @@ public:
 IPresenter& CurrentPresenter();
 // Installs p (null: back to the default) and returns the one it replaces.
 IPresenter* SetPresenter(IPresenter* p);
+// Puts back what SetPresenter returned, unless another presenter was installed since.
+void RestorePresenter(IPresenter* current, IPresenter* previous);
 
 // Input, in screen coordinates, queued on the calling thread as the pointer and keys would
 // queue it. Each event is routed when a message loop takes it (the main loop, a modal dialog's

@@ -548,6 +548,7 @@ using DLGPROC = INT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
 #define BS_PUSHBUTTON 0x0L
 #define BS_DEFPUSHBUTTON 0x1L
 #define BN_CLICKED 0
+#define SS_NOTIFY 0x00000100L
 HWND CreateDialogIndirectParamA(void* hInstance, const void* lpTemplate, HWND hWndParent,
                                 DLGPROC lpDialogFunc, LPARAM dwInitParam);
 HWND CreateDialogParamA(void* hInstance, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,

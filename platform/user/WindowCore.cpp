@@ -288,6 +288,8 @@ HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, D
     SendMessageA(h, WM_MOVE, 0, MAKELPARAM(r.left, r.top));
     if (!IsWindow(h))
         return nullptr;
+    if (child)
+        afxuser::CurrentPresenter().ChildWindowChanged(h);
     if (dwStyle & WS_VISIBLE) {
         SendMessageA(h, WM_SHOWWINDOW, TRUE, 0);
         afxuser::InvalidateWindow(h, nullptr, true, true);
@@ -351,10 +353,13 @@ BOOL DestroyWindow(HWND hWnd) {
         DropWindowLocked(hWnd);
     }
     afxuser::ForgetInput(hWnd);
-    if (topLevel)
+    if (topLevel) {
         afxuser::CurrentPresenter().WindowDestroyed(hWnd);
-    else if (wasVisible && IsWindow(parent))
-        afxuser::InvalidateWindow(parent, &was, true, true);
+    } else {
+        afxuser::CurrentPresenter().ChildWindowChanged(hWnd);
+        if (wasVisible && IsWindow(parent))
+            afxuser::InvalidateWindow(parent, &was, true, true);
+    }
     afxuser::SweepWindowMessages(hWnd);
     afxuser::ForgetWnd(hWnd);
     return TRUE;

@@ -112,6 +112,8 @@ BOOL SetWindowPosInternal(HWND hWnd, HWND after, int x, int y, int cx, int cy, U
         flags |= SWP_NOSIZE;
     if (sized)
         afxuser::ResizeSurface(hWnd, now.right - now.left, now.bottom - now.top);
+    if (!topLevel && (moved || sized || (flags & (SWP_SHOWWINDOW | SWP_HIDEWINDOW))))
+        afxuser::CurrentPresenter().ChildWindowChanged(hWnd);
     if (topLevel) {
         auto& presenter = afxuser::CurrentPresenter();
         if (moved || sized)
@@ -154,7 +156,6 @@ RECT WorkArea() {
 }
 
 void Minimize(HWND hWnd, bool activateNext) {
-    RECT r{};
     {
         auto lock = Lock();
         auto w = FindLocked(hWnd);
@@ -164,11 +165,9 @@ void Minimize(HWND hWnd, bool activateNext) {
         if (!(w->style & WS_MAXIMIZE))
             w->restore = w->rect;
         w->style = (w->style | WS_MINIMIZE) & ~WS_MAXIMIZE;
-        r = w->rect;
     }
     // Off the screen with no client area, where Windows keeps minimized windows.
     SetWindowPosInternal(hWnd, HWND_TOP, -32000, -32000, 0, 0, SWP_NOZORDER | SWP_NOACTIVATE);
-    (void)r;
     if (activateNext && GetActiveWindow() == hWnd)
         afxuser::OnWindowGone(hWnd);
 }

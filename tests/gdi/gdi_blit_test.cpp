@@ -41,6 +41,23 @@ TEST(GdiBitmap, MemoryDcStartsWithTheOnePixelStockBitmap) {
     EXPECT_TRUE(DeleteDC(dc));
 }
 
+TEST(GdiBitmap, CreateBitmapTakesThirtyTwoBitRowsFromTheTop) {
+    const uint32_t bits[2 * 2] = {0x00102030u, 0x00405060u, 0x00708090u, 0x00A0B0C0u};
+    HBITMAP bmp = CreateBitmap(2, 2, 1, 32, bits);
+    ASSERT_NE(bmp, nullptr);
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, bmp);
+    EXPECT_EQ(GetPixel(dc, 0, 0), RGB(0x10, 0x20, 0x30));
+    EXPECT_EQ(GetPixel(dc, 1, 0), RGB(0x40, 0x50, 0x60));
+    EXPECT_EQ(GetPixel(dc, 0, 1), RGB(0x70, 0x80, 0x90));
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    DeleteObject(bmp);
+    // Only the one format is made.
+    EXPECT_EQ(CreateBitmap(2, 2, 1, 8, nullptr), nullptr);
+    EXPECT_EQ(CreateBitmap(2, 2, 2, 32, nullptr), nullptr);
+}
+
 TEST(GdiBitmap, BitmapIsSelectedIntoOneDcAtATime) {
     HDC a = CreateCompatibleDC(nullptr), b = CreateCompatibleDC(nullptr);
     HBITMAP bmp = CreateCompatibleBitmap(nullptr, 2, 2);

@@ -178,6 +178,10 @@ TEST_F(RoutingTest, TheCaptionMoveLoopDragsTheWindowAndSwallowsTheRelease) {
     GetWindowRect(parent, &r);
     EXPECT_EQ(r.left, 150);
     EXPECT_EQ(r.top, 150);
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    EXPECT_EQ(cursor.x, 250);
+    EXPECT_EQ(cursor.y, 160);
     EXPECT_EQ(r.right - r.left, 300);
     Lines seen = rec.LogWithout({"WM_SETCURSOR", "WM_NCHITTEST", "WM_WINDOWPOS", "MOVE"});
     EXPECT_EQ(seen, (Lines{"p WM_NCLBUTTONDOWN 2 200,110", "p WM_CAPTURECHANGED 0"}))
@@ -279,6 +283,36 @@ TEST_F(RoutingTest, HoverComesAfterTheRestAndLeavesTheLeavePending) {
     EXPECT_TRUE(has("c WM_MOUSELEAVE")) << "an unhandled hover does not cancel the leave";
     Lines l = rec.Log();
     EXPECT_EQ(std::count(l.begin(), l.end(), "c WM_MOUSEHOVER 50,20"), 1);
+}
+
+TEST_F(RoutingTest, TheTopmostSiblingTakesThePointerAndDisabledWindowsTakeNone) {
+    // A second child over the first one's right half, created later and so above it.
+    HWND top = rec.Make(WS_CHILD | WS_VISIBLE, RECT{100, 40, 200, 90}, parent);
+    rec.Name(top, "t");
+    auto target = [this](int x, int y) {
+        Lines l = PressAt(x, y);
+        return l.empty() ? std::string("none") : l.back().substr(0, l.back().find(' '));
+    };
+    EXPECT_EQ(target(230, 160), "t");
+    EXPECT_EQ(target(160, 160), "c");
+    SetWindowPos(child, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    EXPECT_EQ(target(230, 160), "c") << "raised over its sibling";
+    EnableWindow(child, FALSE);
+    EXPECT_EQ(target(230, 160), "t") << "a disabled child lets the pointer through";
+    EXPECT_EQ(target(160, 160), "p");
+    rec.SetAnswer([&](HWND h, UINT m, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (h == top && m == WM_NCHITTEST)
+            return HTTRANSPARENT;
+        return std::nullopt;
+    });
+    EXPECT_EQ(target(230, 160), "p") << "HTTRANSPARENT passes it to the window beneath";
+    rec.SetAnswer(nullptr);
+    EnableWindow(parent, FALSE);
+    EXPECT_EQ(target(300, 250), "none")
+        << "a disabled top-level window (a modal dialog's owner) takes nothing";
+    EnableWindow(parent, TRUE);
+    EnableWindow(child, TRUE);
+    DestroyWindow(top);
 }
 
 TEST_F(RoutingTest, KeysGoToTheFocusWindowOrTheActiveOne) {

@@ -187,4 +187,58 @@ TEST_F(PaintTest, NewSurfacesAreZeroFilledAndFollowTheWindowsSize) {
     cairo_surface_destroy(s);
 }
 
+// A framework window that paints its whole client area in its current colour on WM_PAINT.
+class CColourWnd : public CWnd {
+public:
+    COLORREF colour = RGB(0, 0, 0);
+    int paints = 0;
+
+protected:
+    void OnPaint() {
+        CPaintDC dc(this);
+        CRect rc;
+        GetClientRect(&rc);
+        dc.FillSolidRect(&rc, colour);
+        ++paints;
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CColourWnd, CWnd)
+ON_WM_PAINT()
+END_MESSAGE_MAP()
+
+TEST(PaintDC, DrawsOnlyWhereTheWindowWasInvalidAndTheScreenShowsIt) {
+    afxuser::CHeadlessScreen screen(SIZE{100, 100}, RECT{0, 0, 100, 100});
+    screen.Install();
+    CColourWnd w;
+    w.colour = RGB(0, 0, 255);
+    ASSERT_TRUE(w.CreateEx(0, nullptr, "", WS_POPUP | WS_VISIBLE, 10, 10, 50, 40, nullptr, 0));
+    EXPECT_EQ(GetClassLongA(w, GCL_STYLE) & CS_DBLCLKS, static_cast<DWORD>(CS_DBLCLKS))
+        << "the framework's default class";
+    afxuser::CHeadlessScreen::Pump();
+    EXPECT_EQ(w.paints, 1);
+    EXPECT_EQ(screen.ScreenPixel(10, 10), 0x0000FFu);
+    EXPECT_EQ(screen.ScreenPixel(59, 49), 0x0000FFu);
+
+    // A fill of the whole client area reaches only the invalid part.
+    w.colour = RGB(0, 255, 0);
+    CRect part(5, 5, 15, 10);
+    w.InvalidateRect(&part, FALSE);
+    w.UpdateWindow();
+    EXPECT_EQ(w.paints, 2);
+    EXPECT_EQ(screen.ScreenPixel(15, 15), 0x00FF00u);
+    EXPECT_EQ(screen.ScreenPixel(24, 19), 0x00FF00u);
+    EXPECT_EQ(screen.ScreenPixel(25, 19), 0x0000FFu);
+    EXPECT_EQ(screen.ScreenPixel(15, 20), 0x0000FFu);
+
+    // A client DC draws at once, anywhere in the window.
+    {
+        CClientDC dc(&w);
+        dc.FillSolidRect(0, 0, 1, 1, RGB(255, 0, 0));
+    }
+    EXPECT_EQ(screen.ScreenPixel(10, 10), 0xFF0000u);
+    w.DestroyWindow();
+}
+
 } // namespace

@@ -17,6 +17,7 @@ class WindowOrderTest : public ::testing::Test {
 protected:
     void SetUp() override { screen.Install(); }
     void TearDown() override {
+        rec.SetAnswer(nullptr); // its captures are gone with the test body
         for (HWND h : made)
             if (IsWindow(h))
                 DestroyWindow(h);
