@@ -60,7 +60,8 @@ PIDLIST_ABSOLUTE SHBrowseForFolderA(LPBROWSEINFOA lpbi) {
     std::memcpy(pidl->linuxPath, answer->c_str(), answer->size() + 1);
     if (lpbi->pszDisplayName) {
         std::string win;
-        AfxUnmapPath(answer->c_str(), win);
+        if (!AfxUnmapPath(answer->c_str(), win))
+            win.clear(); // no half-converted name either
         const char* name = LastComponent(win);
         size_t n = std::min<size_t>(std::strlen(name), MAX_PATH - 1);
         // Never end the name on half a character.

@@ -1,4 +1,5 @@
 #include "platform/shell/ShellApi.h"
+#include "platform/shell/ShellInternal.h"
 
 #include "platform/kernel/FileSys.h"
 #include "platform/kernel/Process.h"
@@ -28,15 +29,11 @@ HINSTANCE OnVerb(LPCSTR lpOperation, LPCSTR lpFile, LPCSTR, LPCSTR, INT) {
     return result(42);
 }
 
-struct Install {
-    Install() { AfxSetShellVerbHandler(&OnVerb); }
-} g_install;
-
 } // namespace
 
-// Anything that links the shell library links this file (the library's link options name this
-// symbol), so the verbs are taken wherever the shell is in use.
-extern "C" const int g_afxShellTaskbarVerbs = 1;
+void afxshell::InstallTaskbarVerbs() {
+    AfxSetShellVerbHandler(&OnVerb);
+}
 
 std::vector<TaskbarVerbRequest> AfxTaskbarVerbRequests() {
     std::lock_guard<std::mutex> lock(g_mutex);

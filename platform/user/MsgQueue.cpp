@@ -2,6 +2,7 @@
 // descriptor watches of other modules.
 #include "platform/kernel/WinError.h"
 #include "platform/user/MsgQueue.h"
+#include "platform/user/ForeignWindow.h"
 #include "platform/user/WinUser.h"
 #include "platform/user/WindowCore.h"
 
@@ -489,6 +490,8 @@ void SweepWindowMessages(HWND hWnd) {
 // Messages.
 
 LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    if (auto* f = afxuser::ForeignWindowsFor(hWnd))
+        return f->SendMessage(hWnd, Msg, wParam, lParam);
     DWORD owner = GetWindowThreadProcessId(hWnd, nullptr);
     if (!owner) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);

@@ -2,6 +2,7 @@
 // properties.
 #include "platform/kernel/WinError.h"
 #include "platform/user/Presenter.h"
+#include "platform/user/ForeignWindow.h"
 #include "platform/user/WinUser.h"
 #include "platform/user/WindowCore.h"
 #include "platform/user/WindowTable.h"
@@ -485,6 +486,7 @@ BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString) {
 // Properties.
 
 BOOL SetPropA(HWND hWnd, LPCSTR lpString, HANDLE hData) {
+    afxuser::ForeignPropertyChanged(hWnd, lpString, true);
     auto w = FindWnd(hWnd);
     if (!w || !lpString)
         return FALSE;
@@ -494,6 +496,8 @@ BOOL SetPropA(HWND hWnd, LPCSTR lpString, HANDLE hData) {
 }
 
 HANDLE GetPropA(HWND hWnd, LPCSTR lpString) {
+    if (auto* f = afxuser::ForeignWindowsFor(hWnd))
+        return f->GetProp(hWnd, lpString);
     auto w = FindWnd(hWnd);
     if (!w || !lpString)
         return nullptr;
@@ -503,6 +507,7 @@ HANDLE GetPropA(HWND hWnd, LPCSTR lpString) {
 }
 
 HANDLE RemovePropA(HWND hWnd, LPCSTR lpString) {
+    afxuser::ForeignPropertyChanged(hWnd, lpString, false);
     auto w = FindWnd(hWnd);
     if (!w || !lpString)
         return nullptr;

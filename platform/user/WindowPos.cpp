@@ -2,6 +2,7 @@
 // metrics of the presenter's screen.
 #include "platform/kernel/WinError.h"
 #include "platform/user/Presenter.h"
+#include "platform/user/ForeignWindow.h"
 #include "platform/user/WinUser.h"
 #include "platform/user/WindowTable.h"
 
@@ -359,6 +360,8 @@ BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
 }
 
 BOOL IsIconic(HWND hWnd) {
+    if (auto* f = afxuser::ForeignWindowsFor(hWnd))
+        return f->IsIconic(hWnd);
     return (GetWindowLongPtrA(hWnd, GWL_STYLE) & WS_MINIMIZE) ? TRUE : FALSE;
 }
 
@@ -371,7 +374,7 @@ BOOL IsChild(HWND hWndParent, HWND hWnd) {
     return afxuser::IsChildLocked(hWndParent, hWnd) ? TRUE : FALSE;
 }
 
-HWND GetWindow(HWND hWnd, UINT uCmd) {
+static HWND GetOwnWindow(HWND hWnd, UINT uCmd) {
     auto lock = Lock();
     auto w = FindLocked(hWnd);
     if (!w)
@@ -402,6 +405,10 @@ HWND GetWindow(HWND hWnd, UINT uCmd) {
     default:
         return nullptr;
     }
+}
+
+HWND GetWindow(HWND hWnd, UINT uCmd) {
+    return afxuser::GetWindowWithForeign(hWnd, uCmd, &GetOwnWindow);
 }
 
 HWND GetTopWindow(HWND hWnd) {
@@ -534,6 +541,8 @@ BOOL BringWindowToTop(HWND hWnd) {
 }
 
 BOOL ShowWindow(HWND hWnd, int nCmdShow) {
+    if (auto* f = afxuser::ForeignWindowsFor(hWnd))
+        return f->ShowWindow(hWnd, nCmdShow);
     DWORD style = static_cast<DWORD>(GetWindowLongPtrA(hWnd, GWL_STYLE));
     if (!IsWindow(hWnd))
         return FALSE;
@@ -640,6 +649,8 @@ HWND GetActiveWindow() {
 }
 
 BOOL SetForegroundWindow(HWND hWnd) {
+    if (auto* f = afxuser::ForeignWindowsFor(hWnd))
+        return f->SetForegroundWindow(hWnd);
     if (!IsWindow(hWnd))
         return FALSE;
     afxuser::ActivateWindow(hWnd, WA_ACTIVE);
@@ -651,6 +662,8 @@ HWND GetForegroundWindow() {
 }
 
 HWND GetLastActivePopup(HWND hWnd) {
+    if (auto* f = afxuser::ForeignWindowsFor(hWnd))
+        return f->GetLastActivePopup(hWnd);
     HWND active = GetActiveWindow();
     auto lock = Lock();
     auto a = FindLocked(active);

@@ -60,7 +60,47 @@ public:
             line.append(buf, static_cast<size_t>(n));
         }
         m_firstLine = line.substr(0, line.find('\n'));
+        m_pending = line.substr(line.find('\n') + 1);
         return true;
+    }
+
+    // The next line the peer prints (after the first, when Start read that), without its newline;
+    // false when none comes within waitMs or the peer closed its output.
+    bool ReadLine(std::string& line, int waitMs = 15000) {
+        while (m_pending.find('\n') == std::string::npos) {
+            pollfd p{m_stdout, POLLIN, 0};
+            if (poll(&p, 1, waitMs) != 1)
+                return false;
+            char buf[256];
+            ssize_t n = read(m_stdout, buf, sizeof buf);
+            if (n <= 0)
+                return false;
+            m_pending.append(buf, static_cast<size_t>(n));
+        }
+        size_t nl = m_pending.find('\n');
+        line = m_pending.substr(0, nl);
+        m_pending.erase(0, nl + 1);
+        return true;
+    }
+    // Writes to the peer's stdin.
+    bool Send(const std::string& text) {
+        return m_stdin >= 0 && write(m_stdin, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    }
+    // Signals the peer and waits for it to end; the wait status, or -1 when there is no peer.
+    int KillAndWait(int sig) {
+        if (m_pid <= 0)
+            return -1;
+        kill(m_pid, sig);
+        return WaitExit();
+    }
+    // Waits for the peer to end by itself; the wait status.
+    int WaitExit() {
+        if (m_pid <= 0)
+            return -1;
+        int st = -1;
+        waitpid(m_pid, &st, 0);
+        m_pid = -1;
+        return st;
     }
 
     const std::string& FirstLine() const { return m_firstLine; }
@@ -116,4 +156,5 @@ private:
     int m_stdin = -1;
     int m_stdout = -1;
     std::string m_firstLine;
+    std::string m_pending; // what the peer printed past the lines read so far
 };
