@@ -129,6 +129,8 @@ private:
     // Set while a window is moved to where the window manager put it, so the move is not sent
     // back to the window manager.
     bool m_following = false;
+    // Whether a window manager moves windows here, as last asked (on showing, on a caption press).
+    bool m_wmMoves = false;
     // GTK's modal loops running now (innermost last), each with how to end it.
     std::vector<void*> m_nested;
     bool m_quitPending = false;

@@ -2,6 +2,7 @@
 // and activation by the X server's focus.
 #include "platform/gdi/WinGdi.h"
 #include "platform/user/HeadlessScreen.h"
+#include "tests/support/PeerProcess.h"
 #include "tests/support/RecordingWindow.h"
 #include "tests/gtk/GtkScreen.h"
 
@@ -70,7 +71,16 @@ protected:
         withText = top;
         captionOf = top;
         ASSERT_TRUE(Until([&] { return paints >= 2; }));
-        ASSERT_TRUE(Until([&] { return OnScreen(top); })) << "the window never reached the X screen";
+        ASSERT_TRUE(Until([&] { return OnScreen(top); }))
+            << "the window never reached the X screen: " << Where(top);
+    }
+    std::string Where(HWND h) {
+        RECT k{}, x = gtkscreen::XGeometry(*m_presenter, h);
+        GetWindowRect(h, &k);
+        char buf[128];
+        std::snprintf(buf, sizeof buf, "kernel (%d,%d)-(%d,%d), X (%d,%d)-(%d,%d)", int(k.left), int(k.top),
+                      int(k.right), int(k.bottom), int(x.left), int(x.top), int(x.right), int(x.bottom));
+        return buf;
     }
     bool OnScreen(HWND h) {
         RECT want{};
@@ -344,6 +354,98 @@ TEST(HiDpi, EveryPixelBecomesASharpSquare) {
     EXPECT_EQ(diff, "") << "see " << path;
     cairo_surface_destroy(want);
     DestroyWindow(w);
+}
+
+} // namespace
+
+namespace {
+
+// With a window manager (openbox), a caption drag is the window manager's own move, and the
+// kernel's rectangle follows where it puts the window. GDK keeps what it learnt of a window
+// manager for the life of the process, so each such test runs in a process (and on a display)
+// of its own.
+class UnderWindowManager : public WindowsOnScreen {
+protected:
+    void SetUp() override {
+        if (!std::getenv("GTK_TEST_WM")) {
+            delegated = true;
+            const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+            std::string self = std::string("GTK_TEST_WM=1 /proc/") + std::to_string(getpid()) +
+                               "/exe --gtest_filter=" + info->test_suite_name() + "." + info->name();
+            EXPECT_EQ(std::system(self.c_str()), 0);
+            return;
+        }
+        ASSERT_TRUE(gtkscreen::OpenDisplay());
+        ASSERT_TRUE(wm.Start({"openbox", "--sm-disable"}, false));
+        // The window manager is ready once the root window names its check window and that
+        // window names itself (the root's may still name the check window of an earlier one).
+        GdkDisplay* d = gdk_display_get_default();
+        Display* x = gdk_x11_display_get_xdisplay(d);
+        Atom check = XInternAtom(x, "_NET_SUPPORTING_WM_CHECK", False);
+        auto named = [&](::Window w) -> ::Window {
+            Atom type = 0;
+            int format = 0;
+            unsigned long n = 0, after = 0;
+            unsigned char* data = nullptr;
+            ::Window out = 0;
+            gdk_x11_display_error_trap_push(d);
+            if (XGetWindowProperty(x, w, check, 0, 1, False, AnyPropertyType, &type, &format, &n, &after,
+                                   &data) == Success &&
+                data && n == 1)
+                out = *reinterpret_cast<::Window*>(data);
+            gdk_x11_display_error_trap_pop_ignored(d);
+            if (data)
+                XFree(data);
+            return out;
+        };
+        ASSERT_TRUE(Until([&] {
+            ::Window w = named(DefaultRootWindow(x));
+            return w && named(w) == w;
+        })) << "openbox did not start";
+        WindowsOnScreen::SetUp();
+    }
+    void TearDown() override {
+        if (!delegated)
+            WindowsOnScreen::TearDown();
+    }
+    bool delegated = false;
+    PeerProcess wm;
+};
+
+TEST_F(UnderWindowManager, CaptionDragIsTheWindowManagersMove) {
+    if (delegated)
+        return;
+    MakeWindowWithChild();
+    RECT before{};
+    GetWindowRect(top, &before);
+    rec.Clear();
+    int x = before.left + 20, y = before.top + 5;
+    ASSERT_TRUE(Command("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " mousedown 1"));
+    ASSERT_TRUE(Until([&] {
+        return std::count(rec.Log().begin(), rec.Log().end(),
+                          "w WM_NCLBUTTONDOWN 2 " + std::to_string(x) + "," + std::to_string(y)) == 1;
+    }));
+    // The window manager takes the pointer when it has read the request; until then motions
+    // still come to the window. Step until the X window moves (the window manager may tell the
+    // window where it is only when the move ends).
+    bool moved = Until([&] {
+        Command("xdotool mousemove_relative 4 3");
+        gdk_display_sync(gdk_display_get_default());
+        return gtkscreen::XGeometry(*m_presenter, top).left > before.left + 8;
+    });
+    ASSERT_TRUE(Command("xdotool mouseup 1"));
+    EXPECT_TRUE(moved) << "the window did not move with the pointer";
+    EXPECT_TRUE(Until([&] { return OnScreen(top); })) << "the kernel's rectangle is not where the window is";
+    EXPECT_EQ(std::count(rec.Log().begin(), rec.Log().end(), "w WM_CAPTURECHANGED 0"), 0)
+        << "the kernel ran its own loop instead of the window manager's";
+    EXPECT_EQ(GetCapture(), nullptr);
+    // The press is over for the kernel too: a later click is a click, not a drag.
+    rec.Clear();
+    RECT now{};
+    GetWindowRect(top, &now);
+    ASSERT_TRUE(
+        Xdo("mousemove " + std::to_string(now.left + 30) + " " + std::to_string(now.top + 70) + " click 1",
+            "c WM_LBUTTONUP 10,10"));
 }
 
 } // namespace
