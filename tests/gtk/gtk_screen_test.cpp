@@ -41,6 +41,10 @@ protected:
                 ++paints;
                 return 0;
             }
+            if (m == WM_MOUSEMOVE && trackLeave && h == child) {
+                TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, child, 0};
+                _TrackMouseEvent(&t);
+            }
             if (m == WM_NCHITTEST && captionOf == h) {
                 RECT r{};
                 GetWindowRect(h, &r);
@@ -109,6 +113,7 @@ protected:
     std::map<HWND, COLORREF> colours;
     HWND top = nullptr, child = nullptr, withText = nullptr, captionOf = nullptr;
     int paints = 0;
+    bool trackLeave = false;
 };
 
 TEST_F(WindowsOnScreen, ScreenShowsTheHeadlessPicturePixelForPixel) {
@@ -163,6 +168,14 @@ TEST_F(WindowsOnScreen, ClicksGoWhereTheRoutingSays) {
     ASSERT_TRUE(Xdo("mousemove 200 130 click 3", "w WM_RBUTTONUP 160,100"));
     EXPECT_EQ(Mouse("w"), (Lines{"w WM_RBUTTONDOWN 160,100", "w WM_RBUTTONUP 160,100"}));
     EXPECT_EQ(Mouse("c").size(), 2u) << "nothing more for the child";
+}
+
+TEST_F(WindowsOnScreen, LeavingForAnotherApplicationEndsTheTracking) {
+    MakeWindowWithChild();
+    trackLeave = true;
+    ASSERT_TRUE(Xdo("mousemove 70 100", "c WM_MOUSEMOVE 10,10"));
+    // Off every window of ours, onto the bare screen.
+    EXPECT_TRUE(Xdo("mousemove 600 500", "c WM_MOUSELEAVE"));
 }
 
 TEST_F(WindowsOnScreen, DoubleClicksFollowTheClassStyle) {
