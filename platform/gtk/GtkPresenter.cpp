@@ -163,6 +163,8 @@ struct Nested {
 CGtkPresenter::CGtkPresenter() = default;
 
 CGtkPresenter::~CGtkPresenter() {
+    if (m_grabbed)
+        gdk_seat_ungrab(gdk_display_get_default_seat(gdk_display_get_default()));
     if (m_installed) {
         if (afxshell::CurrentTrayHost() == m_tray.get())
             afxshell::SetTrayHost(m_previousTray);
@@ -215,15 +217,36 @@ int CGtkPresenter::OnQueueReady(int, unsigned, void* p) {
     int code = 0;
     if (!AfxPumpPendingMessages(&code))
         self->EndNestedForQuit(code);
+    self->SyncGrab();
     return G_SOURCE_CONTINUE;
 }
 
 void CGtkPresenter::WaitInMainContext(int, int) {
+    // The message that changed the capture was handled since the last wait.
+    if (g_installed)
+        g_installed->SyncGrab();
     // The queue descriptor (its timers included) is a source of this context, so one blocking
     // iteration returns by the time anything waits for the queue.
     ++t_waitDepth;
     g_main_context_iteration(nullptr, TRUE);
     --t_waitDepth;
+}
+
+void CGtkPresenter::SyncGrab() {
+    HWND capture = GetCapture();
+    Top* t = capture ? FindTop(GetAncestor(capture, GA_ROOT)) : nullptr;
+    GdkWindow* g = t && t->shown ? gtk_widget_get_window(t->area) : nullptr;
+    if (g == m_grabbed)
+        return;
+    GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+    if (m_grabbed)
+        gdk_seat_ungrab(seat);
+    m_grabbed = nullptr;
+    // While our kernel has the capture, the pointer's events come to us wherever it is, as
+    // they do during a press; the grab ends with the capture.
+    if (g && gdk_seat_grab(seat, g, GDK_SEAT_CAPABILITY_ALL_POINTING, FALSE, nullptr, nullptr, nullptr,
+                           nullptr) == GDK_GRAB_SUCCESS)
+        m_grabbed = g;
 }
 
 void CGtkPresenter::EndNestedForQuit(int code) {
@@ -342,6 +365,10 @@ void CGtkPresenter::WindowDestroyed(HWND h) {
     auto it = m_tops.find(h);
     if (it == m_tops.end())
         return;
+    if (m_grabbed && m_grabbed == gtk_widget_get_window(it->second.area)) {
+        gdk_seat_ungrab(gdk_display_get_default_seat(gdk_display_get_default()));
+        m_grabbed = nullptr;
+    }
     GtkWidget* w = it->second.window;
     m_tops.erase(it);
     gtk_widget_destroy(w);

@@ -41,6 +41,10 @@ protected:
                 ++paints;
                 return 0;
             }
+            if (m == kTakeCapture) {
+                SetCapture(h);
+                return 0;
+            }
             if (m == WM_MOUSEMOVE && trackLeave && h == child) {
                 TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, child, 0};
                 _TrackMouseEvent(&t);
@@ -114,6 +118,7 @@ protected:
     HWND top = nullptr, child = nullptr, withText = nullptr, captionOf = nullptr;
     int paints = 0;
     bool trackLeave = false;
+    static constexpr UINT kTakeCapture = WM_USER + 1;
 };
 
 TEST_F(WindowsOnScreen, ScreenShowsTheHeadlessPicturePixelForPixel) {
@@ -176,6 +181,22 @@ TEST_F(WindowsOnScreen, LeavingForAnotherApplicationEndsTheTracking) {
     ASSERT_TRUE(Xdo("mousemove 70 100", "c WM_MOUSEMOVE 10,10"));
     // Off every window of ours, onto the bare screen.
     EXPECT_TRUE(Xdo("mousemove 600 500", "c WM_MOUSELEAVE"));
+}
+
+TEST_F(WindowsOnScreen, CaptureKeepsThePointerComingOffTheWindow) {
+    MakeWindowWithChild();
+    // As a handler takes it, from the loop.
+    PostMessageA(child, kTakeCapture, 0, 0);
+    ASSERT_TRUE(Until([&] { return GetCapture() == child; }));
+    // No button is down: only a grab brings the pointer's moves over the bare screen to us.
+    EXPECT_TRUE(Xdo("mousemove 600 500", "c WM_MOUSEMOVE 540,410"));
+    ReleaseCapture();
+    rec.Clear();
+    EXPECT_TRUE(Xdo("mousemove 70 100", "c WM_MOUSEMOVE 10,10"));
+    ASSERT_TRUE(Command("xdotool mousemove 610 510"));
+    Settle();
+    EXPECT_EQ(std::count(rec.Log().begin(), rec.Log().end(), "c WM_MOUSEMOVE 550,420"), 0)
+        << "the grab outlived the capture";
 }
 
 TEST_F(WindowsOnScreen, DoubleClicksFollowTheClassStyle) {
