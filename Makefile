@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build test unit asan tsan fuzz bench run clean
+.PHONY: all deps build test unit asan tsan fuzz bench run demo clean
 
 all: build
 
@@ -54,6 +54,10 @@ bench:
 run: build
 	@if [ -x build/app/kestrin ]; then tools/run-client.sh; \
 	else echo "The client is not built yet: its user interface comes in a later stage. The libraries and tests are built (make test)."; fi
+
+demo: build
+	@if [ -z "$$DISPLAY" ]; then echo "make demo needs a desktop: set DISPLAY (see the README)"; exit 1; fi
+	build/platform/gtk/gtk_demo
 
 clean:
 	rm -rf build

@@ -434,6 +434,13 @@ LRESULT DefaultMouseActivate(HWND h, WPARAM wParam, LPARAM lParam) {
 void DefaultNcLButtonDown(HWND h, WPARAM hit, LPARAM) {
     if (hit != HTCAPTION)
         return; // no sizing frame: the sizing codes start nothing
+    POINT at{};
+    GetCursorPos(&at);
+    if (!GetAncestor(h, GA_PARENT) && CurrentPresenter().RunMoveLoop(h, at)) {
+        auto lock = Lock();
+        DesktopLocked().buttons &= ~MK_LBUTTON; // the window manager took the button's release
+        return;
+    }
     RECT r{};
     GetWindowRect(h, &r);
     {

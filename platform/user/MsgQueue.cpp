@@ -165,6 +165,7 @@ struct QueueHolder {
 thread_local QueueHolder t_queue;
 thread_local int t_inSend = 0;
 thread_local DWORD t_msgTime = 0;
+thread_local AFX_QUEUE_WAIT t_outsideWait = nullptr;
 // The queue whose ready descriptors this thread is handling right now, if any.
 thread_local Queue* t_collecting = nullptr;
 
@@ -414,7 +415,9 @@ bool PeekInternal(const std::shared_ptr<Queue>& q, LPMSG out, HWND filter, UINT 
 void WaitQueue(const std::shared_ptr<Queue>& q) {
     epoll_event evs[64];
     int timeout = AfxGetNextTimerTimeout();
-    int n = epoll_wait(q->epfd, evs, 64, timeout);
+    if (t_outsideWait)
+        t_outsideWait(q->epfd, timeout);
+    int n = epoll_wait(q->epfd, evs, 64, t_outsideWait ? 0 : timeout);
     if (n > 0)
         HandleReady(q, evs, n);
 }
@@ -766,6 +769,10 @@ BOOL AfxPumpPendingMessages(int* pExitCode) {
     std::lock_guard<std::mutex> lock(q->m);
     q->Wake();
     return TRUE;
+}
+
+void AfxSetThreadQueueWait(AFX_QUEUE_WAIT wait) {
+    t_outsideWait = wait;
 }
 
 BOOL AfxThreadHasQueue() {

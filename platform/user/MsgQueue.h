@@ -23,6 +23,15 @@ int AfxGetNextTimerTimeout();
 // waiting now, without blocking. Returns FALSE when WM_QUIT was taken from the queue (its exit
 // code in *pExitCode when given), TRUE otherwise.
 BOOL AfxPumpPendingMessages(int* pExitCode = nullptr);
+// An outside loop that must keep running while the thread waits for its queue (GTK's, so that
+// its windows draw and its events arrive during GetMessage, WaitMessage and every modal loop
+// built on them) sets a wait for the calling thread: each blocking wait then calls
+// wait(fd, timeoutMs) with the queue descriptor and the next timer's timeout (-1 for none)
+// instead of sleeping on the descriptor itself, and looks at the queue again when it returns.
+// It may return early. Null restores the plain wait. Messages sent from other threads are
+// still handled inside every wait, whichever waits.
+using AFX_QUEUE_WAIT = void (*)(int fd, int timeoutMs);
+void AfxSetThreadQueueWait(AFX_QUEUE_WAIT wait);
 // Whether the calling thread already has a queue.
 BOOL AfxThreadHasQueue();
 BOOL AfxThreadHasQueue(DWORD threadId);

@@ -45,6 +45,11 @@ public:
     // the message box (IDOK, IDCANCEL, ...), the chosen command of the menu or 0.
     virtual int AskMessageBox(HWND hOwner, LPCSTR text, LPCSTR caption, UINT type) = 0;
     virtual UINT ChooseFromMenu(HMENU hMenu, UINT flags, POINT at, HWND hOwner) = 0;
+
+    // A press on HTCAPTION of a top-level window starts the move loop. A presenter whose window
+    // manager moves windows itself takes it over and returns true; it then reports the new place
+    // with MoveWindow and ends the press it started. False keeps the kernel's own loop.
+    virtual bool RunMoveLoop(HWND /*hWnd*/, POINT /*screen*/) { return false; }
 };
 
 // The presenter in use; the headless default (a 1024 x 768 screen) until one is installed.
@@ -63,6 +68,9 @@ void RestorePresenter(IPresenter* current, IPresenter* previous);
 void InputMouse(UINT message, POINT screen, int wheelDelta = 0);
 // message is WM_KEYDOWN, WM_KEYUP or WM_CHAR; it goes to the focus window, or the active one.
 void InputKey(UINT message, UINT vk);
+// Another application became active: the active window of ours gets WM_NCACTIVATE(FALSE) and
+// WM_ACTIVATE(WA_INACTIVE) and none is active until one of ours is activated again.
+void InputAppDeactivated();
 
 // Draws a window's surface with its visible children composed over it in z-order, each clipped
 // to its parent, with the window's top-left corner at (x, y) of cr.

@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -29,6 +30,9 @@ public:
             return false;
         m_pid = fork();
         if (m_pid == 0) {
+            // A peer goes with a test process that crashes, so it cannot hold the test's output
+            // open and keep ctest waiting.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
             dup2(in[0], 0);
             dup2(out[1], 1);
             std::vector<char*> args;

@@ -1,0 +1,147 @@
+// What the GTK presenter's tests share: a private Xvfb and GTK on it for the whole test
+// process (each test runs as its own process under ctest, so each has its own display), the
+// presenter installed for each test, waits that iterate the GLib main context, and the outside
+// programs that act as the person at the screen (xdotool) and the camera (ImageMagick's import).
+#pragma once
+
+#include "platform/gtk/GtkPresenter.h"
+#include "platform/user/User.h"
+#include "tests/support/XvfbDisplay.h"
+
+#include <cairo.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+// Last: Xlib's macros (None, Bool, Status) would break the headers above.
+#include <gdk/gdkx.h>
+#undef None
+#undef Bool
+#undef Status
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+namespace gtkscreen {
+
+using namespace std::chrono_literals;
+
+// Starts the display and GTK once per process; false when either fails.
+inline bool OpenDisplay() {
+    static XvfbDisplay* x = nullptr;
+    static bool ok = false;
+    if (!x) {
+        x = new XvfbDisplay; // lives as long as the process: GTK keeps its connection open
+        unsetenv("WAYLAND_DISPLAY");
+        setenv("GDK_BACKEND", "x11", 1);
+        setenv("NO_AT_BRIDGE", "1", 1);
+        setenv("GTK_A11Y", "none", 1);
+        setenv("GSETTINGS_BACKEND", "memory", 1); // no session bus for dconf under Xvfb
+        ok = x->Start() && gtk_init_check(nullptr, nullptr);
+    }
+    return ok;
+}
+
+// Iterates the main context (the presenter's queue source serving the thread's queue with it)
+// until cond holds or the bound passes.
+template <class Cond> bool Until(Cond&& cond, std::chrono::milliseconds bound = 10s) {
+    auto deadline = std::chrono::steady_clock::now() + bound;
+    // A tick, so an iteration returns in time to check the bound when nothing else happens.
+    guint tick = g_timeout_add(
+        10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    bool held = cond();
+    while (!held && std::chrono::steady_clock::now() < deadline) {
+        g_main_context_iteration(nullptr, TRUE);
+        held = cond();
+    }
+    g_source_remove(tick);
+    return held;
+}
+
+// Runs a command line (xdotool, import) and waits for it; true when it exits with 0.
+inline bool Command(const std::string& command) {
+    std::string line = command + " >/dev/null 2>&1";
+    return std::system(line.c_str()) == 0;
+}
+
+// The X server's pixels of a screen rectangle, as an image surface (null on failure).
+inline cairo_surface_t* Shot(const RECT& r, const std::string& path) {
+    char geometry[64];
+    std::snprintf(geometry, sizeof geometry, "%dx%d+%d+%d", static_cast<int>(r.right - r.left),
+                  static_cast<int>(r.bottom - r.top), static_cast<int>(r.left), static_cast<int>(r.top));
+    if (!Command("import -window root -crop " + std::string(geometry) + " +repage png24:" + path))
+        return nullptr;
+    cairo_surface_t* s = cairo_image_surface_create_from_png(path.c_str());
+    if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(s);
+        return nullptr;
+    }
+    return s;
+}
+
+// The first pixel where two surfaces of the same size differ in colour, or "" when none does.
+inline std::string FirstDifference(cairo_surface_t* a, cairo_surface_t* b) {
+    cairo_surface_flush(a);
+    cairo_surface_flush(b);
+    int w = cairo_image_surface_get_width(a), h = cairo_image_surface_get_height(a);
+    if (w != cairo_image_surface_get_width(b) || h != cairo_image_surface_get_height(b))
+        return "sizes differ";
+    for (int y = 0; y < h; ++y) {
+        auto* ra = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(a) +
+                                                     y * cairo_image_surface_get_stride(a));
+        auto* rb = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(b) +
+                                                     y * cairo_image_surface_get_stride(b));
+        for (int x = 0; x < w; ++x) {
+            if ((ra[x] & 0xFFFFFF) != (rb[x] & 0xFFFFFF)) {
+                char buf[96];
+                std::snprintf(buf, sizeof buf, "(%d,%d): %06x against %06x", x, y, ra[x] & 0xFFFFFF,
+                              rb[x] & 0xFFFFFF);
+                return buf;
+            }
+        }
+    }
+    return "";
+}
+
+// The X window id GTK shows a top-level window of ours in.
+inline unsigned long XidOf(afxgtk::CGtkPresenter& p, HWND h) {
+    GtkWindow* w = p.NativeWindow(h);
+    GdkWindow* g = w ? gtk_widget_get_window(GTK_WIDGET(w)) : nullptr;
+    return g ? gdk_x11_window_get_xid(g) : 0;
+}
+
+// Where the X server has the GTK window of ours now (root coordinates), asked of the server.
+inline RECT XGeometry(afxgtk::CGtkPresenter& p, HWND h) {
+    GtkWindow* w = p.NativeWindow(h);
+    GdkWindow* g = w ? gtk_widget_get_window(GTK_WIDGET(w)) : nullptr;
+    if (!g)
+        return RECT{};
+    int x = 0, y = 0, gx = 0, gy = 0, width = 0, height = 0;
+    gdk_window_get_geometry(g, &gx, &gy, &width, &height);
+    gdk_window_get_origin(g, &x, &y);
+    return RECT{x, y, x + width, y + height};
+}
+
+class ScreenTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(OpenDisplay()) << "no Xvfb or no GTK display";
+        m_presenter = std::make_unique<afxgtk::CGtkPresenter>();
+        m_presenter->Install();
+    }
+    void TearDown() override {
+        m_presenter.reset();
+        Until([] { return !gtk_events_pending(); }, 2s);
+    }
+    // Lets everything pending be drawn and reach the X server.
+    void Settle() {
+        Until([] { return !gtk_events_pending(); }, 2s);
+        gdk_display_sync(gdk_display_get_default());
+    }
+
+    std::unique_ptr<afxgtk::CGtkPresenter> m_presenter;
+};
+
+} // namespace gtkscreen
