@@ -11,7 +11,10 @@ var Shelf = {
   type: "mag",          // the shelf type whose categories are shown
   category: "",         // the selected tab: "new_read", "id_N", or "" for the whole shelf
   uid: "-1",
-  items: {}             // pid -> {record, element}
+  items: {},            // pid -> {record, element}
+  building: false,      // inside our own C_InitClassList
+  relistPending: false,
+  askedFor: {}          // pids whose progress arrived before their record
 };
 
 var STATE_TEXT = { 0: "已暂停", 1: "下载中", 2: "已下载", 3: "等待中" };
@@ -72,6 +75,9 @@ function showEmpty(on) {
 // --- what the program calls ---------------------------------------------------------------
 
 function AddCategoryItem(id, name) {
+  // The program rebuilds the tabs on its own when a download brought a new item (and perhaps a
+  // new category); the listing is then out of date too.
+  if (id === "new_read" && !Shelf.building) relistSoon();
   var bar = document.getElementById("tabs");
   var tab = el("a", "tab", name);
   tab.href = "#";
@@ -129,8 +135,16 @@ function CategoryItemClick(id) {
 }
 
 function ShowProgress(pid, type, percent) {
+  if (type !== Shelf.type) return;
   var it = Shelf.items[pid];
-  if (!it || type !== Shelf.type) return;
+  if (!it) {
+    // Progress of an item we do not list yet: a download that started after the listing.
+    if (!Shelf.askedFor[pid]) {
+      Shelf.askedFor[pid] = true;
+      relistSoon();
+    }
+    return;
+  }
   var p = parseInt(percent, 10);
   it.record.percent = isNaN(p) ? 0 : Math.max(0, Math.min(100, p));
   it.record.state = it.record.percent >= 100 ? 2 : 1;
@@ -146,6 +160,26 @@ function js_StopDownload(type, pid) {
 
 // --- the page's own work --------------------------------------------------------------------
 
+// After the program's call has returned: the listing is a call of our own, not one nested in
+// whatever the program is doing.
+function relistSoon() {
+  if (Shelf.relistPending) return;
+  Shelf.relistPending = true;
+  setTimeout(function () {
+    Shelf.relistPending = false;
+    CategoryItemClick(Shelf.category);
+  }, 0);
+}
+
+function initClassList(type) {
+  Shelf.building = true;
+  try {
+    ext().C_InitClassList(type);
+  } finally {
+    Shelf.building = false;
+  }
+}
+
 function switchType(type) {
   Shelf.type = type;
   document.getElementById("sel-mag").classList.toggle("active", type === "mag");
@@ -153,7 +187,7 @@ function switchType(type) {
   ClearCategoryItem();
   ClearBookShelf();
   Shelf.category = "";
-  ext().C_InitClassList(type);
+  initClassList(type);
   CategoryItemClick("");
 }
 
@@ -246,7 +280,7 @@ function startShelf() {
   });
   InitUID("-1");
   Shelf.type = "mag";
-  ext().C_InitClassList("mag");
+  initClassList("mag");
   // TRUE: nothing was asked for, show the magazines; FALSE: a page asked for a shelf before we
   // were loaded, and C_Go_Shelf selects it.
   if (ext().C_Load("")) {

@@ -256,6 +256,32 @@ class ShelfPageTest(PageCase):
         self.assertEqual(self.calls(got, "C_DeleteFile"), [["mag", "new_read", "11"]])
         self.assertEqual(r["left"], ["12"])
 
+    def test_items_added_after_the_listing_show_up(self):
+        cases = [
+            # The shelf view's ChangeShelfType: the tabs are rebuilt from outside the page.
+            ("tabs rebuilt", 'ClearCategoryItem(); AddCategoryItem("new_read", "最近阅读");'
+                             'AddCategoryItem("id_11", "时尚"); AddCategoryItem("id_12", "财经");'),
+            # Progress of a download the page does not list yet; one relisting is enough.
+            ("progress first", 'ShowProgress("13", "mag", "5"); ShowProgress("13", "mag", "6");'),
+        ]
+        for label, program in cases:
+            with self.subTest(label):
+                scenario = r"""
+                  var before = __calls("C_LoadBookShelf").length;
+                  shelfData.mag = %s + ";p3,13,1,5,New 2012-12,13";
+                  %s
+                  __waitFor(function () { return document.querySelector('.item[data-pid="13"]'); }, function () {
+                    __done({items: shelfView().map(function (i) { return [i.pid, i.state]; }),
+                            relisted: __calls("C_LoadBookShelf").slice(before), tabs: tabs()});
+                  });
+                """ % (json.dumps(TWO_RECORDS), program)
+                got = self.run_page(self.page("Bookshelf2.html"), SHELF_PROGRAM + SHELF_READ + "shelfData.mag = %s;"
+                                    % json.dumps(TWO_RECORDS), scenario)
+                self.assertNoErrors(got)
+                self.assertEqual(got["result"]["items"], [["11", "2"], ["12", "0"], ["13", "1"]])
+                self.assertEqual(got["result"]["relisted"], [["mag", ""]])
+                self.assertIn(["", "全部", True], got["result"]["tabs"])
+
     def test_requested_shelf_goes_through_c_go_shelf(self):
         got = self.run_page(self.page("Bookshelf2.html"), SHELF_PROGRAM + SHELF_READ + 'requested = "book";',
                             "__done({tabs: tabs(), book: document.getElementById('sel-book').className});")
