@@ -18,6 +18,10 @@ The requests it answers (values UTF-8, percent-encoded):
                                                        "1", "exist", "lack" or "error"
   GET /touch/update.xml                                the update manifest (empty "files" by default)
   GET /touch/magazine/ /touch/book/ /enter/magazine/ /enter/velkor/   the store pages
+      ?vs=1&user=NAME&pass=PASSWORD&source=            NAME as the client keeps it (base64 with
+                                                       "(", ")" and "-") or plain
+  POST /touch/login/?vs=1&source=  body username=&password=   the login: JSON {"result": "ok",
+      "userid", "username", "vip", "money"} or {"result": "error", "message"}; any origin may ask
   GET /touch/read/book/ /touch/read/mag/               the online reading pages
   GET /magazine/digi_subscription.php                  the subscription page
   GET /packages/PID.exe, /covers/PID.jpg, /covers/PID_s.jpg   packages and covers of the catalogue
@@ -49,7 +53,9 @@ Other test controls:
                                        followed by a tab and its Range line when it had one
 """
 import argparse
+import base64
 import hashlib
+import json
 import os
 import re
 import socket
@@ -80,7 +86,12 @@ CATEGORIES = {
 }
 
 # Users who may buy: uid -> (password, user name, balance).
-USERS = {"1001": ("pa ss&#1", "reader", 100), "1002": ("secret", "poor", 0)}
+USERS = {"1001": ("pa ss&#1", "reader", 100), "1002": ("secret", "poor", 0), "1003": ("frozen1", "frozen", 0),
+         "1004": ("读书", "读者", 20)}
+VIP = {"1001"}
+FROZEN = {"1003"}  # may not log in
+LOGIN_PATH = "/touch/login/"
+STORE_PAGE = os.path.join(HERE, "store_page.html")
 
 
 def payload(n, seed=0):
@@ -237,6 +248,33 @@ def category_xml(kind):
     return "\r\n".join(out).encode("utf-8")
 
 
+def find_user(name, password):
+    """The uid of the user with this name and password, or None."""
+    for uid, (pw, uname, _) in USERS.items():
+        if uname == name and pw == password:
+            return uid
+    return None
+
+
+def page_user_name(text):
+    """The user name as a page address carries it: the client keeps it in base64 with "(", ")"
+    and "-" for "+", "/" and "=", of its bytes in UTF-8 or GBK; a name that does not read back
+    that way is taken as it is."""
+    if text and re.match(r"^[A-Za-z0-9()]+-*$", text) and len(text) % 4 == 0:
+        try:
+            raw = base64.b64decode(text.replace("(", "+").replace(")", "/").replace("-", "="), validate=True)
+        except ValueError:
+            return text
+        for codec in ("utf-8", "gbk"):
+            try:
+                name = raw.decode(codec)
+            except UnicodeDecodeError:
+                continue
+            if name.isprintable():
+                return name
+    return text
+
+
 class Store:
     def __init__(self):
         self.lock = threading.Lock()
@@ -353,6 +391,8 @@ class Handler(socketserver.StreamRequestHandler):
         path = url.path
         self.request_path = path
         self.query = q
+        self.method = parts[0]
+        self.body = body
         self.headers_in = headers
         if path.startswith("/_control/"):
             return self.control(path[len("/_control/"):], q, body)
@@ -379,6 +419,8 @@ class Handler(socketserver.StreamRequestHandler):
             return self.api(q)
         if path == BUY_PATH:
             return self.buy(q)
+        if path == LOGIN_PATH:
+            return self.login()
         if path == "/touch/update.xml":
             with store.lock:
                 m = store.manifest
@@ -470,22 +512,56 @@ class Handler(socketserver.StreamRequestHandler):
                 answer = b"1"
         return self.answer(answer, "text/plain")
 
+    def login(self):
+        """The login the client's own login page and the store pages post. The answer may be read
+        from any origin: the client's login page is a local file."""
+        cors = [("Access-Control-Allow-Origin", "*")]
+        if self.method == "OPTIONS":
+            return self.reply(204, b"", "text/plain", cors + [("Access-Control-Allow-Methods", "POST"),
+                                                              ("Access-Control-Allow-Headers", "Content-Type")])
+        form = {}
+        for pair in self.body.decode("latin-1").split("&"):
+            k, _, v = pair.partition("=")
+            form[unquote_to_bytes(k.replace("+", " ")).decode("utf-8", "replace")] = \
+                unquote_to_bytes(v.replace("+", " ")).decode("utf-8", "replace")
+        name, password = form.get("username", ""), form.get("password", "")
+        if self.method != "POST":
+            answer = {"result": "error", "message": "请求方式不正确"}
+        elif not name or not password:
+            answer = {"result": "error", "message": "请输入用户名和密码"}
+        else:
+            uid = find_user(name, password)
+            if uid is None:
+                answer = {"result": "error", "message": "用户名或密码错误"}
+            elif uid in FROZEN:
+                answer = {"result": "error", "message": "该账号已被冻结，请联系客服"}
+            else:
+                with self.server.store.lock:
+                    money = self.server.store.balance[uid]
+                answer = {"result": "ok", "userid": uid, "username": USERS[uid][1],
+                          "vip": "1" if uid in VIP else "0", "money": str(money)}
+        return self.reply(200, json.dumps(answer, ensure_ascii=False).encode("utf-8"),
+                          "application/json; charset=utf-8", cors)
+
     def store_page(self, kind, q):
-        rows = []
-        for item in self.server.store.items.values():
-            if item["type"] != kind:
-                continue
-            rows.append('<li id="%s"><img src="/covers/%s.jpg"> %s %s '
-                        '<a href="#" onclick="window.external.C_DownLoadFile(\'%s\',\'%s\',\'\');return false;">下载</a> '
-                        '<a href="#" onclick="window.external.C_ReadFile(\'%s\',\'%s\',\'\');return false;">在线阅读</a></li>'
-                        % (item["pid"], item["pid"], xml_text(item["name"]), xml_text(item["date"]),
-                           kind, item["pid"], kind, item["pid"]))
-        user = xml_text(q.get("user", ""))
-        html = ("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>store</title><script>"
-                "function js_ReDownLoad(){location.reload();}"
-                "function js_UserLogin(){location.reload();}"
-                "</script></head><body><p id=\"user\">%s</p><ul>%s</ul></body></html>" % (user, "".join(rows)))
-        return html.encode("utf-8")
+        """A catalogue page: the template with the items of one kind, their categories and the
+        user the address names, when the name and password are a user's."""
+        store = self.server.store
+        mode = "enter" if self.request_path.startswith("/enter/") else "touch"
+        items = [{"pid": i["pid"], "name": i["name"], "date": i["date"], "price": i["price"], "sort_id": i["sort_id"],
+                  "cover": "/covers/%s.jpg" % i["pid"]} for i in store.items.values() if i["type"] == kind]
+        name, password = q.get("user", ""), q.get("pass", "")
+        uid = find_user(page_user_name(name), password) or find_user(name, password)
+        user = None
+        if uid is not None and uid not in FROZEN:
+            user = {"userid": uid, "username": USERS[uid][1]}
+        data = {"kind": kind, "mode": mode, "user": user, "items": items,
+                "categories": [{"id": sid, "name": name} for sid, name, _ in CATEGORIES[kind]]}
+        # "</" may not appear inside the script element that carries the catalogue.
+        text = json.dumps(data, ensure_ascii=False).replace("</", "<\\/")
+        with open(STORE_PAGE, encoding="utf-8") as f:
+            html = f.read()
+        return html.replace("/*CATALOGUE*/", text).encode("utf-8")
 
     def read_page(self, q):
         item = self.server.store.items.get(q.get("pid", ""))
@@ -521,7 +597,7 @@ class Handler(socketserver.StreamRequestHandler):
 
     def reply(self, status, body, ctype="application/octet-stream", extra=()):
         """A plain answer, untouched by faults: errors and the test controls."""
-        reason = {200: "OK", 206: "Partial Content", 302: "Found", 400: "Bad Request", 404: "Not Found",
+        reason = {200: "OK", 204: "No Content", 206: "Partial Content", 302: "Found", 400: "Bad Request", 404: "Not Found",
                   416: "Range Not Satisfiable"}.get(status, "Status")
         head = "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %d\r\nConnection: close\r\n" % (
             status, reason, ctype, len(body))

@@ -251,6 +251,46 @@ class StoreTest(unittest.TestCase):
             self.assertIn(b"window.external.C_DownLoadFile", data)
             self.assertIn(b"js_ReDownLoad", data)
 
+    def test_login_answers(self):
+        import json
+        from urllib.parse import urlencode
+        cases = [({"username": "reader", "password": "pa ss&#1"},
+                  {"result": "ok", "userid": "1001", "username": "reader", "vip": "1", "money": "100"}),
+                 ({"username": "读者", "password": "读书"},
+                  {"result": "ok", "userid": "1004", "username": "读者", "vip": "0", "money": "20"}),
+                 ({"username": "reader", "password": "x"}, {"result": "error", "message": "用户名或密码错误"}),
+                 ({"username": "frozen", "password": "frozen1"},
+                  {"result": "error", "message": "该账号已被冻结，请联系客服"}),
+                 ({"username": "reader"}, {"result": "error", "message": "请输入用户名和密码"})]
+        for form, want in cases:
+            r, data = self.get("/touch/login/?vs=1&source=", {"Content-Type": "application/x-www-form-urlencoded"},
+                               "POST", urlencode(form).encode("utf-8"))
+            self.assertEqual((r.status, json.loads(data)), (200, want), form)
+            # The client's login page is a local file: its origin is "null".
+            self.assertEqual(r.getheader("Access-Control-Allow-Origin"), "*")
+        r, data = self.get("/touch/login/?vs=1&source=")
+        self.assertEqual(json.loads(data)["result"], "error")
+
+    def test_store_page_names_the_user_of_a_right_password(self):
+        import base64
+        import json
+
+        def alt(name):
+            return base64.b64encode(name.encode("gbk")).decode().replace("+", "(").replace("/", ")").replace("=", "-")
+
+        cases = [("user=%s&pass=%%E8%%AF%%BB%%E4%%B9%%A6" % alt("读者"), {"userid": "1004", "username": "读者"}),
+                 ("user=reader&pass=pa%20ss%26%231", {"userid": "1001", "username": "reader"}),
+                 ("user=%s&pass=pa%%20ss%%26%%231" % alt("reader"), {"userid": "1001", "username": "reader"}),
+                 ("user=reader&pass=wrong", None), ("user=frozen&pass=frozen1", None), ("user=&pass=", None)]
+        for query, user in cases:
+            r, data = self.get("/touch/book/?vs=1&%s&source=" % query)
+            text = data.decode("utf-8")
+            island = text[text.index('type="application/json">') + 24:text.index("</script>")]
+            page = json.loads(island)
+            self.assertEqual(page["user"], user, query)
+            self.assertEqual(page["kind"], "book")
+            self.assertEqual(len(page["items"]), 5)
+
 
 if __name__ == "__main__":
     unittest.main()
