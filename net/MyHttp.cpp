@@ -101,7 +101,7 @@ bool CChunkedDecoder::EndLine() {
             return false;
         // Whatever follows the digits (blanks, ";ext=...") is a chunk extension.
         if (size == 0) {
-            m_state = TRAILER;
+            m_state = DONE;
         } else {
             m_remaining = size;
             m_state = DATA;
@@ -112,10 +112,6 @@ bool CChunkedDecoder::EndLine() {
         if (!line.empty())
             return false;
         m_state = SIZE_LINE;
-        return true;
-    case TRAILER:
-        if (line.empty())
-            m_state = DONE;
         return true;
     default:
         return false;
