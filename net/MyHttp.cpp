@@ -75,6 +75,135 @@ bool ParseContentRange(const CString& value, LONGLONG& start, LONGLONG& total) {
     return true;
 }
 
+// A URI reference split into its five components; "has" tells an absent component from an empty one,
+// which the resolution of a relative reference depends on ("?" alone clears the query).
+struct UriRef {
+    bool hasScheme = false, hasAuthority = false, hasQuery = false, hasFragment = false;
+    std::string scheme, authority, path, query, fragment;
+};
+
+bool IsSchemeName(const std::string& s) {
+    if (s.empty() || !std::isalpha(static_cast<unsigned char>(s[0])))
+        return false;
+    return std::all_of(s.begin(), s.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+    });
+}
+
+// Splits the hierarchical part that starts at pos: "//authority", path, "?query", "#fragment".
+void SplitAfterScheme(const std::string& u, size_t pos, UriRef& out) {
+    if (u.compare(pos, 2, "//") == 0) {
+        size_t end = u.find_first_of("/?#", pos + 2);
+        out.hasAuthority = true;
+        out.authority = u.substr(pos + 2, end == std::string::npos ? std::string::npos : end - pos - 2);
+        pos = end == std::string::npos ? u.size() : end;
+    }
+    size_t hash = u.find('#', pos);
+    if (hash != std::string::npos) {
+        out.hasFragment = true;
+        out.fragment = u.substr(hash + 1);
+    }
+    std::string rest = u.substr(pos, hash == std::string::npos ? std::string::npos : hash - pos);
+    size_t q = rest.find('?');
+    if (q != std::string::npos) {
+        out.hasQuery = true;
+        out.query = rest.substr(q + 1);
+        rest.resize(q);
+    }
+    out.path = rest;
+}
+
+UriRef SplitReference(const std::string& u) {
+    UriRef out;
+    size_t colon = u.find(':');
+    size_t pos = 0;
+    // A colon before any "/", "?" or "#" ends a scheme, when what comes before it can be one.
+    if (colon != std::string::npos && colon < u.find_first_of("/?#") && IsSchemeName(u.substr(0, colon))) {
+        out.hasScheme = true;
+        out.scheme = u.substr(0, colon);
+        pos = colon + 1;
+    }
+    SplitAfterScheme(u, pos, out);
+    return out;
+}
+
+// The URL being fetched, read the way ParseUrl reads it: its scheme is optional (plain HTTP then),
+// and it always has a host and a path that starts with "/".
+UriRef SplitBase(const std::string& u) {
+    UriRef out;
+    out.hasScheme = true;
+    out.scheme = "http";
+    size_t sep = u.find("://");
+    size_t firstSlash = u.find('/');
+    size_t rest = 0;
+    if (sep != std::string::npos && (firstSlash == std::string::npos || sep < firstSlash)) {
+        if (IsSchemeName(u.substr(0, sep)))
+            out.scheme = u.substr(0, sep);
+        rest = sep + 3;
+    }
+    SplitAfterScheme("//" + u.substr(rest), 0, out);
+    if (out.path.empty())
+        out.path = "/";
+    return out;
+}
+
+// A relative path is taken relative to the base path's last "/".
+std::string MergePaths(const UriRef& base, const std::string& path) {
+    if (base.hasAuthority && base.path.empty())
+        return "/" + path;
+    size_t slash = base.path.rfind('/');
+    return slash == std::string::npos ? path : base.path.substr(0, slash + 1) + path;
+}
+
+// "." and ".." segments are interpreted, so a server never sees a path that climbs.
+std::string RemoveDotSegments(std::string in) {
+    std::string out;
+    auto dropLastSegment = [&out] {
+        size_t slash = out.rfind('/');
+        out.resize(slash == std::string::npos ? 0 : slash);
+    };
+    while (!in.empty()) {
+        if (in.rfind("../", 0) == 0) {
+            in.erase(0, 3);
+        } else if (in.rfind("./", 0) == 0) {
+            in.erase(0, 2);
+        } else if (in.rfind("/./", 0) == 0) {
+            in.erase(0, 2);
+        } else if (in == "/.") {
+            in = "/";
+        } else if (in.rfind("/../", 0) == 0) {
+            in.erase(0, 3);
+            dropLastSegment();
+        } else if (in == "/..") {
+            in = "/";
+            dropLastSegment();
+        } else if (in == "." || in == "..") {
+            in.clear();
+        } else {
+            size_t end = in.find('/', 1);
+            if (end == std::string::npos)
+                end = in.size();
+            out.append(in, 0, end);
+            in.erase(0, end);
+        }
+    }
+    return out;
+}
+
+std::string Recompose(const UriRef& u) {
+    std::string s;
+    if (u.hasScheme)
+        s += u.scheme + ":";
+    if (u.hasAuthority)
+        s += "//" + u.authority;
+    s += u.path;
+    if (u.hasQuery)
+        s += "?" + u.query;
+    if (u.hasFragment)
+        s += "#" + u.fragment;
+    return s;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -201,35 +330,38 @@ void CMyHttp::ParseUrl(const char* url, HttpUrlInfo& out) {
 }
 
 CString CMyHttp::ResolveLocation(const CString& currentUrl, const CString& location) {
-    std::string loc = location.str();
-    // Absolute when it starts with a scheme; a "://" further on belongs to a path or query.
-    size_t scheme = loc.find("://");
-    if (scheme != std::string::npos && scheme > 0 &&
-        std::all_of(loc.begin(), loc.begin() + static_cast<std::ptrdiff_t>(scheme), [](char c) {
-            return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
-        }))
-        return location;
-    HttpUrlInfo cur;
-    ParseUrl(currentUrl, cur);
-    CString origin;
-    origin.Format("http://%s:%d", cur.host.GetString(), cur.port);
-    if (loc.rfind("//", 0) == 0)
-        return CString("http:") + location;
-    if (!loc.empty() && loc[0] == '/')
-        return origin + location;
-    std::string base = cur.path.str();
-    size_t q = base.find('?');
-    if (q != std::string::npos)
-        base.resize(q);
-    size_t slash = base.rfind('/');
-    base = slash == std::string::npos ? std::string("/") : base.substr(0, slash + 1);
-    if (!loc.empty() && loc[0] == '?') {
-        std::string path = cur.path.str();
-        if (q != std::string::npos)
-            path.resize(q);
-        return origin + CString(path + loc);
+    const UriRef ref = SplitReference(location.str());
+    const UriRef base = SplitBase(currentUrl.str());
+    UriRef target;
+    if (ref.hasScheme) {
+        target = ref;
+        target.path = RemoveDotSegments(ref.path);
+    } else {
+        if (ref.hasAuthority) {
+            target.hasAuthority = true;
+            target.authority = ref.authority;
+            target.path = RemoveDotSegments(ref.path);
+            target.hasQuery = ref.hasQuery;
+            target.query = ref.query;
+        } else {
+            if (ref.path.empty()) {
+                target.path = base.path;
+                target.hasQuery = ref.hasQuery || base.hasQuery;
+                target.query = ref.hasQuery ? ref.query : base.query;
+            } else {
+                target.path = RemoveDotSegments(ref.path[0] == '/' ? ref.path : MergePaths(base, ref.path));
+                target.hasQuery = ref.hasQuery;
+                target.query = ref.query;
+            }
+            target.hasAuthority = base.hasAuthority;
+            target.authority = base.authority;
+        }
+        target.hasScheme = true;
+        target.scheme = base.scheme;
     }
-    return origin + CString(base + loc);
+    target.hasFragment = ref.hasFragment;
+    target.fragment = ref.fragment;
+    return CString(Recompose(target));
 }
 
 BOOL CMyHttp::HasDbcsChar(CString s) {
@@ -627,6 +759,10 @@ int CMyHttp::Request(CString& url, const char* postData, int postLen, CString& r
         ParseUrl(url, info);
         if (info.host.IsEmpty() || !Connect(info.host, info.port))
             return MYHTTP_ERR_CONNECT;
+        // A fragment (a resolved Location may carry one) names a place in the answer, not a resource.
+        int hash = info.path.Find('#');
+        if (hash >= 0)
+            info.path = info.path.Left(hash);
         CString req = BuildRequest(info.host, info.path, referer, postLen);
         if (postLen > 0 && postData)
             req.Append(postData, postLen);
