@@ -41,8 +41,20 @@ DWORD Ticks() {
                               static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
-// "bytes START-END/TOTAL" or "bytes */TOTAL": start (or -1 for "*") and total (or -1 for "*").
-bool ParseContentRange(const CString& value, LONGLONG& start, LONGLONG& total) {
+// Reads a decimal number at p; -1 when there is no digit there. Far beyond any file size it stops
+// growing, so a hostile header cannot overflow it.
+LONGLONG ReadNumber(const std::string& v, size_t& p) {
+    if (p >= v.size() || !std::isdigit(static_cast<unsigned char>(v[p])))
+        return -1;
+    LONGLONG n = 0;
+    for (; p < v.size() && std::isdigit(static_cast<unsigned char>(v[p])); ++p)
+        if (n < (1LL << 50))
+            n = n * 10 + (v[p] - '0');
+    return n;
+}
+
+// "bytes START-END/TOTAL" or "bytes */TOTAL"; each part is -1 where it is "*" or missing.
+bool ParseContentRange(const CString& value, LONGLONG& start, LONGLONG& end, LONGLONG& total) {
     std::string v = Lower(value.str());
     size_t p = v.find("bytes");
     if (p == std::string::npos)
@@ -50,28 +62,21 @@ bool ParseContentRange(const CString& value, LONGLONG& start, LONGLONG& total) {
     p += 5;
     while (p < v.size() && (v[p] == ' ' || v[p] == '='))
         ++p;
-    start = -1;
+    start = end = -1;
     if (p < v.size() && v[p] == '*') {
         ++p;
     } else {
-        if (p >= v.size() || !std::isdigit(static_cast<unsigned char>(v[p])))
+        start = ReadNumber(v, p);
+        if (start < 0)
             return false;
-        start = 0;
-        while (p < v.size() && std::isdigit(static_cast<unsigned char>(v[p])))
-            start = start * 10 + (v[p++] - '0');
-        while (p < v.size() && v[p] != '/')
-            ++p;
+        if (p < v.size() && v[p] == '-')
+            end = ReadNumber(v, ++p);
     }
     size_t slash = v.find('/', p);
     if (slash == std::string::npos)
         return false;
     p = slash + 1;
-    total = -1;
-    if (p < v.size() && std::isdigit(static_cast<unsigned char>(v[p]))) {
-        total = 0;
-        while (p < v.size() && std::isdigit(static_cast<unsigned char>(v[p])))
-            total = total * 10 + (v[p++] - '0');
-    }
+    total = ReadNumber(v, p);
     return true;
 }
 
@@ -853,7 +858,8 @@ int CMyHttp::ReceiveToFile(FILE* fp, LONGLONG& done, LONGLONG total) {
 }
 
 int CMyHttp::DownloadFile(CString url, const char* postData, int postLen, CString referer, CString filePath) {
-    // A second round only when the server refused our range: start again from the first byte.
+    // A second round only when the server's answer to our range cannot continue the partial data
+    // (refused, from another byte, or with lengths that disagree): start again from the first byte.
     for (int round = 0; round < 2; ++round) {
         HttpHeaderInfo hdr;
         std::string start;
@@ -862,8 +868,8 @@ int CMyHttp::DownloadFile(CString url, const char* postData, int postLen, CStrin
         if (r != 0)
             return MYHTTP_ERR_CONNECT;
         LONGLONG offset = m_nResumeOffset;
-        LONGLONG rangeStart = -1, rangeTotal = -1;
-        bool hasRange = ParseContentRange(hdr.contentRange, rangeStart, rangeTotal);
+        LONGLONG rangeStart = -1, rangeEnd = -1, rangeTotal = -1;
+        bool hasRange = ParseContentRange(hdr.contentRange, rangeStart, rangeEnd, rangeTotal);
         if (hdr.status == 416 && offset > 0) {
             CloseSocket();
             // "bytes */SIZE" naming our own size: the earlier transfer was complete already.
@@ -876,15 +882,29 @@ int CMyHttp::DownloadFile(CString url, const char* postData, int postLen, CStrin
             CloseSocket();
             return MYHTTP_ERR_CONNECT;
         }
-        bool append = false;
-        if (hdr.status == 206 && offset > 0) {
-            if (!hasRange || (rangeStart != offset && rangeStart != 0)) {
-                CloseSocket();
-                return MYHTTP_ERR_CONNECT;
-            }
-            append = rangeStart == offset;
-        }
         bool chunked = Lower(hdr.transferEncoding.str()) == "chunked";
+        bool append = false;
+        if (hdr.status == 206 && (hasRange || offset > 0)) {
+            // Only a range that starts where our data ends continues it, and one from 0 replaces
+            // it. We asked for everything to the end, so a range that stops short, or whose size
+            // is not the announced length, would leave a file that is not the server's.
+            bool usable = hasRange && (rangeStart == offset || rangeStart == 0);
+            if (usable && rangeEnd >= 0) {
+                LONGLONG size = rangeEnd - rangeStart + 1;
+                usable = (rangeTotal < 0 || rangeEnd == rangeTotal - 1) &&
+                         (chunked || hdr.contentLength == 0 || hdr.contentLength == size);
+                if (usable && !chunked)
+                    hdr.contentLength = size;
+            }
+            if (!usable) {
+                CloseSocket();
+                if (offset == 0)
+                    return MYHTTP_ERR_CONNECT;
+                m_nResumeOffset = 0;
+                continue;
+            }
+            append = offset > 0 && rangeStart == offset;
+        }
         if (m_bRequireLength && (chunked || hdr.contentLength <= 0)) {
             CloseSocket();
             return MYHTTP_ERR_CONNECT;
@@ -916,14 +936,21 @@ int CMyHttp::DownloadFile(CString url, const char* postData, int postLen, CStrin
         } else {
             LONGLONG done = base;
             LONGLONG total = hdr.contentLength > 0 ? base + hdr.contentLength : 0;
-            if (total > 0 && static_cast<LONGLONG>(start.size()) > hdr.contentLength)
+            // More bytes than announced mean a length that is wrong, so the announced ones need not
+            // be the file: such a body fails, though only the announced bytes are written.
+            bool overrun = total > 0 && static_cast<LONGLONG>(start.size()) > hdr.contentLength;
+            if (overrun)
                 start.resize(static_cast<size_t>(hdr.contentLength));
-            ok = std::fwrite(start.data(), 1, start.size(), fp) == start.size();
+            ok = std::fwrite(start.data(), 1, start.size(), fp) == start.size() && !overrun;
             done += static_cast<LONGLONG>(start.size());
             if (ok)
                 ok = ReceiveToFile(fp, done, total) == 1;
-            if (ok && total > 0)
-                ok = done == total;
+            if (ok && total > 0) {
+                // We asked the server to close after the body; a byte before its close is one too
+                // many. A peer that keeps the connection open until the time-out has sent its body.
+                char extra;
+                ok = done == total && RecvSome(&extra, 1) <= 0;
+            }
         }
         if (std::fclose(fp) != 0)
             ok = false;
