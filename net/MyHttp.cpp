@@ -891,7 +891,7 @@ int CMyHttp::DownloadFile(CString url, const char* postData, int postLen, CStrin
             bool usable = hasRange && (rangeStart == offset || rangeStart == 0);
             if (usable && rangeEnd >= 0) {
                 LONGLONG size = rangeEnd - rangeStart + 1;
-                usable = (rangeTotal < 0 || rangeEnd == rangeTotal - 1) &&
+                usable = size > 0 && (rangeTotal < 0 || rangeEnd == rangeTotal - 1) &&
                          (chunked || hdr.contentLength == 0 || hdr.contentLength == size);
                 if (usable && !chunked)
                     hdr.contentLength = size;

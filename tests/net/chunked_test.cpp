@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -14,6 +15,10 @@ struct ChunkedCase {
     int result; // decoded length, -1 for a refused body
     std::string decoded;
 };
+
+void PrintTo(const ChunkedCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 const std::string kLongTrailer = "X-Checksum: " + std::string(1100, 't') + "\r\n";
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 struct ResolveCase {
@@ -13,6 +15,10 @@ struct ResolveCase {
     const char* location;
     const char* want;
 };
+
+void PrintTo(const ResolveCase& c, std::ostream* os) {
+    *os << '"' << c.base << "\" + \"" << c.location << '"';
+}
 
 // The reference resolution examples of RFC 3986, against its base URL, then the forms the store and
 // the local server use.
