@@ -160,36 +160,41 @@ std::string MergePaths(const UriRef& base, const std::string& path) {
     return slash == std::string::npos ? path : base.path.substr(0, slash + 1) + path;
 }
 
-// "." and ".." segments are interpreted, so a server never sees a path that climbs.
+// "." and ".." segments are interpreted, so a server never sees a path that climbs. The input is
+// walked with an index, never shortened from the front, so a long path costs linear time.
 std::string RemoveDotSegments(std::string in) {
     std::string out;
     auto dropLastSegment = [&out] {
         size_t slash = out.rfind('/');
         out.resize(slash == std::string::npos ? 0 : slash);
     };
-    while (!in.empty()) {
-        if (in.rfind("../", 0) == 0) {
-            in.erase(0, 3);
-        } else if (in.rfind("./", 0) == 0) {
-            in.erase(0, 2);
-        } else if (in.rfind("/./", 0) == 0) {
-            in.erase(0, 2);
-        } else if (in == "/.") {
-            in = "/";
-        } else if (in.rfind("/../", 0) == 0) {
-            in.erase(0, 3);
+    auto at = [&in](size_t i, const char* prefix) { return in.compare(i, std::strlen(prefix), prefix) == 0; };
+    size_t i = 0;
+    while (i < in.size()) {
+        const size_t left = in.size() - i;
+        if (at(i, "../")) {
+            i += 3;
+        } else if (at(i, "./")) {
+            i += 2;
+        } else if (at(i, "/./")) {
+            i += 2;
+        } else if (left == 2 && at(i, "/.")) {
+            in[++i] = '/';
+        } else if (at(i, "/../")) {
+            i += 3;
             dropLastSegment();
-        } else if (in == "/..") {
-            in = "/";
+        } else if (left == 3 && at(i, "/..")) {
+            i += 2;
+            in[i] = '/';
             dropLastSegment();
-        } else if (in == "." || in == "..") {
-            in.clear();
+        } else if ((left == 1 && in[i] == '.') || (left == 2 && at(i, ".."))) {
+            i = in.size();
         } else {
-            size_t end = in.find('/', 1);
+            size_t end = in.find('/', i + 1);
             if (end == std::string::npos)
                 end = in.size();
-            out.append(in, 0, end);
-            in.erase(0, end);
+            out.append(in, i, end - i);
+            i = end;
         }
     }
     return out;
