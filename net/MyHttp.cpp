@@ -40,8 +40,20 @@ DWORD Ticks() {
                               static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
-// "bytes START-END/TOTAL" or "bytes */TOTAL": start (or -1 for "*") and total (or -1 for "*").
-bool ParseContentRange(const CString& value, LONGLONG& start, LONGLONG& total) {
+// Reads a decimal number at p; -1 when there is no digit there. Far beyond any file size it stops
+// growing, so a hostile header cannot overflow it.
+LONGLONG ReadNumber(const std::string& v, size_t& p) {
+    if (p >= v.size() || !std::isdigit(static_cast<unsigned char>(v[p])))
+        return -1;
+    LONGLONG n = 0;
+    for (; p < v.size() && std::isdigit(static_cast<unsigned char>(v[p])); ++p)
+        if (n < (1LL << 50))
+            n = n * 10 + (v[p] - '0');
+    return n;
+}
+
+// "bytes START-END/TOTAL" or "bytes */TOTAL"; each part is -1 where it is "*" or missing.
+bool ParseContentRange(const CString& value, LONGLONG& start, LONGLONG& end, LONGLONG& total) {
     std::string v = Lower(value.str());
     size_t p = v.find("bytes");
     if (p == std::string::npos)
@@ -49,29 +61,156 @@ bool ParseContentRange(const CString& value, LONGLONG& start, LONGLONG& total) {
     p += 5;
     while (p < v.size() && (v[p] == ' ' || v[p] == '='))
         ++p;
-    start = -1;
+    start = end = -1;
     if (p < v.size() && v[p] == '*') {
         ++p;
     } else {
-        if (p >= v.size() || !std::isdigit(static_cast<unsigned char>(v[p])))
+        start = ReadNumber(v, p);
+        if (start < 0)
             return false;
-        start = 0;
-        while (p < v.size() && std::isdigit(static_cast<unsigned char>(v[p])))
-            start = start * 10 + (v[p++] - '0');
-        while (p < v.size() && v[p] != '/')
-            ++p;
+        if (p < v.size() && v[p] == '-')
+            end = ReadNumber(v, ++p);
     }
     size_t slash = v.find('/', p);
     if (slash == std::string::npos)
         return false;
     p = slash + 1;
-    total = -1;
-    if (p < v.size() && std::isdigit(static_cast<unsigned char>(v[p]))) {
-        total = 0;
-        while (p < v.size() && std::isdigit(static_cast<unsigned char>(v[p])))
-            total = total * 10 + (v[p++] - '0');
-    }
+    total = ReadNumber(v, p);
     return true;
+}
+
+// A URI reference split into its five components; "has" tells an absent component from an empty one,
+// which the resolution of a relative reference depends on ("?" alone clears the query).
+struct UriRef {
+    bool hasScheme = false, hasAuthority = false, hasQuery = false, hasFragment = false;
+    std::string scheme, authority, path, query, fragment;
+};
+
+bool IsSchemeName(const std::string& s) {
+    if (s.empty() || !std::isalpha(static_cast<unsigned char>(s[0])))
+        return false;
+    return std::all_of(s.begin(), s.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+    });
+}
+
+// Splits the hierarchical part that starts at pos: "//authority", path, "?query", "#fragment".
+void SplitAfterScheme(const std::string& u, size_t pos, UriRef& out) {
+    if (u.compare(pos, 2, "//") == 0) {
+        size_t end = u.find_first_of("/?#", pos + 2);
+        out.hasAuthority = true;
+        out.authority = u.substr(pos + 2, end == std::string::npos ? std::string::npos : end - pos - 2);
+        pos = end == std::string::npos ? u.size() : end;
+    }
+    size_t hash = u.find('#', pos);
+    if (hash != std::string::npos) {
+        out.hasFragment = true;
+        out.fragment = u.substr(hash + 1);
+    }
+    std::string rest = u.substr(pos, hash == std::string::npos ? std::string::npos : hash - pos);
+    size_t q = rest.find('?');
+    if (q != std::string::npos) {
+        out.hasQuery = true;
+        out.query = rest.substr(q + 1);
+        rest.resize(q);
+    }
+    out.path = rest;
+}
+
+UriRef SplitReference(const std::string& u) {
+    UriRef out;
+    size_t colon = u.find(':');
+    size_t pos = 0;
+    // A colon before any "/", "?" or "#" ends a scheme, when what comes before it can be one.
+    if (colon != std::string::npos && colon < u.find_first_of("/?#") && IsSchemeName(u.substr(0, colon))) {
+        out.hasScheme = true;
+        out.scheme = u.substr(0, colon);
+        pos = colon + 1;
+    }
+    SplitAfterScheme(u, pos, out);
+    return out;
+}
+
+// The URL being fetched, read the way ParseUrl reads it: its scheme is optional (plain HTTP then),
+// and it always has a host and a path that starts with "/".
+UriRef SplitBase(const std::string& u) {
+    UriRef out;
+    out.hasScheme = true;
+    out.scheme = "http";
+    size_t sep = u.find("://");
+    size_t firstSlash = u.find('/');
+    size_t rest = 0;
+    if (sep != std::string::npos && (firstSlash == std::string::npos || sep < firstSlash)) {
+        if (IsSchemeName(u.substr(0, sep)))
+            out.scheme = u.substr(0, sep);
+        rest = sep + 3;
+    }
+    SplitAfterScheme("//" + u.substr(rest), 0, out);
+    if (out.path.empty())
+        out.path = "/";
+    return out;
+}
+
+// A relative path is taken relative to the base path's last "/".
+std::string MergePaths(const UriRef& base, const std::string& path) {
+    if (base.hasAuthority && base.path.empty())
+        return "/" + path;
+    size_t slash = base.path.rfind('/');
+    return slash == std::string::npos ? path : base.path.substr(0, slash + 1) + path;
+}
+
+// "." and ".." segments are interpreted, so a server never sees a path that climbs. The input is
+// walked with an index, never shortened from the front, so a long path costs linear time.
+std::string RemoveDotSegments(std::string in) {
+    std::string out;
+    auto dropLastSegment = [&out] {
+        size_t slash = out.rfind('/');
+        out.resize(slash == std::string::npos ? 0 : slash);
+    };
+    auto at = [&in](size_t i, const char* prefix) { return in.compare(i, std::strlen(prefix), prefix) == 0; };
+    size_t i = 0;
+    while (i < in.size()) {
+        const size_t left = in.size() - i;
+        if (at(i, "../")) {
+            i += 3;
+        } else if (at(i, "./")) {
+            i += 2;
+        } else if (at(i, "/./")) {
+            i += 2;
+        } else if (left == 2 && at(i, "/.")) {
+            in[++i] = '/';
+        } else if (at(i, "/../")) {
+            i += 3;
+            dropLastSegment();
+        } else if (left == 3 && at(i, "/..")) {
+            i += 2;
+            in[i] = '/';
+            dropLastSegment();
+        } else if ((left == 1 && in[i] == '.') || (left == 2 && at(i, ".."))) {
+            i = in.size();
+        } else {
+            size_t end = in.find('/', i + 1);
+            if (end == std::string::npos)
+                end = in.size();
+            out.append(in, i, end - i);
+            i = end;
+        }
+    }
+    return out;
+}
+
+std::string Recompose(const UriRef& u) {
+    std::string s;
+    if (u.hasScheme)
+        s += u.scheme + ":";
+    if (u.hasAuthority)
+        s += "//" + u.authority;
+    s += u.path;
+    if (u.hasQuery)
+        s += "?" + u.query;
+    if (u.hasFragment)
+        s += "#" + u.fragment;
+    return s;
 }
 
 } // namespace
@@ -100,7 +239,7 @@ bool CChunkedDecoder::EndLine() {
             return false;
         // Whatever follows the digits (blanks, ";ext=...") is a chunk extension.
         if (size == 0) {
-            m_state = TRAILER;
+            m_state = DONE;
         } else {
             m_remaining = size;
             m_state = DATA;
@@ -111,10 +250,6 @@ bool CChunkedDecoder::EndLine() {
         if (!line.empty())
             return false;
         m_state = SIZE_LINE;
-        return true;
-    case TRAILER:
-        if (line.empty())
-            m_state = DONE;
         return true;
     default:
         return false;
@@ -204,35 +339,38 @@ void CMyHttp::ParseUrl(const char* url, HttpUrlInfo& out) {
 }
 
 CString CMyHttp::ResolveLocation(const CString& currentUrl, const CString& location) {
-    std::string loc = location.str();
-    // Absolute when it starts with a scheme; a "://" further on belongs to a path or query.
-    size_t scheme = loc.find("://");
-    if (scheme != std::string::npos && scheme > 0 &&
-        std::all_of(loc.begin(), loc.begin() + static_cast<std::ptrdiff_t>(scheme), [](char c) {
-            return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
-        }))
-        return location;
-    HttpUrlInfo cur;
-    ParseUrl(currentUrl, cur);
-    CString origin;
-    origin.Format("http://%s:%d", cur.host.GetString(), cur.port);
-    if (loc.rfind("//", 0) == 0)
-        return CString("http:") + location;
-    if (!loc.empty() && loc[0] == '/')
-        return origin + location;
-    std::string base = cur.path.str();
-    size_t q = base.find('?');
-    if (q != std::string::npos)
-        base.resize(q);
-    size_t slash = base.rfind('/');
-    base = slash == std::string::npos ? std::string("/") : base.substr(0, slash + 1);
-    if (!loc.empty() && loc[0] == '?') {
-        std::string path = cur.path.str();
-        if (q != std::string::npos)
-            path.resize(q);
-        return origin + CString(path + loc);
+    const UriRef ref = SplitReference(location.str());
+    const UriRef base = SplitBase(currentUrl.str());
+    UriRef target;
+    if (ref.hasScheme) {
+        target = ref;
+        target.path = RemoveDotSegments(ref.path);
+    } else {
+        if (ref.hasAuthority) {
+            target.hasAuthority = true;
+            target.authority = ref.authority;
+            target.path = RemoveDotSegments(ref.path);
+            target.hasQuery = ref.hasQuery;
+            target.query = ref.query;
+        } else {
+            if (ref.path.empty()) {
+                target.path = base.path;
+                target.hasQuery = ref.hasQuery || base.hasQuery;
+                target.query = ref.hasQuery ? ref.query : base.query;
+            } else {
+                target.path = RemoveDotSegments(ref.path[0] == '/' ? ref.path : MergePaths(base, ref.path));
+                target.hasQuery = ref.hasQuery;
+                target.query = ref.query;
+            }
+            target.hasAuthority = base.hasAuthority;
+            target.authority = base.authority;
+        }
+        target.hasScheme = true;
+        target.scheme = base.scheme;
     }
-    return origin + CString(base + loc);
+    target.hasFragment = ref.hasFragment;
+    target.fragment = ref.fragment;
+    return CString(Recompose(target));
 }
 
 BOOL CMyHttp::HasDbcsChar(CString s) {
@@ -620,6 +758,10 @@ int CMyHttp::Request(CString& url, const char* postData, int postLen, CString& r
         ParseUrl(url, info);
         if (info.host.IsEmpty() || !Connect(info.host, info.port))
             return MYHTTP_ERR_CONNECT;
+        // A fragment (a resolved Location may carry one) names a place in the answer, not a resource.
+        int hash = info.path.Find('#');
+        if (hash >= 0)
+            info.path = info.path.Left(hash);
         CString req = BuildRequest(info.host, info.path, referer, postLen);
         if (postLen > 0 && postData)
             req.Append(postData, postLen);
@@ -710,7 +852,8 @@ int CMyHttp::ReceiveToFile(FILE* fp, LONGLONG& done, LONGLONG total) {
 }
 
 int CMyHttp::DownloadFile(CString url, const char* postData, int postLen, CString referer, CString filePath) {
-    // A second round only when the server refused our range: start again from the first byte.
+    // A second round only when the server's answer to our range cannot continue the partial data
+    // (refused, from another byte, or with lengths that disagree): start again from the first byte.
     for (int round = 0; round < 2; ++round) {
         HttpHeaderInfo hdr;
         std::string start;
@@ -719,8 +862,8 @@ int CMyHttp::DownloadFile(CString url, const char* postData, int postLen, CStrin
         if (r != 0)
             return MYHTTP_ERR_CONNECT;
         LONGLONG offset = m_nResumeOffset;
-        LONGLONG rangeStart = -1, rangeTotal = -1;
-        bool hasRange = ParseContentRange(hdr.contentRange, rangeStart, rangeTotal);
+        LONGLONG rangeStart = -1, rangeEnd = -1, rangeTotal = -1;
+        bool hasRange = ParseContentRange(hdr.contentRange, rangeStart, rangeEnd, rangeTotal);
         if (hdr.status == 416 && offset > 0) {
             CloseSocket();
             // "bytes */SIZE" naming our own size: the earlier transfer was complete already.
@@ -733,15 +876,29 @@ int CMyHttp::DownloadFile(CString url, const char* postData, int postLen, CStrin
             CloseSocket();
             return MYHTTP_ERR_CONNECT;
         }
-        bool append = false;
-        if (hdr.status == 206 && offset > 0) {
-            if (!hasRange || (rangeStart != offset && rangeStart != 0)) {
-                CloseSocket();
-                return MYHTTP_ERR_CONNECT;
-            }
-            append = rangeStart == offset;
-        }
         bool chunked = Lower(hdr.transferEncoding.str()) == "chunked";
+        bool append = false;
+        if (hdr.status == 206 && (hasRange || offset > 0)) {
+            // Only a range that starts where our data ends continues it, and one from 0 replaces
+            // it. We asked for everything to the end, so a range that stops short, or whose size
+            // is not the announced length, would leave a file that is not the server's.
+            bool usable = hasRange && (rangeStart == offset || rangeStart == 0);
+            if (usable && rangeEnd >= 0) {
+                LONGLONG size = rangeEnd - rangeStart + 1;
+                usable = size > 0 && (rangeTotal < 0 || rangeEnd == rangeTotal - 1) &&
+                         (chunked || hdr.contentLength == 0 || hdr.contentLength == size);
+                if (usable && !chunked)
+                    hdr.contentLength = size;
+            }
+            if (!usable) {
+                CloseSocket();
+                if (offset == 0)
+                    return MYHTTP_ERR_CONNECT;
+                m_nResumeOffset = 0;
+                continue;
+            }
+            append = offset > 0 && rangeStart == offset;
+        }
         if (m_bRequireLength && (chunked || hdr.contentLength <= 0)) {
             CloseSocket();
             return MYHTTP_ERR_CONNECT;
@@ -773,14 +930,21 @@ int CMyHttp::DownloadFile(CString url, const char* postData, int postLen, CStrin
         } else {
             LONGLONG done = base;
             LONGLONG total = hdr.contentLength > 0 ? base + hdr.contentLength : 0;
-            if (total > 0 && static_cast<LONGLONG>(start.size()) > hdr.contentLength)
+            // More bytes than announced mean a length that is wrong, so the announced ones need not
+            // be the file: such a body fails, though only the announced bytes are written.
+            bool overrun = total > 0 && static_cast<LONGLONG>(start.size()) > hdr.contentLength;
+            if (overrun)
                 start.resize(static_cast<size_t>(hdr.contentLength));
-            ok = std::fwrite(start.data(), 1, start.size(), fp) == start.size();
+            ok = std::fwrite(start.data(), 1, start.size(), fp) == start.size() && !overrun;
             done += static_cast<LONGLONG>(start.size());
             if (ok)
                 ok = ReceiveToFile(fp, done, total) == 1;
-            if (ok && total > 0)
-                ok = done == total;
+            if (ok && total > 0) {
+                // We asked the server to close after the body; a byte before its close is one too
+                // many. A peer that keeps the connection open until the time-out has sent its body.
+                char extra;
+                ok = done == total && RecvSome(&extra, 1) <= 0;
+            }
         }
         if (std::fclose(fp) != 0)
             ok = false;

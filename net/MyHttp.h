@@ -40,15 +40,18 @@ struct HttpHeaderInfo {
     int status = 0;
 };
 
-// Incremental decoder of a chunked body. It never reads outside the bytes it is given; a malformed
-// size line or data that overruns its chunk is an error, and only the last chunk ends it cleanly.
+// Incremental decoder of a chunked body, the one core of both the streaming reader and the in-place
+// CMyHttp::DecodeChunked. It never reads outside the bytes it is given; a malformed size line or data
+// that overruns its chunk is an error, and only the last chunk ends it cleanly. The body ends at the
+// last chunk's size line: a trailer after it is neither waited for nor read, so a body gives the same
+// result whether it comes whole or in pieces.
 class CChunkedDecoder {
 public:
-    enum State { SIZE_LINE, DATA, DATA_END, TRAILER, DONE, FAILED };
-    // Feeds bytes; decoded data is appended to out. Returns false once the body is malformed.
+    enum State { SIZE_LINE, DATA, DATA_END, DONE, FAILED };
+    // Feeds bytes; decoded data is appended to out. Returns false once the body is malformed. Bytes
+    // after the last chunk are left alone.
     bool Feed(const char* p, size_t n, std::string& out);
-    // The last chunk has come; a trailer after it is not waited for.
-    bool IsDone() const { return m_state == DONE || m_state == TRAILER; }
+    bool IsDone() const { return m_state == DONE; }
     bool IsFailed() const { return m_state == FAILED; }
 
 private:

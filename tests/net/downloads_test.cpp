@@ -264,6 +264,64 @@ INSTANTIATE_TEST_SUITE_P(Servers, Resume,
                                            ResumeCase{"Chunked", "-chunked=1"},
                                            ResumeCase{"BehindRedirects", "-redirect=2"}));
 
+// A resume answered with a range from another byte, or with a length that is not what it sends,
+// never leaves a wrong package marked done: each attempt either ends with the original's bytes or
+// fails with only the original's first bytes on disk, and a few starts by hand finish it.
+class ResumeAgainstAStoreThatErrs : public StoreTest, public ::testing::WithParamInterface<ResumeCase> {};
+
+TEST_P(ResumeAgainstAStoreThatErrs, NeverAWrongFileDone) {
+    const size_t size = 700000;
+    const std::string pid = "blob" + std::to_string(size) + std::string(GetParam().query);
+    const std::string original =
+        RunCommand("curl -s '" + Base() + "/blob?size=" + std::to_string(size) + "'");
+    ASSERT_EQ(size, original.size());
+    // Below the ranges the cases answer from, and short of the end by more than a wrong length: a
+    // store that closes right at a short length it announced cannot be told from a true one.
+    std::mt19937 rng(static_cast<unsigned>(std::random_device{}()));
+    const size_t cut = 2000 + rng() % 588000;
+    Control("/_control/fault?cut=" + std::to_string(cut) + "&count=1");
+    g_DownLoadManager.AddDownLoad("mag", pid.c_str());
+    ASSERT_TRUE(m_win->WaitFor([&](auto& ev) { return Finished(ev, pid.c_str()); })) << cut;
+    ASSERT_TRUE(WaitIdle());
+    CMagInfo* item = g_MagShelf.Find("mag", pid.c_str());
+    ASSERT_NE(nullptr, item);
+    ASSERT_EQ(DOWN_STATE_STOPPED, StateOf(item)) << cut;
+    const fs::path pkg = LinuxPath(item->savepath);
+    const fs::path temp = pkg.string() + ".temp";
+    ASSERT_EQ(cut, fs::file_size(temp));
+
+    bool done = false;
+    for (int start = 1; start <= 3 && !done; ++start) {
+        m_win->Clear();
+        g_DownLoadManager.StartDownLoad("mag", pid.c_str());
+        ASSERT_TRUE(m_win->WaitFor([&](auto& ev) { return Finished(ev, pid.c_str()); })) << cut;
+        ASSERT_TRUE(WaitIdle());
+        done = StateOf(item) == DOWN_STATE_DONE;
+        if (done) {
+            EXPECT_TRUE(ReadFile(pkg) == original) << "cut at " << cut << ", start " << start;
+            EXPECT_FALSE(fs::exists(temp));
+            EXPECT_EQ(static_cast<LONGLONG>(size), item->filelen);
+        } else {
+            EXPECT_EQ(DOWN_STATE_STOPPED, StateOf(item));
+            EXPECT_FALSE(fs::exists(pkg));
+            const std::string partial = ReadFile(temp);
+            EXPECT_TRUE(original.compare(0, partial.size(), partial) == 0)
+                << "cut at " << cut << ", start " << start << ": " << partial.size() << " bytes on disk";
+        }
+    }
+    EXPECT_TRUE(done) << "cut at " << cut;
+    EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, ResumeAgainstAStoreThatErrs,
+                         ::testing::Values(ResumeCase{"RangeFromZero", "-rangefrom=0"},
+                                           ResumeCase{"RangeFromEarlier", "-rangefrom=1000"},
+                                           ResumeCase{"RangeFromLater", "-rangefrom=600000"},
+                                           ResumeCase{"RangeBeyondTheEnd", "-rangefrom=800000"},
+                                           ResumeCase{"LengthTooLong", "-badlength=100"},
+                                           ResumeCase{"LengthTooShort", "-badlength=-100"},
+                                           ResumeCase{"LengthTooShortChunk", "-badlength=-65536"}));
+
 TEST_F(Downloads, StoppedAndResumedFromTheShelfState) {
     // The store sends the first 64 KiB and holds the rest until the gate opens.
     std::string pid = "blob1966080-gate=s1";

@@ -82,14 +82,14 @@ INSTANTIATE_TEST_SUITE_P(
                                  true},
                       // More announced than sent: the short body is a failure.
                       LengthCase{"LongerThanSent", "&badlength=100", false, MYHTTP_ERR_CONNECT, false},
-                      // Less announced than sent: the announced bytes are the file.
-                      LengthCase{"ShorterThanSent", "&badlength=-100", false, MYHTTP_OK, false}));
+                      // Less announced than sent: the length is wrong, so the bytes may not be the file.
+                      LengthCase{"ShorterThanSent", "&badlength=-100", false, MYHTTP_ERR_CONNECT, false}));
 
 struct PartialCase {
     const char* name;
     const char* query;
     int result;
-    bool whole; // the file afterwards is the whole blob; otherwise the partial data is untouched
+    size_t kept; // the file afterwards holds the blob's first bytes, this many
 };
 
 void PrintTo(const PartialCase& c, std::ostream* os) {
@@ -99,7 +99,8 @@ void PrintTo(const PartialCase& c, std::ostream* os) {
 class PartialAnswers : public StoreDownload, public ::testing::WithParamInterface<PartialCase> {};
 
 // 30000 good bytes on disk and a resume from there: only an answer that starts at the offset is
-// appended; a whole file or a range from 0 replaces the data, any other start is refused.
+// appended; a whole file or a range from 0 replaces the data. A range from any other byte, or one
+// whose length is not what it announces, cannot continue the data: the whole file is asked for.
 TEST_P(PartialAnswers, AppendOnlyAtTheOffset) {
     const PartialCase& c = GetParam();
     std::string whole = Fetch(Base() + "/blob?size=100000");
@@ -109,23 +110,26 @@ TEST_P(PartialAnswers, AppendOnlyAtTheOffset) {
     http.SetResumeOffset(30000);
     EXPECT_EQ(c.result, http.DownloadFile(Url(std::string("/blob?size=100000") + c.query), nullptr, 0, "",
                                           WinPath(file)));
-    EXPECT_TRUE(ReadFileBytes(file) == (c.whole ? whole : whole.substr(0, 30000)));
+    EXPECT_TRUE(ReadFileBytes(file) == whole.substr(0, c.kept));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Ranges, PartialAnswers,
-    ::testing::Values(PartialCase{"FromTheOffset", "", MYHTTP_OK, true},
-                      PartialCase{"WholeFileWith200", "&norange=1", MYHTTP_OK, true},
-                      PartialCase{"RangeFromZero", "&rangefrom=0", MYHTTP_OK, true},
-                      PartialCase{"RangeFromElsewhere", "&rangefrom=20000", MYHTTP_ERR_CONNECT, false},
-                      PartialCase{"RangeBeyondTheOffset", "&rangefrom=40000", MYHTTP_ERR_CONNECT, false}));
+    ::testing::Values(PartialCase{"FromTheOffset", "", MYHTTP_OK, 100000},
+                      PartialCase{"WholeFileWith200", "&norange=1", MYHTTP_OK, 100000},
+                      PartialCase{"RangeFromZero", "&rangefrom=0", MYHTTP_OK, 100000},
+                      PartialCase{"RangeFromElsewhere", "&rangefrom=20000", MYHTTP_OK, 100000},
+                      PartialCase{"RangeBeyondTheOffset", "&rangefrom=40000", MYHTTP_OK, 100000},
+                      // The whole file again, with the same wrong length: only the true bytes stay.
+                      PartialCase{"LongerThanSent", "&badlength=100", MYHTTP_ERR_CONNECT, 100000},
+                      PartialCase{"ShorterThanSent", "&badlength=-100", MYHTTP_ERR_CONNECT, 99900}));
 
-TEST_F(StoreDownload, ShorterThanSentKeepsTheAnnouncedBytes) {
+TEST_F(StoreDownload, ShorterThanSentFailsAndKeepsOnlyTheAnnouncedBytes) {
     fs::path file = m_dir / "f.bin";
     CMyHttp http;
-    ASSERT_EQ(MYHTTP_OK,
+    ASSERT_EQ(MYHTTP_ERR_CONNECT,
               http.DownloadFile(Url("/blob?size=300000&badlength=-100"), nullptr, 0, "", WinPath(file)));
-    EXPECT_EQ(299900u, fs::file_size(file));
+    EXPECT_TRUE(ReadFileBytes(file) == Fetch(Base() + "/blob?size=300000").substr(0, 299900));
 }
 
 TEST_F(StoreDownload, AWriteThatFailsFailsTheDownload) {

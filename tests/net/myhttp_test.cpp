@@ -281,13 +281,6 @@ TEST(MyHttpParts, ParseUrl) {
     }
 }
 
-TEST(MyHttpParts, ResolveLocation) {
-    EXPECT_EQ(CString("http://h:80/a/c"), CMyHttp::ResolveLocation("http://h/a/b", "c"));
-    EXPECT_EQ(CString("http://h:8/c"), CMyHttp::ResolveLocation("http://h:8/a/b?q=/x", "/c"));
-    EXPECT_EQ(CString("http://o/c"), CMyHttp::ResolveLocation("http://h/a", "http://o/c"));
-    EXPECT_EQ(CString("http://h:80/a/b?z"), CMyHttp::ResolveLocation("http://h/a/b?q", "?z"));
-}
-
 TEST(MyHttpParts, HexToIntAndFindBytes) {
     EXPECT_EQ(0x1AF, CMyHttp::HexToInt("1AF", 3));
     EXPECT_EQ(0x1AF, CMyHttp::HexToInt("1af", 3));
