@@ -65,6 +65,9 @@ GdkPixbuf* CGtkTrayHost::IconPixbuf(HICON hIcon, int size) {
 }
 
 CGtkTrayHost::~CGtkTrayHost() {
+    // Icons deleted just before: let GTK's pending tip query run while their windows exist.
+    while (m_retireSource && g_main_context_iteration(nullptr, FALSE)) {
+    }
     if (m_retireSource)
         g_source_remove(m_retireSource);
     Retire(this);
