@@ -119,13 +119,16 @@ void Prepare(HFONT__* f) {
     std::string family = ResolveFamily(f->lf);
     // A negative height is the em height; a positive one the whole cell, found by measuring the
     // cell at that em height and scaling.
-    int em = f->lf.lfHeight < 0 ? -f->lf.lfHeight : f->lf.lfHeight == 0 ? 12 : f->lf.lfHeight;
-    em = std::min(em, 4096);
+    // Heights beyond any screen are held to kMaxEm, so no size arithmetic can overflow.
+    constexpr int64_t kMaxEm = 4096;
+    const int64_t height = std::clamp<int64_t>(f->lf.lfHeight, -kMaxEm, kMaxEm);
+    int em = static_cast<int>(height < 0 ? -height : height == 0 ? 12 : height);
     PangoFontDescription* d = NewDescription(family, f->lf, em);
     int ascent = 0, descent = 0;
     CellMetrics(d, ascent, descent);
-    if (f->lf.lfHeight > 0 && ascent + descent > 0 && ascent + descent != f->lf.lfHeight) {
-        em = std::max(1, static_cast<int>(std::lround(double(em) * f->lf.lfHeight / (ascent + descent))));
+    if (height > 0 && ascent + descent > 0 && ascent + descent != height) {
+        em = static_cast<int>(
+            std::clamp<int64_t>(std::llround(double(em) * double(height) / (ascent + descent)), 1, kMaxEm));
         pango_font_description_free(d);
         d = NewDescription(family, f->lf, em);
         CellMetrics(d, ascent, descent);

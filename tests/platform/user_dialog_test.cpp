@@ -167,6 +167,7 @@ LRESULT OwnerProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     return DefWindowProcA(h, m, w, l);
 }
 
+// The program's about box, run modally over an owner that a worker thread sends to meanwhile.
 TEST_F(DialogTest, AWorkersSendToTheOwnerIsServedInsideTheModalLoop) {
     WNDCLASSA wc{};
     wc.lpfnWndProc = &OwnerProc;
@@ -184,7 +185,7 @@ TEST_F(DialogTest, AWorkersSendToTheOwnerIsServedInsideTheModalLoop) {
             SendMessageA(dlg, WM_TEST_FINISH, 42, 0);
         });
     };
-    EXPECT_EQ(DialogBoxParamA(TestModule(), MAKEINTRESOURCEA(kAsk), owner, &AskProc, 0), 42);
+    EXPECT_EQ(DialogBoxParamA(nullptr, MAKEINTRESOURCEA(IDD_ABOUTBOX), owner, &AskProc, 0), 42);
     worker.join();
     EXPECT_EQ(answer.load(), 41) << "the owner answered on its own thread while the dialog ran";
     EXPECT_TRUE(g_ownerDisabledDuringSend) << "the owner is disabled while the dialog runs";
