@@ -187,7 +187,7 @@ void CWebBridge::Handle(const std::shared_ptr<Conn>& c, Frame& f) {
 }
 
 bool CWebBridge::Invoke(uint64_t page, const std::string& function, const std::vector<std::string>& args,
-                        std::string* result) {
+                        std::string* result, bool* timedOut) {
     auto it = m_pageConn.find(page);
     std::shared_ptr<Conn> c = it == m_pageConn.end() ? nullptr : it->second.lock();
     if (!c || !c->ch.Open())
@@ -201,8 +201,11 @@ bool CWebBridge::Invoke(uint64_t page, const std::string& function, const std::v
     f.fields.insert(f.fields.end(), args.begin(), args.end());
     m_replies[f.id] = nullptr;
     Frame reply;
-    bool ok = c->ch.Send(f) && Await(c, f.id, reply);
+    bool late = false;
+    bool ok = c->ch.Send(f) && Await(c, f.id, reply, late);
     m_replies.erase(f.id);
+    if (timedOut)
+        *timedOut = late;
     if (!ok || reply.Field(0) != "1")
         return false;
     if (result)
@@ -210,7 +213,7 @@ bool CWebBridge::Invoke(uint64_t page, const std::string& function, const std::v
     return true;
 }
 
-bool CWebBridge::Await(const std::shared_ptr<Conn>& c, uint64_t id, Frame& reply) {
+bool CWebBridge::Await(const std::shared_ptr<Conn>& c, uint64_t id, Frame& reply, bool& timedOut) {
     using clock = std::chrono::steady_clock;
     auto deadline = clock::now() + std::chrono::milliseconds(m_timeoutMs);
     for (;;) {
@@ -242,8 +245,10 @@ bool CWebBridge::Await(const std::shared_ptr<Conn>& c, uint64_t id, Frame& reply
         if (!c->ch.Open())
             return false;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
-        if (left <= 0)
+        if (left <= 0) {
+            timedOut = true;
             return false;
+        }
         std::vector<pollfd> fds;
         fds.push_back(pollfd{m_listen, POLLIN, 0});
         for (auto& conn : conns)

@@ -54,9 +54,10 @@ public:
 
     // Calls the page's global function by name with string arguments. False when the page has
     // no document yet, lacks the function, throws, its web process dies or does not answer in
-    // time; the result is the function's value as text.
+    // time (then *timedOut is set: the process is stuck and only its end frees the page); the
+    // result is the function's value as text.
     bool Invoke(uint64_t page, const std::string& function, const std::vector<std::string>& args,
-                std::string* result);
+                std::string* result, bool* timedOut = nullptr);
 
     // The web process that serves the page now, or 0 when none has spoken for it yet.
     pid_t PagePid(uint64_t page) const;
@@ -71,7 +72,7 @@ private:
     bool Start();
     void Accept();
     void Handle(const std::shared_ptr<Conn>& c, wire::Frame& f);
-    bool Await(const std::shared_ptr<Conn>& c, uint64_t id, wire::Frame& reply);
+    bool Await(const std::shared_ptr<Conn>& c, uint64_t id, wire::Frame& reply, bool& timedOut);
     void Drop(const std::shared_ptr<Conn>& c);
     static int OnListen(int fd, unsigned cond, void* self);
     static int OnConn(int fd, unsigned cond, void* self);

@@ -256,8 +256,14 @@ bool CWebKitBrowser::InvokeScript(const CString& function, const std::vector<CSt
         a.push_back(Utf8(s));
     std::string r;
     m->Bind();
-    if (!CWebBridge::Instance().Invoke(m->page, Utf8(function), a, &r))
+    bool timedOut = false;
+    if (!CWebBridge::Instance().Invoke(m->page, Utf8(function), a, &r, &timedOut)) {
+        // A page that never answers holds its web process; ending it lets the view recover the
+        // way it does from a crash.
+        if (timedOut)
+            webkit_web_view_terminate_web_process(m->view);
         return false;
+    }
     if (result)
         *result = Ansi(r.c_str());
     return true;

@@ -9,6 +9,13 @@
 #include "tests/support/RecordingWindow.h"
 #include "tests/support/TestFiles.h"
 
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
 #include <functional>
 #include <map>
 #include <string>
@@ -65,6 +72,75 @@ public:
     void OnNavigateError(const CString& url) override { errors.push_back(url.str()); }
     void OnDocumentComplete(const CString& url) override { completed.push_back(url.str()); }
     void OnProcessGone() override { ++processGone; }
+};
+
+// A web server on a loopback port of its own, for pages of another site: "/404..." answers 404,
+// "/hang..." never answers, any other path the page set for it (or a plain page).
+class PageServer {
+public:
+    PageServer() {
+        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(m_fd, 16) != 0 ||
+            getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return;
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~PageServer() {
+        m_stop = true;
+        shutdown(m_fd, SHUT_RDWR);
+        if (m_thread.joinable())
+            m_thread.join();
+        close(m_fd);
+        for (int c : m_held)
+            close(c);
+    }
+    std::string Url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(m_port) + path;
+    }
+    std::string Origin() const { return Url("/"); }
+    // Set before the first request.
+    std::map<std::string, std::string> pages;
+
+private:
+    void Run() {
+        while (!m_stop) {
+            int c = accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0)
+                return;
+            std::string req;
+            char buf[4096];
+            while (req.find("\r\n\r\n") == std::string::npos) {
+                ssize_t n = recv(c, buf, sizeof buf, 0);
+                if (n <= 0)
+                    break;
+                req.append(buf, static_cast<size_t>(n));
+            }
+            size_t sp = req.find(' ');
+            std::string path =
+                sp == std::string::npos ? "" : req.substr(sp + 1, req.find(' ', sp + 1) - sp - 1);
+            if (path.rfind("/hang", 0) == 0) {
+                m_held.push_back(c);
+                continue;
+            }
+            std::string status = path.rfind("/404", 0) == 0 ? "404 Not Found" : "200 OK";
+            auto it = pages.find(path);
+            std::string body = it != pages.end() ? it->second : "<html><body>page " + path + "</body></html>";
+            std::string answer = "HTTP/1.1 " + status + "\r\nContent-Type: text/html\r\nContent-Length: " +
+                                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+            send(c, answer.data(), answer.size(), MSG_NOSIGNAL);
+            close(c);
+        }
+    }
+    int m_fd = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+    std::vector<int> m_held;
 };
 
 class WebTest : public gtkscreen::ScreenTest {

@@ -198,20 +198,126 @@ TEST_F(Bridge, AWebProcessKilledDuringACallFailsItAndTheViewRecovers) {
     std::string url = Page("die.html", Script("function die() { return window.external.Die(); }\n"
                                               "function alive() { return 'alive'; }"));
     ASSERT_TRUE(Load(b, view, url));
-    ASSERT_GT(b->WebProcessId(), 0);
+    int first = b->WebProcessId();
+    ASSERT_GT(first, 0);
     EXPECT_EQ(Call(b, "die"), "<FALSE>");
     ASSERT_TRUE(gtkscreen::Until([&] { return view.processGone > 0; }, 20s));
     EXPECT_FALSE(b->HasDocument());
     ASSERT_TRUE(Load(b, view, url));
+    EXPECT_NE(b->WebProcessId(), first) << "a new web process connects and takes the page over";
     EXPECT_EQ(Call(b, "alive"), "alive");
 }
 
-TEST_F(Bridge, AStuckPageFailsTheCallAfterTheTimeOut) {
+TEST_F(Bridge, AStuckPageFailsTheCallAfterTheTimeOutAndItsProcessEnds) {
     afxweb::CWebBridge::Instance().SetTimeout(300);
     std::string url = Page("spin.html", Script("function spin() { for (;;) {} }"));
     ASSERT_TRUE(Load(b, view, url));
     EXPECT_EQ(Call(b, "spin"), "<FALSE>");
     afxweb::CWebBridge::Instance().SetTimeout(20000);
+    ASSERT_TRUE(gtkscreen::Until([&] { return view.processGone > 0; }, 20s)) << "the stuck process is ended";
+    ASSERT_TRUE(Load(b, view, Page("ok.html", Script("function ok() { return 'ok'; }"))));
+    EXPECT_EQ(Call(b, "ok"), "ok");
+}
+
+} // namespace
+
+namespace {
+
+using webscreen::PageServer;
+
+TEST_F(Bridge, ACrossSiteNavigationKeepsTheBridge) {
+    PageServer site;
+    site.pages["/p.html"] =
+        Script("function where() { return location.hostname + ':' + window.external.Name(); }");
+    // 127.0.0.1 and localhost are two sites to WebKit.
+    std::string first = site.Url("/p.html");
+    std::string second = "http://localhost:" + first.substr(first.rfind(':') + 1);
+    view.trustedPrefixes = {site.Origin(), second.substr(0, second.find("/p.html") + 1)};
+    view.methods["Name"] = [](const Args&) { return CString("program"); };
+    ASSERT_TRUE(Load(b, view, first));
+    EXPECT_EQ(Call(b, "where"), "127.0.0.1:program");
+    ASSERT_TRUE(Load(b, view, second));
+    EXPECT_EQ(Call(b, "where"), "localhost:program");
+    ASSERT_TRUE(Load(b, view, first));
+    EXPECT_EQ(Call(b, "where"), "127.0.0.1:program");
+}
+
+TEST_F(Bridge, ARefusedNavigationLeavesThePageInPlace) {
+    PageServer site;
+    view.allowNavigation = [&](const std::string& url) { return url.rfind(Prefix(), 0) == 0; };
+    ASSERT_TRUE(Load(b, view,
+                     Page("stay.html", Script("function go(u) { location.href = u; return 'asked'; }\n"
+                                              "function here() { return 'here'; }"))));
+    std::string away = site.Url("/away.html");
+    EXPECT_EQ(Call(b, "go", {CString(away)}), "asked");
+    ASSERT_TRUE(gtkscreen::Until([&] { return !view.refused.empty(); }));
+    EXPECT_EQ(view.refused, (std::vector<std::string>{away}));
+    EXPECT_EQ(Call(b, "here"), "here");
+    EXPECT_EQ(b->LocationUrl().str(), Prefix() + "stay.html");
+}
+
+// Which failures reach the view as navigation errors, on the engine.
+TEST_F(Bridge, OnlyFailedMainFrameLoadsAreNavigationErrors) {
+    PageServer site;
+    // A port nobody listens on: bound and closed again at once.
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    close(s);
+    std::string refused = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/";
+
+    b->Navigate2(CString(refused));
+    ASSERT_TRUE(gtkscreen::Until([&] { return view.errors.size() == 1; }, 20s));
+    EXPECT_EQ(view.errors.back(), refused);
+
+    b->Navigate2(CString(site.Url("/404.html")));
+    ASSERT_TRUE(gtkscreen::Until([&] { return view.errors.size() == 2; }, 20s));
+    EXPECT_EQ(view.errors.back(), site.Url("/404.html"));
+
+    // A load replaced by a newer one, and a page whose frame fails: neither is an error.
+    b->Navigate2(CString(site.Url("/hang.html")));
+    std::string framed = Page("framed.html", "<html><body><iframe src='" + refused +
+                                                 "'></iframe>"
+                                                 "<iframe src='" +
+                                                 site.Url("/404f.html") + "'></iframe></body></html>");
+    ASSERT_TRUE(Load(b, view, framed));
+    // The frames have had their loads by the time the page is complete.
+    EXPECT_EQ(view.errors.size(), 2u);
+}
+
+TEST_F(Bridge, ARightClickShowsNoMenu) {
+    int seen = 0;
+    view.methods["Seen"] = [&](const Args&) {
+        ++seen;
+        return CString();
+    };
+    ASSERT_TRUE(
+        Load(b, view,
+             Page("menu.html",
+                  std::string(kHead) +
+                      "document.addEventListener('contextmenu', function () { window.external.Seen(); });" +
+                      "</script><div style='height:400px'>right-click me</div></body></html>")));
+    auto popups = [] {
+        int n = 0;
+        GList* l = gtk_window_list_toplevels();
+        for (GList* i = l; i; i = i->next)
+            n += gtk_widget_get_mapped(GTK_WIDGET(i->data)) &&
+                 gtk_window_get_window_type(GTK_WINDOW(i->data)) == GTK_WINDOW_POPUP;
+        g_list_free(l);
+        return n;
+    };
+    Settle();
+    int before = popups();
+    std::string xid = std::to_string(gtkscreen::XidOf(*m_presenter, top));
+    ASSERT_TRUE(gtkscreen::Command("xdotool mousemove --window " + xid + " 200 200 click 3"));
+    // The page hears of the click before the engine asks for its menu.
+    ASSERT_TRUE(gtkscreen::Until([&] { return seen > 0; }));
+    Settle();
+    EXPECT_EQ(popups(), before);
 }
 
 } // namespace
