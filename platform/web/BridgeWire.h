@@ -26,7 +26,7 @@ namespace wire {
 enum Kind : uint8_t {
     kHello = 1,  // web process → program: token, pid
     kFrame = 2,  // web process → program: frame url, "1" main frame; reply: "1" trusted, methods...
-    kCall = 3,   // page → program: method, arguments...; reply: result
+    kCall = 3,   // page → program: method, arguments...; reply: result, its type ("s", "b", "n")
     kDialog = 4, // page → program: "alert" or "confirm", text; reply: "1" confirmed
     kInvoke = 5, // program → page: function, arguments...; reply ok "1"/"0", result
     kReply = 6,  // either way: id of the request answered, ok "1"/"0", result

@@ -11,9 +11,30 @@
 #include "platform/base/AfxStr.h"
 #include "platform/base/Win32Types.h"
 
+#include <string>
 #include <vector>
 
 namespace afxweb {
+
+// What a `window.external` method gives back to the page: text, a Boolean or a number.
+struct ExternalResult {
+    enum Kind { String, Boolean, Number };
+    ExternalResult() = default;
+    ExternalResult(const CString& s) : text(s) {}
+    ExternalResult(const char* s) : text(s) {}
+    static ExternalResult Bool(bool b) {
+        ExternalResult r(b ? "1" : "0");
+        r.kind = Boolean;
+        return r;
+    }
+    static ExternalResult Long(long n) {
+        ExternalResult r(CString(std::to_string(n)));
+        r.kind = Number;
+        return r;
+    }
+    CString text;
+    Kind kind = String;
+};
 
 class IBrowserEvents {
 public:
@@ -22,7 +43,7 @@ public:
     virtual bool IsTrustedUrl(const CString& url, bool mainFrame) = 0;
     // The methods `window.external` offers in a trusted frame.
     virtual std::vector<CString> ExternalMethods() = 0;
-    virtual CString OnExternalCall(const CString& method, const std::vector<CString>& args) = 0;
+    virtual ExternalResult OnExternalCall(const CString& method, const std::vector<CString>& args) = 0;
     // A page's alert (MB_OK) or confirm (MB_OKCANCEL); IDOK confirms.
     virtual int OnShowMessage(const CString& text, UINT type) = 0;
     // A main-frame navigation about to start; false refuses it.

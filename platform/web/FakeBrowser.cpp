@@ -65,9 +65,9 @@ bool CFakeBrowser::CallExternal(const CString& method, const std::vector<CString
     auto methods = m_events->ExternalMethods();
     if (std::find(methods.begin(), methods.end(), method) == methods.end())
         return false;
-    CString r = m_events->OnExternalCall(method, args);
+    ExternalResult r = m_events->OnExternalCall(method, args);
     if (result)
-        *result = r;
+        *result = r.text;
     return true;
 }
 

@@ -169,8 +169,9 @@ void CWebBridge::Handle(const std::shared_ptr<Conn>& c, Frame& f) {
     case wire::kCall: {
         std::vector<std::string> args(f.fields.size() > 1 ? f.fields.begin() + 1 : f.fields.end(),
                                       f.fields.end());
-        std::string result = endpoint ? endpoint->OnCall(f.Field(0), args) : std::string();
-        reply.fields = {"1", result};
+        char type = 's';
+        std::string result = endpoint ? endpoint->OnCall(f.Field(0), args, &type) : std::string();
+        reply.fields = {"1", result, std::string(1, type)};
         break;
     }
     case wire::kDialog: {

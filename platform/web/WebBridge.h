@@ -31,7 +31,10 @@ public:
     // Whether a frame that has just got a new document may have `window.external`, and its
     // method names.
     virtual bool TrustFrame(const std::string& url, bool mainFrame, std::vector<std::string>& methods) = 0;
-    virtual std::string OnCall(const std::string& method, const std::vector<std::string>& args) = 0;
+    // The result's text, and its script type in *type: 's' string, 'b' Boolean ("1" true),
+    // 'n' number.
+    virtual std::string OnCall(const std::string& method, const std::vector<std::string>& args,
+                               char* type) = 0;
     // alert (the answer is ignored) or confirm.
     virtual bool OnDialog(bool confirm, const std::string& text) = 0;
 };

@@ -70,13 +70,15 @@ struct CWebKitBrowser::Impl : IPageEndpoint {
             methods.push_back(Utf8(m));
         return true;
     }
-    std::string OnCall(const std::string& method, const std::vector<std::string>& args) override {
+    std::string OnCall(const std::string& method, const std::vector<std::string>& args, char* type) override {
         if (!events)
             return "";
         std::vector<CString> a;
         for (const auto& s : args)
             a.push_back(Ansi(s.c_str()));
-        return Utf8(events->OnExternalCall(Ansi(method.c_str()), a));
+        ExternalResult r = events->OnExternalCall(Ansi(method.c_str()), a);
+        *type = r.kind == ExternalResult::Boolean ? 'b' : r.kind == ExternalResult::Number ? 'n' : 's';
+        return Utf8(r.text);
     }
     bool OnDialog(bool confirm, const std::string& text) override {
         if (!events)

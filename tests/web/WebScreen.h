@@ -30,7 +30,7 @@ using Args = std::vector<CString>;
 // A view as the browser control sees it: trust by URL prefix, methods from a table.
 class TestView : public afxweb::IBrowserEvents {
 public:
-    using Method = std::function<CString(const Args&)>;
+    using Method = std::function<afxweb::ExternalResult(const Args&)>;
 
     std::vector<std::string> trustedPrefixes;
     std::map<std::string, Method> methods;
@@ -54,9 +54,9 @@ public:
             r.push_back(CString(name));
         return r;
     }
-    CString OnExternalCall(const CString& method, const Args& args) override {
+    afxweb::ExternalResult OnExternalCall(const CString& method, const Args& args) override {
         auto it = methods.find(method.str());
-        return it == methods.end() ? CString() : it->second(args);
+        return it == methods.end() ? afxweb::ExternalResult() : it->second(args);
     }
     int OnShowMessage(const CString& text, UINT type) override {
         messages.push_back(std::string(type == MB_OKCANCEL ? "MB_OKCANCEL " : "MB_OK ") + text.str());

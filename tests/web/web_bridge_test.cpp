@@ -59,6 +59,20 @@ TEST_F(Bridge, ArgumentsAndResultsCrossAsValuesBothWays) {
     EXPECT_EQ(Call(b, "nothing"), "") << "undefined comes back as an empty text";
 }
 
+TEST_F(Bridge, BooleanAndNumberResultsReachThePageAsSuch) {
+    view.methods["No"] = [](const Args&) { return afxweb::ExternalResult::Bool(false); };
+    view.methods["Yes"] = [](const Args&) { return afxweb::ExternalResult::Bool(true); };
+    view.methods["Num"] = [](const Args&) { return afxweb::ExternalResult::Long(6005); };
+    view.methods["Text"] = [](const Args&) { return afxweb::ExternalResult("0"); };
+    ASSERT_TRUE(Load(b, view,
+                     Page("types.html", Script("function t(m) { var r = window.external[m](); "
+                                               "return typeof r + ':' + (r ? 'truthy' : 'falsy'); }"))));
+    EXPECT_EQ(Call(b, "t", {"No"}), "boolean:falsy");
+    EXPECT_EQ(Call(b, "t", {"Yes"}), "boolean:truthy");
+    EXPECT_EQ(Call(b, "t", {"Num"}), "number:truthy");
+    EXPECT_EQ(Call(b, "t", {"Text"}), "string:truthy");
+}
+
 TEST_F(Bridge, GbkTextRoundTripsThroughUtf8Pages) {
     std::string gbk = AfxUtf8ToAnsi("最近阅读·中文");
     ASSERT_NE(gbk, "最近阅读·中文")

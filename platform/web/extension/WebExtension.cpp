@@ -115,6 +115,11 @@ JSCValue* CallMethod(GPtrArray* args, gpointer data) {
     JSCContext* ctx = jsc_context_get_current();
     if (!Request(std::move(f), reply))
         return jsc_value_new_string(ctx, "");
+    // The program's BOOL results are Booleans to the page, as `if (external.C_Load(1))` expects.
+    if (reply.Field(2) == "b")
+        return jsc_value_new_boolean(ctx, reply.Field(1) == "1");
+    if (reply.Field(2) == "n")
+        return jsc_value_new_number(ctx, g_ascii_strtod(reply.Field(1).c_str(), nullptr));
     return jsc_value_new_string(ctx, reply.Field(1).c_str());
 }
 
