@@ -5,6 +5,7 @@
 #include "platform/kernel/CodePage.h"
 #include "platform/user/MsgQueue.h"
 
+#include <X11/Xatom.h>
 #include <gdk/gdkx.h>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
@@ -93,11 +94,53 @@ const char* CursorName(HCURSOR c) {
     return "default";
 }
 
+// One window id held by a property, or 0.
+::Window WindowProperty(Display* x, ::Window w, Atom name) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long n = 0, after = 0;
+    unsigned char* data = nullptr;
+    ::Window out = 0;
+    if (XGetWindowProperty(x, w, name, 0, 1, False, XA_WINDOW, &type, &format, &n, &after, &data) ==
+            Success &&
+        data && n == 1 && format == 32)
+        out = *reinterpret_cast<::Window*>(data);
+    if (data)
+        XFree(data);
+    return out;
+}
+
+// Whether a window manager that moves windows on request runs now. Asked of the X server each
+// time rather than through GDK's answer, which it keeps for a while and which goes stale when the
+// window manager is replaced.
 bool WindowManagerMoves(GtkWidget* window) {
-    GdkScreen* screen = gtk_widget_get_screen(window);
-    if (!GDK_IS_X11_SCREEN(screen))
+    GdkDisplay* d = gtk_widget_get_display(window);
+    if (!GDK_IS_X11_DISPLAY(d))
         return true; // Wayland compositors always move their windows themselves
-    return gdk_x11_screen_supports_net_wm_hint(screen, gdk_atom_intern_static_string("_NET_WM_MOVERESIZE"));
+    Display* x = gdk_x11_display_get_xdisplay(d);
+    ::Window root = gdk_x11_window_get_xid(gdk_screen_get_root_window(gtk_widget_get_screen(window)));
+    Atom check = gdk_x11_get_xatom_by_name_for_display(d, "_NET_SUPPORTING_WM_CHECK");
+    Atom supported = gdk_x11_get_xatom_by_name_for_display(d, "_NET_SUPPORTED");
+    Atom moveResize = gdk_x11_get_xatom_by_name_for_display(d, "_NET_WM_MOVERESIZE");
+    bool moves = false;
+    gdk_x11_display_error_trap_push(d); // the check window of a window manager that just quit
+    ::Window w = WindowProperty(x, root, check);
+    if (w && WindowProperty(x, w, check) == w) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long n = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(x, root, supported, 0, 4096, False, XA_ATOM, &type, &format, &n, &after,
+                               &data) == Success &&
+            data && format == 32) {
+            auto* atoms = reinterpret_cast<Atom*>(data);
+            moves = std::find(atoms, atoms + n, moveResize) != atoms + n;
+        }
+        if (data)
+            XFree(data);
+    }
+    gdk_x11_display_error_trap_pop_ignored(d);
+    return moves;
 }
 
 // The monitor our windows are placed on.
@@ -120,6 +163,8 @@ struct Nested {
 CGtkPresenter::CGtkPresenter() = default;
 
 CGtkPresenter::~CGtkPresenter() {
+    if (m_grabbed)
+        gdk_seat_ungrab(gdk_display_get_default_seat(gdk_display_get_default()));
     if (m_installed) {
         if (afxshell::CurrentTrayHost() == m_tray.get())
             afxshell::SetTrayHost(m_previousTray);
@@ -172,15 +217,36 @@ int CGtkPresenter::OnQueueReady(int, unsigned, void* p) {
     int code = 0;
     if (!AfxPumpPendingMessages(&code))
         self->EndNestedForQuit(code);
+    self->SyncGrab();
     return G_SOURCE_CONTINUE;
 }
 
 void CGtkPresenter::WaitInMainContext(int, int) {
+    // The message that changed the capture was handled since the last wait.
+    if (g_installed)
+        g_installed->SyncGrab();
     // The queue descriptor (its timers included) is a source of this context, so one blocking
     // iteration returns by the time anything waits for the queue.
     ++t_waitDepth;
     g_main_context_iteration(nullptr, TRUE);
     --t_waitDepth;
+}
+
+void CGtkPresenter::SyncGrab() {
+    HWND capture = GetCapture();
+    Top* t = capture ? FindTop(GetAncestor(capture, GA_ROOT)) : nullptr;
+    GdkWindow* g = t && t->shown ? gtk_widget_get_window(t->area) : nullptr;
+    if (g == m_grabbed)
+        return;
+    GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+    if (m_grabbed)
+        gdk_seat_ungrab(seat);
+    m_grabbed = nullptr;
+    // While our kernel has the capture, the pointer's events come to us wherever it is, as
+    // they do during a press; the grab ends with the capture.
+    if (g && gdk_seat_grab(seat, g, GDK_SEAT_CAPABILITY_ALL_POINTING, FALSE, nullptr, nullptr, nullptr,
+                           nullptr) == GDK_GRAB_SUCCESS)
+        m_grabbed = g;
 }
 
 void CGtkPresenter::EndNestedForQuit(int code) {
@@ -299,6 +365,10 @@ void CGtkPresenter::WindowDestroyed(HWND h) {
     auto it = m_tops.find(h);
     if (it == m_tops.end())
         return;
+    if (m_grabbed && m_grabbed == gtk_widget_get_window(it->second.area)) {
+        gdk_seat_ungrab(gdk_display_get_default_seat(gdk_display_get_default()));
+        m_grabbed = nullptr;
+    }
     GtkWidget* w = it->second.window;
     m_tops.erase(it);
     gtk_widget_destroy(w);
@@ -322,6 +392,7 @@ void CGtkPresenter::WindowShown(HWND h, bool visible) {
         visible = false; // a minimized window has no place on the screen
     t->shown = visible;
     if (visible) {
+        m_wmMoves = WindowManagerMoves(t->window);
         gtk_widget_show(t->window);
         // Without a window manager the first place is the one asked for; with one, it is
         // asked again once the window is mapped.
@@ -570,7 +641,10 @@ void CGtkPresenter::ApplyCursor(Top& t) {
 
 bool CGtkPresenter::RunMoveLoop(HWND h, POINT at) {
     Top* t = FindTop(h);
-    if (!t || !t->shown || !WindowManagerMoves(t->window))
+    if (!t || !t->shown)
+        return false;
+    m_wmMoves = WindowManagerMoves(t->window);
+    if (!m_wmMoves)
         return false;
     gtk_window_begin_move_drag(GTK_WINDOW(t->window), 1, at.x, at.y, m_lastButtonTime);
     if (GetCapture() == h)
@@ -583,7 +657,7 @@ int CGtkPresenter::OnConfigure(GtkWidget* w, GdkEventConfigure*, void* p) {
     HWND h = static_cast<HWND>(g_object_get_data(G_OBJECT(w), "afx-hwnd"));
     Top* t = self->FindTop(h);
     GdkWindow* g = gtk_widget_get_window(w);
-    if (!t || !t->shown || !g || !WindowManagerMoves(w))
+    if (!t || !t->shown || !g || !self->m_wmMoves)
         return FALSE;
     // The window manager placed or moved the window: the kernel's rectangle follows it.
     int x = 0, y = 0;

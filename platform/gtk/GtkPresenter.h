@@ -32,6 +32,7 @@ typedef struct _GdkEventCrossing GdkEventCrossing;
 typedef struct _GdkEventScroll GdkEventScroll;
 typedef struct _GdkEventKey GdkEventKey;
 typedef struct _GdkEventConfigure GdkEventConfigure;
+typedef struct _GdkWindow GdkWindow;
 
 namespace afxgtk {
 
@@ -98,6 +99,8 @@ private:
     const Top* FindTop(HWND h) const;
     void Place(Top& t);
     void ApplyCursor(Top& t);
+    // Holds a pointer grab on the top-level window of the kernel's capture window, if any.
+    void SyncGrab();
     // A GTK modal loop took WM_QUIT from the queue: it ends, and the quit is posted again after.
     void EndNestedForQuit(int code);
     void RepostQuit();
@@ -124,11 +127,14 @@ private:
     bool m_installed = false;
     afxuser::IPresenter* m_previous = nullptr;
     HCURSOR m_cursor = nullptr;
+    GdkWindow* m_grabbed = nullptr;
     CClickRule m_clicks;
     unsigned m_lastButtonTime = 0;
     // Set while a window is moved to where the window manager put it, so the move is not sent
     // back to the window manager.
     bool m_following = false;
+    // Whether a window manager moves windows here, as last asked (on showing, on a caption press).
+    bool m_wmMoves = false;
     // GTK's modal loops running now (innermost last), each with how to end it.
     std::vector<void*> m_nested;
     bool m_quitPending = false;

@@ -2,6 +2,7 @@
 // and activation by the X server's focus.
 #include "platform/gdi/WinGdi.h"
 #include "platform/user/HeadlessScreen.h"
+#include "tests/support/PeerProcess.h"
 #include "tests/support/RecordingWindow.h"
 #include "tests/gtk/GtkScreen.h"
 
@@ -40,6 +41,14 @@ protected:
                 ++paints;
                 return 0;
             }
+            if (m == kTakeCapture) {
+                SetCapture(h);
+                return 0;
+            }
+            if (m == WM_MOUSEMOVE && trackLeave && h == child) {
+                TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, child, 0};
+                _TrackMouseEvent(&t);
+            }
             if (m == WM_NCHITTEST && captionOf == h) {
                 RECT r{};
                 GetWindowRect(h, &r);
@@ -70,7 +79,16 @@ protected:
         withText = top;
         captionOf = top;
         ASSERT_TRUE(Until([&] { return paints >= 2; }));
-        ASSERT_TRUE(Until([&] { return OnScreen(top); })) << "the window never reached the X screen";
+        ASSERT_TRUE(Until([&] { return OnScreen(top); }))
+            << "the window never reached the X screen: " << Where(top);
+    }
+    std::string Where(HWND h) {
+        RECT k{}, x = gtkscreen::XGeometry(*m_presenter, h);
+        GetWindowRect(h, &k);
+        char buf[128];
+        std::snprintf(buf, sizeof buf, "kernel (%d,%d)-(%d,%d), X (%d,%d)-(%d,%d)", int(k.left), int(k.top),
+                      int(k.right), int(k.bottom), int(x.left), int(x.top), int(x.right), int(x.bottom));
+        return buf;
     }
     bool OnScreen(HWND h) {
         RECT want{};
@@ -99,6 +117,8 @@ protected:
     std::map<HWND, COLORREF> colours;
     HWND top = nullptr, child = nullptr, withText = nullptr, captionOf = nullptr;
     int paints = 0;
+    bool trackLeave = false;
+    static constexpr UINT kTakeCapture = WM_USER + 1;
 };
 
 TEST_F(WindowsOnScreen, ScreenShowsTheHeadlessPicturePixelForPixel) {
@@ -153,6 +173,32 @@ TEST_F(WindowsOnScreen, ClicksGoWhereTheRoutingSays) {
     ASSERT_TRUE(Xdo("mousemove 200 130 click 3", "w WM_RBUTTONUP 160,100"));
     EXPECT_EQ(Mouse("w"), (Lines{"w WM_RBUTTONDOWN 160,100", "w WM_RBUTTONUP 160,100"}));
     EXPECT_EQ(Mouse("c").size(), 2u) << "nothing more for the child";
+}
+
+TEST_F(WindowsOnScreen, LeavingForAnotherApplicationEndsTheTracking) {
+    MakeWindowWithChild();
+    trackLeave = true;
+    // A point no other test uses: the pointer may rest where an earlier test left it, and a
+    // move to where it is makes no event.
+    ASSERT_TRUE(Xdo("mousemove 71 101", "c WM_MOUSEMOVE 11,11"));
+    // Off every window of ours, onto the bare screen.
+    EXPECT_TRUE(Xdo("mousemove 600 500", "c WM_MOUSELEAVE"));
+}
+
+TEST_F(WindowsOnScreen, CaptureKeepsThePointerComingOffTheWindow) {
+    MakeWindowWithChild();
+    // As a handler takes it, from the loop.
+    PostMessageA(child, kTakeCapture, 0, 0);
+    ASSERT_TRUE(Until([&] { return GetCapture() == child; }));
+    // No button is down: only a grab brings the pointer's moves over the bare screen to us.
+    EXPECT_TRUE(Xdo("mousemove 613 517", "c WM_MOUSEMOVE 553,427"));
+    ReleaseCapture();
+    rec.Clear();
+    EXPECT_TRUE(Xdo("mousemove 72 102", "c WM_MOUSEMOVE 12,12"));
+    ASSERT_TRUE(Command("xdotool mousemove 610 510"));
+    Settle();
+    EXPECT_EQ(std::count(rec.Log().begin(), rec.Log().end(), "c WM_MOUSEMOVE 550,420"), 0)
+        << "the grab outlived the capture";
 }
 
 TEST_F(WindowsOnScreen, DoubleClicksFollowTheClassStyle) {
@@ -344,6 +390,98 @@ TEST(HiDpi, EveryPixelBecomesASharpSquare) {
     EXPECT_EQ(diff, "") << "see " << path;
     cairo_surface_destroy(want);
     DestroyWindow(w);
+}
+
+} // namespace
+
+namespace {
+
+// With a window manager (openbox), a caption drag is the window manager's own move, and the
+// kernel's rectangle follows where it puts the window. GDK keeps what it learnt of a window
+// manager for the life of the process, so each such test runs in a process (and on a display)
+// of its own.
+class UnderWindowManager : public WindowsOnScreen {
+protected:
+    void SetUp() override {
+        if (!std::getenv("GTK_TEST_WM")) {
+            delegated = true;
+            const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+            std::string self = std::string("GTK_TEST_WM=1 /proc/") + std::to_string(getpid()) +
+                               "/exe --gtest_filter=" + info->test_suite_name() + "." + info->name();
+            EXPECT_EQ(std::system(self.c_str()), 0);
+            return;
+        }
+        ASSERT_TRUE(gtkscreen::OpenDisplay());
+        ASSERT_TRUE(wm.Start({"openbox", "--sm-disable"}, false));
+        // The window manager is ready once the root window names its check window and that
+        // window names itself (the root's may still name the check window of an earlier one).
+        GdkDisplay* d = gdk_display_get_default();
+        Display* x = gdk_x11_display_get_xdisplay(d);
+        Atom check = XInternAtom(x, "_NET_SUPPORTING_WM_CHECK", False);
+        auto named = [&](::Window w) -> ::Window {
+            Atom type = 0;
+            int format = 0;
+            unsigned long n = 0, after = 0;
+            unsigned char* data = nullptr;
+            ::Window out = 0;
+            gdk_x11_display_error_trap_push(d);
+            if (XGetWindowProperty(x, w, check, 0, 1, False, AnyPropertyType, &type, &format, &n, &after,
+                                   &data) == Success &&
+                data && n == 1)
+                out = *reinterpret_cast<::Window*>(data);
+            gdk_x11_display_error_trap_pop_ignored(d);
+            if (data)
+                XFree(data);
+            return out;
+        };
+        ASSERT_TRUE(Until([&] {
+            ::Window w = named(DefaultRootWindow(x));
+            return w && named(w) == w;
+        })) << "openbox did not start";
+        WindowsOnScreen::SetUp();
+    }
+    void TearDown() override {
+        if (!delegated)
+            WindowsOnScreen::TearDown();
+    }
+    bool delegated = false;
+    PeerProcess wm;
+};
+
+TEST_F(UnderWindowManager, CaptionDragIsTheWindowManagersMove) {
+    if (delegated)
+        return;
+    MakeWindowWithChild();
+    RECT before{};
+    GetWindowRect(top, &before);
+    rec.Clear();
+    int x = before.left + 20, y = before.top + 5;
+    ASSERT_TRUE(Command("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " mousedown 1"));
+    ASSERT_TRUE(Until([&] {
+        return std::count(rec.Log().begin(), rec.Log().end(),
+                          "w WM_NCLBUTTONDOWN 2 " + std::to_string(x) + "," + std::to_string(y)) == 1;
+    }));
+    // The window manager takes the pointer when it has read the request; until then motions
+    // still come to the window. Step until the X window moves (the window manager may tell the
+    // window where it is only when the move ends).
+    bool moved = Until([&] {
+        Command("xdotool mousemove_relative 4 3");
+        gdk_display_sync(gdk_display_get_default());
+        return gtkscreen::XGeometry(*m_presenter, top).left > before.left + 8;
+    });
+    ASSERT_TRUE(Command("xdotool mouseup 1"));
+    EXPECT_TRUE(moved) << "the window did not move with the pointer";
+    EXPECT_TRUE(Until([&] { return OnScreen(top); })) << "the kernel's rectangle is not where the window is";
+    EXPECT_EQ(std::count(rec.Log().begin(), rec.Log().end(), "w WM_CAPTURECHANGED 0"), 0)
+        << "the kernel ran its own loop instead of the window manager's";
+    EXPECT_EQ(GetCapture(), nullptr);
+    // The press is over for the kernel too: a later click is a click, not a drag.
+    rec.Clear();
+    RECT now{};
+    GetWindowRect(top, &now);
+    ASSERT_TRUE(
+        Xdo("mousemove " + std::to_string(now.left + 30) + " " + std::to_string(now.top + 70) + " click 1",
+            "c WM_LBUTTONUP 10,10"));
 }
 
 } // namespace
