@@ -256,6 +256,23 @@ TEST_F(Bridge, ACrossSiteNavigationKeepsTheBridge) {
     EXPECT_EQ(Call(b, "where"), "127.0.0.1:program");
 }
 
+TEST_F(Bridge, AFrameFromAnUntrustedSiteHasNoExternalInsideATrustedPage) {
+    PageServer site;
+    site.pages["/frame.html"] = Script("parent.postMessage(typeof window.external, '*');");
+    view.methods["Name"] = [](const Args&) { return CString("program"); };
+    ASSERT_TRUE(
+        Load(b, view,
+             Page("host.html", Script("var framed = '';\n"
+                                      "addEventListener('message', function (e) { framed = e.data; });\n"
+                                      "function mine() { return typeof window.external; }\n"
+                                      "function theirs() { return framed; }\n"
+                                      "var f = document.createElement('iframe'); f.src = '" +
+                                      site.Url("/frame.html") + "'; document.body.appendChild(f);"))));
+    EXPECT_EQ(Call(b, "mine"), "object");
+    ASSERT_TRUE(gtkscreen::Until([&] { return Call(b, "theirs") != ""; }));
+    EXPECT_EQ(Call(b, "theirs"), "undefined");
+}
+
 TEST_F(Bridge, ARefusedNavigationLeavesThePageInPlace) {
     PageServer site;
     view.allowNavigation = [&](const std::string& url) { return url.rfind(Prefix(), 0) == 0; };
