@@ -7,6 +7,7 @@
 #include "tests/support/TestFiles.h"
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -120,6 +121,21 @@ TEST_F(PageOnScreen, WithoutAnErrorPageTheBuiltInTextOffersTheRetry) {
     ASSERT_TRUE(gtkscreen::Until([&] { return view->GetBrowser()->HasDocument(); }));
     EXPECT_TRUE(view->GetBrowser()->InvokeScript("eval", {"document.getElementById('retry').click()"}, &r));
     EXPECT_TRUE(Completed(Url("later.html")));
+}
+
+TEST_F(PageOnScreen, AViewWhoseWebProcessDiedShowsItsPageAgain) {
+    Write("back.html", "<html><body><script>function f() { return 'back'; }</script></body></html>");
+    view->Navigate2((dir.win() + "back.html").c_str());
+    ASSERT_TRUE(Completed(Url("back.html")));
+    auto* engine = static_cast<afxweb::CWebKitBrowser*>(view->GetBrowser());
+    int pid = engine->WebProcessId();
+    ASSERT_GT(pid, 0);
+    size_t loads = view->completed.size();
+    kill(pid, SIGKILL);
+    ASSERT_TRUE(gtkscreen::Until([&] { return view->completed.size() > loads && view->m_spDoc; }, 20s));
+    CString r;
+    EXPECT_TRUE(view->CallJScript("f", &r));
+    EXPECT_EQ(r, "back");
 }
 
 } // namespace
