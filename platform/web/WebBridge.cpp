@@ -6,6 +6,7 @@
 #include <glib.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -26,6 +27,14 @@ CWebBridge& CWebBridge::Instance() {
     static CWebBridge* bridge = [] {
         auto* b = new CWebBridge;
         b->Start();
+        // The folder goes with the process; web processes that outlive it have nothing to
+        // connect to anyway.
+        std::atexit([] {
+            if (!bridge->m_path.empty())
+                unlink(bridge->m_path.c_str());
+            if (!bridge->m_folder.empty())
+                rmdir(bridge->m_folder.c_str());
+        });
         return b;
     }();
     return *bridge;
