@@ -173,8 +173,7 @@ CGtkPresenter::~CGtkPresenter() {
         AfxSetThreadQueueWait(nullptr);
         if (m_source)
             g_source_remove(m_source);
-        IPresenter* back = afxuser::SetPresenter(m_previous);
-        (void)back;
+        afxuser::SetPresenter(m_previous);
         g_installed = nullptr;
     }
     for (auto& [h, a] : m_attached)
@@ -664,11 +663,9 @@ int CGtkPresenter::OnConfigure(GtkWidget* w, GdkEventConfigure*, void* p) {
     gdk_window_get_origin(g, &x, &y);
     if (x == t->rect.left && y == t->rect.top)
         return FALSE;
-    RECT r = t->rect;
     self->m_following = true;
     SetWindowPos(h, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     self->m_following = false;
-    (void)r;
     return FALSE;
 }
 

@@ -72,10 +72,37 @@ CGtkTrayHost::~CGtkTrayHost() {
         g_source_remove(m_retireSource);
     Retire(this);
     for (auto& [key, s] : m_icons)
-        g_object_unref(s.icon);
+        if (s.icon)
+            g_object_unref(s.icon);
+    m_icons.clear();
+    if (m_bus)
+        g_object_unref(m_bus);
+}
+
+GDBusConnection* CGtkTrayHost::Bus() {
+    if (m_bus && g_dbus_connection_is_closed(m_bus)) {
+        g_object_unref(m_bus);
+        m_bus = nullptr;
+    }
+    if (!m_bus)
+        m_bus = SniOpenBus();
+    return m_bus;
 }
 
 bool CGtkTrayHost::IsAvailable() {
+    return SniHostPresent(Bus()) || XEmbedAvailable();
+}
+
+bool CGtkTrayHost::IsItem(HWND hWnd, UINT uID, std::string* busName) const {
+    auto it = m_icons.find(std::make_pair(hWnd, uID));
+    if (it == m_icons.end() || !it->second.sni)
+        return false;
+    if (busName)
+        *busName = it->second.sni->BusName();
+    return true;
+}
+
+bool CGtkTrayHost::XEmbedAvailable() {
     GdkDisplay* d = gdk_display_get_default();
     if (!d || !GDK_IS_X11_DISPLAY(d))
         return false;
@@ -103,7 +130,16 @@ void CGtkTrayHost::Show(Shown& s, const afxshell::TrayIconInfo& icon) {
 
 bool CGtkTrayHost::AddIcon(const afxshell::TrayIconInfo& icon) {
     auto key = std::make_pair(icon.hWnd, icon.uID);
-    if (m_icons.count(key) || !IsAvailable())
+    if (m_icons.count(key))
+        return false;
+    if (SniHostPresent(Bus())) {
+        auto item = std::make_unique<CSniItem>(m_bus, icon.hWnd, icon.uID);
+        if (!item->Publish(icon))
+            return false;
+        m_icons[key].sni = std::move(item);
+        return true;
+    }
+    if (!XEmbedAvailable())
         return false;
     Shown& s = m_icons[key];
     s.hWnd = icon.hWnd;
@@ -121,7 +157,10 @@ bool CGtkTrayHost::ModifyIcon(const afxshell::TrayIconInfo& icon) {
     auto it = m_icons.find(std::make_pair(icon.hWnd, icon.uID));
     if (it == m_icons.end())
         return false;
-    Show(it->second, icon);
+    if (it->second.sni)
+        it->second.sni->Update(icon);
+    else
+        Show(it->second, icon);
     return true;
 }
 
@@ -129,6 +168,10 @@ bool CGtkTrayHost::DeleteIcon(HWND hWnd, UINT uID) {
     auto it = m_icons.find(std::make_pair(hWnd, uID));
     if (it == m_icons.end())
         return false;
+    if (it->second.sni) {
+        m_icons.erase(it);
+        return true;
+    }
     GtkStatusIcon* icon = it->second.icon;
     g_signal_handlers_disconnect_by_data(icon, &it->second);
     m_icons.erase(it);
@@ -158,7 +201,7 @@ int CGtkTrayHost::Retire(void* p) {
 
 bool CGtkTrayHost::IconArea(HWND hWnd, UINT uID, RECT* area) const {
     auto it = m_icons.find(std::make_pair(hWnd, uID));
-    if (it == m_icons.end() || !area)
+    if (it == m_icons.end() || !area || !it->second.icon)
         return false;
     GdkRectangle r{};
     // The tray may drop its window while we ask where the icon is.

@@ -164,7 +164,7 @@ TEST_F(ModalTest, GetMessageKeepsTheMainContextRunning) {
     // A loop built on GetMessage (DoModal's) waits in the main context: a GLib source fires
     // during the wait, and its post is what GetMessage returns.
     HWND target = owner;
-    guint id = g_timeout_add(
+    g_timeout_add(
         20,
         [](gpointer h) -> gboolean {
             PostMessageA(static_cast<HWND>(h), WM_USER + 9, 0, 0);
@@ -179,7 +179,6 @@ TEST_F(ModalTest, GetMessageKeepsTheMainContextRunning) {
         DispatchMessageA(&m);
     }
     EXPECT_EQ(m.hwnd, owner);
-    (void)id;
 }
 
 TEST_F(ModalTest, WorkerSendIsAnsweredInsideADoModalStyleLoop) {

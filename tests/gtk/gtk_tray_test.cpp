@@ -140,7 +140,7 @@ TEST_F(TrayTest, RightClickOpensTheMenuAndTheChoiceArrives) {
     POINT c = IconCentre();
     // The person picks "Exit" from the menu once it is up.
     std::string picked;
-    guint watch = g_timeout_add(
+    g_timeout_add(
         10,
         [](gpointer p) -> gboolean {
             auto* picked = static_cast<std::string*>(p);
@@ -173,8 +173,7 @@ TEST_F(TrayTest, RightClickOpensTheMenuAndTheChoiceArrives) {
         const auto& log = rec.Log();
         return std::count(log.begin(), log.end(), "w WM_COMMAND 103") == 1;
     });
-    g_source_remove_by_user_data(&picked);
-    (void)watch;
+    g_source_remove_by_user_data(&picked); // when the menu never came
     EXPECT_TRUE(chosen) << "the menu's choice never came back as WM_COMMAND";
     EXPECT_EQ(picked, "E_xit");
     ASSERT_GE(notes.size(), 2u);
