@@ -6,6 +6,8 @@ build=(cmake make g++ pkg-config googletest libgtest-dev libgmock-dev python3 cu
        binutils-mingw-w64-i686 nginx-light chromium libglib2.0-bin
        libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev fonts-wqy-zenhei
        libgtk-3-dev xvfb xdotool imagemagick trayer openbox dbus-daemon)
+# The page views' browser engine.
+build+=(libwebkit2gtk-4.1-dev)
 fuzz=(clang libclang-rt-14-dev)
 bench=(wrk libpugixml-dev nginx-light)
 case "${1:-build}" in

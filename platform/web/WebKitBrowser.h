@@ -1,0 +1,54 @@
+// The browser control on WebKitGTK: a web view placed over a child window of ours through the
+// GTK presenter, in the program's one web context, whose web processes load our extension and
+// talk to the program over the script bridge (WebBridge.h).
+//
+// User-interface thread only, with the GTK presenter installed. What the user sees follows the
+// host's policy: no context menu, no developer tools, no windows opened by pages, script errors
+// kept silent, pages without a charset read as GBK, page dialogs as the program's message boxes.
+#pragma once
+
+#include "platform/user/WinUser.h"
+#include "platform/web/BrowserControl.h"
+
+#include <memory>
+#include <string>
+
+typedef struct _GtkWidget GtkWidget;
+
+namespace afxweb {
+
+class CWebKitBrowser;
+
+// Creates the control over hChild; null when hChild is no child window the presenter shows or
+// the bridge could not start.
+std::unique_ptr<CWebKitBrowser> CreateWebKitBrowser(HWND hChild);
+
+// Where the web-process extension is loaded from (the build's or the installation's folder);
+// to be set before the first control is made.
+void SetWebExtensionFolder(const std::string& folder);
+
+class CWebKitBrowser : public IBrowserControl {
+public:
+    ~CWebKitBrowser() override;
+
+    void SetEvents(IBrowserEvents* events) override;
+    void Navigate2(const CString& url) override;
+    void LoadHtml(const CString& html, const CString& baseUrl) override;
+    void Reload() override;
+    bool HasDocument() const override;
+    CString LocationUrl() const override;
+    bool InvokeScript(const CString& function, const std::vector<CString>& args, CString* result) override;
+
+    GtkWidget* Widget() const;
+    // The web process that serves the page now (0 before it has spoken), for tests of its death.
+    int WebProcessId() const;
+
+    struct Impl;
+    CWebKitBrowser();
+
+private:
+    friend std::unique_ptr<CWebKitBrowser> CreateWebKitBrowser(HWND hChild);
+    std::unique_ptr<Impl> m;
+};
+
+} // namespace afxweb
