@@ -49,11 +49,7 @@ protected:
         DestroyWindow(top);
         gtkscreen::ScreenTest::TearDown();
     }
-    void Write(const std::string& name, const std::string& body) {
-        FILE* f = std::fopen(dir.sub(name).c_str(), "wb");
-        std::fwrite(body.data(), 1, body.size(), f);
-        std::fclose(f);
-    }
+    void Write(const std::string& name, const std::string& body) { WriteFileBytes(dir.sub(name), body); }
     std::string Url(const std::string& name) const { return "file://" + dir.path() + "/" + name; }
     bool Completed(const std::string& url) {
         return gtkscreen::Until(
