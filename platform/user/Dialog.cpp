@@ -59,18 +59,6 @@ int Scale(int v, int base, int div) {
     return static_cast<int>(n >= 0 ? (n + div / 2) / div : -((-n + div / 2) / div));
 }
 
-std::string ToAnsi(const std::u16string& w) {
-    if (w.empty())
-        return "";
-    int n = WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWSTR>(w.data()), static_cast<int>(w.size()),
-                                nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWSTR>(w.data()), static_cast<int>(w.size()),
-                            s.data(), n, nullptr, nullptr);
-    return s;
-}
-
 // Reads a template with bounds: a malformed one is refused, never read past.
 class Reader {
 public:
@@ -200,8 +188,8 @@ bool ParseTemplate(const void* data, size_t size, DialogTemplate& t) {
     WORD ord = 0;
     r.NameOrOrdinal(ord); // menu: dialogs of this program have none
     std::u16string cls = r.NameOrOrdinal(ord);
-    t.className = ToAnsi(cls);
-    t.caption = ToAnsi(r.String());
+    t.className = AfxUtf16ToAnsi(cls);
+    t.caption = AfxUtf16ToAnsi(r.String());
     if (t.style & DS_SETFONT) {
         t.hasFont = true;
         t.pointSize = r.Word();
@@ -210,7 +198,7 @@ bool ParseTemplate(const void* data, size_t size, DialogTemplate& t) {
             t.italic = r.Byte();
             t.charset = r.Byte();
         }
-        t.face = ToAnsi(r.String());
+        t.face = AfxUtf16ToAnsi(r.String());
     }
     for (WORD i = 0; i < count && r.ok(); ++i) {
         r.Align4();
@@ -229,9 +217,9 @@ bool ParseTemplate(const void* data, size_t size, DialogTemplate& t) {
         it.cy = r.Short();
         it.id = ex ? r.Dword() : r.Word();
         std::u16string icls = r.NameOrOrdinal(ord);
-        it.className = ord ? ControlClass(ord) : ToAnsi(icls);
+        it.className = ord ? ControlClass(ord) : AfxUtf16ToAnsi(icls);
         std::u16string text = r.NameOrOrdinal(ord);
-        it.text = ToAnsi(text);
+        it.text = AfxUtf16ToAnsi(text);
         WORD extra = r.Word();
         r.Skip(extra);
         t.items.push_back(it);

@@ -16,9 +16,7 @@ using afxuser::Wnd;
 
 namespace {
 
-std::unique_lock<std::mutex> Lock() {
-    return std::unique_lock<std::mutex>(afxuser::TableMutex());
-}
+using afxuser::Lock;
 
 std::set<UINT>& KeysDown() {
     static auto* s = new std::set<UINT>;

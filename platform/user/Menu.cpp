@@ -47,18 +47,6 @@ bool IsLive(HMENU m) {
     return m && Live().count(m);
 }
 
-std::string ToAnsi(const std::u16string& w) {
-    if (w.empty())
-        return "";
-    int n = WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWSTR>(w.data()), static_cast<int>(w.size()),
-                                nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWSTR>(w.data()), static_cast<int>(w.size()),
-                            s.data(), n, nullptr, nullptr);
-    return s;
-}
-
 // Reads the items of one level of a MENU template; false when it runs past the end.
 bool ReadItems(const BYTE*& p, const BYTE* end, HMENU menu) {
     auto word = [&](WORD& v) {
@@ -86,7 +74,7 @@ bool ReadItems(const BYTE*& p, const BYTE* end, HMENU menu) {
         HMENU__::Item item;
         item.flags = flags & ~(0x80u | MF_POPUP);
         item.id = id;
-        item.text = ToAnsi(text);
+        item.text = AfxUtf16ToAnsi(text);
         if (!popup && id == 0 && text.empty())
             item.flags |= MF_SEPARATOR;
         if (popup) {

@@ -183,14 +183,15 @@ void SignalPost(const std::shared_ptr<Queue>& q) {
         q->Wake();
 }
 
+// The thread's queue when it has one; never makes one.
+std::shared_ptr<Queue> ExistingQueue(DWORD tid) {
+    std::lock_guard<std::mutex> lock(g_queuesMx);
+    auto it = Queues().find(tid);
+    return it == Queues().end() ? nullptr : it->second;
+}
+
 void StopHook(DWORD tid) {
-    std::shared_ptr<Queue> q;
-    {
-        std::lock_guard<std::mutex> lock(g_queuesMx);
-        auto it = Queues().find(tid);
-        if (it != Queues().end())
-            q = it->second;
-    }
+    std::shared_ptr<Queue> q = ExistingQueue(tid);
     if (q) {
         std::lock_guard<std::mutex> lock(q->m);
         q->quit = true;
@@ -223,9 +224,7 @@ const std::shared_ptr<Queue>& SelfQueue() {
 std::shared_ptr<Queue> QueueOf(DWORD tid) {
     if (tid == GetCurrentThreadId())
         return SelfQueue();
-    std::lock_guard<std::mutex> lock(g_queuesMx);
-    auto it = Queues().find(tid);
-    return it == Queues().end() ? nullptr : it->second;
+    return ExistingQueue(tid);
 }
 
 void Complete(SentMsg* sm, LRESULT result) {
@@ -447,13 +446,7 @@ void EnsureThreadQueue() {
 }
 
 void WakeThreadQueue(DWORD tid) {
-    std::shared_ptr<Queue> q;
-    {
-        std::lock_guard<std::mutex> lock(g_queuesMx);
-        auto it = Queues().find(tid);
-        if (it != Queues().end())
-            q = it->second;
-    }
+    std::shared_ptr<Queue> q = ExistingQueue(tid);
     if (!q)
         return;
     std::lock_guard<std::mutex> lock(q->m);

@@ -14,9 +14,7 @@ using afxuser::Wnd;
 
 namespace {
 
-std::unique_lock<std::mutex> Lock() {
-    return std::unique_lock<std::mutex>(afxuser::TableMutex());
-}
+using afxuser::Lock;
 
 RECT ClientRectOf(const Wnd& w) {
     return RECT{0, 0, w.rect.right - w.rect.left, w.rect.bottom - w.rect.top};

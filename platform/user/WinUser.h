@@ -9,6 +9,7 @@
 #include "platform/base/AfxGeom.h"
 #include "platform/base/Win32Types.h"
 #include "platform/gdi/WinGdi.h"
+#include "platform/kernel/Process.h"
 #include "platform/kernel/Threads.h"
 
 struct HWND__;
@@ -207,20 +208,7 @@ using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 #define SC_CLOSE 0xF060
 #define SC_RESTORE 0xF120
 
-// ShowWindow commands.
-#define SW_HIDE 0
-#define SW_SHOWNORMAL 1
-#define SW_NORMAL 1
-#define SW_SHOWMINIMIZED 2
-#define SW_SHOWMAXIMIZED 3
-#define SW_MAXIMIZE 3
-#define SW_SHOWNOACTIVATE 4
-#define SW_SHOW 5
-#define SW_MINIMIZE 6
-#define SW_SHOWMINNOACTIVE 7
-#define SW_SHOWNA 8
-#define SW_RESTORE 9
-#define SW_SHOWDEFAULT 10
+// ShowWindow commands: the SW_ values of platform/kernel/Process.h, which ShellExecute takes too.
 
 // SetWindowPos.
 #define HWND_TOP (static_cast<HWND>(nullptr))

@@ -15,9 +15,7 @@ using afxuser::Wnd;
 
 namespace {
 
-std::unique_lock<std::mutex> Lock() {
-    return std::unique_lock<std::mutex>(afxuser::TableMutex());
-}
+using afxuser::Lock;
 
 UINT SizeType(DWORD style) {
     if (style & WS_MINIMIZE)

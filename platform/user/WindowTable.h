@@ -70,6 +70,9 @@ struct Desktop {
 };
 
 std::mutex& TableMutex();
+inline std::unique_lock<std::mutex> Lock() {
+    return std::unique_lock<std::mutex>(TableMutex());
+}
 // Lock held.
 std::shared_ptr<Wnd> FindLocked(HWND h);
 Desktop& DesktopLocked();

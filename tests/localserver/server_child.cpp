@@ -9,6 +9,7 @@
 // port and the process id. The process ends when its standard input closes.
 #include "contentserver/MyMemFile.h"
 #include "contentserver/ServerHost.h"
+#include "tests/support/PeerProcess.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -29,18 +30,6 @@ void CloseSpare(int) {
     for (int i = 0; i < g_nSpare; ++i)
         close(g_spare[i]);
     g_nSpare = 0;
-}
-
-int FreePort() {
-    int s = (::socket)(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), static_cast<socklen_t>(sizeof a));
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
 }
 
 } // namespace
@@ -75,7 +64,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "the package did not load\n");
         return 2;
     }
-    g_nServerPort = FreePort();
+    g_nServerPort = PeerProcess::FreePort();
     if (!g_MyMemFile.StartServer()) {
         fprintf(stderr, "the server did not start\n");
         return 2;

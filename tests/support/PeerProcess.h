@@ -48,20 +48,8 @@ public:
         m_stdout = out[0];
         if (!readFirstLine)
             return m_pid > 0;
-        std::string line;
-        while (line.find('\n') == std::string::npos) {
-            pollfd p{m_stdout, POLLIN, 0};
-            if (poll(&p, 1, waitMs) != 1)
-                return false;
-            char buf[256];
-            ssize_t n = read(m_stdout, buf, sizeof buf);
-            if (n <= 0)
-                return false;
-            line.append(buf, static_cast<size_t>(n));
-        }
-        m_firstLine = line.substr(0, line.find('\n'));
-        m_pending = line.substr(line.find('\n') + 1);
-        return true;
+        m_pending.clear();
+        return ReadLine(m_firstLine, waitMs);
     }
 
     // The next line the peer prints (after the first, when Start read that), without its newline;
