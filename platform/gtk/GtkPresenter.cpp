@@ -392,9 +392,11 @@ void CGtkPresenter::WindowShown(HWND h, bool visible) {
     t->shown = visible;
     if (visible) {
         m_wmMoves = WindowManagerMoves(t->window);
+        // The place asked before the window maps goes out as the user's position, which a
+        // window manager keeps instead of choosing its own; it is asked again once the window
+        // is mapped, for window managers that place first and honour moves afterwards.
+        gtk_window_move(GTK_WINDOW(t->window), t->rect.left, t->rect.top);
         gtk_widget_show(t->window);
-        // Without a window manager the first place is the one asked for; with one, it is
-        // asked again once the window is mapped.
         gtk_window_move(GTK_WINDOW(t->window), t->rect.left, t->rect.top);
         ApplyCursor(*t);
     } else {
@@ -656,7 +658,12 @@ int CGtkPresenter::OnConfigure(GtkWidget* w, GdkEventConfigure*, void* p) {
     HWND h = static_cast<HWND>(g_object_get_data(G_OBJECT(w), "afx-hwnd"));
     Top* t = self->FindTop(h);
     GdkWindow* g = gtk_widget_get_window(w);
-    if (!t || !t->shown || !g || !self->m_wmMoves)
+    if (!t || !t->shown || !g)
+        return FALSE;
+    // A window manager that came up after the window was shown places it all the same.
+    if (!self->m_wmMoves)
+        self->m_wmMoves = WindowManagerMoves(w);
+    if (!self->m_wmMoves)
         return FALSE;
     // The window manager placed or moved the window: the kernel's rectangle follows it.
     int x = 0, y = 0;

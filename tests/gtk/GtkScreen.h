@@ -124,6 +124,22 @@ inline RECT XGeometry(afxgtk::CGtkPresenter& p, HWND h) {
     return RECT{x, y, x + width, y + height};
 }
 
+// Whether a window manager has put the top-level window into a frame of its own.
+inline bool Framed(afxgtk::CGtkPresenter& p, HWND h) {
+    GtkWindow* w = p.NativeWindow(h);
+    GdkWindow* g = w ? gtk_widget_get_window(GTK_WIDGET(w)) : nullptr;
+    if (!g)
+        return false;
+    Display* x = gdk_x11_display_get_xdisplay(gdk_window_get_display(g));
+    ::Window root = 0, parent = 0, *kids = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(x, gdk_x11_window_get_xid(g), &root, &parent, &kids, &n))
+        return false;
+    if (kids)
+        XFree(kids);
+    return parent != 0 && parent != root;
+}
+
 class ScreenTest : public ::testing::Test {
 protected:
     void SetUp() override {
