@@ -3,9 +3,9 @@
 
 The page, Ruffle, read.swf and the store's Flash items are served from one loopback server (the
 replacement store with the item folders added, so purchases reach the real store logic). The
-browser runs under LANG=C, the locale under which Ruffle would not start by itself. A host
-script, added before the page's own, stands where the program will: it answers the movie's
-calls in the control's XML, as the program does. The test drives Chromium over its DevTools
+browser runs under LANG=C and reports the language tag "C", which Intl refuses and under which
+Ruffle would not start by itself. A host script, added before the page's own, stands where
+the program will: it answers the movie's calls in the control's XML, as the program does. The test drives Chromium over its DevTools
 pipe and looks at the screen: which page's paper colour fills it, and whether the purchase
 banner shows. Screenshots are left in the build folder.
 
@@ -82,6 +82,8 @@ class Handler(kestrin_store.Handler):
 HOST_JS = r"""
 (function () {
     const item = %s;
+    // A tag Intl refuses, as a WebKit view reports under LANG=C (Chromium says "en-US" anyway).
+    Object.defineProperty(navigator, "language", { value: "C", configurable: true });
     window.hostLog = [];
     function parse(xml) {
         const inv = new DOMParser().parseFromString(xml, "text/xml").documentElement;
