@@ -122,6 +122,8 @@ HOST_JS = r"""
             if (!call.args.length)
                 return "";
             const rel = call.args[0];
+            if (item.broken && rel.endsWith("/p" + item.broken + ".jpg"))
+                return "<string>" + esc(item.base) + "missing.jpg</string>";
             return "<string>" + esc(item.base + rel.substring(rel.lastIndexOf("/") + 1)) + "</string>";
         case "C_UserPriceBuy": {
             const x = new XMLHttpRequest();
@@ -331,13 +333,13 @@ class MoviePlayerTest(unittest.TestCase):
             raise AssertionError("%s: %s" % (expression, r["exceptionDetails"]))
         return r["result"].get("value")
 
-    def open_item(self, pid, uid="1001", silent=False):
+    def open_item(self, pid, uid="1001", silent=False, broken=0):
         """Loads the player page with the movie, its host set for the item as the program would."""
         self.server.store.reset()
         item = self.server.store.items[pid]
         host = {"pid": pid, "type": item["type"], "uid": uid, "pwd": kestrin_store.USERS.get(uid, ("",))[0],
                 "base": "http://127.0.0.1:%d/%s/%s/" % (self.port, item["type"], pid),
-                "start": "stream2" if int(item["price"]) else "stream", "silent": silent}
+                "start": "stream2" if int(item["price"]) else "stream", "silent": silent, "broken": broken}
         if self.script:
             self.cdp("Page.removeScriptToEvaluateOnNewDocument", {"identifier": self.script})
         type(self).script = self.cdp("Page.addScriptToEvaluateOnNewDocument",
@@ -467,6 +469,16 @@ class MoviePlayerTest(unittest.TestCase):
         self.wait_for("the movie's call", lambda: self.calls("C_GetOpenMag"))
         self.assertEqual(self.page_shown(item), 0)
         self.assertEqual(self.calls("C_ShiftPath"), [])
+
+    def test_a_page_that_cannot_be_had_leaves_the_others_readable(self):
+        item = self.open_item("f3", broken=2)
+        self.wait_for("the first page", lambda: self.page_shown(item) == 1)
+        self.click(NEXT)
+        self.wait_for("the missing page asked for",
+                      lambda: any("/book/f3/missing.jpg" in line for line in self.server.store.log))
+        self.wait_for("no page on screen", lambda: self.page_shown(item) == 0)
+        self.click(NEXT)
+        self.wait_for("the third page", lambda: self.page_shown(item) == 3)
 
     def test_xml_translation_of_the_page(self):
         self.open_item("f1")

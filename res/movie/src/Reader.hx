@@ -54,6 +54,8 @@ class Reader extends Sprite {
     var pages:Array<String> = [];
     var loaders:Array<Loader> = [];
     var current = 0;
+    // Counts F_OpenMag calls, so that loads begun for an earlier item are ignored when they end.
+    var opening = 0;
 
     // The program's own view of the item and user; the movie shows the pages the same for all.
     var itemType = "";
@@ -129,6 +131,7 @@ class Reader extends Sprite {
 
     function openMag(args:Array<Dynamic>):Dynamic {
         var address = arg(args, 0);
+        var mine = ++opening;
         pages = [];
         loaders = [];
         current = 0;
@@ -143,11 +146,17 @@ class Reader extends Sprite {
         var list = new URLLoader();
         list.dataFormat = URLLoaderDataFormat.BINARY;
         list.addEventListener(Event.COMPLETE, function(_) {
+            if (mine != opening)
+                return;
             var bytes:ByteArray = list.data;
             readList(bytes.readUTFBytes(bytes.length));
         });
-        list.addEventListener(IOErrorEvent.IO_ERROR, function(_) setNotice("无法打开刊物"));
-        list.addEventListener(SecurityErrorEvent.SECURITY_ERROR, function(_) setNotice("无法打开刊物"));
+        var failed = function(_) {
+            if (mine == opening)
+                setNotice("无法打开刊物");
+        };
+        list.addEventListener(IOErrorEvent.IO_ERROR, failed);
+        list.addEventListener(SecurityErrorEvent.SECURITY_ERROR, failed);
         list.load(new URLRequest(address));
         return null;
     }
@@ -195,11 +204,13 @@ class Reader extends Sprite {
             loaders[index] = loader;
             var shown = index;
             loader.contentLoaderInfo.addEventListener(Event.COMPLETE, function(_) {
-                if (current == shown)
+                if (loaders[shown] == loader && current == shown)
                     showLoaded(loader);
             });
             loader.contentLoaderInfo.addEventListener(IOErrorEvent.IO_ERROR, function(_) {
-                loaders[shown] = null;
+                if (loaders[shown] != loader)
+                    return;
+                loaders[shown] = null; // asked again when the page is turned to again
                 if (current == shown)
                     setNotice("本页无法显示");
             });
