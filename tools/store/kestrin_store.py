@@ -21,6 +21,12 @@ The requests it answers (values UTF-8, percent-encoded):
   GET /touch/read/book/ /touch/read/mag/               the online reading pages
   GET /magazine/digi_subscription.php                  the subscription page
   GET /packages/PID.exe, /covers/PID.jpg, /covers/PID_s.jpg   packages and covers of the catalogue
+Flash items f1 (mag, free), f2 (mag, paid) and f3 (book, paid): their packages ask for the movie
+reader (MYDATA 280 is "0") and hold page pictures p1.jpg... and two start files, "stream" (opened
+for a free item) and "stream2" (for a paid one). A start file is UTF-8 text, one entry a line, a
+key and its value split at the first space, "#" starting a comment line: "title NAME" names the
+item, each "page ADDRESS" is one page in reading order. The addresses name the pictures in a
+folder ("pages/p1.jpg"); the program serves each by the part after the last "/".
 Test items named by their pid: "emptyN" (empty reply), "nopidN" (a record without pid), "multiN"
 (three records, the one asked in the middle), "multinotN" (two records, neither the one asked),
 "blobSIZE-ARGS" (a record whose package is /blob?size=SIZE&ARGS, "~" standing for "&").
@@ -248,16 +254,10 @@ def block_jpeg(blocks_x, blocks_y, colour_at):
     return bytes(out)
 
 
-# --- Flash items -------------------------------------------------------------------------------
-# Items whose package asks for the movie reader (string 280 is "0"). Their pages are pictures,
-# listed by two start files the reader movie reads: "stream", opened for a free item, and
-# "stream2", opened for a paid one. Both are UTF-8 text, one entry a line, a key and its value
-# split at the first space; "#" starts a comment line:
-#   title NAME        the item's name, shown by the movie
-#   page ADDRESS      one page picture, in reading order
-# The pictures are stored flat in the package ("p1.jpg"...), while the lists name them in a
-# folder ("pages/p1.jpg"): the movie asks the program (C_ShiftPath) where each page is served,
-# and the program keeps only the part after the last "/".
+# --- Flash items ------------------------------------------------------------------------------
+# Items read by the movie; the docstring above tells their start files. The pictures are stored
+# flat in the package while the lists name them in a folder: only the program's C_ShiftPath
+# answer, which keeps the part after the last "/", finds them.
 
 FLASH_PAGE_SIZE = (60, 80)  # in 8x8 blocks: 480 x 640 pixels
 
