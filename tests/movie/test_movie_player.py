@@ -11,6 +11,7 @@ banner shows. Screenshots are left in the build folder.
 
   test_movie_player.py BUILD_DIR
 """
+import base64
 import json
 import os
 import shutil
@@ -299,7 +300,10 @@ class MoviePlayerTest(unittest.TestCase):
         cls.server.store = kestrin_store.Store()
         cls.port = cls.server.server_address[1]
         threading.Thread(target=cls.server.serve_forever, daemon=True).start()
+        cls.addClassCleanup(cls.server.server_close)
+        cls.addClassCleanup(cls.server.shutdown)
         cls.profile = tempfile.mkdtemp(prefix="movie-test-")
+        cls.addClassCleanup(shutil.rmtree, cls.profile, ignore_errors=True)
         env = {k: v for k, v in os.environ.items() if not k.startswith("LC_")}
         env["LANG"] = "C"
         env["HOME"] = cls.profile
@@ -307,6 +311,7 @@ class MoviePlayerTest(unittest.TestCase):
             ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
              "--disable-component-update", "--disable-sync", "--no-first-run", "--user-data-dir=" + cls.profile,
              "--remote-debugging-pipe", "--window-size=%d,%d" % (WIDTH, HEIGHT), "about:blank"], env)
+        cls.addClassCleanup(cls.browser.close)
         target = next(t["targetId"] for t in cls.browser.send("Target.getTargets")["targetInfos"]
                       if t["type"] == "page")
         cls.session = cls.browser.send("Target.attachToTarget", {"targetId": target, "flatten": True})["sessionId"]
@@ -315,13 +320,6 @@ class MoviePlayerTest(unittest.TestCase):
         cls.cdp("Emulation.setDeviceMetricsOverride",
                 {"width": WIDTH, "height": HEIGHT, "deviceScaleFactor": 1, "mobile": False})
         cls.script = None
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.browser.close()
-        cls.server.shutdown()
-        cls.server.server_close()
-        shutil.rmtree(cls.profile, ignore_errors=True)
 
     @classmethod
     def cdp(cls, method, params=None):
@@ -370,13 +368,11 @@ class MoviePlayerTest(unittest.TestCase):
 
     def screen(self):
         """The window scaled to a tenth: enough to tell the flat colours apart."""
-        import base64
         r = self.cdp("Page.captureScreenshot", {"format": "png", "clip": {"x": 0, "y": 0, "width": WIDTH,
                                                                           "height": HEIGHT, "scale": 0.1}})
         return png_pixels(base64.b64decode(r["data"]))[2]
 
     def shot(self, name):
-        import base64
         r = self.cdp("Page.captureScreenshot", {"format": "png"})
         with open(os.path.join(SHOTS, name + ".png"), "wb") as f:
             f.write(base64.b64decode(r["data"]))
