@@ -25,6 +25,12 @@ The requests it answers (values UTF-8, percent-encoded):
   GET /touch/read/book/ /touch/read/mag/               the online reading pages
   GET /magazine/digi_subscription.php                  the subscription page
   GET /packages/PID.exe, /covers/PID.jpg, /covers/PID_s.jpg   packages and covers of the catalogue
+Flash items f1 (mag, free), f2 (mag, paid) and f3 (book, paid): their packages ask for the movie
+reader (MYDATA 280 is "0") and hold page pictures p1.jpg... and two start files, "stream" (opened
+for a free item) and "stream2" (for a paid one). A start file is UTF-8 text, one entry a line, a
+key and its value split at the first space, "#" starting a comment line: "title NAME" names the
+item, each "page ADDRESS" is one page in reading order. The addresses name the pictures in a
+folder ("pages/p1.jpg"); the program serves each by the part after the last "/".
 Test items named by their pid: "emptyN" (empty reply), "nopidN" (a record without pid), "multiN"
 (three records, the one asked in the middle), "multinotN" (two records, neither the one asked),
 "blobSIZE-ARGS" (a record whose package is /blob?size=SIZE&ARGS, "~" standing for "&").
@@ -187,6 +193,8 @@ def make_items():
 def item_package(item):
     """An item package: a resource-only executable holding the item's pages, made by the project's
     package writer."""
+    if item.get("flash"):
+        return flash_item_package(item)
     pages = {
         b"view1.html": ("<html><body><h1>%s</h1></body></html>" % item["name"]).encode("gbk"),
         b"view2.html": ("<html><body><p>%s %s</p></body></html>" % (item["name"], item["date"])).encode("gbk"),
@@ -199,6 +207,146 @@ def item_package(item):
                299: item["price"]}
     resources = {rid: text.encode("gbk") for rid, text in strings.items()}
     resources[188] = pak  # the item's pages
+    return kestrin_pack.build_executable(resources)
+
+
+def block_jpeg(blocks_x, blocks_y, colour_at):
+    """A baseline JPEG of blocks_x x blocks_y flat 8x8 blocks, block (x, y) in colour_at(x, y):
+    like solid_jpeg, each block holds only its DC term, so pictures of blocks stay small and
+    decode to exactly their colours."""
+    def dc_terms(rgb):
+        r, g, b = rgb
+        ycc = (0.299 * r + 0.587 * g + 0.114 * b,
+               128 - 0.168736 * r - 0.331264 * g + 0.5 * b,
+               128 + 0.5 * r - 0.418688 * g - 0.081312 * b)
+        return [int(round(8 * (min(255.0, max(0.0, v)) - 128))) for v in ycc]
+
+    # Differences of DC terms span categories 0 to 11: twelve 4-bit codes, none of them all ones.
+    dc_codes = {cat: (cat, 4) for cat in range(12)}
+    bits = []
+
+    def put(value, length):
+        for i in range(length - 1, -1, -1):
+            bits.append((value >> i) & 1)
+
+    previous = [0, 0, 0]
+    for y in range(blocks_y):
+        for x in range(blocks_x):
+            dcs = dc_terms(colour_at(x, y))
+            for c in range(3):
+                diff = dcs[c] - previous[c]
+                previous[c] = dcs[c]
+                cat = abs(diff).bit_length()
+                put(*dc_codes[cat])
+                if cat:
+                    put(diff if diff > 0 else diff + (1 << cat) - 1, cat)
+                put(0, 2)  # end of block, the AC table's one code
+    while len(bits) % 8:
+        bits.append(1)
+    scan = bytearray()
+    for i in range(0, len(bits), 8):
+        byte = int("".join(map(str, bits[i:i + 8])), 2)
+        scan.append(byte)
+        if byte == 0xFF:
+            scan.append(0)
+
+    def segment(marker, body):
+        return struct.pack(">HH", marker, len(body) + 2) + body
+
+    out = bytearray(b"\xff\xd8")
+    out += segment(0xFFE0, b"JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00")
+    out += segment(0xFFDB, b"\x00" + b"\x01" * 64)
+    out += segment(0xFFC0, struct.pack(">BHHB", 8, blocks_y * 8, blocks_x * 8, 3) +
+                   b"\x01\x11\x00\x02\x11\x00\x03\x11\x00")
+    out += segment(0xFFC4, b"\x00" + bytes([0, 0, 0, 12] + [0] * 12) + bytes(range(12)))
+    out += segment(0xFFC4, b"\x10" + bytes([0, 1] + [0] * 14) + b"\x00")
+    out += segment(0xFFDA, b"\x03\x01\x00\x02\x00\x03\x00\x00\x3f\x00")
+    out += scan + b"\xff\xd9"
+    return bytes(out)
+
+
+# --- Flash items ------------------------------------------------------------------------------
+# Items read by the movie; the docstring above tells their start files. The pictures are stored
+# flat in the package while the lists name them in a folder: only the program's C_ShiftPath
+# answer, which keeps the part after the last "/", finds them.
+
+FLASH_PAGE_SIZE = (60, 80)  # in 8x8 blocks: 480 x 640 pixels
+
+# 3x5 block digits for the page numbers.
+DIGITS = ["111101101101111", "010110010010111", "111001111100111", "111001111001111", "101101111001001",
+          "111100111001111", "111100111101111", "111001001001001", "111101111101111", "111101111001111"]
+
+
+def make_flash_items():
+    return [
+        {"pid": "f1", "id": "301", "type": "mag", "sort_id": "11", "name": "闪读杂志1", "date": "2026-09",
+         "price": "0", "flash": True, "pages": 4},
+        {"pid": "f2", "id": "302", "type": "mag", "sort_id": "12", "name": "闪读杂志2", "date": "2026-10",
+         "price": "2", "flash": True, "pages": 3},
+        {"pid": "f3", "id": "303", "type": "book", "sort_id": "21", "name": "闪读图书", "date": "第1版",
+         "price": "5", "flash": True, "pages": 5},
+    ]
+
+
+def flash_page_paper(pid, n):
+    """The paper colour of page n (from 1) of a Flash item: light, and far from its neighbours'."""
+    import colorsys
+    h = hashlib.sha256(pid.encode("utf-8")).digest()[0] / 255.0
+    r, g, b = colorsys.hsv_to_rgb((h + 0.29 * (n - 1)) % 1.0, 0.22, 0.97)
+    return (int(r * 255), int(g * 255), int(b * 255))
+
+
+def flash_page(item, n):
+    """Page n of a Flash item: a band in the item's colour, the page number, lines of "text"."""
+    bx, by = FLASH_PAGE_SIZE
+    band = hashlib.sha256(item["pid"].encode("utf-8")).digest()
+    band = (band[0] % 128, band[1] % 128, 64 + band[2] % 128)
+    paper = flash_page_paper(item["pid"], n)
+    ink = (60, 60, 70)
+    number = str(n)
+    scale = 3
+    width = len(number) * 4 * scale - scale
+    left, top = (bx - width) // 2, 14
+
+    def colour_at(x, y):
+        if y < 8:
+            return band
+        dx, dy = x - left, y - top
+        if 0 <= dx < width and 0 <= dy < 5 * scale:
+            digit, col = divmod(dx // scale, 4)
+            if col < 3 and DIGITS[int(number[digit])][(dy // scale) * 3 + col] == "1":
+                return ink
+            return paper
+        if y >= 36 and y < by - 6 and (y - 36) % 3 == 0 and 6 <= x < bx - 6 - (y * 7) % 11:
+            return (180, 180, 188)
+        return paper
+
+    return block_jpeg(bx, by, colour_at)
+
+
+def flash_start_file(item, paid):
+    lines = ["# %s, %s" % (item["pid"], "paid edition" if paid else "free edition"),
+             "title %s%s" % (item["name"], "（付费版）" if paid else "")]
+    lines += ["page pages/p%d.jpg" % n for n in range(1, item["pages"] + 1)]
+    return ("\n".join(lines) + "\n").encode("utf-8")
+
+
+def flash_item_files(item):
+    """The files of a Flash item's package, name -> bytes."""
+    files = {b"stream": flash_start_file(item, False), b"stream2": flash_start_file(item, True)}
+    for n in range(1, item["pages"] + 1):
+        files[b"p%d.jpg" % n] = flash_page(item, n)
+    return files
+
+
+def flash_item_package(item):
+    pak = kestrin_pack.build_package(sorted(flash_item_files(item).items()))
+    category = next((name for sid, name, _ in CATEGORIES[item["type"]] if sid == item["sort_id"]), "")
+    strings = {162: item["pid"], 163: item["name"], 226: item["date"], 227: "1" if int(item["price"]) else "0",
+               268: category, 280: "0", 289: "kestrin store", 294: item["type"], 165: item["sort_id"],
+               299: item["price"]}
+    resources = {rid: text.encode("gbk") for rid, text in strings.items()}
+    resources[188] = pak
     return kestrin_pack.build_executable(resources)
 
 
@@ -278,7 +426,7 @@ def page_user_name(text):
 class Store:
     def __init__(self):
         self.lock = threading.Lock()
-        self.items = {i["pid"]: i for i in make_items()}
+        self.items = {i["pid"]: i for i in make_items() + make_flash_items()}
         self.packages = {}
         self.files = {}
         self.gates = {}
