@@ -36,6 +36,15 @@ ULONGLONG FileSize(const CString& path) {
     return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+// An installed copy is started as a program; a file without the execute bits would only be
+// handed to the desktop's document handler.
+bool IsProgram(const CString& path) {
+    std::string p;
+    struct stat st;
+    return AfxMapPath(path, p) && stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           access(p.c_str(), X_OK) == 0;
+}
+
 // Installed copies are started by path, so the copy must carry the execute bits.
 bool MakeExecutable(const CString& path) {
     std::string p;
@@ -132,8 +141,7 @@ void CPackInfo::RegisterBundledItem() {
     pItem->price = m_strPriceFlag;
     pItem->pic1 = CopyCover();
     pItem->savepath = g_CommonFunc.GetModulePath();
-    // The shelf keeps the record whether or not the list already held the pid: records are never
-    // destroyed, and the recent reads take the same one.
+    // The shelf refuses a pid it already lists; the recent reads take the record in every case.
     g_MagShelf.Add(pItem, m_strType, TRUE);
     g_MagShelf.AddRecentRead(pItem);
 }
@@ -182,7 +190,7 @@ BOOL CPackInfo::CheckInstalledVersion() {
     strCopy.Format("%s\\%d\\kestrin.exe", (LPCSTR)g_AppPathInfo.m_strExeFilesDir, nInstalled);
     CString strSelf = g_CommonFunc.GetModulePath();
     // A copy that is this very file would only start this build again, and again.
-    if (!g_CommonFunc.FileExists(strCopy) || SameFile(strCopy, strSelf))
+    if (!IsProgram(strCopy) || SameFile(strCopy, strSelf))
         return TRUE;
 
     // The built-in item is recorded as read only once the newer copy has it: if the launch

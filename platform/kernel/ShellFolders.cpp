@@ -2,6 +2,7 @@
 #include "platform/kernel/FileSys.h"
 #include "platform/kernel/WinError.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -27,7 +28,14 @@ std::string AfxGetXdgFolder(const char* envName, const char* homeRelative) {
     return home.empty() ? "" : home + "/" + homeRelative;
 }
 
+struct ITEMIDLIST {
+    unsigned magic;
+    char linuxPath[1]; // zero-terminated, as long as it needs
+};
+
 namespace {
+
+constexpr unsigned kItemListMagic = 0x4C444946; // "FIDL"
 
 bool IsDir(const std::string& p) {
     struct stat st;
@@ -102,26 +110,30 @@ HRESULT SHGetSpecialFolderLocation(void* hwndOwner, int nFolder, LPITEMIDLIST* p
     std::string d = FolderFor(nFolder, false);
     if (d.empty())
         return E_FAIL;
-    std::string w = AfxUnmapPath(d);
-    char* p = static_cast<char*>(std::malloc(w.size() + 1));
-    if (!p)
-        return E_FAIL;
-    std::memcpy(p, w.c_str(), w.size() + 1);
-    *ppidl = reinterpret_cast<LPITEMIDLIST>(p);
-    return S_OK;
+    *ppidl = AfxItemListFromPath(d);
+    return *ppidl ? S_OK : E_FAIL;
+}
+
+LPITEMIDLIST AfxItemListFromPath(const std::string& linuxPath) {
+    void* block = std::malloc(offsetof(ITEMIDLIST, linuxPath) + linuxPath.size() + 1);
+    if (!block)
+        return nullptr;
+    auto* pidl = static_cast<ITEMIDLIST*>(block);
+    pidl->magic = kItemListMagic;
+    std::memcpy(pidl->linuxPath, linuxPath.c_str(), linuxPath.size() + 1);
+    return pidl;
 }
 
 BOOL SHGetPathFromIDListA(LPCITEMIDLIST pidl, LPSTR pszPath) {
     if (!pszPath)
         return FALSE;
     pszPath[0] = '\0';
-    if (!pidl)
+    if (!pidl || pidl->magic != kItemListMagic)
         return FALSE;
-    const char* p = reinterpret_cast<const char*>(pidl);
-    size_t n = std::strlen(p);
-    if (n >= MAX_PATH)
+    std::string win;
+    if (!AfxUnmapPath(pidl->linuxPath, win) || win.size() >= MAX_PATH)
         return FALSE;
-    std::memcpy(pszPath, p, n + 1);
+    std::memcpy(pszPath, win.c_str(), win.size() + 1);
     return TRUE;
 }
 

@@ -17,16 +17,23 @@
 #define SHGFP_TYPE_CURRENT 0
 #define SHGFP_TYPE_DEFAULT 1
 
-// An identifier list here holds the folder's path; it is allocated with malloc, so ILFree and a
-// free-based CoTaskMemFree both release it.
+// An identifier list here holds one folder's Linux path, whoever made it (a special folder, the
+// folder browser); it is allocated with malloc, so ILFree and a free-based CoTaskMemFree both
+// release it. Its Windows form is made only when the program asks for it, so a folder the ANSI
+// code page cannot hold fails there instead of passing on a garbled path.
 struct ITEMIDLIST;
 using LPITEMIDLIST = ITEMIDLIST*;
 using LPCITEMIDLIST = const ITEMIDLIST*;
 using PIDLIST_ABSOLUTE = ITEMIDLIST*;
+using PCIDLIST_ABSOLUTE = const ITEMIDLIST*;
+
+// A new list for the folder, or NULL when memory runs out.
+LPITEMIDLIST AfxItemListFromPath(const std::string& linuxPath);
 
 // S_OK, or E_FAIL when the folder is unknown (*ppidl is then NULL). hwndOwner is ignored.
 HRESULT SHGetSpecialFolderLocation(void* hwndOwner, int nFolder, LPITEMIDLIST* ppidl);
-// pszPath must hold MAX_PATH bytes.
+// pszPath must hold MAX_PATH bytes. FALSE, with an empty pszPath, when the folder cannot be
+// written in the ANSI code page or does not fit.
 BOOL SHGetPathFromIDListA(LPCITEMIDLIST pidl, LPSTR pszPath);
 void ILFree(LPITEMIDLIST pidl);
 HRESULT SHGetFolderPathA(void* hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPSTR pszPath);

@@ -9,17 +9,7 @@
 #include <cstring>
 #include <new>
 
-// What SHBrowseForFolderA hands out: the chosen folder as the picker said it. The Windows form is
-// made only when the program asks for it, so that a folder the ANSI code page cannot hold fails
-// there instead of passing on a garbled path.
-struct ITEMIDLIST {
-    unsigned magic;
-    char linuxPath[1]; // zero-terminated, as long as it needs
-};
-
 namespace {
-
-constexpr unsigned kMagic = 0x4C444946; // "FIDL"
 
 const char* LastComponent(const std::string& winPath) {
     size_t last = std::string::npos;
@@ -52,12 +42,9 @@ PIDLIST_ABSOLUTE SHBrowseForFolderA(LPBROWSEINFOA lpbi) {
     // The program adds its own trailing separator and takes one already there for a root.
     while (answer->size() > 1 && answer->back() == '/')
         answer->pop_back();
-    void* block = std::malloc(offsetof(ITEMIDLIST, linuxPath) + answer->size() + 1);
-    if (!block)
+    PIDLIST_ABSOLUTE pidl = AfxItemListFromPath(*answer);
+    if (!pidl)
         return nullptr;
-    auto* pidl = static_cast<ITEMIDLIST*>(block);
-    pidl->magic = kMagic;
-    std::memcpy(pidl->linuxPath, answer->c_str(), answer->size() + 1);
     if (lpbi->pszDisplayName) {
         std::string win;
         if (!AfxUnmapPath(answer->c_str(), win))
@@ -77,23 +64,6 @@ PIDLIST_ABSOLUTE SHBrowseForFolderA(LPBROWSEINFOA lpbi) {
         lpbi->pszDisplayName[end] = '\0';
     }
     return pidl;
-}
-
-BOOL SHGetPathFromIDListA(PCIDLIST_ABSOLUTE pidl, LPSTR pszPath) {
-    if (!pszPath)
-        return FALSE;
-    pszPath[0] = '\0';
-    if (!pidl || pidl->magic != kMagic)
-        return FALSE;
-    std::string win;
-    if (!AfxUnmapPath(pidl->linuxPath, win) || win.size() >= MAX_PATH)
-        return FALSE;
-    std::memcpy(pszPath, win.c_str(), win.size() + 1);
-    return TRUE;
-}
-
-void ILFree(PIDLIST_ABSOLUTE pidl) {
-    std::free(pidl);
 }
 
 void CoTaskMemFree(LPVOID pv) {

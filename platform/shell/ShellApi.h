@@ -5,6 +5,7 @@
 // TrayHost.h and the folder browser to the picker of FolderPicker.h; both work headless.
 #pragma once
 
+#include "platform/kernel/ShellFolders.h"
 #include "platform/user/WinUser.h"
 
 #include <string>
@@ -61,13 +62,8 @@ inline BOOL Shell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATAA lpData) {
 #define BIF_NEWDIALOGSTYLE 0x00000040u
 #define BIF_USENEWUI (BIF_NEWDIALOGSTYLE | BIF_EDITBOX)
 
-// An item list stands for one chosen folder; only SHGetPathFromIDListA reads it, and
-// CoTaskMemFree or ILFree frees it.
-struct ITEMIDLIST;
-using LPITEMIDLIST = ITEMIDLIST*;
-using LPCITEMIDLIST = const ITEMIDLIST*;
-using PIDLIST_ABSOLUTE = ITEMIDLIST*;
-using PCIDLIST_ABSOLUTE = const ITEMIDLIST*;
+// An item list stands for one chosen folder (platform/kernel/ShellFolders.h); only
+// SHGetPathFromIDListA reads it, and CoTaskMemFree or ILFree frees it.
 
 using BFFCALLBACK = int (*)(HWND hwnd, UINT uMsg, LPARAM lParam, LPARAM lpData);
 
@@ -89,13 +85,6 @@ PIDLIST_ABSOLUTE SHBrowseForFolderA(LPBROWSEINFOA lpbi);
 inline PIDLIST_ABSOLUTE SHBrowseForFolder(LPBROWSEINFOA lpbi) {
     return SHBrowseForFolderA(lpbi);
 }
-// The folder in the program's Windows form into pszPath (MAX_PATH bytes). FALSE, with an empty
-// pszPath, when the folder cannot be written in the ANSI code page or does not fit.
-BOOL SHGetPathFromIDListA(PCIDLIST_ABSOLUTE pidl, LPSTR pszPath);
-inline BOOL SHGetPathFromIDList(PCIDLIST_ABSOLUTE pidl, LPSTR pszPath) {
-    return SHGetPathFromIDListA(pidl, pszPath);
-}
-void ILFree(PIDLIST_ABSOLUTE pidl);
 void CoTaskMemFree(LPVOID pv);
 
 // ---------------------------------------------------------------------------------------
