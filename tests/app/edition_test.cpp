@@ -50,7 +50,13 @@ protected:
     void SetUp() override {
         FreshHomeTest::SetUp();
         InitPaths();
-        g_MagShelf.LoadAll();
+        // The shelf is the process's one store: what an earlier test left in it goes first.
+        for (const char* kind : {"mag", "book", "mag_read", "book_read"}) {
+            CMagInfoList items;
+            g_MagShelf.GetList(kind, items);
+            for (INT_PTR i = 0; i < items.GetSize(); ++i)
+                g_MagShelf.Remove(kind, items[i]->pid);
+        }
     }
 
     // An item package made by the package writer: its pages (resource 188) and the given
