@@ -3,17 +3,20 @@
 //   "socket-failed <hex of the message box text>"  the socket layer could not be used
 //   "run"                                          this process would run its main window
 //   "end"                                          it ended: a second instance, or a hand-over
-// With the argument "nofiles" the process has no file descriptor left when it starts up, so the
-// system hands out no socket.
+// With the argument "nosockets" the process runs in a sandbox where the system hands out no
+// socket.
 #include "app/HtmlVelkorsApp.h"
 #include "app/PackInfo.h"
 #include "platform/user/HeadlessScreen.h"
-#include "platform/kernel/CodePage.h"
-#include "platform/user/MsgQueue.h"
 
-#include <sys/resource.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -30,13 +33,17 @@ std::string Hex(const std::string& bytes) {
     return out;
 }
 
-void UseUpDescriptors() {
-    rlimit lim{};
-    getrlimit(RLIMIT_NOFILE, &lim);
-    lim.rlim_cur = 64;
-    setrlimit(RLIMIT_NOFILE, &lim);
-    while (dup(2) >= 0) {
-    }
+// A sandbox without sockets: every socket() call fails with EACCES from now on.
+bool ForbidSockets() {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_socket, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EACCES & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog prog{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &prog) == 0;
 }
 
 } // namespace
@@ -44,15 +51,10 @@ void UseUpDescriptors() {
 int main(int argc, char** argv) {
     afxuser::CHeadlessScreen screen;
     screen.Install();
-    // The queue and the code-page converters exist before the descriptors run out, as they would
-    // in a program that has shown anything at all.
-    AfxPumpPendingMessages();
-    WCHAR wide[4];
-    MultiByteToWideChar(936, 0, "\xD6\xD0", 2, wide, 4);
-    char narrow[4];
-    WideCharToMultiByte(936, 0, wide, 1, narrow, 4, nullptr, nullptr);
-    if (argc >= 2 && std::strcmp(argv[1], "nofiles") == 0)
-        UseUpDescriptors();
+    if (argc >= 2 && std::strcmp(argv[1], "nosockets") == 0 && !ForbidSockets()) {
+        std::printf("no sandbox\n");
+        return 1;
+    }
 
     CHtmlVelkorsApp app;
     if (!app.InitBeforeMainWindow()) {

@@ -151,7 +151,7 @@ TEST_F(StartupTest, NewerInstalledCopyTakesTheStartWithTheBuiltInItem) {
 }
 
 TEST_F(StartupTest, FailedSocketLayerSaysSoAndTouchesNoFolder) {
-    std::string out = Run(APP_PROBE_PLAIN, {"nofiles"});
+    std::string out = Run(APP_PROBE_PLAIN, {"nosockets"});
     // String 103 of the program's table, in the ANSI code page.
     EXPECT_EQ(out, "socket-failed " +
                        Hex("Windows "
