@@ -28,14 +28,7 @@ std::string AfxGetXdgFolder(const char* envName, const char* homeRelative) {
     return home.empty() ? "" : home + "/" + homeRelative;
 }
 
-struct ITEMIDLIST {
-    unsigned magic;
-    char linuxPath[1]; // zero-terminated, as long as it needs
-};
-
 namespace {
-
-constexpr unsigned kItemListMagic = 0x4C444946; // "FIDL"
 
 bool IsDir(const std::string& p) {
     struct stat st;
@@ -102,6 +95,25 @@ std::string FolderFor(int csidl, bool create) {
 
 } // namespace
 
+struct ITEMIDLIST {
+    unsigned magic;
+    char linuxPath[1]; // zero-terminated, as long as it needs
+};
+
+namespace {
+constexpr unsigned kIdListMagic = 0x4C444946; // "FIDL"
+}
+
+LPITEMIDLIST AfxMakeIdList(const std::string& linuxPath) {
+    void* block = std::malloc(offsetof(ITEMIDLIST, linuxPath) + linuxPath.size() + 1);
+    if (!block)
+        return nullptr;
+    auto* pidl = static_cast<ITEMIDLIST*>(block);
+    pidl->magic = kIdListMagic;
+    std::memcpy(pidl->linuxPath, linuxPath.c_str(), linuxPath.size() + 1);
+    return pidl;
+}
+
 HRESULT SHGetSpecialFolderLocation(void* hwndOwner, int nFolder, LPITEMIDLIST* ppidl) {
     (void)hwndOwner;
     if (!ppidl)
@@ -110,25 +122,15 @@ HRESULT SHGetSpecialFolderLocation(void* hwndOwner, int nFolder, LPITEMIDLIST* p
     std::string d = FolderFor(nFolder, false);
     if (d.empty())
         return E_FAIL;
-    *ppidl = AfxItemListFromPath(d);
+    *ppidl = AfxMakeIdList(d);
     return *ppidl ? S_OK : E_FAIL;
-}
-
-LPITEMIDLIST AfxItemListFromPath(const std::string& linuxPath) {
-    void* block = std::malloc(offsetof(ITEMIDLIST, linuxPath) + linuxPath.size() + 1);
-    if (!block)
-        return nullptr;
-    auto* pidl = static_cast<ITEMIDLIST*>(block);
-    pidl->magic = kItemListMagic;
-    std::memcpy(pidl->linuxPath, linuxPath.c_str(), linuxPath.size() + 1);
-    return pidl;
 }
 
 BOOL SHGetPathFromIDListA(LPCITEMIDLIST pidl, LPSTR pszPath) {
     if (!pszPath)
         return FALSE;
     pszPath[0] = '\0';
-    if (!pidl || pidl->magic != kItemListMagic)
+    if (!pidl || pidl->magic != kIdListMagic)
         return FALSE;
     std::string win;
     if (!AfxUnmapPath(pidl->linuxPath, win) || win.size() >= MAX_PATH)

@@ -17,23 +17,25 @@
 #define SHGFP_TYPE_CURRENT 0
 #define SHGFP_TYPE_DEFAULT 1
 
-// An identifier list here holds one folder's Linux path, whoever made it (a special folder, the
-// folder browser); it is allocated with malloc, so ILFree and a free-based CoTaskMemFree both
-// release it. Its Windows form is made only when the program asks for it, so a folder the ANSI
-// code page cannot hold fails there instead of passing on a garbled path.
+// An identifier list here holds one folder's Linux path; the Windows form is made only when the
+// program asks for it, so that a folder the ANSI code page cannot hold fails there instead of
+// passing on a garbled path. It is allocated with malloc, so ILFree and a free-based
+// CoTaskMemFree both release it. Every list of the program (special folders, the folder picker)
+// is of this one kind.
 struct ITEMIDLIST;
 using LPITEMIDLIST = ITEMIDLIST*;
 using LPCITEMIDLIST = const ITEMIDLIST*;
 using PIDLIST_ABSOLUTE = ITEMIDLIST*;
 using PCIDLIST_ABSOLUTE = const ITEMIDLIST*;
 
-// A new list for the folder, or NULL when memory runs out.
-LPITEMIDLIST AfxItemListFromPath(const std::string& linuxPath);
+// A new identifier list for a Linux folder path; null when memory runs out.
+LPITEMIDLIST AfxMakeIdList(const std::string& linuxPath);
 
 // S_OK, or E_FAIL when the folder is unknown (*ppidl is then NULL). hwndOwner is ignored.
 HRESULT SHGetSpecialFolderLocation(void* hwndOwner, int nFolder, LPITEMIDLIST* ppidl);
-// pszPath must hold MAX_PATH bytes. FALSE, with an empty pszPath, when the folder cannot be
-// written in the ANSI code page or does not fit.
+// The folder in the program's Windows form into pszPath (MAX_PATH bytes). FALSE, with an empty
+// pszPath, for a list that is not one of ours or a folder that cannot be written in the ANSI
+// code page or does not fit.
 BOOL SHGetPathFromIDListA(LPCITEMIDLIST pidl, LPSTR pszPath);
 void ILFree(LPITEMIDLIST pidl);
 HRESULT SHGetFolderPathA(void* hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPSTR pszPath);

@@ -42,7 +42,7 @@ PIDLIST_ABSOLUTE SHBrowseForFolderA(LPBROWSEINFOA lpbi) {
     // The program adds its own trailing separator and takes one already there for a root.
     while (answer->size() > 1 && answer->back() == '/')
         answer->pop_back();
-    PIDLIST_ABSOLUTE pidl = AfxItemListFromPath(*answer);
+    LPITEMIDLIST pidl = AfxMakeIdList(*answer);
     if (!pidl)
         return nullptr;
     if (lpbi->pszDisplayName) {

@@ -62,8 +62,8 @@ inline BOOL Shell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATAA lpData) {
 #define BIF_NEWDIALOGSTYLE 0x00000040u
 #define BIF_USENEWUI (BIF_NEWDIALOGSTYLE | BIF_EDITBOX)
 
-// An item list stands for one chosen folder (platform/kernel/ShellFolders.h); only
-// SHGetPathFromIDListA reads it, and CoTaskMemFree or ILFree frees it.
+// The chosen folder comes back as the kernel's identifier list (ShellFolders.h), read with
+// SHGetPathFromIDListA and freed with CoTaskMemFree or ILFree.
 
 using BFFCALLBACK = int (*)(HWND hwnd, UINT uMsg, LPARAM lParam, LPARAM lpData);
 

@@ -118,8 +118,8 @@ protected:
         wc.lpfnWndProc = &LinkProc;
         wc.lpszClassName = "WidiTestMain";
         RegisterClassA(&wc);
-        m_wnd = CreateWindowExA(0, "WidiTestMain", "main", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr, nullptr,
-                                nullptr);
+        m_wnd = CreateWindowExA(0, "WidiTestMain", "main", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr,
+                                nullptr, nullptr);
         m_link = new CWidiLink;
         g_link = m_link;
         g_fake = &m_fake;
@@ -188,9 +188,10 @@ TEST_F(WidiTest, EarlyRequestsAreDroppedAndADisconnectNamesTheLastConnect) {
     Ask(kRoomAnsi);
     Ask("");
     Ask("");
-    EXPECT_EQ(m_fake.calls, (std::vector<std::string>{"connect A 0 0 3", "connect \xE5\xAE\xA2\xE5\x8E\x85 0 0 3",
-                                                      "disconnect \xE5\xAE\xA2\xE5\x8E\x85",
-                                                      "disconnect \xE5\xAE\xA2\xE5\x8E\x85"}));
+    EXPECT_EQ(m_fake.calls,
+              (std::vector<std::string>{"connect A 0 0 3", "connect \xE5\xAE\xA2\xE5\x8E\x85 0 0 3",
+                                        "disconnect \xE5\xAE\xA2\xE5\x8E\x85",
+                                        "disconnect \xE5\xAE\xA2\xE5\x8E\x85"}));
     EXPECT_EQ(m_link->m_strWidiConnected, kRoomAnsi);
 }
 
