@@ -69,6 +69,7 @@ protected:
         }
         return "";
     }
+    // Through the program's own profile calls; the data folders must be laid out first.
     void SetVersion(const std::string& key, const std::string& value) {
         WritePrivateProfileStringA("Version", key.c_str(), value.c_str(),
                                    (g_AppPathInfo.m_strExeFilesDir + "\\Version.ini").GetString());

@@ -101,8 +101,6 @@ protected:
         EXPECT_TRUE(p.Started());
         return p.Output();
     }
-    // Lays out this test's data folders in this process too, to prepare them for a probe.
-    void Prepare() { InitPaths(); }
 };
 
 TEST_F(StartupTest, FreshDataRootDeploysThisBuildAndInstallsItsCopy) {
@@ -121,7 +119,7 @@ TEST_F(StartupTest, FreshDataRootDeploysThisBuildAndInstallsItsCopy) {
 }
 
 TEST_F(StartupTest, AnInstalledNewerSkinIsLeftAlone) {
-    Prepare();
+    InitPaths(); // to lay out what the probe finds
     fs::create_directories(ExeFiles("skin_2007"));
     WriteFileBytes(ExeFiles("skin_2007/WinSkin3.xml"), "<skin/>");
     SetVersion("skin", "2007");
@@ -134,7 +132,7 @@ TEST_F(StartupTest, AnInstalledNewerSkinIsLeftAlone) {
 }
 
 TEST_F(StartupTest, NewerInstalledCopyTakesTheStartWithTheBuiltInItem) {
-    Prepare();
+    InitPaths(); // to lay out what the probe finds
     fs::create_directories(ExeFiles("2006"));
     const std::string args = m_home.sub("args.txt");
     WriteFileBytes(ExeFiles("2006/kestrin.exe"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + args +
