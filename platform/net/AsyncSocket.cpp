@@ -401,6 +401,12 @@ struct AsyncSocketEngine {
 BOOL AfxSocketInit(WSADATA* lpwsaData) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), lpwsaData ? lpwsaData : &data);
+    // The layer is usable only if the system hands out sockets at all (it may refuse: no
+    // descriptors left, or a sandbox without the address family).
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return FALSE;
+    ::close(fd);
     return TRUE;
 }
 

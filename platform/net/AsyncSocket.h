@@ -30,7 +30,8 @@
 #define FD_CLOSE 0x20
 #define FD_ALL_EVENTS (FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE)
 
-// Initialises socket support for the calling thread (and the process on first use).
+// Initialises socket support for the calling thread (and the process on first use). FALSE when
+// the system hands out no sockets at all.
 BOOL AfxSocketInit(WSADATA* lpwsaData = nullptr);
 
 class CAsyncSocket : public CObject {

@@ -1,0 +1,58 @@
+#include "app/HtmlVelkorsApp.h"
+
+#include "app/PackInfo.h"
+#include "foundation/AppPathInfo.h"
+#include "foundation/CommonFunc.h"
+#include "library/UserInfo.h"
+#include "platform/net/AsyncSocket.h"
+#include "platform/shell/SingleInstance.h"
+#include "platform/user/AfxDialog.h"
+#include "platform/user/WinUser.h"
+#include "res/resource.h"
+
+BOOL CHtmlVelkorsApp::InitBeforeMainWindow() {
+    if (!AfxSocketInit()) {
+        AfxMessageBox(IDP_SOCKETS_INIT_FAILED);
+        return FALSE;
+    }
+    g_nUserMode = 0;
+    g_AppPathInfo.Init();
+    g_UserInfo.Load(g_AppPathInfo.m_strUserXml);
+    return TRUE;
+}
+
+HWND CHtmlVelkorsApp::FindRunningInstance() {
+    CreateMutexA(nullptr, TRUE, APP_INSTANCE_NAME);
+    if (GetLastError() != ERROR_ALREADY_EXISTS)
+        return nullptr;
+    HWND hWnd = GetWindow(GetDesktopWindow(), GW_CHILD);
+    while (hWnd != nullptr && GetPropA(hWnd, APP_INSTANCE_NAME) == nullptr)
+        hWnd = GetWindow(hWnd, GW_HWNDNEXT);
+    if (hWnd == nullptr)
+        return nullptr;
+    if (IsIconic(hWnd))
+        ShowWindow(hWnd, SW_RESTORE);
+    SetForegroundWindow(hWnd);
+    SetForegroundWindow(GetLastActivePopup(hWnd));
+    return hWnd;
+}
+
+BOOL CHtmlVelkorsApp::PrepareMainWindow(CPackInfo& packInfo) {
+    if (HWND hOther = FindRunningInstance()) {
+        if (packInfo.CheckBundleFirstRun()) {
+            CString strText;
+            strText.Format("-p %s", (LPCSTR)g_CommonFunc.GetModulePath());
+            COPYDATASTRUCT cds{};
+            cds.dwData = 0;
+            cds.cbData = static_cast<DWORD>(strText.GetLength());
+            cds.lpData = strText.GetBuffer();
+            SendMessageA(hOther, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
+            strText.ReleaseBuffer();
+        }
+        return FALSE;
+    }
+    if (!packInfo.CheckInstalledVersion())
+        return FALSE;
+    packInfo.DeployComponents();
+    return TRUE;
+}

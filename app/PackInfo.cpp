@@ -1,0 +1,289 @@
+#include "app/PackInfo.h"
+
+#include "contentserver/MyMemFile.h"
+#include "contentserver/PackUnpacker.h"
+#include "foundation/AppPathInfo.h"
+#include "foundation/CommonFunc.h"
+#include "library/MagShelf.h"
+#include "platform/kernel/Process.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+const char kResourceType[] = "MYDATA";
+const DWORD kMaxStringResource = 1024;
+
+// Both paths name one file on disk, whatever the spelling (case, "..", links).
+bool SameFile(const CString& a, const CString& b) {
+    std::string pa, pb;
+    if (!AfxMapPath(a, pa) || !AfxMapPath(b, pb))
+        return false;
+    std::error_code ec;
+    return std::filesystem::equivalent(pa, pb, ec);
+}
+
+ULONGLONG FileSize(const CString& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        return static_cast<ULONGLONG>(-1);
+    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// An installed copy is started as a program; a file without the execute bits would only be
+// handed to the desktop's document handler.
+bool IsProgram(const CString& path) {
+    std::string p;
+    struct stat st;
+    return AfxMapPath(path, p) && stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           access(p.c_str(), X_OK) == 0;
+}
+
+// Installed copies are started by path, so the copy must carry the execute bits.
+bool MakeExecutable(const CString& path) {
+    std::string p;
+    return AfxMapPath(path, p) && chmod(p.c_str(), 0755) == 0;
+}
+
+} // namespace
+
+CPackInfo::CPackInfo() : m_hModule(nullptr) {}
+
+CPackInfo::~CPackInfo() {
+    if (m_hModule != nullptr)
+        FreeLibrary(m_hModule);
+}
+
+BOOL CPackInfo::Load(CString strPath) {
+    m_hModule = nullptr;
+    if (!strPath.IsEmpty() && g_CommonFunc.FileExists(strPath))
+        m_hModule = LoadLibraryA(strPath);
+    m_strId = LoadResString(162);
+    m_strName = LoadResString(163);
+    m_strIssue = LoadResString(226);
+    m_strPriceFlag = LoadResString(227);
+    m_strCategory = LoadResString(268);
+    m_strSortId = LoadResString(165);
+    m_strHtmlFlag = LoadResString(280);
+    m_strSource = LoadResString(289);
+    m_strType = LoadResString(294);
+    m_strPrice = LoadResString(299);
+    m_strBundle = LoadResString(166);
+    if (m_strType.IsEmpty())
+        m_strType = "mag";
+    return TRUE;
+}
+
+CString CPackInfo::LoadResString(UINT nId) {
+    HRSRC hRes = FindResourceA(m_hModule, MAKEINTRESOURCEA(nId), kResourceType);
+    if (hRes == nullptr)
+        return CString();
+    HGLOBAL hData = LoadResource(m_hModule, hRes);
+    const char* pData = hData ? static_cast<const char*>(LockResource(hData)) : nullptr;
+    DWORD cbData = SizeofResource(m_hModule, hRes);
+    if (pData == nullptr || cbData == 0 || cbData > kMaxStringResource)
+        return CString();
+    // The text ends at its first zero byte, as a terminated copy of the bytes would.
+    std::string text(pData, cbData);
+    return CString(text.c_str());
+}
+
+BOOL CPackInfo::HasBundle() {
+    return m_strBundle == "1";
+}
+
+BOOL CPackInfo::IsRead() {
+    return GetReadLog("read") == "yes";
+}
+
+CString CPackInfo::ReadLogSection() {
+    return m_strType + "_" + m_strId;
+}
+
+CString CPackInfo::ReadLogPath() {
+    return g_AppPathInfo.m_strExeFilesDir + "\\ReadLog.ini";
+}
+
+CString CPackInfo::GetReadLog(CString strKey) {
+    char szValue[100] = {};
+    GetPrivateProfileStringA(ReadLogSection(), strKey, "", szValue, sizeof szValue, ReadLogPath());
+    return CString(szValue);
+}
+
+void CPackInfo::SetReadLog(CString strKey, CString strValue) {
+    WritePrivateProfileStringA(ReadLogSection(), strKey, strValue, ReadLogPath());
+}
+
+BOOL CPackInfo::CheckBundleFirstRun() {
+    Load("");
+    if (HasBundle() && !IsRead()) {
+        SetReadLog("read", "yes");
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void CPackInfo::RegisterBundledItem() {
+    CMagInfo* pItem = new CMagInfo;
+    pItem->pid = m_strId;
+    pItem->name = m_strName;
+    pItem->date = m_strIssue;
+    pItem->type = m_strType;
+    pItem->down = DOWN_STATE_DONE;
+    pItem->sort_id = m_strSortId;
+    pItem->isFullSwf = m_strHtmlFlag == "1" ? "1" : "0";
+    pItem->price = m_strPriceFlag;
+    pItem->pic1 = CopyCover();
+    pItem->savepath = g_CommonFunc.GetModulePath();
+    // The shelf refuses a pid it already lists; the recent reads take the record in every case.
+    g_MagShelf.Add(pItem, m_strType, TRUE);
+    g_MagShelf.AddRecentRead(pItem);
+}
+
+CString CPackInfo::CopyCover() {
+    CString strTarget;
+    strTarget.Format("%s\\%s\\%s.jpg", (LPCSTR)g_AppPathInfo.m_strImagesDir, (LPCSTR)m_strType,
+                     (LPCSTR)m_strId);
+    CString strName;
+    strName.Format("%s%s\\%s\\coverFlash.jpg", MEMFILE_ROOT, (LPCSTR)m_strType, (LPCSTR)m_strId);
+    // The name is widened whole, however long the id: no fixed buffer to outgrow.
+    CStringW strWide = MemFileWiden(strName);
+
+    std::string bytes;
+    bool bFound = false;
+    EnterCriticalSection(&g_csMemFile);
+    if (CMemFileEntry* pEntry = g_MyMemFile.FindFile(strWide)) {
+        // Taken while the lock is held: another load may free the package right after.
+        bytes.assign(reinterpret_cast<const char*>(pEntry->pData), pEntry->dwSize);
+        bFound = true;
+    }
+    LeaveCriticalSection(&g_csMemFile);
+    if (!bFound)
+        return CString();
+
+    FILE* f = fopen(strTarget, "wb");
+    if (f == nullptr)
+        return CString();
+    bool bWritten = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    bool bClosed = fclose(f) == 0;
+    if (!bWritten || !bClosed)
+        return CString();
+    return strTarget;
+}
+
+BOOL CPackInfo::CheckInstalledVersion() {
+    int nInstalled = g_CommonFunc.GetComponentVersion("kestrin.exe");
+    if (nInstalled < PROGRAM_BUILD_NUMBER) {
+        AfxBeginThread(CopySelfThreadProc, nullptr, THREAD_PRIORITY_NORMAL);
+        return TRUE;
+    }
+    if (nInstalled == PROGRAM_BUILD_NUMBER)
+        return TRUE;
+
+    CString strCopy;
+    strCopy.Format("%s\\%d\\kestrin.exe", (LPCSTR)g_AppPathInfo.m_strExeFilesDir, nInstalled);
+    CString strSelf = g_CommonFunc.GetModulePath();
+    // A copy that is this very file would only start this build again, and again.
+    if (!IsProgram(strCopy) || SameFile(strCopy, strSelf))
+        return TRUE;
+
+    // The built-in item is recorded as read only once the newer copy has it: if the launch
+    // fails, this copy goes on starting and offers the item itself.
+    Load("");
+    BOOL bDue = HasBundle() && !IsRead();
+    CString strParams;
+    if (bDue)
+        strParams.Format("-p %s", (LPCSTR)strSelf);
+    HINSTANCE hResult = ShellExecuteA(nullptr, "open", strCopy, strParams, nullptr, SW_SHOWNORMAL);
+    if (reinterpret_cast<INT_PTR>(hResult) <= 32)
+        return TRUE;
+    if (bDue)
+        SetReadLog("read", "yes");
+    return FALSE;
+}
+
+void CPackInfo::DeployComponents() {
+    struct Component {
+        const char* pszKey;
+        const char* pszFolderFormat;
+        UINT nResource;
+        const char* pszFile; // written into the folder; NULL: the package is unpacked there
+    };
+    static const Component kComponents[] = {
+        {"skin", "%s\\skin_%d\\", 151, nullptr},
+        {"data", "%s\\data_%d\\", 161, nullptr},
+        {"read.swf", "%s\\%d\\", 152, "read.swf"},
+    };
+    for (const Component& c : kComponents) {
+        // A component the update check installed in a newer build stays as it is.
+        if (g_CommonFunc.GetComponentVersion(c.pszKey) > PROGRAM_BUILD_NUMBER)
+            continue;
+        CString strFolder;
+        strFolder.Format(c.pszFolderFormat, (LPCSTR)g_AppPathInfo.m_strExeFilesDir, PROGRAM_BUILD_NUMBER);
+        CreateDirectoryA(strFolder, nullptr);
+        CString strTarget = strFolder;
+        if (c.pszFile != nullptr)
+            strTarget += c.pszFile;
+        ExtractResource(c.nResource, strTarget, c.pszFile == nullptr);
+        g_CommonFunc.SetComponentVersion(c.pszKey, PROGRAM_BUILD_NUMBER);
+    }
+}
+
+BOOL CPackInfo::ExtractResource(UINT nId, LPCSTR pszTarget, BOOL bUnpack) {
+    HRSRC hRes = FindResourceA(m_hModule, MAKEINTRESOURCEA(nId), kResourceType);
+    if (hRes == nullptr)
+        return FALSE;
+    HGLOBAL hData = LoadResource(m_hModule, hRes);
+    const BYTE* pData = hData ? static_cast<const BYTE*>(LockResource(hData)) : nullptr;
+    DWORD cbData = SizeofResource(m_hModule, hRes);
+    if (pData == nullptr)
+        return FALSE;
+    if (bUnpack) {
+        // The unpacker takes a writable buffer; the resource's bytes are the program's own.
+        std::vector<BYTE> package(pData, pData + cbData);
+        package.resize(package.size() + 2, 0);
+        CPackUnpacker unpacker;
+        unpacker.Unpack(package.data(), cbData, pszTarget);
+        return TRUE;
+    }
+    FILE* f = fopen(pszTarget, "w+b");
+    if (f == nullptr)
+        return FALSE;
+    if (cbData > 0)
+        fwrite(pData, 1, cbData, f);
+    fclose(f);
+    return TRUE;
+}
+
+UINT CopySelfThreadProc(LPVOID) {
+    CString strFolder;
+    strFolder.Format("%s\\%d\\", (LPCSTR)g_AppPathInfo.m_strExeFilesDir, PROGRAM_BUILD_NUMBER);
+    CreateDirectoryA(strFolder, nullptr);
+    CString strTarget = strFolder + "kestrin.exe";
+    CString strSelf = g_CommonFunc.GetModulePath();
+
+    if (!g_CommonFunc.FileExists(strTarget)) {
+        // The copy becomes the installed one only by a rename once it is whole and executable, so
+        // a crash or a full disk leaves either no copy or a complete one, never half a file.
+        CString strTemp;
+        strTemp.Format("%skestrin.exe.%d.part", (LPCSTR)strFolder, static_cast<int>(getpid()));
+        bool bWhole = CopyFileA(strSelf, strTemp, FALSE) && FileSize(strTemp) == FileSize(strSelf) &&
+                      MakeExecutable(strTemp) && MoveFileA(strTemp, strTarget);
+        if (!bWhole) {
+            DeleteFileA(strTemp);
+            return 1;
+        }
+    }
+    if (!g_CommonFunc.FileExists(strTarget))
+        return 1;
+    // The update thread may have recorded a newer build meanwhile; that one stays.
+    if (g_CommonFunc.GetComponentVersion("kestrin.exe") < PROGRAM_BUILD_NUMBER)
+        g_CommonFunc.SetComponentVersion("kestrin.exe", PROGRAM_BUILD_NUMBER);
+    return 1;
+}

@@ -1,0 +1,165 @@
+// The hand-over to a newer installed copy and the self-copy into the installed-copies folder.
+#include "app/PackInfo.h"
+#include "foundation/CommonFunc.h"
+#include "tests/app/AppFixture.h"
+#include "tests/support/WaitFor.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string SelfPath() {
+    return fs::read_symlink("/proc/self/exe").string();
+}
+
+bool IsExecutable(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && (st.st_mode & S_IXUSR) != 0;
+}
+
+class InstalledVersionTest : public FreshHomeTest {
+protected:
+    void SetUp() override {
+        FreshHomeTest::SetUp();
+        InitPaths();
+        // Should a hand-over ever start this very test program, it runs no test.
+        SetEnv("GTEST_FILTER", "NoTestAtAll");
+    }
+
+    // An installed copy that writes the arguments it was started with, one a line, to args.txt.
+    void InstallRecorder(const std::string& build, mode_t mode = 0755) {
+        fs::create_directories(ExeFiles(build));
+        std::string script = ExeFiles(build + "/kestrin.exe");
+        WriteFileBytes(script, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + ArgsFile() + ".part'\nmv '" +
+                                   ArgsFile() + ".part' '" + ArgsFile() + "'\n");
+        chmod(script.c_str(), mode);
+    }
+    std::string ArgsFile() const { return m_home.sub("args.txt"); }
+    // What the recorder was given, once it has run.
+    std::string RecordedArgs() {
+        EXPECT_TRUE(testwait::WaitFor([&] { return fs::exists(ArgsFile()); })) << "the copy did not run";
+        std::string args = ReadFileBytes(ArgsFile());
+        fs::remove(ArgsFile());
+        return args;
+    }
+    bool ItemDue() {
+        CPackInfo info;
+        info.Load("");
+        return info.HasBundle() && !info.IsRead();
+    }
+};
+
+TEST_F(InstalledVersionTest, FirstStartCopiesItselfAndRecordsTheBuildOnceTheCopyIsWhole) {
+    CPackInfo info;
+    EXPECT_TRUE(info.CheckInstalledVersion());
+    ASSERT_EQ(AfxWaitForThreads(10000), 0);
+    std::string copy = ExeFiles("2005/kestrin.exe");
+    EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(SelfPath()));
+    EXPECT_TRUE(IsExecutable(copy));
+    EXPECT_EQ(Version("kestrin.exe"), "2005");
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(ExeFiles("2005")))
+        left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"kestrin.exe"});
+}
+
+TEST_F(InstalledVersionTest, SelfCopyOnlyEverRaisesTheRecordedBuild) {
+    struct Case {
+        const char* what;
+        const char* recorded;
+        bool targetThere;  // an installed copy of this build exists already
+        bool folderIsFile; // the copy's folder cannot be made
+        const char* want;
+    };
+    const Case cases[] = {
+        {"a newer build was recorded meanwhile", "2006", false, false, "2006"},
+        {"an older build is raised", "2001", false, false, "2005"},
+        {"an existing copy is kept and recorded", "", true, false, "2005"},
+        {"a copy that cannot be made is not recorded", "", false, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(ExeFiles());
+        fs::create_directories(ExeFiles());
+        if (*c.recorded)
+            SetVersion("kestrin.exe", c.recorded);
+        if (c.targetThere) {
+            fs::create_directories(ExeFiles("2005"));
+            WriteFileBytes(ExeFiles("2005/kestrin.exe"), "installed before");
+        }
+        if (c.folderIsFile)
+            WriteFileBytes(ExeFiles("2005"), "in the way");
+        EXPECT_EQ(CopySelfThreadProc(nullptr), 1u);
+        EXPECT_EQ(Version("kestrin.exe"), c.want);
+        if (c.targetThere)
+            EXPECT_EQ(ReadFileBytes(ExeFiles("2005/kestrin.exe")), "installed before");
+        else if (!c.folderIsFile)
+            EXPECT_EQ(ReadFileBytes(ExeFiles("2005/kestrin.exe")), ReadFileBytes(SelfPath()));
+        else
+            EXPECT_EQ(ReadFileBytes(ExeFiles("2005")), "in the way");
+    }
+}
+
+TEST_F(InstalledVersionTest, NewerCopyTakesOverAndGetsTheBuiltInItemOnce) {
+    InstallRecorder("2006");
+    SetVersion("kestrin.exe", "2006");
+    CPackInfo first;
+    EXPECT_FALSE(first.CheckInstalledVersion());
+    EXPECT_EQ(RecordedArgs(), "-p\n" + std::string(g_CommonFunc.GetModulePath().GetString()) + "\n");
+    EXPECT_FALSE(ItemDue());
+
+    // The item is read now: the next hand-over passes no package.
+    CPackInfo second;
+    EXPECT_FALSE(second.CheckInstalledVersion());
+    EXPECT_EQ(RecordedArgs(), "\n");
+    EXPECT_FALSE(fs::exists(ExeFiles("2005")));
+}
+
+TEST_F(InstalledVersionTest, ThisCopyStartsWhenTheNewerOneCannotTakeOver) {
+    struct Case {
+        const char* what;
+        int setup; // 0 no file, 1 not executable, 2 its interpreter is missing, 3 this very program
+    };
+    for (const Case c :
+         {Case{"no copy on disk", 0}, Case{"a copy without execute bits", 1},
+          Case{"a copy whose start fails", 2}, Case{"the recorded copy is this very program", 3}}) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(ExeFiles());
+        fs::create_directories(ExeFiles("2006"));
+        SetVersion("kestrin.exe", "2006");
+        if (c.setup == 1)
+            InstallRecorder("2006", 0644);
+        if (c.setup == 2) {
+            WriteFileBytes(ExeFiles("2006/kestrin.exe"), "#!/no/such/interpreter\n");
+            chmod(ExeFiles("2006/kestrin.exe").c_str(), 0755);
+        }
+        if (c.setup == 3)
+            fs::create_symlink(SelfPath(), ExeFiles("2006/kestrin.exe"));
+        CPackInfo info;
+        EXPECT_TRUE(info.CheckInstalledVersion());
+        // The built-in item stays due: this copy offers it itself.
+        EXPECT_TRUE(ItemDue());
+        EXPECT_FALSE(fs::exists(ArgsFile()));
+    }
+}
+
+TEST_F(InstalledVersionTest, SameBuildInstalledNeitherCopiesNorHandsOver) {
+    SetVersion("kestrin.exe", "2005");
+    int before = AfxGetRunningThreadCount();
+    CPackInfo info;
+    EXPECT_TRUE(info.CheckInstalledVersion());
+    EXPECT_EQ(AfxGetRunningThreadCount(), before);
+    EXPECT_FALSE(fs::exists(ExeFiles("2005")));
+    EXPECT_TRUE(ItemDue());
+}
+
+} // namespace
