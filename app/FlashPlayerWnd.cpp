@@ -17,27 +17,10 @@ namespace {
 
 IFlashReaderHost* g_pReaderHost = nullptr;
 
+// Values may hold markup characters (a file name with "&", a parameter with "<"); escaped, they
+// reach the movie as they were.
 CString EscapeValue(const CString& s) {
-    std::string out;
-    for (char c : s.str()) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return CString(out);
+    return CXmlDocument::EscapeText(s.GetString(), XNODE_ESCAPE_QUOTES);
 }
 
 // The user id the store knows a reader without an account by.

@@ -97,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FlashInvoke, ValuesWithMarkupReachTheMovieAsTheyWere) {
-    Args values = {"a<b>&c", "say \"hi\"", "", "plain"};
+    Args values = {"a<b>&c", "say \"hi\" it's", "", "plain", "&amp;"};
     CString xml = BuildFlashInvoke("F_OpenMag", values);
     EXPECT_EQ(
         BuildFlashInvoke("F_OpenMag", {"x", "y"}),
@@ -202,6 +202,9 @@ protected:
         savedMode = g_nUserMode;
     }
     void TearDown() override {
+        unsetenv("KESTRIN_STORE");
+        unsetenv("KESTRIN_WEB");
+        AfxSetDesktopOpener(nullptr);
         wnd.CloseMovie();
         wnd.DestroyWindow();
         CFlashPlayerWnd::SetReaderHost(nullptr);
@@ -399,5 +402,36 @@ INSTANTIATE_TEST_SUITE_P(
         BuyCase{"StoreUnreachable", "1001", "pa ss&#1", "m7", 1, false, "0",
                 "\xCD\xF8\xC2\xE7\xC1\xAC\xBD\xD3\xB3\xF6\xB4\xED"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Answers the store never gives: passed to the movie as they are, in the ANSI code page, except
+// that only the exact words count.
+TEST_F(FlashReader, OtherPurchaseAnswersReachTheMovieAsTheirText) {
+    struct Case {
+        std::string reply; // as served, UTF-8
+        const char* message;
+    };
+    const Case cases[] = {
+        {"", ""},           {"\xE5\xB7\xB2\xE5\x94\xAE\xE5\xAE\x8C", "\xD2\xD1\xCA\xDB\xCD\xEA"}, // "已售完"
+        {"Exist", "Exist"}, {"1\n", "1\n"},
+        {" lack", " lack"},
+    };
+    std::string folder = dir.sub("www/touch/system/index.php/index/magBuy");
+    std::filesystem::create_directories(folder);
+    PeerProcess server;
+    int port = PeerProcess::FreePort();
+    ASSERT_TRUE(StartPythonFileServer(server, dir.sub("www"), port));
+    setenv("KESTRIN_STORE", ("http://127.0.0.1:" + std::to_string(port)).c_str(), 1);
+    g_UserInfo.userid = "1001";
+    Open();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        WriteFileBytes(folder + "/index.html", c.reply);
+        Movie().calls.clear();
+        Movie().Call("C_UserPriceBuy", {});
+        ASSERT_EQ(Movie().calls.size(), 1u);
+        EXPECT_EQ(Movie().calls[0].second, (Args{"0", c.message}));
+    }
+    unsetenv("KESTRIN_STORE");
+}
 
 } // namespace
