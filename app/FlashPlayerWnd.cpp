@@ -67,10 +67,12 @@ CString FlashStartFile(const CString& strPriceFlag) {
 BEGIN_MESSAGE_MAP(CFlashPlayerWnd, CWnd)
 ON_WM_SIZE()
 ON_MESSAGE(WM_FLASH_LOGIN, OnFlashLogin)
+ON_MESSAGE(WM_FLASH_RETIRE, OnFlashRetire)
 END_MESSAGE_MAP()
 
 CFlashPlayerWnd::~CFlashPlayerWnd() {
     DestroyControl();
+    DeleteRetired();
 }
 
 void CFlashPlayerWnd::SetReaderHost(IFlashReaderHost* pHost) {
@@ -80,6 +82,13 @@ void CFlashPlayerWnd::SetReaderHost(IFlashReaderHost* pHost) {
 void CFlashPlayerWnd::DestroyControl() {
     if (!m_pFlash)
         return;
+    if (m_nEventDepth > 0) {
+        m_pFlash->ShowWindow(SW_HIDE);
+        m_retired.push_back(m_pFlash);
+        m_pFlash = nullptr;
+        PostMessage(WM_FLASH_RETIRE, 0, 0);
+        return;
+    }
     m_pFlash->DestroyWindow();
     delete m_pFlash;
     m_pFlash = nullptr;
@@ -126,9 +135,33 @@ void CFlashPlayerWnd::SendEnterKey() {
         m_pFlash->SendMessage(WM_KEYDOWN, VK_RETURN, 0);
 }
 
+void CFlashPlayerWnd::DeleteRetired() {
+    std::vector<CShockwaveflash1*> retired;
+    retired.swap(m_retired);
+    for (CShockwaveflash1* p : retired) {
+        p->DestroyWindow();
+        delete p;
+    }
+}
+
+LRESULT CFlashPlayerWnd::OnFlashRetire(WPARAM wParam, LPARAM lParam) {
+    (void)wParam;
+    (void)lParam;
+    // A nested message loop (a modal dialog inside an event) may bring this early; the outermost
+    // event posts it again when it returns.
+    if (m_nEventDepth == 0)
+        DeleteRetired();
+    return 0;
+}
+
 void CFlashPlayerWnd::OnControlEvent(UINT nID, long dispid, LPCSTR pszArg) {
-    if (nID == kFlashControlId && dispid == DISPID_FLASH_FLASHCALL)
-        OnFlashCall(pszArg);
+    if (nID != kFlashControlId || dispid != DISPID_FLASH_FLASHCALL)
+        return;
+    ++m_nEventDepth;
+    OnFlashCall(pszArg);
+    --m_nEventDepth;
+    if (m_nEventDepth == 0 && !m_retired.empty())
+        PostMessage(WM_FLASH_RETIRE, 0, 0);
 }
 
 void CFlashPlayerWnd::OnFlashCall(LPCSTR request) {

@@ -4,7 +4,8 @@
 // forms of those calls.
 //
 // User-interface thread only; the purchase blocks that thread until the store answers. The
-// control is never destroyed from inside its own event: the reopen after a login is posted.
+// control is never destroyed from inside its own event: the reopen after a login is posted, and
+// a control closed or replaced by a handler of its event is hidden and deleted afterwards.
 #pragma once
 
 #include "app/Shockwaveflash1.h"
@@ -32,6 +33,8 @@ public:
 constexpr UINT kFlashControlId = 1112;
 // Posted to the window itself: the login asked for by the movie, run after its event returns.
 constexpr UINT WM_FLASH_LOGIN = WM_USER + 0x106;
+// Posted to the window itself: controls closed from inside their own event are deleted now.
+constexpr UINT WM_FLASH_RETIRE = WM_USER + 0x107;
 
 class CFlashPlayerWnd : public CWnd, public IFlashEventSink {
     DECLARE_DYNAMIC(CFlashPlayerWnd)
@@ -68,11 +71,18 @@ public:
 protected:
     void OnSize(UINT nType, int cx, int cy);
     LRESULT OnFlashLogin(WPARAM wParam, LPARAM lParam);
+    LRESULT OnFlashRetire(WPARAM wParam, LPARAM lParam);
     DECLARE_MESSAGE_MAP()
 
 private:
     void DestroyControl();
+    void DeleteRetired();
     void ShowLoginDlg();
+
+    // How deep the control's events are nested now; a control closed inside them waits in
+    // m_retired, hidden, until they have all returned.
+    int m_nEventDepth = 0;
+    std::vector<CShockwaveflash1*> m_retired;
 };
 
 // The start file the movie opens first, by the item's price flag ("1": paid).

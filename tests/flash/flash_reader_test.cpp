@@ -126,6 +126,7 @@ public:
     std::vector<WPARAM> events;
     std::vector<std::string> hostCalls;
     std::function<void(BOOL)> onReopen;
+    std::function<void()> onEvent;
 
     void RunLoginDialog() override { hostCalls.push_back("login"); }
     void ReopenLastItem(BOOL bLocal) override {
@@ -138,6 +139,8 @@ protected:
     LRESULT OnAppEvent(WPARAM wParam, LPARAM lParam) {
         (void)lParam;
         events.push_back(wParam);
+        if (onEvent)
+            onEvent();
         return 0;
     }
     DECLARE_MESSAGE_MAP()
@@ -337,6 +340,30 @@ TEST_F(FlashReader, SubscribeOpensTheStoresSubscriptionPageInTheDesktopsBrowser)
     ASSERT_TRUE(arrived);
     EXPECT_EQ(ReadFileBytes(dir.sub("out.txt")),
               "http://web.example/magazine/digi_subscription.php?oemname=tavonel&vs=5\n");
+}
+
+// The main window closes the reading view when the movie asks; the control that is asking is
+// still inside its event then.
+TEST_F(FlashReader, AControlClosedInsideItsOwnEventGoesOnceTheEventReturns) {
+    Open();
+    HWND control = wnd.m_pFlash->GetSafeHwnd();
+    main.onEvent = [&] { wnd.CloseMovie(); };
+    Movie().Call("JS_closeWin", {});
+    EXPECT_EQ(wnd.m_pFlash, nullptr);
+    EXPECT_TRUE(::IsWindow(control));
+    EXPECT_FALSE(::IsWindowVisible(control));
+    ASSERT_TRUE(testwait::PumpUntil([&] { return !::IsWindow(control); }));
+
+    // Replaced inside its event: the new control is the one that stays.
+    Open();
+    control = wnd.m_pFlash->GetSafeHwnd();
+    main.onEvent = [&] { wnd.OpenMovie("book", "b1", "", 1, "stream"); };
+    Movie().Call("JS_closeWin", {});
+    ASSERT_NE(wnd.m_pFlash, nullptr);
+    HWND replacement = wnd.m_pFlash->GetSafeHwnd();
+    ASSERT_TRUE(testwait::PumpUntil([&] { return !::IsWindow(control); }));
+    EXPECT_TRUE(::IsWindow(replacement));
+    EXPECT_EQ(wnd.m_strItemId, "b1");
 }
 
 class FlashLogin : public FlashReader, public ::testing::WithParamInterface<BOOL> {};
