@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -167,8 +168,19 @@ std::string LowerAscii(const char* s) {
     return r;
 }
 
+// A window property is published for the desktop session the process belongs to, as the lock
+// files are: programs started with another runtime folder (another session, or tests that each
+// make their own) neither find nor disturb each other.
 std::string EndpointPrefix() {
-    return "afx-window-prop/" + std::to_string(getuid()) + "/";
+    std::string dir;
+    if (!RuntimeDir(dir))
+        dir.clear();
+    uint32_t h = 2166136261u; // FNV-1a over the folder's path keeps the name short and fixed
+    for (unsigned char c : dir)
+        h = (h ^ c) * 16777619u;
+    char session[9];
+    std::snprintf(session, sizeof session, "%08x", h);
+    return "afx-window-prop/" + std::to_string(getuid()) + "/" + session + "/";
 }
 
 bool EndpointAddress(const std::string& property, sockaddr_un& addr, socklen_t& len) {
@@ -720,6 +732,10 @@ namespace afxshell {
 
 DWORD SetCrossProcessWait(DWORD milliseconds) {
     return g_wait.exchange(milliseconds);
+}
+
+std::string WindowPropertyEndpoint(const std::string& property) {
+    return EndpointPrefix() + property;
 }
 
 void InstallForeignWindows() {

@@ -19,6 +19,8 @@
 // messages do not cross (0, ERROR_INVALID_PARAMETER). Any thread.
 #pragma once
 
+#include <string>
+
 #include "platform/kernel/Threads.h"
 #include "platform/kernel/WinError.h"
 
@@ -33,5 +35,7 @@ namespace afxshell {
 // How long a call on another process's window waits for the answer (5 s unless set); returns
 // the bound it replaces.
 DWORD SetCrossProcessWait(DWORD milliseconds);
+// The abstract socket name under which a window property is published in this session.
+std::string WindowPropertyEndpoint(const std::string& property);
 
 } // namespace afxshell

@@ -215,7 +215,7 @@ TEST_F(InstanceTest, StuckFirstInstanceGivesNoAnswerWithinTheBound) {
 TEST_F(InstanceTest, EndpointSurvivesPeersThatSendGarbageOrNothing) {
     PeerProcess first;
     ASSERT_TRUE(StartFirst(first));
-    std::string name = "afx-window-prop/" + std::to_string(getuid()) + "/" + m_property;
+    std::string name = afxshell::WindowPropertyEndpoint(m_property);
     auto connectRaw = [&] {
         int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un addr{};
