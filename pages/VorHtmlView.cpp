@@ -269,7 +269,11 @@ CString CVorHtmlView::GetPageFolder() {
 }
 
 CString CVorHtmlView::GetErrorPageUrl() {
-    return UrlOf(GetPageFolder() + "Error.html");
+    return GetPageUrl("Error.html");
+}
+
+CString CVorHtmlView::GetPageUrl(const CString& strName) {
+    return UrlOf(GetPageFolder() + strName);
 }
 
 BOOL CVorHtmlView::IsTrustedUrl(const CString& strUrl) {
