@@ -24,7 +24,8 @@ public:
     CString GetLoginUrl();
 
     BOOL C_LoginClose(LPCSTR ignored);
-    BOOL C_LoginOK(LPCSTR userid, LPCSTR username, LPCSTR password, LPCSTR vip, LPCSTR money, LPCSTR autologin);
+    BOOL C_LoginOK(LPCSTR userid, LPCSTR username, LPCSTR password, LPCSTR vip, LPCSTR money,
+                   LPCSTR autologin);
     BOOL C_GetLoginMode(LPCSTR ignored);
     BOOL C_ExperienceRead(LPCSTR ignored);
     BOOL C_SetUserMode(LPCSTR mode);

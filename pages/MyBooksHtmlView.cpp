@@ -136,8 +136,8 @@ void CMyBooksHtmlView::SelectShelf(CString strType, CString strCategory) {
 BOOL CMyBooksHtmlView::C_InitClassList(LPCSTR type) {
     CString strType(type);
     CString text;
-    g_CommonFunc.ReadWholeFile(strType == "book" ? g_AppPathInfo.m_strBookClassXml : g_AppPathInfo.m_strMagClassXml,
-                               text);
+    g_CommonFunc.ReadWholeFile(
+        strType == "book" ? g_AppPathInfo.m_strBookClassXml : g_AppPathInfo.m_strMagClassXml, text);
     m_strType = strType;
     CArray<CSortInfo*, CSortInfo*> sorts;
     g_CommonFunc.ParseSortClass(g_CommonFunc.ConvertCodePage(text, CP_UTF8, CP_ACP), sorts);
@@ -281,7 +281,8 @@ void CMyBooksHtmlView::DeletePackage(const CString& strSavePath) {
     if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return;
     size_t slash = path.find_last_of('/');
-    std::string parent = RealPath(CString(AfxUnmapPath(slash == 0 ? std::string("/") : path.substr(0, slash))));
+    std::string parent =
+        RealPath(CString(AfxUnmapPath(slash == 0 ? std::string("/") : path.substr(0, slash))));
     if (parent.empty() || (parent != folder && parent.compare(0, folder.size() + 1, folder + "/") != 0))
         return;
     unlink(path.c_str());

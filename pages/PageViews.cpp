@@ -11,7 +11,8 @@ bool IsItemToken(const CString& strText) {
     if (s.empty() || s.size() > 64)
         return false;
     for (unsigned char c : s)
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-'))
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+              c == '-'))
             return false;
     return true;
 }

@@ -77,8 +77,10 @@ BOOL CSetHtmlView::C_browseFile() {
         return TRUE;
     CallJScript("js_setFileVal", path);
     if (!g_AppPathInfo.TestWrite(path))
-        ::MessageBoxA(m_hWnd, AfxUtf8ToAnsi("亲爱的用户，你所选择的文件夹因为权限的原因不可写，不能用来存放杂志文件").c_str(),
-                      AfxUtf8ToAnsi("提示").c_str(), MB_OK);
+        ::MessageBoxA(
+            m_hWnd,
+            AfxUtf8ToAnsi("亲爱的用户，你所选择的文件夹因为权限的原因不可写，不能用来存放杂志文件").c_str(),
+            AfxUtf8ToAnsi("提示").c_str(), MB_OK);
     return TRUE;
 }
 
@@ -112,8 +114,8 @@ BOOL CSetHtmlView::C_Settings(LPCSTR auto_start, LPCSTR taskbar, LPCSTR down_sav
     if (strTaskbar != g_AppPathInfo.GetConfig("taskbar")) {
         CString link = g_AppPathInfo.CreateDesktopShortcut(g_CommonFunc.GetModuleDir());
         g_AppPathInfo.SetConfig("taskbar", strTaskbar);
-        ShellExecute(nullptr, strTaskbar == "1" ? "TaskbarPin" : "TaskbarunPin", link.GetString(), nullptr, nullptr,
-                     SW_HIDE);
+        ShellExecute(nullptr, strTaskbar == "1" ? "TaskbarPin" : "TaskbarunPin", link.GetString(), nullptr,
+                     nullptr, SW_HIDE);
     }
     // An empty folder would be tested, and kept, as the current directory; the stored folder
     // and every package path built from it end with the separator.
@@ -128,8 +130,10 @@ BOOL CSetHtmlView::C_Settings(LPCSTR auto_start, LPCSTR taskbar, LPCSTR down_sav
             return TRUE;
         }
     }
-    ::MessageBoxA(m_hWnd, AfxUtf8ToAnsi("亲爱的用户，你所选择的文件夹不可写或者文件不存在，不能用来存放杂志文件").c_str(),
-                  AfxUtf8ToAnsi("提示").c_str(), MB_OK);
+    ::MessageBoxA(
+        m_hWnd,
+        AfxUtf8ToAnsi("亲爱的用户，你所选择的文件夹不可写或者文件不存在，不能用来存放杂志文件").c_str(),
+        AfxUtf8ToAnsi("提示").c_str(), MB_OK);
     return TRUE;
 }
 
