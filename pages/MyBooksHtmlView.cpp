@@ -316,15 +316,9 @@ BOOL CMyBooksHtmlView::C_DeleteFile(LPCSTR type, LPCSTR category, LPCSTR pid) {
 BOOL CMyBooksHtmlView::C_StartDownLoad(LPCSTR type, LPCSTR pid) {
     if (!ItemArgs(type, pid))
         return FALSE;
-    int down = -1;
-    {
-        CMagShelfLock lock;
-        if (CMagInfo* item = g_MagShelf.Find(type, pid))
-            down = item->down;
-    }
-    // A loading or finished item must not get a second transfer over its package.
-    if (down == DOWN_STATE_STOPPED || down == DOWN_STATE_WAITING)
-        g_DownLoadManager.StartDownLoad(type, pid);
+    // The manager starts only a stopped or waiting record, so a loading or finished one never
+    // gets a second transfer over its package.
+    g_DownLoadManager.StartDownLoad(type, pid);
     return TRUE;
 }
 

@@ -1,0 +1,184 @@
+// The program's own pages in their views on the engine under Xvfb, from an installed page
+// folder (a copy of the page sources): the shelf page listing a shelf, and the login and
+// settings dialogs on their template. Screenshots go to the build folder.
+#include "foundation/AppPathInfo.h"
+#include "library/MagShelf.h"
+#include "library/UserInfo.h"
+#include "net/AppMessages.h"
+#include "pages/LoginDlg.h"
+#include "pages/MyBooksHtmlView.h"
+#include "pages/SetDlg.h"
+#include "platform/web/WebKitBrowser.h"
+#include "tests/gtk/GtkScreen.h"
+#include "tests/support/RecordingWindow.h"
+#include "tests/support/TestFiles.h"
+
+#include <filesystem>
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+class ViewsOnScreen : public gtkscreen::ScreenTest {
+protected:
+    void SetUp() override {
+        gtkscreen::ScreenTest::SetUp();
+        CVorHtmlView::SetBrowserFactory([](HWND h) -> std::unique_ptr<afxweb::IBrowserControl> {
+            return afxweb::CreateWebKitBrowser(h);
+        });
+        fs::create_directories(dir.sub("ExeFiles"));
+        fs::create_directories(dir.sub("Data"));
+        fs::create_directories(dir.sub("Down"));
+        fs::copy(fs::path(PROJECT_SOURCE_DIR) / "res" / "pages", dir.sub("ExeFiles/data_0"),
+                 fs::copy_options::recursive);
+        CString data = CString(dir.win() + "Data");
+        g_AppPathInfo.m_strExeFilesDir = CString(dir.win() + "ExeFiles");
+        g_AppPathInfo.m_strDataDir = data;
+        g_AppPathInfo.m_strMagShelfXml = data + "\\MagShelf.xml";
+        g_AppPathInfo.m_strBookShelfXml = data + "\\BookShelf.xml";
+        g_AppPathInfo.m_strMagNewReadXml = data + "\\MagNewRead.xml";
+        g_AppPathInfo.m_strBookNewReadXml = data + "\\BookNewRead.xml";
+        g_AppPathInfo.m_strBookClassXml = data + "\\BookClass.xml";
+        g_AppPathInfo.m_strMagClassXml = data + "\\MagClass.xml";
+        g_AppPathInfo.m_strUserXml = data + "\\user.xml";
+        g_AppPathInfo.m_strConfigXml = data + "\\config.xml";
+        g_AppPathInfo.SetDownloadFolder(CString(dir.win() + "Down"));
+        g_UserInfo.Clear();
+        g_nUserMode = 0;
+    }
+    void TearDown() override {
+        CVorHtmlView::SetBrowserFactory([](HWND) { return std::unique_ptr<afxweb::IBrowserControl>(); });
+        gtkscreen::ScreenTest::TearDown();
+    }
+    static CString Eval(CVorHtmlView& v, const char* expr) {
+        CString r;
+        if (!v.GetBrowser() || !v.GetBrowser()->InvokeScript("eval", {CString(expr)}, &r))
+            return CString("(no answer)");
+        return r;
+    }
+    // The engine paints on its own time: the shot is taken again until the page is there
+    // (its background is never black).
+    void ShotOf(HWND h, const char* name) {
+        RECT rect{};
+        ::GetWindowRect(h, &rect);
+        std::string path = std::string(PROJECT_BINARY_DIR) + "/" + name;
+        uint32_t centre = 0;
+        gtkscreen::Until(
+            [&] {
+                Settle();
+                cairo_surface_t* s = gtkscreen::Shot(rect, path);
+                if (!s)
+                    return false;
+                cairo_surface_flush(s);
+                int w = cairo_image_surface_get_width(s), hh = cairo_image_surface_get_height(s);
+                auto* row = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(s) +
+                                                              (hh / 2) * cairo_image_surface_get_stride(s));
+                centre = row[w / 2] & 0xFFFFFF;
+                cairo_surface_destroy(s);
+                return centre != 0;
+            },
+            20s);
+        EXPECT_NE(centre, 0u) << "see " << path;
+    }
+
+    TempDir dir{"kestrin_views_screen_"};
+    testwin::Recorder rec;
+};
+
+TEST_F(ViewsOnScreen, TheShelfPageListsTheShelf) {
+    WriteFileBytes(
+        dir.sub("Data/MagClass.xml"),
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><api><sort id=\"7\" sort_name=\"时尚\"/></api>");
+    for (const char* kind : {"mag", "book", "mag_read", "book_read"}) {
+        CMagInfoList list;
+        g_MagShelf.GetList(kind, list);
+        for (INT_PTR i = 0; i < list.GetSize(); ++i)
+            g_MagShelf.Remove(kind, list[i]->pid);
+    }
+    const char* names[] = {"春季刊, 特别版", "Other"};
+    for (int i = 0; i < 2; ++i) {
+        auto* item = new CMagInfo;
+        item->pid = i ? "12" : "11";
+        item->sort_id = "7";
+        item->type = "mag";
+        item->name = CString(AfxUtf8ToAnsi(names[i]));
+        item->date = "2012-11";
+        item->down = i ? DOWN_STATE_STOPPED : DOWN_STATE_DONE;
+        item->filelen = 100;
+        item->downlen = i ? 40 : 100;
+        item->savepath = CString(dir.win() + "Down\\") + item->pid + ".zip";
+        g_MagShelf.Add(item, "mag", FALSE);
+    }
+    HWND top = rec.Make(WS_POPUP | WS_VISIBLE, RECT{0, 0, 900, 620});
+    CWnd host;
+    host.Attach(top);
+    {
+        CMyBooksHtmlView view;
+        ASSERT_TRUE(view.Create(CRect(0, 0, 900, 620), &host, IDC_PAGE_VIEW));
+        view.Navigate2((g_AppPathInfo.GetPageDir() + "Bookshelf2.html").GetString());
+        ASSERT_TRUE(gtkscreen::Until([&] { return view.m_bLoaded && view.m_spDoc; }, 20s));
+        CString count;
+        gtkscreen::Until(
+            [&] {
+                count = Eval(view, "String(document.querySelectorAll('#grid .item').length)");
+                return count == "2";
+            },
+            20s);
+        EXPECT_EQ(count, "2");
+        // The name with a comma survives the record text whole.
+        EXPECT_EQ(Eval(view, "document.querySelector('#grid .item .title').textContent"),
+                  CString(AfxUtf8ToAnsi(names[0])));
+        EXPECT_EQ(view.m_strType, "mag");
+        ShotOf(top, "views_shelf_page.png");
+        view.DestroyWindow();
+    }
+    host.Detach();
+    DestroyWindow(top);
+}
+
+// Shows a dialog modeless on its template, waits for its page and takes its picture.
+template <class Dlg> void ShowDialog(ViewsOnScreen* self, Dlg& dlg, const char* shot, const char* readyExpr) {
+    ASSERT_TRUE(dlg.Create(IDD_LOGIN_DIALOG, nullptr));
+    dlg.ShowWindow(SW_SHOW);
+    ASSERT_TRUE(gtkscreen::Until([&] { return dlg.m_wndView.GetBrowser()->HasDocument(); }, 20s));
+    CString ready;
+    gtkscreen::Until(
+        [&] {
+            CString r;
+            dlg.m_wndView.GetBrowser()->InvokeScript("eval", {CString(readyExpr)}, &r);
+            ready = r;
+            return ready == "yes";
+        },
+        20s);
+    EXPECT_EQ(ready, "yes") << shot << " at " << dlg.m_wndView.GetBrowser()->LocationUrl().str();
+    (void)self;
+}
+
+TEST_F(ViewsOnScreen, TheLoginAndSettingsDialogsShowTheirPages) {
+    {
+        CLoginDlg dlg;
+        ShowDialog(this, dlg, "login", "document.getElementById('username') ? 'yes' : 'no'");
+        RECT r{};
+        ::GetWindowRect(dlg.GetSafeHwnd(), &r);
+        EXPECT_EQ(r.right - r.left, 492);
+        EXPECT_EQ(r.bottom - r.top, 433);
+        ShotOf(dlg.GetSafeHwnd(), "views_login_dialog.png");
+        dlg.DestroyWindow();
+    }
+    {
+        CStringArray adapters;
+        adapters.Add("Living room TV");
+        CSetDlg dlg;
+        dlg.SetWidiList(&adapters);
+        // Filled by the page's own C_SetConfig when it loaded.
+        ShowDialog(this, dlg, "settings",
+                   "document.getElementById('widi').options.length > 0 ? 'yes' : 'no'");
+        EXPECT_EQ(Eval(dlg.m_wndView, "document.getElementById('down_save').value"),
+                  CString(dir.win() + "Down\\"));
+        ShotOf(dlg.GetSafeHwnd(), "views_settings_dialog.png");
+        dlg.DestroyWindow();
+    }
+}
+
+} // namespace
