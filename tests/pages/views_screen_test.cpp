@@ -9,7 +9,9 @@
 #include "pages/MyBooksHtmlView.h"
 #include "pages/SetDlg.h"
 #include "platform/web/WebKitBrowser.h"
+#include "foundation/CommonFunc.h"
 #include "tests/gtk/GtkScreen.h"
+#include "tests/net/StorePeer.h"
 #include "tests/support/RecordingWindow.h"
 #include "tests/support/TestFiles.h"
 
@@ -179,6 +181,35 @@ TEST_F(ViewsOnScreen, TheLoginAndSettingsDialogsShowTheirPages) {
         ShotOf(dlg.GetSafeHwnd(), "views_settings_dialog.png");
         dlg.DestroyWindow();
     }
+}
+
+// The login page against the replacement store: the page posts the name and password to the
+// store named in its address and hands the answer to the view.
+class LoginOnScreen : public WithStore<ViewsOnScreen> {};
+
+TEST_F(LoginOnScreen, ALoginThroughThePageReachesTheUserRecord) {
+    setenv("KESTRIN_STORE", Base().c_str(), 1);
+    CLoginDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_LOGIN_DIALOG, nullptr));
+    afxweb::IBrowserControl* page = dlg.m_wndView.GetBrowser();
+    ASSERT_TRUE(gtkscreen::Until([&] { return page->HasDocument(); }, 20s));
+    CString r;
+    EXPECT_TRUE(page->InvokeScript("eval",
+                                   {"document.getElementById('username').value = 'reader';"
+                                    "document.getElementById('password').value = 'pa ss&#1';"
+                                    "document.getElementById('submit').click(); 'sent'"},
+                                   &r));
+    EXPECT_EQ(r, "sent");
+    EXPECT_TRUE(gtkscreen::Until([] { return g_UserInfo.userid == "1001"; }, 20s))
+        << "the page said: " << Eval(dlg.m_wndView, "document.getElementById('message').textContent").str();
+    CString name;
+    g_CommonFunc.DecodeBase64Alt(g_UserInfo.username.GetString(), name);
+    EXPECT_EQ(name, "reader");
+    EXPECT_EQ(g_UserInfo.password, "pa ss&#1");
+    EXPECT_EQ(g_UserInfo.vip, "1");
+    if (::IsWindow(dlg.GetSafeHwnd()))
+        dlg.DestroyWindow();
+    unsetenv("KESTRIN_STORE");
 }
 
 } // namespace
