@@ -3,10 +3,13 @@
 // actions with their checks (types and ids, download states, which file a delete may remove).
 #include "net/DownLoadManager.h"
 #include "pages/MyBooksHtmlView.h"
+#include "platform/kernel/Process.h"
 #include "tests/pages/ViewsFixture.h"
+#include "tests/support/WaitFor.h"
 
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -303,6 +306,26 @@ TEST_F(ShelfView, LoginFromTheShelfUpdatesTheRecordAndReports) {
     EXPECT_EQ(g_UserInfo.userid, "42");
     EXPECT_NE(g_UserInfo.username, "name") << "kept in the alternative Base64 form";
     EXPECT_TRUE(fs::exists(dir.sub("Data/user.xml")));
+}
+
+TEST_F(ShelfView, OpenFolderHandsTheFoldersPathToTheFileManagerAsOneArgument) {
+    // A folder name a shell would take apart; the opener writes down the arguments it got.
+    std::string odd = dir.sub("Down/a b;$(touch x)");
+    fs::create_directories(odd);
+    std::string opener = dir.sub("opener.sh");
+    WriteFileBytes(opener, "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done > \"$0.out.tmp\"\n"
+                           "mv \"$0.out.tmp\" \"$0.out\"\n");
+    chmod(opener.c_str(), 0755);
+    AfxSetDesktopOpener(opener.c_str());
+    CMagInfo* item = AddItem("mag", "11", "7", DOWN_STATE_LOADING);
+    item->savepath = CString(AfxUnmapPath(odd + "/pkg.zip"));
+    EXPECT_EQ(Call("C_OpenFolder", {"mag", "11"}), "1");
+    bool opened = testwait::WaitFor([&] { return fs::exists(opener + ".out"); });
+    AfxSetDesktopOpener(nullptr);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(ReadFileBytes(opener + ".out"), "[" + odd + "]");
+    EXPECT_FALSE(fs::exists(dir.sub("Down/x"))) << "no shell ran the name";
+    EXPECT_FALSE(fs::exists("x"));
 }
 
 } // namespace
