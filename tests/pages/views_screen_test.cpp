@@ -8,6 +8,7 @@
 #include "pages/LoginDlg.h"
 #include "pages/MyBooksHtmlView.h"
 #include "pages/SetDlg.h"
+#include "platform/kernel/Registry.h"
 #include "platform/web/WebKitBrowser.h"
 #include "foundation/CommonFunc.h"
 #include "tests/gtk/GtkScreen.h"
@@ -210,6 +211,50 @@ TEST_F(LoginOnScreen, ALoginThroughThePageReachesTheUserRecord) {
     if (::IsWindow(dlg.GetSafeHwnd()))
         dlg.DestroyWindow();
     unsetenv("KESTRIN_STORE");
+}
+
+TEST_F(ViewsOnScreen, SettingsChangedOnThePageReachConfigAndTheAutostartEntry) {
+    setenv("KESTRIN_REGISTRY_DIR", dir.sub("registry").c_str(), 1);
+    g_AppPathInfo.SetConfig("auto_start", "0");
+    g_AppPathInfo.SetConfig("taskbar", "0");
+    CSetDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_LOGIN_DIALOG, nullptr));
+    afxweb::IBrowserControl* page = dlg.m_wndView.GetBrowser();
+    ASSERT_TRUE(gtkscreen::Until([&] { return page->HasDocument(); }, 20s));
+    // The folder typed without its separator; it goes into the page as Base64, so no quoting
+    // of its backslashes is needed.
+    std::string typed = dir.win() + "Chosen";
+    CString r;
+    EXPECT_TRUE(page->InvokeScript("eval",
+                                   {CString("document.getElementById('down_save').value = atob('" +
+                                            [&] {
+                                                CString b64;
+                                                g_CommonFunc.EncodeBase64(typed.c_str(), b64);
+                                                return b64.str();
+                                            }() +
+                                            "');"
+                                            "document.getElementById('auto_start').checked = true;"
+                                            "document.getElementById('ok').click(); 'sent'")},
+                                   &r));
+    EXPECT_EQ(r, "sent");
+    EXPECT_TRUE(gtkscreen::Until([] { return g_AppPathInfo.GetConfig("auto_start") == "1"; }, 20s));
+    EXPECT_EQ(g_AppPathInfo.GetConfig("down_save").str(), typed + "\\");
+    EXPECT_EQ(g_AppPathInfo.GetDownloadFolder().str(), typed + "\\");
+    EXPECT_TRUE(fs::is_directory(dir.sub("Chosen")));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+                            KEY_READ, &key),
+              ERROR_SUCCESS);
+    char value[1024] = {0};
+    DWORD size = sizeof value;
+    EXPECT_EQ(
+        RegQueryValueExA(key, APP_PRODUCT_TITLE, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size),
+        ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_NE(std::string(value).find(" hide"), std::string::npos) << value;
+    if (::IsWindow(dlg.GetSafeHwnd()))
+        dlg.DestroyWindow();
+    unsetenv("KESTRIN_REGISTRY_DIR");
 }
 
 } // namespace
