@@ -53,6 +53,12 @@ public:
     bool IsTrustedUrl(const CString& url, bool) override { return m_v->IsTrustedUrl(url) != FALSE; }
     std::vector<CString> ExternalMethods() override { return m_v->GetDispatchNames(); }
     afxweb::ExternalResult OnExternalCall(const CString& method, const std::vector<CString>& args) override {
+        // The engine reports a document complete only after the page's load handlers have run,
+        // and those are what call in first (the shelf asks for its categories, the settings
+        // page for its values) and expect to be called back: a page that calls us has a
+        // document whose functions we may call.
+        if (!m_v->m_spDoc && m_v->m_pBrowser)
+            m_v->m_spDoc = m_v->m_pBrowser.get();
         return m_v->DispatchCall(method, args);
     }
     int OnShowMessage(const CString& text, UINT type) override {
@@ -269,7 +275,11 @@ CString CVorHtmlView::GetPageFolder() {
 }
 
 CString CVorHtmlView::GetErrorPageUrl() {
-    return UrlOf(GetPageFolder() + "Error.html");
+    return GetPageUrl("Error.html");
+}
+
+CString CVorHtmlView::GetPageUrl(const CString& strName) {
+    return UrlOf(GetPageFolder() + strName);
 }
 
 BOOL CVorHtmlView::IsTrustedUrl(const CString& strUrl) {

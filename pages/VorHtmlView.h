@@ -108,6 +108,8 @@ public:
     virtual CString GetPageFolder();
     // "Error.html" of the page folder, as a URL.
     CString GetErrorPageUrl();
+    // A file of the page folder, as a URL.
+    CString GetPageUrl(const CString& strName);
 
     // Page methods of every view.
     BOOL ReErrorHtml(LPCSTR lpszIgnored);

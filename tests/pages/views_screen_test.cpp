@@ -1,0 +1,290 @@
+// The program's own pages in their views on the engine under Xvfb, from an installed page
+// folder (a copy of the page sources): the shelf page listing a shelf, and the login and
+// settings dialogs on their template. Screenshots go to the build folder.
+#include "foundation/AppPathInfo.h"
+#include "library/MagShelf.h"
+#include "library/UserInfo.h"
+#include "net/AppMessages.h"
+#include "pages/LoginDlg.h"
+#include "net/StoreRequests.h"
+#include "pages/MainHtmlView.h"
+#include "pages/MyBooksHtmlView.h"
+#include "pages/SetDlg.h"
+#include "platform/kernel/Registry.h"
+#include "platform/web/WebKitBrowser.h"
+#include "foundation/CommonFunc.h"
+#include "tests/gtk/GtkScreen.h"
+#include "tests/net/StorePeer.h"
+#include "tests/support/RecordingWindow.h"
+#include "tests/support/TestFiles.h"
+
+#include <filesystem>
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+class ViewsOnScreen : public gtkscreen::ScreenTest {
+protected:
+    void SetUp() override {
+        gtkscreen::ScreenTest::SetUp();
+        CVorHtmlView::SetBrowserFactory([](HWND h) -> std::unique_ptr<afxweb::IBrowserControl> {
+            return afxweb::CreateWebKitBrowser(h);
+        });
+        fs::create_directories(dir.sub("ExeFiles"));
+        fs::create_directories(dir.sub("Data"));
+        fs::create_directories(dir.sub("Down"));
+        fs::copy(fs::path(PROJECT_SOURCE_DIR) / "res" / "pages", dir.sub("ExeFiles/data_0"),
+                 fs::copy_options::recursive);
+        CString data = CString(dir.win() + "Data");
+        g_AppPathInfo.m_strExeFilesDir = CString(dir.win() + "ExeFiles");
+        g_AppPathInfo.m_strDataDir = data;
+        g_AppPathInfo.m_strMagShelfXml = data + "\\MagShelf.xml";
+        g_AppPathInfo.m_strBookShelfXml = data + "\\BookShelf.xml";
+        g_AppPathInfo.m_strMagNewReadXml = data + "\\MagNewRead.xml";
+        g_AppPathInfo.m_strBookNewReadXml = data + "\\BookNewRead.xml";
+        g_AppPathInfo.m_strBookClassXml = data + "\\BookClass.xml";
+        g_AppPathInfo.m_strMagClassXml = data + "\\MagClass.xml";
+        g_AppPathInfo.m_strUserXml = data + "\\user.xml";
+        g_AppPathInfo.m_strConfigXml = data + "\\config.xml";
+        g_AppPathInfo.SetDownloadFolder(CString(dir.win() + "Down"));
+        g_UserInfo.Clear();
+        g_nUserMode = 0;
+    }
+    void TearDown() override {
+        CVorHtmlView::SetBrowserFactory([](HWND) { return std::unique_ptr<afxweb::IBrowserControl>(); });
+        gtkscreen::ScreenTest::TearDown();
+    }
+    static CString Eval(CVorHtmlView& v, const char* expr) {
+        CString r;
+        if (!v.GetBrowser() || !v.GetBrowser()->InvokeScript("eval", {CString(expr)}, &r))
+            return CString("(no answer)");
+        return r;
+    }
+    // The engine paints on its own time: the shot is taken again until the page is there.
+    void ShotOf(HWND h, const char* name) {
+        RECT rect{};
+        ::GetWindowRect(h, &rect);
+        std::string path = std::string(PROJECT_BINARY_DIR) + "/" + name;
+        bool painted = false;
+        gtkscreen::Until(
+            [&] {
+                Settle();
+                cairo_surface_t* s = gtkscreen::Shot(rect, path);
+                if (!s)
+                    return false;
+                cairo_surface_flush(s);
+                int w = cairo_image_surface_get_width(s), hh = cairo_image_surface_get_height(s);
+                auto pixel = [&](int x, int y) {
+                    auto* row = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(s) +
+                                                                  y * cairo_image_surface_get_stride(s));
+                    return row[x] & 0xFFFFFF;
+                };
+                // Every page has a header bar above a lighter body; an unpainted view is one colour.
+                painted = pixel(8, 8) != pixel(w / 2, hh / 2);
+                cairo_surface_destroy(s);
+                return painted;
+            },
+            20s);
+        EXPECT_TRUE(painted) << "see " << path;
+    }
+
+    TempDir dir{"kestrin_views_screen_"};
+    testwin::Recorder rec;
+};
+
+TEST_F(ViewsOnScreen, TheShelfPageListsTheShelf) {
+    WriteFileBytes(
+        dir.sub("Data/MagClass.xml"),
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><api><sort id=\"7\" sort_name=\"时尚\"/></api>");
+    for (const char* kind : {"mag", "book", "mag_read", "book_read"}) {
+        CMagInfoList list;
+        g_MagShelf.GetList(kind, list);
+        for (INT_PTR i = 0; i < list.GetSize(); ++i)
+            g_MagShelf.Remove(kind, list[i]->pid);
+    }
+    const char* names[] = {"春季刊, 特别版", "Other"};
+    for (int i = 0; i < 2; ++i) {
+        auto* item = new CMagInfo;
+        item->pid = i ? "12" : "11";
+        item->sort_id = "7";
+        item->type = "mag";
+        item->name = CString(AfxUtf8ToAnsi(names[i]));
+        item->date = "2012-11";
+        item->down = i ? DOWN_STATE_STOPPED : DOWN_STATE_DONE;
+        item->filelen = 100;
+        item->downlen = i ? 40 : 100;
+        item->savepath = CString(dir.win() + "Down\\") + item->pid + ".zip";
+        g_MagShelf.Add(item, "mag", FALSE);
+    }
+    HWND top = rec.Make(WS_POPUP | WS_VISIBLE, RECT{0, 0, 900, 620});
+    CWnd host;
+    host.Attach(top);
+    {
+        CMyBooksHtmlView view;
+        ASSERT_TRUE(view.Create(CRect(0, 0, 900, 620), &host, IDC_PAGE_VIEW));
+        view.Navigate2((g_AppPathInfo.GetPageDir() + "Bookshelf2.html").GetString());
+        ASSERT_TRUE(gtkscreen::Until([&] { return view.m_bLoaded && view.m_spDoc; }, 20s));
+        CString count;
+        gtkscreen::Until(
+            [&] {
+                count = Eval(view, "String(document.querySelectorAll('#grid .item').length)");
+                return count == "2";
+            },
+            20s);
+        EXPECT_EQ(count, "2");
+        // The name with a comma survives the record text whole.
+        EXPECT_EQ(Eval(view, "document.querySelector('#grid .item .title').textContent"),
+                  CString(AfxUtf8ToAnsi(names[0])));
+        EXPECT_EQ(view.m_strType, "mag");
+        ShotOf(top, "views_shelf_page.png");
+        view.DestroyWindow();
+    }
+    host.Detach();
+    DestroyWindow(top);
+}
+
+// Shows a dialog modeless on its template, waits for its page and takes its picture.
+template <class Dlg> void ShowDialog(ViewsOnScreen* self, Dlg& dlg, const char* shot, const char* readyExpr) {
+    ASSERT_TRUE(dlg.Create(IDD_LOGIN_DIALOG, nullptr));
+    dlg.ShowWindow(SW_SHOW);
+    ASSERT_TRUE(gtkscreen::Until([&] { return dlg.m_wndView.GetBrowser()->HasDocument(); }, 20s));
+    CString ready;
+    gtkscreen::Until(
+        [&] {
+            CString r;
+            dlg.m_wndView.GetBrowser()->InvokeScript("eval", {CString(readyExpr)}, &r);
+            ready = r;
+            return ready == "yes";
+        },
+        20s);
+    EXPECT_EQ(ready, "yes") << shot << " at " << dlg.m_wndView.GetBrowser()->LocationUrl().str();
+    (void)self;
+}
+
+TEST_F(ViewsOnScreen, TheLoginAndSettingsDialogsShowTheirPages) {
+    {
+        CLoginDlg dlg;
+        ShowDialog(this, dlg, "login", "document.getElementById('username') ? 'yes' : 'no'");
+        RECT r{};
+        ::GetWindowRect(dlg.GetSafeHwnd(), &r);
+        EXPECT_EQ(r.right - r.left, 492);
+        EXPECT_EQ(r.bottom - r.top, 433);
+        ShotOf(dlg.GetSafeHwnd(), "views_login_dialog.png");
+        dlg.DestroyWindow();
+    }
+    {
+        CStringArray adapters;
+        adapters.Add("Living room TV");
+        CSetDlg dlg;
+        dlg.SetWidiList(&adapters);
+        // Filled by the page's own C_SetConfig when it loaded.
+        ShowDialog(this, dlg, "settings",
+                   "document.getElementById('widi').options.length > 0 ? 'yes' : 'no'");
+        EXPECT_EQ(Eval(dlg.m_wndView, "document.getElementById('down_save').value"),
+                  CString(dir.win() + "Down\\"));
+        ShotOf(dlg.GetSafeHwnd(), "views_settings_dialog.png");
+        dlg.DestroyWindow();
+    }
+}
+
+// The login page against the replacement store: the page posts the name and password to the
+// store named in its address and hands the answer to the view.
+class LoginOnScreen : public WithStore<ViewsOnScreen> {};
+
+TEST_F(LoginOnScreen, ALoginThroughThePageReachesTheUserRecord) {
+    setenv("KESTRIN_STORE", Base().c_str(), 1);
+    CLoginDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_LOGIN_DIALOG, nullptr));
+    afxweb::IBrowserControl* page = dlg.m_wndView.GetBrowser();
+    ASSERT_TRUE(gtkscreen::Until([&] { return page->HasDocument(); }, 20s));
+    CString r;
+    EXPECT_TRUE(page->InvokeScript("eval",
+                                   {"document.getElementById('username').value = 'reader';"
+                                    "document.getElementById('password').value = 'pa ss&#1';"
+                                    "document.getElementById('submit').click(); 'sent'"},
+                                   &r));
+    EXPECT_EQ(r, "sent");
+    EXPECT_TRUE(gtkscreen::Until([] { return g_UserInfo.userid == "1001"; }, 20s))
+        << "the page said: " << Eval(dlg.m_wndView, "document.getElementById('message').textContent").str();
+    CString name;
+    g_CommonFunc.DecodeBase64Alt(g_UserInfo.username.GetString(), name);
+    EXPECT_EQ(name, "reader");
+    EXPECT_EQ(g_UserInfo.password, "pa ss&#1");
+    EXPECT_EQ(g_UserInfo.vip, "1");
+    if (::IsWindow(dlg.GetSafeHwnd()))
+        dlg.DestroyWindow();
+    unsetenv("KESTRIN_STORE");
+}
+
+TEST_F(ViewsOnScreen, SettingsChangedOnThePageReachConfigAndTheAutostartEntry) {
+    setenv("KESTRIN_REGISTRY_DIR", dir.sub("registry").c_str(), 1);
+    g_AppPathInfo.SetConfig("auto_start", "0");
+    g_AppPathInfo.SetConfig("taskbar", "0");
+    CSetDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_LOGIN_DIALOG, nullptr));
+    afxweb::IBrowserControl* page = dlg.m_wndView.GetBrowser();
+    ASSERT_TRUE(gtkscreen::Until([&] { return page->HasDocument(); }, 20s));
+    // The folder typed without its separator; it goes into the page as Base64, so no quoting
+    // of its backslashes is needed.
+    std::string typed = dir.win() + "Chosen";
+    CString r;
+    EXPECT_TRUE(page->InvokeScript("eval",
+                                   {CString("document.getElementById('down_save').value = atob('" +
+                                            [&] {
+                                                CString b64;
+                                                g_CommonFunc.EncodeBase64(typed.c_str(), b64);
+                                                return b64.str();
+                                            }() +
+                                            "');"
+                                            "document.getElementById('auto_start').checked = true;"
+                                            "document.getElementById('ok').click(); 'sent'")},
+                                   &r));
+    EXPECT_EQ(r, "sent");
+    EXPECT_TRUE(gtkscreen::Until([] { return g_AppPathInfo.GetConfig("auto_start") == "1"; }, 20s));
+    EXPECT_EQ(g_AppPathInfo.GetConfig("down_save").str(), typed + "\\");
+    EXPECT_EQ(g_AppPathInfo.GetDownloadFolder().str(), typed + "\\");
+    EXPECT_TRUE(fs::is_directory(dir.sub("Chosen")));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+                            KEY_READ, &key),
+              ERROR_SUCCESS);
+    char value[1024] = {0};
+    DWORD size = sizeof value;
+    EXPECT_EQ(
+        RegQueryValueExA(key, APP_PRODUCT_TITLE, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size),
+        ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_NE(std::string(value).find(" hide"), std::string::npos) << value;
+    if (::IsWindow(dlg.GetSafeHwnd()))
+        dlg.DestroyWindow();
+    unsetenv("KESTRIN_REGISTRY_DIR");
+}
+
+TEST_F(LoginOnScreen, TheStorePageLoadsFromTheStoreAndCallsItsView) {
+    setenv("KESTRIN_STORE", Base().c_str(), 1);
+    HWND top = rec.Make(WS_POPUP | WS_VISIBLE, RECT{0, 0, 1000, 660});
+    CWnd host;
+    host.Attach(top);
+    {
+        CMainHtmlView view;
+        ASSERT_TRUE(view.Create(CRect(0, 0, 1000, 660), &host, IDC_PAGE_VIEW));
+        view.Navigate2(BuildStorePageUrl(0, FALSE, "", "").GetString());
+        EXPECT_TRUE(gtkscreen::Until([&] { return view.m_bLoaded && view.GetBrowser()->HasDocument(); }, 20s))
+            << view.GetBrowser()->LocationUrl().str();
+        EXPECT_EQ(g_UserInfo.autologin, "0") << "no stored login: the page was told so";
+        EXPECT_TRUE(gtkscreen::Until(
+            [&] {
+                return Eval(view, "String(document.querySelectorAll('#grid .card').length > 0)") == "true";
+            },
+            20s));
+        ShotOf(top, "views_store_page.png");
+        view.DestroyWindow();
+    }
+    host.Detach();
+    DestroyWindow(top);
+    unsetenv("KESTRIN_STORE");
+}
+
+} // namespace
