@@ -9,8 +9,30 @@ if [ ! -x "$client" ]; then
     exit 1
 fi
 
+headless=0
+if [ "${HEADLESS:-0}" = 1 ]; then
+    headless=1
+    if ! command -v xvfb-run >/dev/null 2>&1; then
+        echo "run-client: HEADLESS=1 needs xvfb-run (tools/install-deps.sh run)" >&2
+        exit 1
+    fi
+elif [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    echo "run-client: there is no display (DISPLAY is not set); run it on a desktop, or with HEADLESS=1 under Xvfb" >&2
+    exit 1
+fi
+
 work_dir=$(mktemp -d)
-trap 'rm -rf "$work_dir"; [ -n "${store_pid:-}" ] && kill "$store_pid" 2>/dev/null || true' EXIT INT TERM
+cleanup() {
+    [ -n "${store_pid:-}" ] && kill "$store_pid" 2>/dev/null || true
+    rm -rf "$work_dir"
+}
+# A signal to this script ends the client the way the desktop would, and the store with it.
+stop() {
+    [ -n "${client_pid:-}" ] && kill -TERM "$client_pid" 2>/dev/null && wait "$client_pid" || true
+    exit 143
+}
+trap cleanup EXIT
+trap stop INT TERM
 python3 "$here/tools/store/kestrin_store.py" --port 0 >"$work_dir/port" &
 store_pid=$!
 port=
@@ -27,16 +49,12 @@ done
 export KESTRIN_STORE="http://127.0.0.1:$port"
 echo "run-client: the store answers at $KESTRIN_STORE"
 
-if [ "${HEADLESS:-0}" = 1 ] || [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-    if [ "${HEADLESS:-0}" != 1 ]; then
-        echo "run-client: there is no display (DISPLAY is not set); run it on a desktop, or with HEADLESS=1 under Xvfb" >&2
-        exit 1
-    fi
-    if ! command -v xvfb-run >/dev/null 2>&1; then
-        echo "run-client: HEADLESS=1 needs xvfb-run (tools/install-deps.sh run)" >&2
-        exit 1
-    fi
-    xvfb-run -a -s "-screen 0 1280x800x24" "$client" "$@"
+if [ $headless = 1 ]; then
+    xvfb-run -a -s "-screen 0 1280x800x24" "$client" "$@" &
 else
-    "$client" "$@"
+    "$client" "$@" &
 fi
+client_pid=$!
+status=0
+wait "$client_pid" || status=$?
+exit $status
