@@ -367,6 +367,8 @@ BOOL CHtmlVelkorsDlg::PreTranslateMessage(MSG* pMsg) {
 
 BOOL CHtmlVelkorsDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
     if (message == WM_SYSCOMMAND && wParam == SC_CLOSE) {
+        // Ends the program as the tray's exit does, so no worker outlives the window.
+        g_DownLoadManager.Shutdown(kExitWaitMs);
         DestroyWindow();
         if (pResult)
             *pResult = 0;

@@ -43,11 +43,14 @@ public:
     }
     BOOL OnInitDialog() override {
         CHtmlVelkorsDlg::OnInitDialog();
-        if (postExit)
+        if (postExit && exitBy == SC_CLOSE)
+            PostMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+        else if (postExit)
             PostMessage(WM_COMMAND, ID_TRAY_EXIT, 0);
         return TRUE;
     }
     bool postExit = false;
+    UINT exitBy = ID_TRAY_EXIT;
 
 protected:
     void StartLocalServer() override {}
@@ -217,9 +220,12 @@ TEST_F(MainWindowTest, CommandLineOpensAnExistingPackageOnly) {
         std::string cmdLine;
         bool opens;
     } cases[] = {
-        {"-p " + path, true},        {"-p \"" + path + "\"", false}, // quotes are part of the path, which
-                                                                     // then does not exist
-        {"-p " + path + " ", false}, {"-p" + path, false},           {"", false},
+        {"-p " + path, true},
+        {"-p \"" + path + "\"", false}, // quotes are part of the path, which
+                                        // then does not exist
+        {"-p " + path + " ", false},
+        {"-p" + path, false},
+        {"", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cmdLine);
@@ -265,6 +271,18 @@ TEST_F(MainWindowTest, TheTraysExitEndsTheModalRunAndDropsTheInstanceProperty) {
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     EXPECT_EQ(dlg.m_bExiting, 1);
     // Workers' sends after the run return at once instead of waiting on a window that is gone.
+    EXPECT_EQ(g_pMainDlg.GetSafeHwnd(), nullptr);
+    EXPECT_EQ(g_pMainDlg.SendEvent(EVT_DOWNLOAD_PROGRESS, 0), 0);
+    g_DownLoadManager.Reopen();
+}
+
+TEST_F(MainWindowTest, AltF4EndsTheModalRunAndStopsTheWorkersSends) {
+    dlg.postExit = true;
+    dlg.exitBy = SC_CLOSE;
+    dlg.DoModal();
+    EXPECT_FALSE(::IsWindow(dlg.GetSafeHwnd()));
+    EXPECT_EQ(dlg.m_bExiting, 0);
+    EXPECT_EQ(g_pMainDlg.GetSafeHwnd(), nullptr);
     EXPECT_EQ(g_pMainDlg.SendEvent(EVT_DOWNLOAD_PROGRESS, 0), 0);
     g_DownLoadManager.Reopen();
 }
