@@ -266,7 +266,7 @@ TEST_F(MainWindowNoTrayTest, WithoutATrayEscMinimisesSoTheWindowCanComeBack) {
     EXPECT_TRUE(dlg.IsIconic());
 }
 
-TEST_F(MainWindowTest, TheTraysExitEndsTheModalRunAndDropsTheInstanceProperty) {
+TEST_F(MainWindowTest, TheTraysExitEndsTheModalRunAndStopsTheWorkersSends) {
     dlg.postExit = true;
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     EXPECT_EQ(dlg.m_bExiting, 1);
@@ -432,7 +432,7 @@ TEST_F(MainWindowTest, ALocalReadOpensTheFileOnlyWhenItIsCompleteAndThere) {
     }
 }
 
-TEST_F(MainWindowTest, OnlineReadsAndDownloadsTakeTypeAndPidFromThePage) {
+TEST_F(MainWindowTest, AnOnlineReadTakesTypeAndPidFromThePage) {
     Start();
     CMsgInfo msg;
     msg.m_strParam1 = "x";
