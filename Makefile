@@ -53,7 +53,7 @@ bench:
 
 run: build
 	@if [ -x build/app/kestrin ]; then tools/run-client.sh; \
-	else echo "The client is not built yet: its user interface comes in a later stage. The libraries and tests are built (make test)."; fi
+	else echo "The client is not built: see the build output above."; fi
 
 demo: build
 	@if [ -z "$$DISPLAY" ]; then echo "make demo needs a desktop: set DISPLAY (see the README)"; exit 1; fi

@@ -7,34 +7,20 @@
 #pragma once
 
 #include "platform/base/Win32Types.h"
-
-#include <cstring>
+#include "platform/com/Com.h"
 
 class CVorHtmlView;
 
 // The browser's own decision is to be used.
 #define INET_E_DEFAULT_ACTION (static_cast<HRESULT>(0x800C0011))
-#define E_NOINTERFACE (static_cast<HRESULT>(0x80004002))
 #define URLPOLICY_ALLOW 0x00
 #define URLACTION_HTML_JAVA_RUN 0x00001605
 #define DOCHOSTUIFLAG_NO3DBORDER 0x00000004
 #define DOCHOSTUIFLAG_THEME 0x00040000
 #define DOCHOSTUIDBLCLK_DEFAULT 0
 
-struct GUID {
-    DWORD Data1;
-    WORD Data2;
-    WORD Data3;
-    BYTE Data4[8];
-};
-using IID = GUID;
-using REFIID = const IID&;
 using REFGUID = const GUID&;
-inline bool operator==(const GUID& a, const GUID& b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
 
-extern const IID IID_IUnknown;
 extern const IID IID_IInternetSecurityManager;
 
 struct DOCHOSTUIINFO {

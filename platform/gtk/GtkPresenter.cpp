@@ -199,6 +199,10 @@ void CGtkPresenter::Install() {
     m_previousPicker = afxshell::SetFolderPicker(m_picker.get());
 }
 
+bool CGtkPresenter::InitToolkit(int* argc, char*** argv) {
+    return gtk_init_check(argc, argv) != FALSE;
+}
+
 CGtkPresenter* CGtkPresenter::Installed() {
     return g_installed;
 }

@@ -1,0 +1,450 @@
+#include "app/HtmlVelkorsDlg.h"
+
+#include "app/HtmlVelkorsApp.h"
+#include "contentserver/MyMemFile.h"
+#include "foundation/AppPathInfo.h"
+#include "foundation/CommonFunc.h"
+#include "library/MagInfo.h"
+#include "library/MagShelf.h"
+#include "library/UserInfo.h"
+#include "net/AppMessages.h"
+#include "net/DownLoadManager.h"
+#include "net/StoreRequests.h"
+#include "net/UpdateCheck.h"
+#include "res/resource.h"
+#include "skin/SkinInfo.h"
+
+namespace {
+
+// The product's name as the window title and the tray tip show it, in the ANSI code page.
+const std::string& ProductName() {
+    static const std::string name = AfxUtf8ToAnsi("墨舟匣V4.0");
+    return name;
+}
+
+// How long the exit waits for the download workers before the window goes regardless.
+constexpr DWORD kExitWaitMs = 5000;
+
+CHtmlVelkorsDlg* g_pPendingTarget = nullptr;
+
+// The download manager's request worker names the type of each item it adds; the window that
+// runs now keeps it for the next switch to the shelf.
+void ForwardPendingShelfType(CString strType) {
+    if (g_pPendingTarget)
+        g_pPendingTarget->SetPendingShelfType(strType);
+}
+
+} // namespace
+
+IMPLEMENT_DYNAMIC(CHtmlVelkorsDlg, CSkinDlg)
+
+BEGIN_MESSAGE_MAP(CHtmlVelkorsDlg, CSkinDlg)
+ON_MESSAGE(WM_TOOLBAR_CLICK, OnToolBarClick)
+ON_MESSAGE(WM_APP_EVENT, OnAppEvent)
+ON_MESSAGE(WM_TRAY_NOTIFY, OnTrayNotify)
+ON_COMMAND(ID_TRAY_SHOW, OnTrayShow)
+ON_COMMAND(ID_TRAY_EXIT, OnTrayExit)
+ON_COMMAND(ID_SKIN_SET, OnSettings)
+ON_WM_SYSCOMMAND()
+ON_WM_SIZE()
+ON_WM_DESTROY()
+ON_WM_QUERYDRAGICON()
+END_MESSAGE_MAP()
+
+CHtmlVelkorsDlg::CHtmlVelkorsDlg(CWnd* pParent) : CSkinDlg(IDD_HTMLVELKORS_DIALOG, pParent) {
+    m_hIcon = ::LoadIconA(nullptr, MAKEINTRESOURCEA(128));
+}
+
+CHtmlVelkorsDlg::~CHtmlVelkorsDlg() {
+    if (g_pPendingTarget == this) {
+        g_DownLoadManager.SetPendingShelfTypeHook(nullptr);
+        g_pPendingTarget = nullptr;
+    }
+}
+
+BOOL CHtmlVelkorsDlg::OnInitDialog() {
+    CSkinDlg::OnInitDialog();
+    ::SetPropA(m_hWnd, APP_INSTANCE_NAME, reinterpret_cast<HANDLE>(1));
+    g_pMainDlg.Set(m_hWnd);
+    g_pPendingTarget = this;
+    g_DownLoadManager.SetPendingShelfTypeHook(ForwardPendingShelfType);
+
+    g_MagShelf.LoadAll();
+    StartLocalServer();
+    g_DownLoadManager.StartWaiting();
+
+    m_trayIcon.Create(this, WM_TRAY_NOTIFY, ProductName().c_str(), m_hIcon, IDR_TRAY_MENU, IDR_TRAY_MENU);
+    m_trayIcon.SetTooltipText(ProductName().c_str());
+
+    StartCategoryLists();
+
+    CSkinInfo layout;
+    layout.Load("MainSkin3.xml");
+    m_rcHtmlView = layout.GetHtmlViewRect();
+    m_rcToolBar = layout.GetToolBarRect();
+
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+    CRect rcClient;
+    GetClientRect(&rcClient);
+
+    const CRect rcView(20, 20, 984, 686);
+    m_magView.Create(rcView, this, ID_HTML_VIEW);
+    m_shelfView.Create(rcView, this, ID_HTML_VIEW);
+    m_bookView.Create(rcView, this, ID_HTML_VIEW);
+    CMainHtmlView::SetSkinTargets(this, &m_toolBar);
+
+    CRect rcWork;
+    ::SystemParametersInfo(SPI_GETWORKAREA, 0, &rcWork, 0);
+
+    m_strPageDir = g_AppPathInfo.GetPageDir();
+
+    m_toolBar.Create(nullptr, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
+                     CalcAnchoredRect(m_rcToolBar, TOOL_BAR_WIDTH, TOOL_BAR_HEIGHT, rcClient), this,
+                     ID_TOOL_BAR);
+    m_toolBar.LoadSkin("ToolBar3.xml");
+
+    SetWindowText(ProductName().c_str());
+
+    MoveWindow(&rcWork, TRUE);
+
+    if (!HandleCommandLine(m_strCmdLine)) {
+        if (m_packInfo.CheckBundleFirstRun()) {
+            OpenLocalItem(CString());
+        } else if (m_packInfo.HasBundle()) {
+            SendMessage(WM_TOOLBAR_CLICK, ID_TB_MY_BOOK);
+            m_toolBar.SelectMyBook();
+        } else {
+            SendMessage(WM_TOOLBAR_CLICK, ID_TB_HOME);
+            m_toolBar.SelectHome();
+        }
+    }
+
+    StartUpdates();
+    return TRUE;
+}
+
+void CHtmlVelkorsDlg::StartLocalServer() {
+    g_MyMemFile.StartServer();
+}
+
+void CHtmlVelkorsDlg::StartCategoryLists() {
+    g_DownLoadManager.StartDownLoadThread(const_cast<char*>("BOOK"), BuildSortClassUrl("book"),
+                                          g_AppPathInfo.m_strBookClassXml, 0, CDownLoadManager::OnIgnoreDone,
+                                          nullptr);
+    g_DownLoadManager.StartDownLoadThread(const_cast<char*>("MAG"), BuildSortClassUrl("mag"),
+                                          g_AppPathInfo.m_strMagClassXml, 0, CDownLoadManager::OnIgnoreDone,
+                                          nullptr);
+}
+
+void CHtmlVelkorsDlg::StartUpdates() {
+    StartUpdateThread();
+}
+
+BOOL CHtmlVelkorsDlg::HandleCommandLine(CString commandLine) {
+    if (commandLine.Find("-p ") != 0)
+        return FALSE;
+    CString path = commandLine.Mid(3);
+    if (!g_CommonFunc.FileExists(path))
+        return FALSE;
+    OpenLocalItem(path);
+    return TRUE;
+}
+
+void CHtmlVelkorsDlg::SetPendingShelfType(CString type) {
+    std::lock_guard<std::mutex> lock(m_pendingLock);
+    m_strPendingShelfType = type;
+}
+
+CString CHtmlVelkorsDlg::GetPendingShelfType() {
+    std::lock_guard<std::mutex> lock(m_pendingLock);
+    return m_strPendingShelfType;
+}
+
+void CHtmlVelkorsDlg::OpenLocalItem(CString path) {
+    m_strLastPath = path;
+}
+
+void CHtmlVelkorsDlg::OpenOnlineReader(CString type, CString pid) {
+    m_strOnlineType = type;
+    m_strOnlinePid = pid;
+}
+
+CString CHtmlVelkorsDlg::MagStoreUrl() {
+    return BuildStorePageUrl(g_nUserMode != 0 ? 1 : 0, FALSE, g_UserInfo.username, g_UserInfo.password);
+}
+
+CString CHtmlVelkorsDlg::BookStoreUrl() {
+    return BuildStorePageUrl(g_nUserMode != 0 ? 1 : 0, TRUE, g_UserInfo.username, g_UserInfo.password);
+}
+
+CString CHtmlVelkorsDlg::ShelfUrl() const {
+    return m_strPageDir + (g_nUserMode == 1 ? "Bookshelf.html" : "Bookshelf2.html");
+}
+
+LRESULT CHtmlVelkorsDlg::OnToolBarClick(WPARAM wParam, LPARAM) {
+    auto show = [](CWnd& wnd, int nCmd) {
+        if (::IsWindow(wnd.GetSafeHwnd()))
+            wnd.ShowWindow(nCmd);
+    };
+    switch (wParam) {
+    case ID_TB_HOME:
+        if (!m_bMagLoaded) {
+            m_magView.Navigate2(MagStoreUrl().GetString());
+            m_bMagLoaded = 1;
+        }
+        show(m_magView, SW_SHOW);
+        show(m_shelfView, SW_HIDE);
+        show(m_bookView, SW_HIDE);
+        m_strCurTab = "mag";
+        break;
+    case ID_TB_MAKE_BOOK:
+        if (!m_bBookLoaded) {
+            m_bookView.Navigate2(BookStoreUrl().GetString());
+            m_bBookLoaded = 1;
+        }
+        show(m_bookView, SW_SHOW);
+        show(m_magView, SW_HIDE);
+        show(m_shelfView, SW_HIDE);
+        m_strCurTab = "book";
+        break;
+    case ID_TB_MY_BOOK: {
+        if (!m_bShelfLoaded) {
+            m_shelfView.Navigate2(ShelfUrl().GetString());
+            m_bShelfLoaded = 1;
+        }
+        show(m_shelfView, SW_SHOW);
+        show(m_magView, SW_HIDE);
+        show(m_bookView, SW_HIDE);
+        CString pending;
+        {
+            std::lock_guard<std::mutex> lock(m_pendingLock);
+            pending = m_strPendingShelfType;
+            m_strPendingShelfType.Empty();
+        }
+        if (!pending.IsEmpty())
+            m_shelfView.ChangeShelfType(pending);
+        m_strCurTab = "shelf";
+        break;
+    }
+    case ID_TB_READ:
+        // The reading windows come with the readers; until then the pages stay as they are.
+        break;
+    case ID_TB_LOGIN:
+        m_loginDlg.DoModal();
+        break;
+    default:
+        break;
+    }
+    return 1;
+}
+
+BOOL CHtmlVelkorsDlg::IsShelfVisible() {
+    return m_bShelfLoaded && ::IsWindow(m_shelfView.GetSafeHwnd()) && m_shelfView.IsWindowVisible();
+}
+
+LRESULT CHtmlVelkorsDlg::OnAppEvent(WPARAM wParam, LPARAM lParam) {
+    auto* info = reinterpret_cast<CMsgInfo*>(lParam);
+    auto* item = reinterpret_cast<CMagInfo*>(lParam);
+    switch (wParam) {
+    case EVT_DOWNLOAD_FILE:
+        if (info)
+            g_DownLoadManager.AddDownLoad(info->m_strParam3, info->m_strParam2);
+        break;
+    case EVT_READ_ONLINE:
+        if (info)
+            OpenOnlineReader(info->m_strParam3, info->m_strParam2);
+        break;
+    case EVT_USER_LOGIN:
+        if (m_bMagLoaded)
+            m_magView.Navigate2(MagStoreUrl().GetString());
+        if (m_bBookLoaded)
+            m_bookView.Navigate2(BookStoreUrl().GetString());
+        if (m_bShelfLoaded)
+            m_shelfView.NotifyUserId(g_UserInfo.userid);
+        break;
+    case EVT_USER_LOGOFF:
+        if (m_bBookLoaded)
+            m_bookView.NotifyLogoff();
+        if (m_bMagLoaded)
+            m_magView.NotifyLogoff();
+        if (m_bShelfLoaded)
+            m_shelfView.NotifyUserId("-1");
+        break;
+    case EVT_GO_SHELF:
+        SendMessage(WM_TOOLBAR_CLICK, ID_TB_MY_BOOK);
+        m_toolBar.SelectMyBook();
+        if (info && !info->m_strParam3.IsEmpty() && !info->m_strParam2.IsEmpty())
+            m_shelfView.SelectShelf(info->m_strParam3, info->m_strParam2);
+        break;
+    case EVT_USER_MODE:
+        if (m_bShelfLoaded)
+            m_shelfView.Navigate2(ShelfUrl().GetString());
+        break;
+    case EVT_READ_LOCAL:
+        if (!item)
+            break;
+        if (item->down == DOWN_STATE_DONE && g_CommonFunc.FileExists(item->savepath)) {
+            OpenLocalItem(item->savepath);
+            g_MagShelf.AddRecentRead(item);
+        } else {
+            OpenOnlineReader(item->type, item->pid);
+        }
+        break;
+    case EVT_CLOSE_READER:
+    case EVT_CLOSE_FLASH:
+        CloseReader();
+        break;
+    case EVT_DOWNLOAD_PROGRESS:
+        if (info && IsShelfVisible())
+            m_shelfView.NotifyProgress(info->m_strParam1, info->m_strParam2, info->m_strParam3);
+        break;
+    case EVT_DOWNLOAD_STARTED:
+        if (item && IsShelfVisible())
+            m_shelfView.NotifyDownloadStarted(item->type, item->pid);
+        break;
+    case EVT_DOWNLOAD_FAILED:
+        if (item && IsShelfVisible())
+            m_shelfView.NotifyDownloadStopped(item->type, item->pid);
+        break;
+    case EVT_ITEM_REQUEST_FAILED:
+    case EVT_DOWNLOAD_ADDED:
+    case EVT_DOWNLOAD_EXISTS:
+        RedownloadAnswer(wParam, lParam);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+void CHtmlVelkorsDlg::RedownloadAnswer(WPARAM code, LPARAM lParam) {
+    if (lParam == 0)
+        return;
+    CString state, sortId, pid, type;
+    if (code == EVT_ITEM_REQUEST_FAILED) {
+        auto* info = reinterpret_cast<CMsgInfo*>(lParam);
+        state = "0";
+        pid = info->m_strParam1;
+        type = info->m_strParam2;
+    } else {
+        auto* item = reinterpret_cast<CMagInfo*>(lParam);
+        state = code == EVT_DOWNLOAD_ADDED ? "2" : "1";
+        sortId = item->sort_id;
+        pid = item->pid;
+        type = item->type;
+    }
+    if (IsShelfVisible()) {
+        m_shelfView.NotifyReDownLoad(state, sortId, pid);
+        return;
+    }
+    if (type == "book" && m_bBookLoaded)
+        m_bookView.NotifyReDownLoad(state, sortId, pid);
+    if (type == "mag" && m_bMagLoaded)
+        m_magView.NotifyReDownLoad(state, sortId, pid);
+}
+
+void CHtmlVelkorsDlg::CloseReader() {
+    if (m_strCurTab == "mag") {
+        SendMessage(WM_TOOLBAR_CLICK, ID_TB_HOME);
+        m_toolBar.SelectHome();
+    } else if (m_strCurTab == "book") {
+        SendMessage(WM_TOOLBAR_CLICK, ID_TB_MAKE_BOOK);
+        m_toolBar.SelectMakeBook();
+    } else {
+        SendMessage(WM_TOOLBAR_CLICK, ID_TB_MY_BOOK);
+        m_toolBar.SelectMyBook();
+    }
+    m_toolBar.HideRead();
+}
+
+BOOL CHtmlVelkorsDlg::PreTranslateMessage(MSG* pMsg) {
+    // Enter belongs to the focused page or control, never to the dialog manager.
+    if (pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_RETURN)
+        return FALSE;
+    return CSkinDlg::PreTranslateMessage(pMsg);
+}
+
+BOOL CHtmlVelkorsDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
+    if (message == WM_SYSCOMMAND && wParam == SC_CLOSE) {
+        // Ends the program as the tray's exit does, so no worker outlives the window.
+        g_DownLoadManager.Shutdown(kExitWaitMs);
+        DestroyWindow();
+        if (pResult)
+            *pResult = 0;
+        return TRUE;
+    }
+    return CSkinDlg::OnWndMsg(message, wParam, lParam, pResult);
+}
+
+void CHtmlVelkorsDlg::OnOK() {
+    for (CMainHtmlView* view : {&m_magView, &m_bookView}) {
+        if (::IsWindow(view->GetSafeHwnd()) && view->IsWindowVisible()) {
+            view->SendMessage(WM_KEYDOWN, VK_RETURN, 0);
+            return;
+        }
+    }
+}
+
+void CHtmlVelkorsDlg::OnCancel() {
+    if (m_bExiting) {
+        // Stops every transfer and waits, bounded, for the workers, answering their sends, so
+        // none is left blocked on this window and no state file is cut off mid-write.
+        g_DownLoadManager.Shutdown(kExitWaitMs);
+        CSkinDlg::OnCancel();
+        return;
+    }
+    // Hidden with no tray icon the window could never be brought back.
+    ShowWindow(m_trayIcon.IsEnabled() ? SW_HIDE : SW_MINIMIZE);
+}
+
+void CHtmlVelkorsDlg::OnTrayShow() {
+    ShowWindow(SW_SHOW);
+}
+
+void CHtmlVelkorsDlg::OnTrayExit() {
+    m_bExiting = 1;
+    OnCancel();
+}
+
+LRESULT CHtmlVelkorsDlg::OnTrayNotify(WPARAM wParam, LPARAM lParam) {
+    return m_trayIcon.OnTrayNotification(wParam, lParam);
+}
+
+void CHtmlVelkorsDlg::OnSettings() {
+    m_setDlg.SetWidiList(&m_arrWidiAdapters);
+    m_setDlg.DoModal();
+}
+
+void CHtmlVelkorsDlg::OnSysCommand(UINT nID, LPARAM) {
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CDialog about(IDD_ABOUTBOX, this);
+        about.DoModal();
+        return;
+    }
+    Default();
+}
+
+void CHtmlVelkorsDlg::OnSize(UINT nType, int cx, int cy) {
+    CSkinDlg::OnSize(nType, cx, cy);
+    CRect rcClient;
+    GetClientRect(&rcClient);
+    const CRect rcView = CalcAnchoredRect(m_rcHtmlView, 0, 0, rcClient);
+    for (CVorHtmlView* view :
+         {static_cast<CVorHtmlView*>(&m_magView), static_cast<CVorHtmlView*>(&m_bookView),
+          static_cast<CVorHtmlView*>(&m_shelfView)})
+        if (::IsWindow(view->GetSafeHwnd()))
+            view->MoveWindow(&rcView, TRUE);
+    if (::IsWindow(m_toolBar.GetSafeHwnd()))
+        m_toolBar.MoveWindow(CalcAnchoredRect(m_rcToolBar, TOOL_BAR_WIDTH, TOOL_BAR_HEIGHT, rcClient), TRUE);
+}
+
+void CHtmlVelkorsDlg::OnDestroy() {
+    CSkinDlg::OnDestroy();
+    m_trayIcon.RemoveIcon();
+    ::RemovePropA(m_hWnd, APP_INSTANCE_NAME);
+}
+
+HCURSOR CHtmlVelkorsDlg::OnQueryDragIcon() {
+    return static_cast<HCURSOR>(m_hIcon);
+}

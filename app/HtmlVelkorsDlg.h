@@ -1,0 +1,111 @@
+// CHtmlVelkorsDlg: the program's one main window, a skinned modal dialog that owns the three page
+// views (magazine store, book store, shelf), the tool bar with its tabs, the tray icon, the
+// login and settings dialogs and the edition record, and that handles every application event.
+//
+// User-interface thread only, with one exception: SetPendingShelfType is called by the download
+// manager's request worker, so the pending type is exchanged under its own lock. Workers reach
+// the window only through g_pMainDlg, which sends on this thread while they wait.
+#pragma once
+
+#include "app/PackInfo.h"
+#include "pages/LoginDlg.h"
+#include "pages/MainHtmlView.h"
+#include "pages/MyBooksHtmlView.h"
+#include "pages/SetDlg.h"
+#include "skin/MyToolBar.h"
+#include "skin/SkinDlg.h"
+#include "skin/TrayIcon.h"
+
+#include <mutex>
+
+inline constexpr UINT IDM_ABOUTBOX = 0x0010;
+inline constexpr UINT ID_HTML_VIEW = 0x3600;
+inline constexpr UINT ID_TOOL_BAR = 0x3654;
+inline constexpr int TOOL_BAR_WIDTH = 751;
+inline constexpr int TOOL_BAR_HEIGHT = 111;
+inline constexpr int READ_MODE_HTML = 0;
+inline constexpr int READ_MODE_FLASH = 1;
+
+class CMagInfo;
+
+class CHtmlVelkorsDlg : public CSkinDlg {
+    DECLARE_DYNAMIC(CHtmlVelkorsDlg)
+public:
+    explicit CHtmlVelkorsDlg(CWnd* pParent = nullptr);
+    ~CHtmlVelkorsDlg() override;
+
+    BOOL OnInitDialog() override;
+    BOOL PreTranslateMessage(MSG* pMsg) override;
+    BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+    void OnOK() override;
+    void OnCancel() override;
+
+    // The application's command line, for the first tab; set before DoModal.
+    void SetCommandLine(CString strCmdLine) { m_strCmdLine = strCmdLine; }
+    BOOL HandleCommandLine(CString commandLine);
+    void SetPendingShelfType(CString type);
+    CString GetPendingShelfType();
+
+    // The reading launchers. Until the reading windows exist they only remember the item, so
+    // that a reader's close returns to the right tab.
+    virtual void OpenLocalItem(CString path);
+    virtual void OpenOnlineReader(CString type, CString pid);
+
+    LRESULT OnToolBarClick(WPARAM wParam, LPARAM lParam);
+    LRESULT OnAppEvent(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
+    void OnTrayShow();
+    void OnTrayExit();
+    void OnSettings();
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnSize(UINT nType, int cx, int cy);
+    void OnDestroy();
+    HCURSOR OnQueryDragIcon();
+
+    // The store pages as the tabs open them, for the user record as stored now.
+    static CString MagStoreUrl();
+    static CString BookStoreUrl();
+    CString ShelfUrl() const;
+
+    CLoginDlg m_loginDlg;
+    CString m_strPageDir;
+    CSetDlg m_setDlg;
+    CTrayIcon m_trayIcon;
+    HICON m_hIcon = nullptr;
+    CMainHtmlView m_magView;
+    CMainHtmlView m_bookView;
+    CMyBooksHtmlView m_shelfView;
+    int m_bMagLoaded = 0;
+    int m_bBookLoaded = 0;
+    int m_bShelfLoaded = 0;
+    int m_nReadMode = READ_MODE_FLASH;
+    CMyToolBar m_toolBar;
+    CRect m_rcHtmlView;
+    CRect m_rcToolBar;
+    CPackInfo m_packInfo;
+    int m_bExiting = 0;
+    CString m_strOnlinePid;
+    CString m_strOnlineType;
+    CString m_strLastPath;
+    CString m_strCurTab;
+    CStringArray m_arrWidiAdapters;
+
+protected:
+    // The parts of the start that reach beyond this window: the local server, the category
+    // downloads and the update check.
+    virtual void StartLocalServer();
+    virtual void StartCategoryLists();
+    virtual void StartUpdates();
+
+    // The shelf page has been requested and is shown now.
+    BOOL IsShelfVisible();
+    void RedownloadAnswer(WPARAM code, LPARAM lParam);
+    void CloseReader();
+
+    DECLARE_MESSAGE_MAP()
+
+private:
+    std::mutex m_pendingLock;
+    CString m_strPendingShelfType; // guarded by m_pendingLock
+    CString m_strCmdLine;
+};

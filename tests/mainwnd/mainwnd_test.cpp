@@ -1,0 +1,543 @@
+// The main window on the headless screen with the fake browser control: its first tab, the tab
+// switches, hiding and exiting, and the event hub's routing of every application event to the
+// page or reader that should get it. The store pages and the shelf page are fake pages whose
+// script functions write each call into one log, named by the page that got it.
+#include "app/HtmlVelkorsDlg.h"
+#include "foundation/AppPathInfo.h"
+#include "library/MagShelf.h"
+#include "library/UserInfo.h"
+#include "net/AppMessages.h"
+#include "net/DownLoadManager.h"
+#include "platform/shell/TrayHost.h"
+#include "platform/user/HeadlessScreen.h"
+#include "platform/web/FakeBrowser.h"
+#include "platform/kernel/FileSys.h"
+#include "platform/web/NavigationPolicy.h"
+#include "res/resource.h"
+#include "tests/support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The window without what reaches beyond it: no local server, no store downloads, no update
+// check; the launchers only note what they were asked to open.
+class TestDlg : public CHtmlVelkorsDlg {
+public:
+    std::vector<std::string> opened; // "local <path>" or "online <type> <pid>"
+    void OpenLocalItem(CString path) override {
+        CHtmlVelkorsDlg::OpenLocalItem(path);
+        opened.push_back("local " + path.str());
+    }
+    void OpenOnlineReader(CString type, CString pid) override {
+        CHtmlVelkorsDlg::OpenOnlineReader(type, pid);
+        opened.push_back("online " + type.str() + " " + pid.str());
+    }
+    BOOL OnInitDialog() override {
+        CHtmlVelkorsDlg::OnInitDialog();
+        if (postExit && exitBy == SC_CLOSE)
+            PostMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+        else if (postExit)
+            PostMessage(WM_COMMAND, ID_TRAY_EXIT, 0);
+        return TRUE;
+    }
+    bool postExit = false;
+    UINT exitBy = ID_TRAY_EXIT;
+
+protected:
+    void StartLocalServer() override {}
+    void StartCategoryLists() override {}
+    void StartUpdates() override {}
+};
+
+const char* const kPageFunctions[] = {
+    "js_ReDownLoad",     "js_UserLogin",    "ShowProgress", "js_StartDownload", "js_StopDownload",  "InitUID",
+    "ClearCategoryItem", "AddCategoryItem", "SelMag",       "SelBook",          "CategoryItemClick"};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        screen.Install();
+        previousTray = afxshell::SetTrayHost(withTray ? &tray : nullptr);
+        setenv("KESTRIN_STORE", "http://127.0.0.1:9", 1);
+        fs::create_directories(dir.sub("Data"));
+        fs::create_directories(dir.sub("Down"));
+        fs::create_directories(dir.sub("ExeFiles"));
+        CString data = CString(dir.win() + "Data");
+        g_AppPathInfo.m_strDataDir = data;
+        g_AppPathInfo.m_strExeFilesDir = CString(dir.win() + "ExeFiles");
+        g_AppPathInfo.m_strMagShelfXml = data + "\\MagShelf.xml";
+        g_AppPathInfo.m_strBookShelfXml = data + "\\BookShelf.xml";
+        g_AppPathInfo.m_strMagNewReadXml = data + "\\MagNewRead.xml";
+        g_AppPathInfo.m_strBookNewReadXml = data + "\\BookNewRead.xml";
+        g_AppPathInfo.m_strBookClassXml = data + "\\BookClass.xml";
+        g_AppPathInfo.m_strMagClassXml = data + "\\MagClass.xml";
+        g_AppPathInfo.m_strUserXml = data + "\\user.xml";
+        g_AppPathInfo.m_strConfigXml = data + "\\config.xml";
+        g_AppPathInfo.SetDownloadFolder(CString(dir.win() + "Down"));
+        for (const char* kind : {"mag", "book", "mag_read", "book_read"}) {
+            CMagInfoList list;
+            g_MagShelf.GetList(kind, list);
+            for (INT_PTR i = 0; i < list.GetSize(); ++i)
+                g_MagShelf.Remove(kind, list[i]->pid);
+        }
+        g_UserInfo.Clear();
+        g_nUserMode = 0;
+
+        CVorHtmlView::SetBrowserFactory([this](HWND) {
+            auto b = std::make_unique<afxweb::CFakeBrowser>();
+            for (const CString& url : PageUrls()) {
+                afxweb::CFakeBrowser::Page page;
+                for (const char* name : kPageFunctions)
+                    page[name] = [this, name](afxweb::CFakeBrowser& p, const std::vector<CString>& args) {
+                        std::string line = PageName(p.LocationUrl()) + ":" + name + "(";
+                        for (size_t i = 0; i < args.size(); ++i)
+                            line += (i ? "|" : "") + args[i].str();
+                        calls.push_back(line + ")");
+                        return CString();
+                    };
+                b->AddPage(url, page);
+            }
+            fakes.push_back(b.get());
+            return b;
+        });
+    }
+    void TearDown() override {
+        if (::IsWindow(dlg.GetSafeHwnd()))
+            dlg.DestroyWindow();
+        g_pMainDlg.Clear();
+        CVorHtmlView::SetBrowserFactory([](HWND) { return std::unique_ptr<afxweb::IBrowserControl>(); });
+        afxshell::SetTrayHost(previousTray);
+        unsetenv("KESTRIN_STORE");
+    }
+
+    // The pages the tabs open, for the user record and mode as they are now.
+    std::vector<CString> PageUrls() {
+        std::vector<CString> urls{CHtmlVelkorsDlg::MagStoreUrl(), CHtmlVelkorsDlg::BookStoreUrl()};
+        for (const char* shelf : {"Bookshelf.html", "Bookshelf2.html"}) {
+            std::string path;
+            AfxMapPath((g_AppPathInfo.GetPageDir() + shelf).GetString(), path);
+            urls.push_back(CString(afxweb::NavigationUrl(path)));
+        }
+        for (CString& u : urls)
+            u = CString(afxweb::NavigationUrl(u.str()));
+        return urls;
+    }
+    std::string PageName(const CString& url) {
+        if (url.Find("/magazine/") >= 0)
+            return "mag";
+        if (url.Find("/book/") >= 0)
+            return "book";
+        if (url.Find("Bookshelf") >= 0)
+            return "shelf";
+        return "?";
+    }
+
+    void Start(const char* cmdLine = "") {
+        dlg.SetCommandLine(cmdLine);
+        ASSERT_TRUE(dlg.Create(IDD_HTMLVELKORS_DIALOG));
+        ASSERT_EQ(fakes.size(), 3u);
+    }
+    // Every view's fake, by the view's window.
+    afxweb::CFakeBrowser* FakeOf(CVorHtmlView& view) {
+        return dynamic_cast<afxweb::CFakeBrowser*>(view.GetBrowser());
+    }
+    size_t Navigations(CVorHtmlView& view) { return FakeOf(view)->Navigations().size(); }
+    // The shelf page as loaded: it has listed its magazine categories.
+    void LoadShelf() {
+        dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_MY_BOOK);
+        dlg.m_shelfView.C_InitClassList("mag");
+    }
+    void LoadStores() {
+        dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_MAKE_BOOK);
+        dlg.m_bookView.m_bLoaded = TRUE;
+        dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_HOME);
+        dlg.m_magView.m_bLoaded = TRUE;
+    }
+    CMagInfo* AddItem(const char* type, const char* pid, int down, bool withFile) {
+        auto* item = new CMagInfo;
+        item->pid = pid;
+        item->sort_id = "s7";
+        item->down = down;
+        item->type = type;
+        item->name = "Name";
+        item->savepath = CString(dir.win() + "Down\\") + pid + ".zip";
+        if (withFile)
+            std::ofstream(dir.sub("Down/") + pid + ".zip") << "PK";
+        g_MagShelf.Add(item, type, FALSE);
+        return item;
+    }
+    LRESULT Event(WPARAM code, LPARAM payload) { return dlg.SendMessage(WM_APP_EVENT, code, payload); }
+
+    bool withTray = true;
+    afxuser::CHeadlessScreen screen;
+    afxshell::HeadlessTrayHost tray;
+    afxshell::ITrayHost* previousTray = nullptr;
+    TempDir dir{"kestrin_mainwnd_"};
+    std::vector<afxweb::CFakeBrowser*> fakes;
+    std::vector<std::string> calls;
+    TestDlg dlg;
+};
+
+// ---- the window
+
+TEST_F(MainWindowTest, StartsOnTheMagazineStoreAndLoadsEachPageOnce) {
+    Start();
+    EXPECT_EQ(g_pMainDlg.GetSafeHwnd(), dlg.GetSafeHwnd());
+    EXPECT_EQ(::GetPropA(dlg.GetSafeHwnd(), "kestrin4.0"), reinterpret_cast<HANDLE>(1));
+    EXPECT_EQ(dlg.m_strCurTab, "mag");
+    EXPECT_TRUE(dlg.m_magView.IsWindowVisible());
+    EXPECT_FALSE(dlg.m_shelfView.IsWindowVisible());
+    ASSERT_EQ(Navigations(dlg.m_magView), 1u);
+    EXPECT_EQ(FakeOf(dlg.m_magView)->LocationUrl(),
+              CString(afxweb::NavigationUrl(CHtmlVelkorsDlg::MagStoreUrl().str())));
+    EXPECT_EQ(Navigations(dlg.m_bookView), 0u);
+    EXPECT_EQ(Navigations(dlg.m_shelfView), 0u);
+
+    dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_MY_BOOK);
+    dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_HOME);
+    dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_MY_BOOK);
+    EXPECT_EQ(Navigations(dlg.m_magView), 1u);
+    EXPECT_EQ(Navigations(dlg.m_shelfView), 1u);
+    EXPECT_EQ(dlg.m_strCurTab, "shelf");
+    EXPECT_TRUE(dlg.m_shelfView.IsWindowVisible());
+    EXPECT_FALSE(dlg.m_magView.IsWindowVisible());
+    EXPECT_TRUE(FakeOf(dlg.m_shelfView)->LocationUrl().Find("Bookshelf2.html") >= 0);
+}
+
+TEST_F(MainWindowTest, CommandLineOpensAnExistingPackageOnly) {
+    std::ofstream(dir.sub("item.zip")) << "PK";
+    const std::string path = dir.win() + "item.zip";
+    struct Case {
+        std::string cmdLine;
+        bool opens;
+    } cases[] = {
+        {"-p " + path, true},
+        {"-p \"" + path + "\"", false}, // quotes are part of the path, which
+                                        // then does not exist
+        {"-p " + path + " ", false},
+        {"-p" + path, false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cmdLine);
+        dlg.opened.clear();
+        EXPECT_EQ(dlg.HandleCommandLine(CString(c.cmdLine)), c.opens ? TRUE : FALSE);
+        EXPECT_EQ(dlg.opened,
+                  c.opens ? std::vector<std::string>{"local " + path} : std::vector<std::string>{});
+    }
+}
+
+TEST_F(MainWindowTest, APackageOnTheCommandLineIsTheFirstThingShown) {
+    std::ofstream(dir.sub("item.zip")) << "PK";
+    Start(("-p " + dir.win() + "item.zip").c_str());
+    EXPECT_EQ(dlg.opened, std::vector<std::string>{"local " + dir.win() + "item.zip"});
+    EXPECT_EQ(dlg.m_strCurTab, "");
+    EXPECT_EQ(Navigations(dlg.m_magView), 0u);
+}
+
+TEST_F(MainWindowTest, EscHidesToTheTrayAndTheTrayBringsItBack) {
+    Start();
+    dlg.OnCancel();
+    EXPECT_TRUE(::IsWindow(dlg.GetSafeHwnd()));
+    EXPECT_FALSE(dlg.IsWindowVisible());
+    dlg.SendMessage(WM_COMMAND, ID_TRAY_SHOW, 0);
+    EXPECT_TRUE(dlg.IsWindowVisible());
+}
+
+class MainWindowNoTrayTest : public MainWindowTest {
+protected:
+    MainWindowNoTrayTest() { withTray = false; }
+};
+
+TEST_F(MainWindowNoTrayTest, WithoutATrayEscMinimisesSoTheWindowCanComeBack) {
+    Start();
+    EXPECT_FALSE(dlg.m_trayIcon.IsEnabled());
+    dlg.OnCancel();
+    EXPECT_TRUE(dlg.IsWindowVisible());
+    EXPECT_TRUE(dlg.IsIconic());
+}
+
+TEST_F(MainWindowTest, TheTraysExitEndsTheModalRunAndStopsTheWorkersSends) {
+    dlg.postExit = true;
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_EQ(dlg.m_bExiting, 1);
+    // Workers' sends after the run return at once instead of waiting on a window that is gone.
+    EXPECT_EQ(g_pMainDlg.GetSafeHwnd(), nullptr);
+    EXPECT_EQ(g_pMainDlg.SendEvent(EVT_DOWNLOAD_PROGRESS, 0), 0);
+    g_DownLoadManager.Reopen();
+}
+
+TEST_F(MainWindowTest, AltF4EndsTheModalRunAndStopsTheWorkersSends) {
+    dlg.postExit = true;
+    dlg.exitBy = SC_CLOSE;
+    dlg.DoModal();
+    EXPECT_FALSE(::IsWindow(dlg.GetSafeHwnd()));
+    EXPECT_EQ(dlg.m_bExiting, 0);
+    EXPECT_EQ(g_pMainDlg.GetSafeHwnd(), nullptr);
+    EXPECT_EQ(g_pMainDlg.SendEvent(EVT_DOWNLOAD_PROGRESS, 0), 0);
+    g_DownLoadManager.Reopen();
+}
+
+TEST_F(MainWindowTest, APendingShelfTypeFromAWorkerReachesTheNextShelfSwitchOnce) {
+    Start();
+    LoadShelf();
+    dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_HOME);
+    std::thread worker([this] { dlg.SetPendingShelfType("mag"); });
+    worker.join();
+    calls.clear();
+    dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_MY_BOOK);
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.front(), "shelf:ClearCategoryItem()");
+    EXPECT_EQ(dlg.GetPendingShelfType(), "");
+    calls.clear();
+    dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_HOME);
+    dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_MY_BOOK);
+    EXPECT_TRUE(calls.empty());
+}
+
+// ---- the event hub
+
+TEST_F(MainWindowTest, DownloadReportsReachTheShelfOnlyWhileItIsShown) {
+    Start();
+    LoadShelf();
+    CMagInfo* item = AddItem("mag", "m1", DOWN_STATE_LOADING, false);
+    CMsgInfo progress;
+    progress.m_strParam1 = "m1";
+    progress.m_strParam2 = "mag";
+    progress.m_strParam3 = "40";
+    struct Case {
+        const char* where;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"shelf",
+         {"shelf:ShowProgress(m1|mag|40)", "shelf:js_StartDownload(mag|m1)",
+          "shelf:js_StopDownload(mag|m1)"}},
+        {"store", {}},
+        {"hidden", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.where);
+        dlg.ShowWindow(SW_SHOW);
+        dlg.SendMessage(WM_TOOLBAR_CLICK, std::string(c.where) == "store" ? ID_TB_HOME : ID_TB_MY_BOOK);
+        if (std::string(c.where) == "hidden")
+            dlg.ShowWindow(SW_HIDE);
+        calls.clear();
+        EXPECT_EQ(Event(EVT_DOWNLOAD_PROGRESS, reinterpret_cast<LPARAM>(&progress)), 0);
+        Event(EVT_DOWNLOAD_STARTED, reinterpret_cast<LPARAM>(item));
+        Event(EVT_DOWNLOAD_FAILED, reinterpret_cast<LPARAM>(item));
+        EXPECT_EQ(calls, c.expected);
+    }
+}
+
+TEST_F(MainWindowTest, DownloadAnswersGoToTheShelfWhenShownElseToTheAskingStore) {
+    Start();
+    LoadStores();
+    LoadShelf();
+    CMagInfo* book = AddItem("book", "b1", DOWN_STATE_LOADING, false);
+    CMagInfo* mag = AddItem("mag", "m2", DOWN_STATE_LOADING, false);
+    CMsgInfo failed;
+    failed.m_strParam1 = "m9";
+    failed.m_strParam2 = "mag";
+    struct Case {
+        const char* name;
+        bool shelfShown;
+        WPARAM code;
+        LPARAM payload;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"added, shelf",
+         true,
+         EVT_DOWNLOAD_ADDED,
+         reinterpret_cast<LPARAM>(book),
+         {"shelf:js_ReDownLoad(2|s7|b1)"}},
+        {"added, book store",
+         false,
+         EVT_DOWNLOAD_ADDED,
+         reinterpret_cast<LPARAM>(book),
+         {"book:js_ReDownLoad(2|s7|b1)"}},
+        {"exists, mag store",
+         false,
+         EVT_DOWNLOAD_EXISTS,
+         reinterpret_cast<LPARAM>(mag),
+         {"mag:js_ReDownLoad(1|s7|m2)"}},
+        {"exists without item", true, EVT_DOWNLOAD_EXISTS, 0, {}},
+        {"request failed, mag store",
+         false,
+         EVT_ITEM_REQUEST_FAILED,
+         reinterpret_cast<LPARAM>(&failed),
+         {"mag:js_ReDownLoad(0||m9)"}},
+        {"request failed, shelf",
+         true,
+         EVT_ITEM_REQUEST_FAILED,
+         reinterpret_cast<LPARAM>(&failed),
+         {"shelf:js_ReDownLoad(0||m9)"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        dlg.SendMessage(WM_TOOLBAR_CLICK, c.shelfShown ? ID_TB_MY_BOOK : ID_TB_HOME);
+        calls.clear();
+        Event(c.code, c.payload);
+        EXPECT_EQ(calls, c.expected);
+    }
+}
+
+TEST_F(MainWindowTest, WithTheWindowHiddenAnAnswerGoesToTheStoreNotTheShelf) {
+    Start();
+    LoadStores();
+    LoadShelf();
+    CMagInfo* mag = AddItem("mag", "m3", DOWN_STATE_LOADING, false);
+    dlg.OnCancel();
+    ASSERT_FALSE(dlg.IsWindowVisible());
+    calls.clear();
+    Event(EVT_DOWNLOAD_ADDED, reinterpret_cast<LPARAM>(mag));
+    EXPECT_EQ(calls, std::vector<std::string>{"mag:js_ReDownLoad(2|s7|m3)"});
+}
+
+TEST_F(MainWindowTest, ALocalReadOpensTheFileOnlyWhenItIsCompleteAndThere) {
+    Start();
+    struct Case {
+        const char* pid;
+        int down;
+        bool file;
+        bool local;
+    } cases[] = {
+        {"d1", DOWN_STATE_DONE, true, true},
+        {"d2", DOWN_STATE_DONE, false, false},
+        {"d3", DOWN_STATE_LOADING, true, false},
+        {"d4", DOWN_STATE_STOPPED, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pid);
+        CMagInfo* item = AddItem("book", c.pid, c.down, c.file);
+        dlg.opened.clear();
+        Event(EVT_READ_LOCAL, reinterpret_cast<LPARAM>(item));
+        std::string expected =
+            c.local ? "local " + item->savepath.str() : std::string("online book ") + c.pid;
+        EXPECT_EQ(dlg.opened, std::vector<std::string>{expected});
+        CMagInfoList recent;
+        g_MagShelf.GetList("book_read", recent);
+        bool inRecent = false;
+        for (INT_PTR i = 0; i < recent.GetSize(); ++i)
+            inRecent = inRecent || recent[i]->pid == c.pid;
+        EXPECT_EQ(inRecent, c.local);
+    }
+}
+
+TEST_F(MainWindowTest, AnOnlineReadTakesTypeAndPidFromThePage) {
+    Start();
+    CMsgInfo msg;
+    msg.m_strParam1 = "x";
+    msg.m_strParam2 = "p5";
+    msg.m_strParam3 = "mag";
+    Event(EVT_READ_ONLINE, reinterpret_cast<LPARAM>(&msg));
+    EXPECT_EQ(dlg.opened, std::vector<std::string>{"online mag p5"});
+}
+
+TEST_F(MainWindowTest, ClosingAReaderReturnsToTheTabItWasOpenedFrom) {
+    Start();
+    struct Case {
+        UINT tab; // 0: no tab shown since the start
+        WPARAM code;
+        const char* back;
+    } cases[] = {
+        {0, EVT_CLOSE_READER, "shelf"},
+        {ID_TB_MAKE_BOOK, EVT_CLOSE_READER, "book"},
+        {ID_TB_HOME, EVT_CLOSE_FLASH, "mag"},
+        {ID_TB_MY_BOOK, EVT_CLOSE_FLASH, "shelf"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.back);
+        if (c.tab)
+            dlg.SendMessage(WM_TOOLBAR_CLICK, c.tab);
+        else
+            dlg.m_strCurTab.Empty();
+        dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_READ);
+        Event(c.code, 0);
+        EXPECT_EQ(dlg.m_strCurTab, c.back);
+        CVorHtmlView& shown = std::string(c.back) == "mag"    ? static_cast<CVorHtmlView&>(dlg.m_magView)
+                              : std::string(c.back) == "book" ? static_cast<CVorHtmlView&>(dlg.m_bookView)
+                                                              : static_cast<CVorHtmlView&>(dlg.m_shelfView);
+        EXPECT_TRUE(shown.IsWindowVisible());
+    }
+}
+
+TEST_F(MainWindowTest, LoginReloadsOnlyTheStoresAlreadyShown) {
+    Start(); // the magazine store is loaded, the book store never shown
+    LoadShelf();
+    g_UserInfo.userid = "42";
+    g_UserInfo.username = "reader";
+    g_UserInfo.password = "pw";
+    calls.clear();
+    Event(EVT_USER_LOGIN, 0);
+    const auto& magNavigations = FakeOf(dlg.m_magView)->Navigations();
+    ASSERT_GE(magNavigations.size(), 2u);
+    EXPECT_TRUE(magNavigations[1].Find("user=reader&pass=pw") >= 0) << magNavigations[1].str();
+    EXPECT_EQ(Navigations(dlg.m_bookView), 0u);
+    EXPECT_EQ(calls, std::vector<std::string>{"shelf:InitUID(42)"});
+}
+
+TEST_F(MainWindowTest, LogoffTellsEveryLoadedPage) {
+    Start();
+    LoadStores();
+    LoadShelf();
+    calls.clear();
+    Event(EVT_USER_LOGOFF, 0);
+    EXPECT_EQ(calls, (std::vector<std::string>{"book:js_UserLogin(||||)", "mag:js_UserLogin(||||)",
+                                               "shelf:InitUID(-1)"}));
+}
+
+TEST_F(MainWindowTest, GoShelfShowsTheShelfAndSelectsACategoryOnlyWithBothParts) {
+    Start();
+    LoadShelf();
+    struct Case {
+        const char* type;
+        const char* category;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"mag", "12", {"shelf:CategoryItemClick(id_12)"}},
+        {"", "12", {}},
+        {"mag", "", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + "/" + c.category);
+        dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_HOME);
+        CMsgInfo msg;
+        msg.m_strParam2 = c.category;
+        msg.m_strParam3 = c.type;
+        calls.clear();
+        Event(EVT_GO_SHELF, reinterpret_cast<LPARAM>(&msg));
+        EXPECT_EQ(dlg.m_strCurTab, "shelf");
+        EXPECT_EQ(calls, c.expected);
+    }
+}
+
+TEST_F(MainWindowTest, AUserModeChangeReloadsALoadedShelfInTheNewMode) {
+    Start();
+    Event(EVT_USER_MODE, 0);
+    EXPECT_EQ(Navigations(dlg.m_shelfView), 0u);
+    LoadShelf();
+    g_nUserMode = 1;
+    Event(EVT_USER_MODE, 0);
+    ASSERT_EQ(Navigations(dlg.m_shelfView), 2u);
+    EXPECT_TRUE(FakeOf(dlg.m_shelfView)->Navigations().back().Find("/Bookshelf.html") >= 0);
+    EXPECT_EQ(Navigations(dlg.m_magView), 1u);
+}
+
+TEST_F(MainWindowTest, UnknownCodesAreIgnored) {
+    Start();
+    calls.clear();
+    EXPECT_EQ(Event(6006, 0), 0);
+    EXPECT_EQ(Event(1, 0), 0);
+    EXPECT_TRUE(calls.empty());
+}
+
+} // namespace
