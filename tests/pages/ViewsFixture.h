@@ -13,6 +13,7 @@
 #include "platform/user/HeadlessScreen.h"
 #include "platform/web/FakeBrowser.h"
 #include "tests/support/RecordingWindow.h"
+#include "tests/support/DataRoot.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -34,30 +35,7 @@ class ViewsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         screen.Install();
-        namespace fs = std::filesystem;
-        fs::create_directories(dir.sub("Data"));
-        fs::create_directories(dir.sub("Down"));
-        fs::create_directories(dir.sub("ExeFiles"));
-        CString data = CString(dir.win() + "Data");
-        g_AppPathInfo.m_strDataDir = data;
-        g_AppPathInfo.m_strExeFilesDir = CString(dir.win() + "ExeFiles");
-        g_AppPathInfo.m_strMagShelfXml = data + "\\MagShelf.xml";
-        g_AppPathInfo.m_strBookShelfXml = data + "\\BookShelf.xml";
-        g_AppPathInfo.m_strMagNewReadXml = data + "\\MagNewRead.xml";
-        g_AppPathInfo.m_strBookNewReadXml = data + "\\BookNewRead.xml";
-        g_AppPathInfo.m_strBookClassXml = data + "\\BookClass.xml";
-        g_AppPathInfo.m_strMagClassXml = data + "\\MagClass.xml";
-        g_AppPathInfo.m_strUserXml = data + "\\user.xml";
-        g_AppPathInfo.m_strConfigXml = data + "\\config.xml";
-        g_AppPathInfo.SetDownloadFolder(CString(dir.win() + "Down"));
-        for (const char* kind : {"mag", "book", "mag_read", "book_read"}) {
-            CMagInfoList list;
-            g_MagShelf.GetList(kind, list);
-            for (INT_PTR i = 0; i < list.GetSize(); ++i)
-                g_MagShelf.Remove(kind, list[i]->pid);
-        }
-        g_UserInfo.Clear();
-        g_nUserMode = 0;
+        UseTestDataRoot(dir);
 
         main = rec.Make(WS_POPUP, RECT{0, 0, 100, 100});
         rec.SetAnswer([this](HWND, UINT m, WPARAM w, LPARAM l) -> std::optional<LRESULT> {

@@ -15,6 +15,7 @@
 #include "foundation/CommonFunc.h"
 #include "tests/gtk/GtkScreen.h"
 #include "tests/net/StorePeer.h"
+#include "tests/support/DataRoot.h"
 #include "tests/support/RecordingWindow.h"
 #include "tests/support/TestFiles.h"
 
@@ -32,25 +33,9 @@ protected:
         CVorHtmlView::SetBrowserFactory([](HWND h) -> std::unique_ptr<afxweb::IBrowserControl> {
             return afxweb::CreateWebKitBrowser(h);
         });
-        fs::create_directories(dir.sub("ExeFiles"));
-        fs::create_directories(dir.sub("Data"));
-        fs::create_directories(dir.sub("Down"));
+        UseTestDataRoot(dir);
         fs::copy(fs::path(PROJECT_SOURCE_DIR) / "res" / "pages", dir.sub("ExeFiles/data_0"),
                  fs::copy_options::recursive);
-        CString data = CString(dir.win() + "Data");
-        g_AppPathInfo.m_strExeFilesDir = CString(dir.win() + "ExeFiles");
-        g_AppPathInfo.m_strDataDir = data;
-        g_AppPathInfo.m_strMagShelfXml = data + "\\MagShelf.xml";
-        g_AppPathInfo.m_strBookShelfXml = data + "\\BookShelf.xml";
-        g_AppPathInfo.m_strMagNewReadXml = data + "\\MagNewRead.xml";
-        g_AppPathInfo.m_strBookNewReadXml = data + "\\BookNewRead.xml";
-        g_AppPathInfo.m_strBookClassXml = data + "\\BookClass.xml";
-        g_AppPathInfo.m_strMagClassXml = data + "\\MagClass.xml";
-        g_AppPathInfo.m_strUserXml = data + "\\user.xml";
-        g_AppPathInfo.m_strConfigXml = data + "\\config.xml";
-        g_AppPathInfo.SetDownloadFolder(CString(dir.win() + "Down"));
-        g_UserInfo.Clear();
-        g_nUserMode = 0;
     }
     void TearDown() override {
         CVorHtmlView::SetBrowserFactory([](HWND) { return std::unique_ptr<afxweb::IBrowserControl>(); });
