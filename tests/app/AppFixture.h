@@ -6,6 +6,8 @@
 #include "foundation/AppPathInfo.h"
 #include "tests/support/TestFiles.h"
 
+#include "tests/support/ScopedEnv.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -28,19 +30,8 @@ protected:
         SetEnv("XDG_RUNTIME_DIR", m_home.sub("runtime"));
         SetEnv("KESTRIN_REGISTRY_DIR", m_home.sub("registry"));
     }
-    void TearDown() override {
-        for (auto& [name, value] : m_saved) {
-            if (value.has_value())
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
-    }
-    void SetEnv(const std::string& name, const std::string& value) {
-        const char* old = std::getenv(name.c_str());
-        m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        setenv(name.c_str(), value.c_str(), 1);
-    }
+    void TearDown() override { m_env.Restore(); }
+    void SetEnv(const std::string& name, const std::string& value) { m_env.Set(name, value); }
     // Lays out the data folders in this test's home, as start-up does.
     void InitPaths() { ASSERT_TRUE(g_AppPathInfo.Init()); }
 
@@ -76,5 +67,5 @@ protected:
     }
 
     TempDir m_home{"app_home_"};
-    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+    ScopedEnv m_env;
 };

@@ -4,6 +4,8 @@
 #include "foundation/CommonFunc.h"
 #include "tests/foundation/FoundationTestUtil.h"
 
+#include "tests/support/ScopedEnv.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -34,24 +36,13 @@ protected:
         Set("XDG_DESKTOP_DIR", m_dir.sub("home/Desktop"));
         Set("KESTRIN_REGISTRY_DIR", m_dir.sub("registry"));
     }
-    void TearDown() override {
-        for (auto& [name, value] : m_saved) {
-            if (value.has_value())
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
-    }
-    void Set(const std::string& name, const std::string& value) {
-        const char* old = getenv(name.c_str());
-        m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        setenv(name.c_str(), value.c_str(), 1);
-    }
+    void TearDown() override { m_env.Restore(); }
+    void Set(const std::string& name, const std::string& value) { m_env.Set(name, value); }
     std::string Root() const { return m_dir.sub("data/Tavonel/kestrin4.0"); }
     std::string ConfigFile() const { return Root() + "/Data/config.xml"; }
 
     TempDir m_dir;
-    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+    ScopedEnv m_env;
     CAppPathInfo m_info;
 };
 
