@@ -27,6 +27,21 @@ constexpr DWORD kExitWaitMs = 5000;
 
 CHtmlVelkorsDlg* g_pPendingTarget = nullptr;
 
+// The reading windows' title, in the ANSI code page.
+const std::string& ReaderTitle() {
+    static const std::string title = AfxUtf8ToAnsi("我的窗口");
+    return title;
+}
+
+// A reading window: an owned popup over the work area that never takes activation from the
+// main window.
+void CreateReaderWindow(CWnd& wnd, const CRect& rcWork, HWND hOwner) {
+    wnd.CreateEx(WS_EX_NOACTIVATE, nullptr, ReaderTitle().c_str(), WS_POPUP, rcWork.left, rcWork.top,
+                 rcWork.Width(), rcWork.Height(), hOwner, 0);
+    ::SetWindowPos(wnd.GetSafeHwnd(), HWND_TOP, rcWork.left, rcWork.top, rcWork.Width(), rcWork.Height(),
+                   SWP_SHOWWINDOW);
+}
+
 // The download manager's request worker names the type of each item it adds; the window that
 // runs now keeps it for the next switch to the shelf.
 void ForwardPendingShelfType(CString strType) {
@@ -60,6 +75,14 @@ CHtmlVelkorsDlg::~CHtmlVelkorsDlg() {
         g_DownLoadManager.SetPendingShelfTypeHook(nullptr);
         g_pPendingTarget = nullptr;
     }
+    CFlashPlayerWnd::SetReaderHost(nullptr);
+    // Their windows went with this one; the objects outlive no one who could use them.
+    for (CWnd* reader : {static_cast<CWnd*>(m_pFlashWnd), static_cast<CWnd*>(m_pHtmlDlg)}) {
+        if (reader && ::IsWindow(reader->GetSafeHwnd()))
+            reader->DestroyWindow();
+    }
+    delete m_pFlashWnd;
+    delete m_pHtmlDlg;
 }
 
 BOOL CHtmlVelkorsDlg::OnInitDialog() {
@@ -91,11 +114,17 @@ BOOL CHtmlVelkorsDlg::OnInitDialog() {
     const CRect rcView(20, 20, 984, 686);
     m_magView.Create(rcView, this, ID_HTML_VIEW);
     m_shelfView.Create(rcView, this, ID_HTML_VIEW);
-    m_bookView.Create(rcView, this, ID_HTML_VIEW);
     CMainHtmlView::SetSkinTargets(this, &m_toolBar);
 
     CRect rcWork;
     ::SystemParametersInfo(SPI_GETWORKAREA, 0, &rcWork, 0);
+
+    m_pHtmlDlg = new CHtmlDlg(nullptr);
+    CreateReaderWindow(*m_pHtmlDlg, rcWork, m_hWnd);
+    m_bookView.Create(rcView, this, ID_HTML_VIEW);
+    m_pFlashWnd = new CFlashPlayerWnd;
+    CreateReaderWindow(*m_pFlashWnd, rcWork, m_hWnd);
+    CFlashPlayerWnd::SetReaderHost(this);
 
     m_strPageDir = g_AppPathInfo.GetPageDir();
 
@@ -163,11 +192,82 @@ CString CHtmlVelkorsDlg::GetPendingShelfType() {
 
 void CHtmlVelkorsDlg::OpenLocalItem(CString path) {
     m_strLastPath = path;
+    if (!path.IsEmpty()) {
+        CPackInfo pack;
+        pack.Load(path);
+        if (pack.m_strHtmlFlag == "1")
+            OpenHtmlReader(path, pack.m_strType, pack.m_strId, pack.m_strPriceFlag);
+        else
+            OpenFlashReader(path, pack.m_strType, pack.m_strId, pack.m_strPriceFlag);
+        return;
+    }
+    const CString self = g_CommonFunc.GetModulePath();
+    if (m_packInfo.m_strHtmlFlag == "1")
+        OpenHtmlReader(self, m_packInfo.m_strType, m_packInfo.m_strId, m_packInfo.m_strPriceFlag);
+    else
+        OpenFlashReader(self, m_packInfo.m_strType, m_packInfo.m_strId, m_packInfo.m_strPriceFlag);
+    m_packInfo.RegisterBundledItem();
+}
+
+void CHtmlVelkorsDlg::ReopenLastLocal() {
+    OpenLocalItem(m_strLastPath);
+}
+
+void CHtmlVelkorsDlg::OpenHtmlReader(CString packagePath, CString type, CString id, CString priceFlag) {
+    m_nReadMode = READ_MODE_HTML;
+    SendMessage(WM_TOOLBAR_CLICK, ID_TB_READ, m_nReadMode);
+    m_toolBar.SelectRead();
+    const CString address =
+        ReaderBaseAddress(type, id, g_MyMemFile.IsServerRunning()) + ReaderStartPage(priceFlag);
+    const CStringW prefix = ReaderMemFilePrefix(type, id);
+    g_MyMemFile.RemoveAll();
+    g_MyMemFile.LoadPackage(packagePath, prefix);
+    if (m_pHtmlDlg)
+        m_pHtmlDlg->Navigate(address);
+    if (m_pFlashWnd)
+        m_pFlashWnd->CloseMovie();
+}
+
+void CHtmlVelkorsDlg::OpenFlashReader(CString packagePath, CString type, CString id, CString priceFlag) {
+    m_nReadMode = READ_MODE_FLASH;
+    SendMessage(WM_TOOLBAR_CLICK, ID_TB_READ, m_nReadMode);
+    m_toolBar.SelectRead();
+    const CStringW prefix = ReaderMemFilePrefix(type, id);
+    g_MyMemFile.RemoveAll();
+    g_MyMemFile.LoadPackage(packagePath, prefix);
+    // The movie is given the item's price flag, the one thing it cannot learn from its files.
+    if (m_pFlashWnd)
+        m_pFlashWnd->OpenMovie(type, id, priceFlag, g_MyMemFile.IsServerRunning() ? 1 : 0,
+                               FlashStartFile(priceFlag), TRUE);
 }
 
 void CHtmlVelkorsDlg::OpenOnlineReader(CString type, CString pid) {
     m_strOnlineType = type;
     m_strOnlinePid = pid;
+    m_nReadMode = READ_MODE_HTML;
+    SendMessage(WM_TOOLBAR_CLICK, ID_TB_READ, m_nReadMode);
+    m_toolBar.SelectRead();
+    if (m_pHtmlDlg)
+        m_pHtmlDlg->Navigate(BuildOnlineReadUrl(type, pid));
+    g_MyMemFile.RemoveAll();
+    if (m_pFlashWnd)
+        m_pFlashWnd->CloseMovie();
+}
+
+void CHtmlVelkorsDlg::RetryOnlineRead() {
+    OpenOnlineReader(m_strOnlineType, m_strOnlinePid);
+}
+
+void CHtmlVelkorsDlg::RunLoginDialog() {
+    CLoginDlg dlg(nullptr);
+    dlg.DoModal();
+}
+
+void CHtmlVelkorsDlg::ReopenLastItem(BOOL bLocal) {
+    if (bLocal)
+        ReopenLastLocal();
+    else
+        RetryOnlineRead();
 }
 
 CString CHtmlVelkorsDlg::MagStoreUrl() {
@@ -187,6 +287,10 @@ LRESULT CHtmlVelkorsDlg::OnToolBarClick(WPARAM wParam, LPARAM) {
         if (::IsWindow(wnd.GetSafeHwnd()))
             wnd.ShowWindow(nCmd);
     };
+    auto showReader = [](CWnd* reader, int nCmd) {
+        if (reader && ::IsWindow(reader->GetSafeHwnd()))
+            reader->ShowWindow(nCmd);
+    };
     switch (wParam) {
     case ID_TB_HOME:
         if (!m_bMagLoaded) {
@@ -195,7 +299,9 @@ LRESULT CHtmlVelkorsDlg::OnToolBarClick(WPARAM wParam, LPARAM) {
         }
         show(m_magView, SW_SHOW);
         show(m_shelfView, SW_HIDE);
+        showReader(m_pHtmlDlg, SW_HIDE);
         show(m_bookView, SW_HIDE);
+        showReader(m_pFlashWnd, SW_HIDE);
         m_strCurTab = "mag";
         break;
     case ID_TB_MAKE_BOOK:
@@ -206,6 +312,8 @@ LRESULT CHtmlVelkorsDlg::OnToolBarClick(WPARAM wParam, LPARAM) {
         show(m_bookView, SW_SHOW);
         show(m_magView, SW_HIDE);
         show(m_shelfView, SW_HIDE);
+        showReader(m_pHtmlDlg, SW_HIDE);
+        showReader(m_pFlashWnd, SW_HIDE);
         m_strCurTab = "book";
         break;
     case ID_TB_MY_BOOK: {
@@ -215,7 +323,9 @@ LRESULT CHtmlVelkorsDlg::OnToolBarClick(WPARAM wParam, LPARAM) {
         }
         show(m_shelfView, SW_SHOW);
         show(m_magView, SW_HIDE);
+        showReader(m_pHtmlDlg, SW_HIDE);
         show(m_bookView, SW_HIDE);
+        showReader(m_pFlashWnd, SW_HIDE);
         CString pending;
         {
             std::lock_guard<std::mutex> lock(m_pendingLock);
@@ -228,7 +338,18 @@ LRESULT CHtmlVelkorsDlg::OnToolBarClick(WPARAM wParam, LPARAM) {
         break;
     }
     case ID_TB_READ:
-        // The reading windows come with the readers; until then the pages stay as they are.
+        if (m_nReadMode == READ_MODE_FLASH) {
+            showReader(m_pFlashWnd, SW_SHOW);
+            showReader(m_pHtmlDlg, SW_HIDE);
+        } else {
+            showReader(m_pHtmlDlg, SW_SHOW);
+            if (m_pHtmlDlg)
+                m_pHtmlDlg->ShowTool();
+            showReader(m_pFlashWnd, SW_HIDE);
+        }
+        show(m_magView, SW_HIDE);
+        show(m_shelfView, SW_HIDE);
+        show(m_bookView, SW_HIDE);
         break;
     case ID_TB_LOGIN:
         m_loginDlg.DoModal();
@@ -378,6 +499,14 @@ BOOL CHtmlVelkorsDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESU
 }
 
 void CHtmlVelkorsDlg::OnOK() {
+    if (m_pFlashWnd && ::IsWindow(m_pFlashWnd->GetSafeHwnd()) && m_pFlashWnd->IsWindowVisible()) {
+        m_pFlashWnd->SendEnterKey();
+        return;
+    }
+    if (m_pHtmlDlg && ::IsWindow(m_pHtmlDlg->GetSafeHwnd()) && m_pHtmlDlg->IsWindowVisible()) {
+        m_pHtmlDlg->SendEnterKey();
+        return;
+    }
     for (CMainHtmlView* view : {&m_magView, &m_bookView}) {
         if (::IsWindow(view->GetSafeHwnd()) && view->IsWindowVisible()) {
             view->SendMessage(WM_KEYDOWN, VK_RETURN, 0);

@@ -7,6 +7,8 @@
 // the window only through g_pMainDlg, which sends on this thread while they wait.
 #pragma once
 
+#include "app/FlashPlayerWnd.h"
+#include "app/HtmlDlg.h"
 #include "app/PackInfo.h"
 #include "pages/LoginDlg.h"
 #include "pages/MainHtmlView.h"
@@ -28,7 +30,7 @@ inline constexpr int READ_MODE_FLASH = 1;
 
 class CMagInfo;
 
-class CHtmlVelkorsDlg : public CSkinDlg {
+class CHtmlVelkorsDlg : public CSkinDlg, public IFlashReaderHost {
     DECLARE_DYNAMIC(CHtmlVelkorsDlg)
 public:
     explicit CHtmlVelkorsDlg(CWnd* pParent = nullptr);
@@ -46,10 +48,17 @@ public:
     void SetPendingShelfType(CString type);
     CString GetPendingShelfType();
 
-    // The reading launchers. Until the reading windows exist they only remember the item, so
-    // that a reader's close returns to the right tab.
+    // The reading launchers. Until the reading windows exist they only remember the item.
     virtual void OpenLocalItem(CString path);
+    void ReopenLastLocal();
+    void OpenHtmlReader(CString packagePath, CString type, CString id, CString priceFlag);
+    void OpenFlashReader(CString packagePath, CString type, CString id, CString priceFlag);
     virtual void OpenOnlineReader(CString type, CString pid);
+    void RetryOnlineRead();
+
+    // IFlashReaderHost, also the reading page's login.
+    void RunLoginDialog() override;
+    void ReopenLastItem(BOOL bLocal) override;
 
     LRESULT OnToolBarClick(WPARAM wParam, LPARAM lParam);
     LRESULT OnAppEvent(WPARAM wParam, LPARAM lParam);
@@ -72,9 +81,11 @@ public:
     CSetDlg m_setDlg;
     CTrayIcon m_trayIcon;
     HICON m_hIcon = nullptr;
+    CFlashPlayerWnd* m_pFlashWnd = nullptr;
     CMainHtmlView m_magView;
     CMainHtmlView m_bookView;
     CMyBooksHtmlView m_shelfView;
+    CHtmlDlg* m_pHtmlDlg = nullptr;
     int m_bMagLoaded = 0;
     int m_bBookLoaded = 0;
     int m_bShelfLoaded = 0;

@@ -23,15 +23,6 @@ const VOR_DISPATCH_ENTRY kEntries[] = {
     {nullptr, nullptr},
 };
 
-// The store host and everything under it: "http://h:1" holds "http://h:1/x", not "http://h:10".
-bool OnStoreHost(const CString& strUrl) {
-    const std::string host = GetStoreHost().str();
-    const std::string& url = strUrl.str();
-    if (host.empty() || url.compare(0, host.size(), host) != 0)
-        return false;
-    return url.size() == host.size() || url[host.size()] == '/' || url[host.size()] == '?';
-}
-
 } // namespace
 
 const VOR_DISPATCH_MAP* CMainHtmlView::GetThisDispatchMap() {
@@ -45,7 +36,7 @@ void CMainHtmlView::SetSkinTargets(CSkinDlg* pMainDlg, CMyToolBar* pToolBar) {
 }
 
 BOOL CMainHtmlView::IsTrustedUrl(const CString& strUrl) {
-    return OnStoreHost(strUrl) || CVorHtmlView::IsTrustedUrl(strUrl);
+    return pageviews::IsStoreUrl(strUrl) || CVorHtmlView::IsTrustedUrl(strUrl);
 }
 
 BOOL CMainHtmlView::AllowsNavigation(const CString& strUrl) {

@@ -3,8 +3,17 @@
 #include "foundation/AppPathInfo.h"
 #include "foundation/CommonFunc.h"
 #include "library/UserInfo.h"
+#include "net/StoreRequests.h"
 
 namespace pageviews {
+
+bool IsStoreUrl(const CString& strUrl) {
+    const std::string host = GetStoreHost().str();
+    const std::string& url = strUrl.str();
+    if (host.empty() || url.compare(0, host.size(), host) != 0)
+        return false;
+    return url.size() == host.size() || url[host.size()] == '/' || url[host.size()] == '?';
+}
 
 bool IsItemToken(const CString& strText) {
     const std::string& s = strText.str();

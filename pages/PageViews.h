@@ -15,6 +15,10 @@ namespace pageviews {
 // file name or a memory-file folder.
 bool IsItemToken(const CString& strText);
 
+// Whether the address is on the store host: "http://h:1" holds "http://h:1/x", not
+// "http://h:10".
+bool IsStoreUrl(const CString& strUrl);
+
 // The common steps of a login: FALSE and nothing changed when userid, username or password is
 // empty; otherwise the user record takes the six values (the name in the alternative Base64
 // form) and is saved when autologin is "1". Sends nothing.

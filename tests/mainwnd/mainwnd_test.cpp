@@ -123,7 +123,7 @@ protected:
     void Start(const char* cmdLine = "") {
         dlg.SetCommandLine(cmdLine);
         ASSERT_TRUE(dlg.Create(IDD_HTMLVELKORS_DIALOG));
-        ASSERT_EQ(fakes.size(), 3u);
+        ASSERT_EQ(fakes.size(), 4u); // the three tabs and the reading page
     }
     // Every view's fake, by the view's window.
     afxweb::CFakeBrowser* FakeOf(CVorHtmlView& view) {
