@@ -3,6 +3,7 @@
 // page or reader that should get it. The store pages and the shelf page are fake pages whose
 // script functions write each call into one log, named by the page that got it.
 #include "app/HtmlVelkorsDlg.h"
+#include "contentserver/MyMemFile.h"
 #include "foundation/AppPathInfo.h"
 #include "library/MagShelf.h"
 #include "library/UserInfo.h"
@@ -52,6 +53,9 @@ public:
     }
     bool postExit = false;
     UINT exitBy = ID_TRAY_EXIT;
+    int logins = 0;
+    // The login dialog is the login views' own affair; here it only counts.
+    void RunLoginDialog() override { ++logins; }
 
 protected:
     void StartLocalServer() override {}
@@ -85,6 +89,8 @@ protected:
                     };
                 b->AddPage(url, page);
             }
+            for (const CString& url : readerPages)
+                b->AddPage(url, {});
             fakes.push_back(b.get());
             return b;
         });
@@ -93,6 +99,8 @@ protected:
         if (::IsWindow(dlg.GetSafeHwnd()))
             dlg.DestroyWindow();
         g_pMainDlg.Clear();
+        g_MyMemFile.RemoveAll();
+        g_MyMemFile.m_nServerState = 0;
         CVorHtmlView::SetBrowserFactory([](HWND) { return std::unique_ptr<afxweb::IBrowserControl>(); });
         afxshell::SetTrayHost(previousTray);
         unsetenv("KESTRIN_STORE");
@@ -162,6 +170,7 @@ protected:
     afxshell::ITrayHost* previousTray = nullptr;
     TempDir dir{"kestrin_mainwnd_"};
     std::vector<afxweb::CFakeBrowser*> fakes;
+    std::vector<CString> readerPages; // addresses the reading page's fake can show
     std::vector<std::string> calls;
     TestDlg dlg;
 };
@@ -517,6 +526,268 @@ TEST_F(MainWindowTest, UnknownCodesAreIgnored) {
     EXPECT_EQ(Event(6006, 0), 0);
     EXPECT_EQ(Event(1, 0), 0);
     EXPECT_TRUE(calls.empty());
+}
+
+// ---- the readers
+
+// An item package as the package writer makes it: a view1.html and a view2.html among its pages,
+// and the edition strings given (an empty value leaves its string out).
+std::string MakeItem(TempDir& dir, const std::string& name, const std::string& type, const std::string& id,
+                     const std::string& htmlFlag, const std::string& priceFlag) {
+    const std::string pages = dir.sub(name + "_pages");
+    fs::create_directories(pages);
+    WriteFileBytes(pages + "/view1.html", "<html>" + id + " free</html>");
+    WriteFileBytes(pages + "/view2.html", "<html>" + id + " priced</html>");
+    std::string cmd = std::string(KESTRIN_PYTHON " '") + PROJECT_SOURCE_DIR +
+                      "/tools/packwriter/kestrin_pack.py' exe -o '" + dir.sub(name) + "' --package 188='" +
+                      pages + "'";
+    for (const auto& [rid, value] :
+         {std::pair<int, std::string>{162, id}, {294, type}, {280, htmlFlag}, {227, priceFlag}})
+        if (!value.empty())
+            cmd += " --string " + std::to_string(rid) + "=" + value;
+    int status = -1;
+    std::string said = RunCommand(cmd + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << cmd << "\n" << said;
+    return dir.win() + name;
+}
+
+// Whether the memory-file store holds the named file of an item.
+bool Served(const char* type, const char* id, const char* file) {
+    CString name;
+    name.Format("%s%s\\%s\\%s", MEMFILE_ROOT, type, id, file);
+    EnterCriticalSection(&g_csMemFile);
+    bool found = g_MyMemFile.FindFile(MemFileWiden(name.GetString())) != nullptr;
+    LeaveCriticalSection(&g_csMemFile);
+    return found;
+}
+
+class ReaderTest : public MainWindowTest {
+protected:
+    CReadHtmlView& ReadView() { return dlg.m_pHtmlDlg->m_view; }
+    CString LastReadNavigation() {
+        const auto& n = FakeOf(ReadView())->Navigations();
+        return n.empty() ? CString() : n.back();
+    }
+    bool Visible(CWnd* w) { return ::IsWindow(w->GetSafeHwnd()) && w->IsWindowVisible(); }
+    std::string Call(const char* method, std::vector<CString> args = {}) {
+        CString result;
+        if (!FakeOf(ReadView())->CallExternal(method, args, &result))
+            return "(refused)";
+        return result.str();
+    }
+};
+
+TEST_F(ReaderTest, TheReadingWindowsAreOwnedPopupsOverTheWorkArea) {
+    Start();
+    for (CWnd* reader : {static_cast<CWnd*>(dlg.m_pHtmlDlg), static_cast<CWnd*>(dlg.m_pFlashWnd)}) {
+        ASSERT_TRUE(::IsWindow(reader->GetSafeHwnd()));
+        EXPECT_TRUE(reader->GetStyle() & WS_POPUP);
+        EXPECT_TRUE(reader->GetExStyle() & WS_EX_NOACTIVATE);
+        EXPECT_EQ(::GetWindow(reader->GetSafeHwnd(), GW_OWNER), dlg.GetSafeHwnd());
+        CString title;
+        reader->GetWindowText(title);
+        EXPECT_EQ(title.str(), AfxUtf8ToAnsi("我的窗口"));
+        CRect rc;
+        reader->GetWindowRect(&rc);
+        EXPECT_EQ(rc, CRect(0, 0, 1024, 728));
+        // The first tab hides both.
+        EXPECT_FALSE(reader->IsWindowVisible());
+    }
+    // The page view fills the reading window, the strip spans the screen's width on its top.
+    CRect rcView, rcTool;
+    ReadView().GetWindowRect(&rcView);
+    ReadView().m_tool.GetWindowRect(&rcTool);
+    EXPECT_EQ(rcView, CRect(0, 0, 1024, 728));
+    EXPECT_EQ(rcTool, CRect(0, 0, 1024, 95));
+    EXPECT_EQ(ReadView().m_tool.GetParent(), &ReadView());
+}
+
+TEST_F(ReaderTest, ALocalItemOpensInTheReaderItsFlagsAskFor) {
+    struct Case {
+        const char* html;
+        const char* price;
+        bool served;
+        const char* opens; // the HTML reader's address, or the Flash reader's start file
+    } cases[] = {
+        {"1", "0", true, "http://127.0.0.1:8024/mag/i0/view2.html"},
+        {"1", "1", true, "http://127.0.0.1:8024/mag/i1/view2.html"},
+        {"1", "", true, "http://127.0.0.1:8024/mag/i2/view1.html"},
+        {"1", "2", true, "http://127.0.0.1:8024/mag/i3/view1.html"},
+        {"0", "1", true, "stream2"},
+        {"", "0", true, "stream"},
+        {"0", "", false, "stream"},
+        {"1", "0", false, "view2.html"},
+    };
+    for (const Case& c : cases)
+        if (c.served && c.opens[0] == 'h')
+            readerPages.push_back(c.opens);
+    Start();
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string id = "i" + std::to_string(n++);
+        SCOPED_TRACE(id);
+        g_MyMemFile.m_nServerState = c.served ? 2 : 0;
+        dlg.OpenLocalItem(MakeItem(dir, id + ".exe", "mag", id, c.html, c.price).c_str());
+        EXPECT_TRUE(Served("mag", id.c_str(), "view1.html"));
+        EXPECT_FALSE(Visible(&dlg.m_magView));
+        const bool html = std::string(c.html) == "1";
+        EXPECT_EQ(dlg.m_nReadMode, html ? READ_MODE_HTML : READ_MODE_FLASH);
+        EXPECT_EQ(Visible(dlg.m_pHtmlDlg), html);
+        EXPECT_EQ(Visible(dlg.m_pFlashWnd), !html);
+        if (html) {
+            EXPECT_TRUE(Visible(&ReadView().m_tool));
+            // An HTML read closes the movie.
+            EXPECT_EQ(dlg.m_pFlashWnd->m_pFlash, nullptr);
+            if (c.served)
+                EXPECT_EQ(LastReadNavigation(), c.opens);
+            else // the memory-file folder, which no browser can fetch
+                EXPECT_TRUE(LastReadNavigation().Find(c.opens) >= 0 &&
+                            LastReadNavigation().Find("umexmemfile_qoncreate_12_06_26") >= 0)
+                    << LastReadNavigation().str();
+        } else {
+            EXPECT_NE(dlg.m_pFlashWnd->m_pFlash, nullptr);
+            EXPECT_EQ(dlg.m_pFlashWnd->m_strStartFile, c.opens);
+            EXPECT_EQ(dlg.m_pFlashWnd->m_strItemId, id.c_str());
+            EXPECT_EQ(dlg.m_pFlashWnd->m_strBase, c.served ? CString("http://127.0.0.1:8024/mag/" + id + "/")
+                                                           : CString(MEMFILE_ROOT "mag\\" + id + "\\"));
+        }
+    }
+}
+
+TEST_F(ReaderTest, ASecondItemReplacesTheFirstItemsFiles) {
+    Start();
+    const std::string first = MakeItem(dir, "a1.exe", "book", "a1", "1", "0");
+    const std::string second = MakeItem(dir, "a2.exe", "book", "a2", "0", "0");
+    dlg.OpenLocalItem(first.c_str());
+    EXPECT_TRUE(Served("book", "a1", "view2.html"));
+    dlg.OpenLocalItem(second.c_str());
+    EXPECT_FALSE(Served("book", "a1", "view2.html"));
+    EXPECT_TRUE(Served("book", "a2", "view2.html"));
+    EXPECT_EQ(dlg.m_strLastPath, second.c_str());
+    // The movie's login reopens the last local item.
+    dlg.opened.clear();
+    dlg.m_pFlashWnd->SendMessage(WM_FLASH_LOGIN, TRUE, 0);
+    EXPECT_EQ(dlg.logins, 1);
+    EXPECT_EQ(dlg.opened, std::vector<std::string>{"local " + second});
+}
+
+TEST_F(ReaderTest, TheBuiltInItemOpensFromTheProgramAndGoesOnTheShelf) {
+    Start();
+    dlg.m_packInfo.m_strType = "mag";
+    dlg.m_packInfo.m_strId = "e1";
+    dlg.m_packInfo.m_strName = "Edition";
+    dlg.m_packInfo.m_strHtmlFlag = "1";
+    dlg.m_packInfo.m_strPriceFlag = "0";
+    dlg.OpenLocalItem("");
+    EXPECT_EQ(dlg.m_nReadMode, READ_MODE_HTML);
+    EXPECT_TRUE(LastReadNavigation().Find("mag\\e1\\view2.html") >= 0 ||
+                LastReadNavigation().Find("mag/e1/view2.html") >= 0)
+        << LastReadNavigation().str();
+    CMagInfo* item = g_MagShelf.Find("mag", "e1");
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->down, DOWN_STATE_DONE);
+    CMagInfoList recent;
+    g_MagShelf.GetList("mag_read", recent);
+    ASSERT_GE(recent.GetSize(), 1);
+    EXPECT_EQ(recent[0]->pid, "e1");
+}
+
+TEST_F(ReaderTest, AnOnlineReadShowsTheStoresPageAndDropsTheLocalItem) {
+    struct Case {
+        const char* type;
+        const char* page;
+    } cases[] = {{"book", "/touch/read/book/?vs=1&pid=p7"},
+                 {"mag", "/touch/read/mag/?vs=1&pid=p7"},
+                 {"other", "/touch/read/mag/?vs=1&pid=p7"}};
+    for (const Case& c : cases)
+        readerPages.push_back(CString("http://127.0.0.1:9") + c.page);
+    Start();
+    const std::string item = MakeItem(dir, "f.exe", "mag", "f9", "0", "1");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        dlg.OpenLocalItem(item.c_str());
+        ASSERT_NE(dlg.m_pFlashWnd->m_pFlash, nullptr);
+        dlg.OpenOnlineReader(c.type, "p7");
+        EXPECT_EQ(LastReadNavigation(), CString("http://127.0.0.1:9") + c.page);
+        EXPECT_EQ(g_MyMemFile.m_arrEntries.GetSize(), 0);
+        EXPECT_EQ(dlg.m_pFlashWnd->m_pFlash, nullptr);
+        EXPECT_EQ(dlg.m_nReadMode, READ_MODE_HTML);
+        EXPECT_TRUE(Visible(dlg.m_pHtmlDlg));
+        EXPECT_FALSE(Visible(dlg.m_pFlashWnd));
+    }
+    // The movie's login of an online item reads it online again.
+    dlg.opened.clear();
+    dlg.m_pFlashWnd->SendMessage(WM_FLASH_LOGIN, FALSE, 0);
+    EXPECT_EQ(dlg.opened, std::vector<std::string>{"online other p7"});
+}
+
+TEST_F(ReaderTest, ThePageHidesTheStripWhichTheNextReadingTabShowsAgain) {
+    readerPages.push_back("http://127.0.0.1:8024/mag/t1/view2.html");
+    Start();
+    g_MyMemFile.m_nServerState = 2;
+    dlg.OpenLocalItem(MakeItem(dir, "t1.exe", "mag", "t1", "1", "1").c_str());
+    ASSERT_EQ(FakeOf(ReadView())->LocationUrl(), "http://127.0.0.1:8024/mag/t1/view2.html");
+    EXPECT_EQ(Call("C_HideTool"), "1");
+    EXPECT_FALSE(ReadView().m_tool.IsWindowVisible());
+    EXPECT_EQ(Call("C_HideTool"), "0");
+    EXPECT_EQ(Call("showtools", {"x"}), "0");
+    dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_READ);
+    EXPECT_TRUE(ReadView().m_tool.IsWindowVisible());
+    EXPECT_EQ(Call("showtools", {"x"}), "1");
+    EXPECT_FALSE(ReadView().m_tool.IsWindowVisible());
+    EXPECT_EQ(Call("C_UserBuy"), "0");
+}
+
+TEST_F(ReaderTest, ClosingFromThePageOrTheStripReturnsToTheTabTheReadCameFrom) {
+    readerPages.push_back("http://127.0.0.1:8024/book/c1/view2.html");
+    Start();
+    LoadStores();
+    g_MyMemFile.m_nServerState = 2;
+    const std::string item = MakeItem(dir, "c1.exe", "book", "c1", "1", "0");
+    struct Case {
+        UINT tab;
+        const char* back;
+        bool fromStrip;
+    } cases[] = {
+        {ID_TB_MAKE_BOOK, "book", false}, {ID_TB_HOME, "mag", true}, {ID_TB_MAKE_BOOK, "book", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.back) + (c.fromStrip ? " strip" : " page"));
+        dlg.SendMessage(WM_TOOLBAR_CLICK, c.tab);
+        dlg.OpenLocalItem(item.c_str());
+        ASSERT_TRUE(Visible(dlg.m_pHtmlDlg));
+        EXPECT_TRUE(Visible(&ReadView().m_tool));
+        if (c.fromStrip) {
+            ReadView().m_tool.SendMessage(WM_COMMAND, ID_SKIN_CLOSE, 0);
+            EXPECT_FALSE(ReadView().m_tool.IsWindowVisible());
+        } else {
+            Call("C_Close");
+            EXPECT_EQ(FakeOf(ReadView())->LoadedHtml(), "<html><body bgcolor=\"#E1E1E1\"></body></html>");
+        }
+        EXPECT_EQ(dlg.m_strCurTab, c.back);
+        EXPECT_FALSE(dlg.m_pHtmlDlg->IsWindowVisible());
+        EXPECT_TRUE((std::string(c.back) == "book" ? dlg.m_bookView : dlg.m_magView).IsWindowVisible());
+    }
+}
+
+TEST_F(ReaderTest, ThePageSendsTheUserToTheShelfAndLogsInToReadOnline) {
+    readerPages.push_back("http://127.0.0.1:8024/mag/s1/view1.html");
+    readerPages.push_back("http://127.0.0.1:9/touch/read/mag/?vs=1&pid=");
+    Start();
+    LoadShelf();
+    g_MyMemFile.m_nServerState = 2;
+    dlg.OpenLocalItem(MakeItem(dir, "s1.exe", "mag", "s1", "1", "").c_str());
+    calls.clear();
+    EXPECT_EQ(Call("C_GoShelf", {"mag", "12"}), "1");
+    EXPECT_EQ(dlg.m_strCurTab, "shelf");
+    EXPECT_FALSE(dlg.m_pHtmlDlg->IsWindowVisible());
+    EXPECT_EQ(calls, std::vector<std::string>{"shelf:CategoryItemClick(id_12)"});
+
+    // No online read before: the login reads the store's magazine page with no pid.
+    dlg.opened.clear();
+    EXPECT_EQ(Call("ShowLoginDlg"), "1");
+    EXPECT_EQ(dlg.logins, 1);
+    EXPECT_EQ(dlg.opened, std::vector<std::string>{"online  "});
+    EXPECT_EQ(LastReadNavigation(), "http://127.0.0.1:9/touch/read/mag/?vs=1&pid=");
 }
 
 } // namespace
