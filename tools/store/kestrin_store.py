@@ -25,6 +25,11 @@ The requests it answers (values UTF-8, percent-encoded):
   GET /touch/read/book/ /touch/read/mag/               the online reading pages
   GET /magazine/digi_subscription.php                  the subscription page
   GET /packages/PID.exe, /covers/PID.jpg, /covers/PID_s.jpg   packages and covers of the catalogue
+The catalogue's other items (m1..m8, b1..b5) are read in the HTML reader (MYDATA 280 is "1"):
+their packages hold view1.html and view2.html, GBK reading pages with a page turner (buttons,
+arrow and page keys, a page counter) over page pictures p1.jpg... named by relative addresses,
+so they come from the folder the page is served from; view2.html also says whether the item is
+paid. The pages call window.external.C_Close and C_HideTool when the reader offers them.
 Flash items f1 (mag, free), f2 (mag, paid) and f3 (book, paid): their packages ask for the movie
 reader (MYDATA 280 is "0") and hold page pictures p1.jpg... and two start files, "stream" (opened
 for a free item) and "stream2" (for a paid one). A start file is UTF-8 text, one entry a line, a
@@ -190,17 +195,110 @@ def make_items():
     return items
 
 
+def html_item_pages(item):
+    """How many pages an HTML item has: three to six, by its pid."""
+    return 3 + hashlib.sha256(item["pid"].encode("utf-8")).digest()[3] % 4
+
+
+READING_PAGE = """<!DOCTYPE html>
+<html><head><meta charset="gbk"><title>%(title)s</title>
+<style>
+html, body { margin: 0; height: 100%%; background: #E1E1E1; font-family: sans-serif; }
+body { display: flex; flex-direction: column; }
+#head { flex: none; padding: 103px 16px 6px; display: flex; align-items: center; gap: 10px; }
+#head h1 { font-size: 20px; margin: 0 auto 0 0; color: #333; }
+#head button { font-size: 14px; padding: 4px 12px; }
+#counter { font-size: 14px; color: #333; min-width: 7em; text-align: center; }
+#note { font-size: 13px; color: #7a4b00; }
+#sheet { flex: 1; min-height: 0; display: flex; justify-content: center; padding: 0 0 16px; }
+#page { height: 100%%; box-shadow: 0 2px 8px rgba(0, 0, 0, 0.35); background: #fff; }
+</style></head>
+<body>
+<div id="head">
+<h1>%(title)s</h1>
+<span id="note">%(note)s</span>
+<button id="prev" onclick="turn(-1)">上一页</button>
+<span id="counter"></span>
+<button id="next" onclick="turn(1)">下一页</button>
+<button onclick="hideTools()">隐藏工具栏</button>
+<button onclick="closeReader()">关闭</button>
+</div>
+<div id="sheet"><img id="page" alt=""></div>
+<script>
+var pages = [%(pages)s];
+var current = 0;
+function show(i) {
+    if (i < 0 || i >= pages.length)
+        return false;
+    current = i;
+    document.getElementById("page").src = pages[i];
+    document.getElementById("counter").textContent = "第 " + (i + 1) + " / " + pages.length + " 页";
+    document.getElementById("prev").disabled = i == 0;
+    document.getElementById("next").disabled = i == pages.length - 1;
+    return true;
+}
+function turn(step) {
+    return show(current + step);
+}
+function currentPage() {
+    return String(current + 1);
+}
+function hideTools() {
+    if (window.external && window.external.C_HideTool)
+        window.external.C_HideTool();
+}
+function closeReader() {
+    if (window.external && window.external.C_Close)
+        window.external.C_Close();
+}
+document.addEventListener("keydown", function(e) {
+    if (e.key == "ArrowRight" || e.key == "PageDown" || e.key == " ")
+        turn(1);
+    else if (e.key == "ArrowLeft" || e.key == "PageUp")
+        turn(-1);
+    else if (e.key == "Home")
+        show(0);
+    else if (e.key == "End")
+        show(pages.length - 1);
+    else
+        return;
+    e.preventDefault();
+});
+show(0);
+</script>
+</body></html>
+"""
+
+
+def reading_page(item, count, priced):
+    """An HTML item's reading page, in GBK: its page pictures by relative address, so they come
+    from the item's own folder of whatever serves the page. view2.html, opened when the item has a
+    price flag, says whether the item is paid."""
+    if priced:
+        note = "付费内容 · %s 元" % item["price"] if int(item["price"]) else "免费阅读"
+    else:
+        note = ""
+    pages = ", ".join('"p%d.jpg"' % n for n in range(1, count + 1))
+    return (READING_PAGE % {"title": xml_text(item["name"]), "note": note, "pages": pages}).encode("gbk")
+
+
+def html_item_files(item):
+    """The files of an HTML item's package, name -> bytes: the two reading pages, the page
+    pictures (two columns of text and a picture on each) and the cover."""
+    count = html_item_pages(item)
+    files = {b"view1.html": reading_page(item, count, False), b"view2.html": reading_page(item, count, True),
+             b"1.jpg": cover_for(item["pid"])}
+    for n in range(1, count + 1):
+        files[b"p%d.jpg" % n] = page_picture(item["pid"], n, columns=2, figure=True)
+    return files
+
+
 def item_package(item):
     """An item package: a resource-only executable holding the item's pages, made by the project's
     package writer."""
     if item.get("flash"):
         return flash_item_package(item)
-    pages = {
-        b"view1.html": ("<html><body><h1>%s</h1></body></html>" % item["name"]).encode("gbk"),
-        b"view2.html": ("<html><body><p>%s %s</p></body></html>" % (item["name"], item["date"])).encode("gbk"),
-        b"1.jpg": cover_for(item["pid"]),
-    }
-    pak = kestrin_pack.build_package(sorted(pages.items()))
+    pak = kestrin_pack.build_package(sorted(html_item_files(item).items()))
     category = next((name for sid, name, _ in CATEGORIES[item["type"]] if sid == item["sort_id"]), "")
     strings = {162: item["pid"], 163: item["name"], 226: item["date"], 227: "1" if int(item["price"]) else "0",
                268: category, 280: "1", 289: "kestrin store", 294: item["type"], 165: item["sort_id"],
@@ -296,17 +394,40 @@ def flash_page_paper(pid, n):
     return (int(r * 255), int(g * 255), int(b * 255))
 
 
-def flash_page(item, n):
-    """Page n of a Flash item: a band in the item's colour, the page number, lines of "text"."""
+def page_picture(pid, n, columns=1, figure=False):
+    """Page n (from 1) of an item: a title band in the item's colour, the page number, lines of
+    "text" in one or more columns and, with figure, a picture (sky, sun and hills) whose place and
+    size change from page to page."""
     bx, by = FLASH_PAGE_SIZE
-    band = hashlib.sha256(item["pid"].encode("utf-8")).digest()
+    band = hashlib.sha256(pid.encode("utf-8")).digest()
     band = (band[0] % 128, band[1] % 128, 64 + band[2] % 128)
-    paper = flash_page_paper(item["pid"], n)
+    paper = flash_page_paper(pid, n)
     ink = (60, 60, 70)
     number = str(n)
     scale = 3
     width = len(number) * 4 * scale - scale
     left, top = (bx - width) // 2, 14
+    gutter = 3
+    column_width = (bx - 12 - gutter * (columns - 1)) // columns
+    if figure:
+        column = (n - 1) % columns
+        fx0 = 6 + column * (column_width + gutter)
+        fx1 = fx0 + column_width if columns > 1 else bx - 6
+        fy0 = 36 + (n * 5) % 12
+        fy1 = fy0 + 14 + (n * 3) % 8
+    else:
+        fx0 = fx1 = fy0 = fy1 = 0
+
+    def picture_at(x, y):
+        w, h = fx1 - fx0, fy1 - fy0
+        u, v = (x - fx0) / max(1, w - 1), (y - fy0) / max(1, h - 1)
+        sun_x, sun_y = 0.25 + 0.5 * ((n * 37) % 10) / 10, 0.3
+        if (u - sun_x) ** 2 * w * w + (v - sun_y) ** 2 * h * h < 6.5:
+            return (250, 206, 80)
+        hill = 0.55 + 0.12 * ((u * (3 + n % 3)) % 1.0 - 0.5) ** 2 * 4
+        if v > hill:
+            return (70 + int(60 * u), 130 - int(40 * v), 70)
+        return (120 + int(80 * v), 170 + int(60 * v), 235)
 
     def colour_at(x, y):
         if y < 8:
@@ -317,11 +438,23 @@ def flash_page(item, n):
             if col < 3 and DIGITS[int(number[digit])][(dy // scale) * 3 + col] == "1":
                 return ink
             return paper
-        if y >= 36 and y < by - 6 and (y - 36) % 3 == 0 and 6 <= x < bx - 6 - (y * 7) % 11:
+        if fx0 <= x < fx1 and fy0 <= y < fy1:
+            return picture_at(x, y)
+        if y < 36 or y >= by - 6 or (y - 36) % 3 != 0:
+            return paper
+        if columns == 1:
+            return (180, 180, 188) if 6 <= x < bx - 6 - (y * 7) % 11 else paper
+        column, at = divmod(x - 6, column_width + gutter)
+        if 0 <= column < columns and at < column_width - (y * 7 + column * 5) % 6:
             return (180, 180, 188)
         return paper
 
     return block_jpeg(bx, by, colour_at)
+
+
+def flash_page(item, n):
+    """Page n of a Flash item: a band in the item's colour, the page number, lines of "text"."""
+    return page_picture(item["pid"], n)
 
 
 def flash_start_file(item, paid):

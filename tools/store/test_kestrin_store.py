@@ -220,6 +220,26 @@ class StoreTest(unittest.TestCase):
                                   "--dump-dom", "file://" + html], capture_output=True, timeout=90)
         self.assertIn(b"W=240 H=320", out.stdout)
 
+    def test_html_items_hold_reading_pages_whose_pictures_they_carry(self):
+        import re
+        for item in kestrin_store.make_items():
+            files = kestrin_store.html_item_files(item)
+            for page in (b"view1.html", b"view2.html"):
+                text = files[page].decode("gbk")  # the pages are GBK text
+                self.assertIn('charset="gbk"', text)
+                self.assertIn(item["name"], text)
+                self.assertIn("window.external.C_Close", text)
+                named = re.search(r"var pages = \[(.*?)\];", text).group(1)
+                pictures = [n.strip().strip('"') for n in named.split(",")]
+                # Relative addresses of the item's own pictures, each one in the package.
+                self.assertEqual(pictures, ["p%d.jpg" % n for n in range(1, len(pictures) + 1)])
+                self.assertGreaterEqual(len(pictures), 3)
+                for name in pictures:
+                    self.assertTrue(files[name.encode()].startswith(b"\xff\xd8"), name)
+            self.assertNotEqual(files[b"p1.jpg"], files[b"p2.jpg"])
+        priced = next(i for i in kestrin_store.make_items() if int(i["price"]))
+        self.assertIn("付费", kestrin_store.html_item_files(priced)[b"view2.html"].decode("gbk"))
+
     def test_listens_on_the_port_it_is_given(self):
         import socket
         s = socket.socket()
