@@ -403,6 +403,10 @@ void CGtkPresenter::WindowShown(HWND h, bool visible) {
         gtk_widget_show(t->window);
         gtk_window_move(GTK_WINDOW(t->window), t->rect.left, t->rect.top);
         ApplyCursor(*t);
+        if (GetWindow(h, GW_OWNER))
+            if (GdkWindow* g = gtk_widget_get_window(t->window))
+                gdk_window_raise(g);
+        RaiseOwned(h);
     } else {
         gtk_widget_hide(t->window);
     }
@@ -429,6 +433,17 @@ void CGtkPresenter::WindowRaised(HWND h) {
         gtk_window_present_with_time(GTK_WINDOW(t->window), gtk_get_current_event_time());
     else if (GdkWindow* g = gtk_widget_get_window(t->window))
         gdk_window_raise(g);
+    RaiseOwned(h);
+}
+
+void CGtkPresenter::RaiseOwned(HWND hOwner) {
+    for (auto& [h, t] : m_tops) {
+        if (h == hOwner || !t.shown || GetWindow(h, GW_OWNER) != hOwner)
+            continue;
+        if (GdkWindow* g = gtk_widget_get_window(t.window))
+            gdk_window_raise(g);
+        RaiseOwned(h);
+    }
 }
 
 void CGtkPresenter::WindowDamaged(HWND h, const RECT& r) {

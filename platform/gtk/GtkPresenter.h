@@ -101,6 +101,9 @@ private:
     Top* FindTop(HWND h);
     const Top* FindTop(HWND h) const;
     void Place(Top& t);
+    // Puts the shown windows owned by hOwner (and theirs) above it, as Windows keeps them: X
+    // leaves a window where it was created in the stacking order, whatever is mapped later.
+    void RaiseOwned(HWND hOwner);
     void ApplyCursor(Top& t);
     // Holds a pointer grab on the top-level window of the kernel's capture window, if any.
     void SyncGrab();

@@ -1,0 +1,183 @@
+// The main window's HTML reading window on the real engine under Xvfb: an item package as the
+// replacement store makes it, opened by the local launcher, its reading page and pictures served
+// from memory by the local server, its first page painted, the next one after a turn. The
+// screenshots go to the build folder.
+#include "app/HtmlVelkorsDlg.h"
+#include "contentserver/MyMemFile.h"
+#include "contentserver/ServerHost.h"
+#include "foundation/AppPathInfo.h"
+#include "net/AppMessages.h"
+#include "platform/shell/TrayHost.h"
+#include "platform/web/WebKitBrowser.h"
+#include "res/resource.h"
+#include "tests/gtk/GtkScreen.h"
+#include "tests/support/DataRoot.h"
+#include "tests/support/PeerProcess.h"
+#include "tests/support/TestFiles.h"
+
+#include <filesystem>
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// The window without the store's downloads and the update check; the local server is real.
+class ReaderDlg : public CHtmlVelkorsDlg {
+protected:
+    void StartCategoryLists() override {}
+    void StartUpdates() override {}
+};
+
+// A pixel of a screenshot, as 0xRRGGBB.
+uint32_t PixelAt(cairo_surface_t* s, int x, int y) {
+    cairo_surface_flush(s);
+    auto* row = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(s) +
+                                                  y * cairo_image_surface_get_stride(s));
+    return row[x] & 0xFFFFFF;
+}
+
+bool Near(uint32_t a, uint32_t b, int tolerance = 12) {
+    for (int shift : {0, 8, 16}) {
+        int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+        if (d > tolerance || d < -tolerance)
+            return false;
+    }
+    return true;
+}
+
+class ReaderOnScreen : public gtkscreen::ScreenTest {
+protected:
+    void SetUp() override {
+        gtkscreen::ScreenTest::SetUp();
+        previousTray = afxshell::SetTrayHost(&tray);
+        setenv("KESTRIN_STORE", "http://127.0.0.1:9", 1);
+        UseTestDataRoot(dir);
+        // The strip's skin, as the build made it.
+        fs::create_directories(dir.sub("ExeFiles/skin_0"));
+        for (const auto& e : fs::directory_iterator(fs::path(PROJECT_BINARY_DIR) / "res" / "skin"))
+            fs::copy(e.path(), dir.sub("ExeFiles/skin_0/" + e.path().filename().string()));
+        CVorHtmlView::SetBrowserFactory([](HWND h) -> std::unique_ptr<afxweb::IBrowserControl> {
+            return afxweb::CreateWebKitBrowser(h);
+        });
+        g_nServerPort = PeerProcess::FreePort();
+    }
+    void TearDown() override {
+        if (::IsWindow(dlg.GetSafeHwnd()))
+            dlg.DestroyWindow();
+        g_pMainDlg.Clear();
+        g_MyMemFile.RemoveAll();
+        CVorHtmlView::SetBrowserFactory([](HWND) { return std::unique_ptr<afxweb::IBrowserControl>(); });
+        afxshell::SetTrayHost(previousTray);
+        unsetenv("KESTRIN_STORE");
+        gtkscreen::ScreenTest::TearDown();
+    }
+
+    // The store's package of one of its HTML items, made by the store's own code.
+    std::string StorePackage(const std::string& pid) {
+        const std::string out = dir.sub(pid + ".exe");
+        std::string cmd =
+            std::string(KESTRIN_PYTHON " -c \"import sys; sys.path.insert(0, '") + PROJECT_SOURCE_DIR +
+            "/tools/store'); import kestrin_store as k; item = next(i for i in k.make_items() if "
+            "i['pid'] == '" +
+            pid + "'); open('" + out + "', 'wb').write(k.item_package(item))\" 2>&1";
+        int status = -1;
+        std::string said = RunCommand(cmd, &status);
+        EXPECT_EQ(status, 0) << said;
+        return dir.win() + pid + ".exe";
+    }
+    CString Eval(const char* expr) {
+        afxweb::IBrowserControl* b = dlg.m_pHtmlDlg->m_view.GetBrowser();
+        CString r;
+        if (!b || !b->HasDocument() || !b->InvokeScript("eval", {CString(expr)}, &r))
+            return CString("(no answer)");
+        return r;
+    }
+    // The shown page picture's rectangle on the screen, once the picture has loaded.
+    bool PictureRect(RECT& r, const char* name) {
+        const std::string want = std::string("/") + name;
+        CString info =
+            Eval("(function(){var i=document.getElementById('page');"
+                 "if(!i.complete||!i.naturalWidth)return '';var b=i.getBoundingClientRect();"
+                 "return i.src+' '+Math.round(b.left)+' '+Math.round(b.top)+' '+Math.round(b.right)+' '+"
+                 "Math.round(b.bottom);})()");
+        char src[512] = {};
+        int l = 0, t = 0, rr = 0, bb = 0;
+        if (std::sscanf(info.GetString(), "%511s %d %d %d %d", src, &l, &t, &rr, &bb) != 5)
+            return false;
+        if (!std::string(src).ends_with(want) || rr - l < 100)
+            return false;
+        RECT view{};
+        ::GetWindowRect(dlg.m_pHtmlDlg->m_view.GetSafeHwnd(), &view);
+        r = RECT{view.left + l, view.top + t, view.left + rr, view.top + bb};
+        return true;
+    }
+    // Shoots the picture until its title band and paper are on the screen (paper of another
+    // colour than the page before, when one is given); the colour of the paper.
+    uint32_t ShootPage(const char* name, const char* shot, uint32_t before = 0x1000000) {
+        RECT pic{};
+        EXPECT_TRUE(gtkscreen::Until([&] { return PictureRect(pic, name); }, 20s))
+            << Eval("document.body.innerHTML");
+        const std::string path = std::string(PROJECT_BINARY_DIR) + "/" + shot;
+        uint32_t paper = 0;
+        bool painted = gtkscreen::Until(
+            [&] {
+                Settle();
+                cairo_surface_t* s = gtkscreen::Shot(pic, path);
+                if (!s)
+                    return false;
+                int w = cairo_image_surface_get_width(s), h = cairo_image_surface_get_height(s);
+                // The band across the top (an eighth of the picture's height is 8 of its 80 rows)
+                // is dark; the paper below it is light; neither is the reader's grey.
+                uint32_t band = PixelAt(s, w / 2, h / 40), below = PixelAt(s, w / 20, h / 6);
+                cairo_surface_destroy(s);
+                paper = below;
+                return !Near(band, 0xE1E1E1) && !Near(below, 0xE1E1E1) && !Near(band, below, 40) &&
+                       ((below >> 16) & 0xFF) > 150 && !Near(below, before, 8);
+            },
+            20s);
+        if (!painted) {
+            RECT screen{0, 0, 1024, 768};
+            if (cairo_surface_t* s = gtkscreen::Shot(screen, path + ".screen.png"))
+                cairo_surface_destroy(s);
+        }
+        EXPECT_TRUE(painted) << "see " << path;
+        return paper;
+    }
+
+    TempDir dir{"kestrin_reader_screen_"};
+    afxshell::HeadlessTrayHost tray;
+    afxshell::ITrayHost* previousTray = nullptr;
+    ReaderDlg dlg;
+};
+
+TEST_F(ReaderOnScreen, AStoreItemIsReadFromTheLocalServerAndTurnsItsPages) {
+    const std::string package = StorePackage("m1");
+    ASSERT_TRUE(dlg.Create(IDD_HTMLVELKORS_DIALOG));
+    ASSERT_TRUE(g_MyMemFile.IsServerRunning()) << "the local server did not start";
+    ASSERT_NE(dlg.m_pHtmlDlg->m_view.GetBrowser(), nullptr) << "no engine";
+
+    dlg.OpenLocalItem(package.c_str());
+    ASSERT_TRUE(dlg.m_pHtmlDlg->IsWindowVisible());
+    CString start;
+    start.Format("http://127.0.0.1:%d/mag/m1/view2.html", g_nServerPort);
+    ASSERT_TRUE(gtkscreen::Until([&] { return Eval("location.href") == start; }, 20s))
+        << Eval("location.href");
+    EXPECT_EQ(Eval("currentPage()"), "1");
+    const uint32_t first = ShootPage("p1.jpg", "reader_html_page.png");
+    // The whole reading window, strip and all, for the eye.
+    RECT window{};
+    ::GetWindowRect(dlg.m_pHtmlDlg->GetSafeHwnd(), &window);
+    if (cairo_surface_t* s =
+            gtkscreen::Shot(window, std::string(PROJECT_BINARY_DIR) + "/reader_html_window.png"))
+        cairo_surface_destroy(s);
+
+    // The page turner's key, as the person at the screen presses it.
+    ASSERT_EQ(
+        Eval("(document.dispatchEvent(new KeyboardEvent('keydown', {key: 'ArrowRight'})), currentPage())"),
+        "2");
+    ShootPage("p2.jpg", "reader_html_page2.png", first);
+    EXPECT_TRUE(Eval("document.getElementById('counter').textContent").Find("2 / ") >= 0);
+}
+
+} // namespace
