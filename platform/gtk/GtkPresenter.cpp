@@ -373,6 +373,8 @@ void CGtkPresenter::WindowDestroyed(HWND h) {
         m_grabbed = nullptr;
     }
     GtkWidget* w = it->second.window;
+    for (auto& [child, area] : it->second.overlays)
+        g_object_unref(area);
     m_tops.erase(it);
     gtk_widget_destroy(w);
 }
@@ -452,6 +454,21 @@ void CGtkPresenter::WindowDamaged(HWND h, const RECT& r) {
         return;
     gtk_widget_queue_draw_area(t->area, r.left, r.top, r.right - r.left, r.bottom - r.top);
     SyncWidgets(h);
+    for (auto& [child, area] : t->overlays)
+        gtk_widget_queue_draw(area);
+}
+
+void CGtkPresenter::ChildWindowChanged(HWND h) {
+    // A child created, hidden or destroyed need not paint anything: the widgets and overlays
+    // over it follow here.
+    if (!IsWindow(h)) {
+        for (auto& [top, t] : m_tops)
+            SyncWidgets(top);
+        return;
+    }
+    HWND top = GetAncestor(h, GA_ROOT);
+    if (top && top != h && FindTop(top))
+        SyncWidgets(top);
 }
 
 int CGtkPresenter::OnDraw(GtkWidget* w, void* pcr, void*) {
@@ -551,22 +568,108 @@ void CGtkPresenter::SyncWidgets(HWND hTop) {
     GList* kids = gtk_container_get_children(GTK_CONTAINER(t->fixed));
     std::vector<GtkWidget*> now;
     for (GList* k = kids; k; k = k->next)
-        if (k->data != t->area)
+        if (k->data != t->area && !g_object_get_data(G_OBJECT(k->data), "afx-overlay"))
             now.push_back(static_cast<GtkWidget*>(k->data));
     g_list_free(kids);
     std::vector<GtkWidget*> want;
     for (auto& [key, a] : order)
         want.push_back(a->widget);
-    if (now == want)
-        return;
-    for (GtkWidget* w : want) {
-        int x = 0, y = 0;
-        gtk_container_child_get(GTK_CONTAINER(t->fixed), w, "x", &x, "y", &y, nullptr);
-        g_object_ref(w);
-        gtk_container_remove(GTK_CONTAINER(t->fixed), w);
-        gtk_fixed_put(GTK_FIXED(t->fixed), w, x, y);
-        g_object_unref(w);
+    if (now != want) {
+        for (GtkWidget* w : want) {
+            int x = 0, y = 0;
+            gtk_container_child_get(GTK_CONTAINER(t->fixed), w, "x", &x, "y", &y, nullptr);
+            g_object_ref(w);
+            gtk_container_remove(GTK_CONTAINER(t->fixed), w);
+            gtk_fixed_put(GTK_FIXED(t->fixed), w, x, y);
+            g_object_unref(w);
+        }
     }
+    SyncOverlays(*t);
+}
+
+void CGtkPresenter::SyncOverlays(Top& t) {
+    std::map<HWND, bool> want; // child -> shown
+    for (auto& [attached, a] : m_attached) {
+        if (a.top != t.hwnd || !IsWindow(attached))
+            continue;
+        for (HWND c = GetWindow(attached, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+            if (!m_attached.count(c))
+                want[c] = IsWindowVisible(c) != FALSE;
+    }
+    for (auto it = t.overlays.begin(); it != t.overlays.end();) {
+        if (want.count(it->first)) {
+            ++it;
+            continue;
+        }
+        gtk_container_remove(GTK_CONTAINER(t.fixed), it->second);
+        g_object_unref(it->second);
+        it = t.overlays.erase(it);
+    }
+    for (auto& [child, shown] : want) {
+        GtkWidget*& area = t.overlays[child];
+        if (!area) {
+            area = gtk_drawing_area_new();
+            g_object_ref_sink(area);
+            g_object_set_data(G_OBJECT(area), "afx-hwnd", t.hwnd);
+            g_object_set_data(G_OBJECT(area), "afx-overlay", child);
+            gtk_widget_add_events(area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                                            GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK |
+                                            GDK_SCROLL_MASK);
+            g_signal_connect(area, "draw", G_CALLBACK(&CGtkPresenter::OnOverlayDraw), this);
+            g_signal_connect(area, "button-press-event", G_CALLBACK(&CGtkPresenter::OnButton), this);
+            g_signal_connect(area, "button-release-event", G_CALLBACK(&CGtkPresenter::OnButton), this);
+            g_signal_connect(area, "motion-notify-event", G_CALLBACK(&CGtkPresenter::OnMotion), this);
+            g_signal_connect(area, "leave-notify-event", G_CALLBACK(&CGtkPresenter::OnLeave), this);
+            g_signal_connect(area, "scroll-event", G_CALLBACK(&CGtkPresenter::OnScroll), this);
+            gtk_fixed_put(GTK_FIXED(t.fixed), area, 0, 0);
+        }
+        RECT r{};
+        GetWindowRect(child, &r);
+        int w = r.right - r.left, h = r.bottom - r.top;
+        gtk_fixed_move(GTK_FIXED(t.fixed), area, r.left - t.rect.left, r.top - t.rect.top);
+        gtk_widget_set_size_request(area, std::max(w, 1), std::max(h, 1));
+        const bool visible = shown && w > 0 && h > 0;
+        const bool hiding = gtk_widget_get_visible(area) && !visible;
+        gtk_widget_set_visible(area, visible);
+        if (hiding) // what the overlay covered is drawn again
+            for (auto& [attached, a] : m_attached)
+                if (a.top == t.hwnd)
+                    gtk_widget_queue_draw(a.widget);
+    }
+    // Above every attached widget: the overlays come last among the fixed's children.
+    GList* kids = gtk_container_get_children(GTK_CONTAINER(t.fixed));
+    size_t n = g_list_length(kids), i = 0;
+    bool tail = true;
+    for (GList* k = kids; k; k = k->next, ++i) {
+        bool isOverlay = g_object_get_data(G_OBJECT(k->data), "afx-overlay") != nullptr;
+        if (isOverlay != (i >= n - t.overlays.size()))
+            tail = false;
+    }
+    g_list_free(kids);
+    if (tail)
+        return;
+    for (auto& [child, area] : t.overlays) {
+        int x = 0, y = 0;
+        gtk_container_child_get(GTK_CONTAINER(t.fixed), area, "x", &x, "y", &y, nullptr);
+        g_object_ref(area);
+        gtk_container_remove(GTK_CONTAINER(t.fixed), area);
+        gtk_fixed_put(GTK_FIXED(t.fixed), area, x, y);
+        g_object_unref(area);
+    }
+}
+
+int CGtkPresenter::OnOverlayDraw(GtkWidget* w, void* pcr, void* p) {
+    auto* self = static_cast<CGtkPresenter*>(p);
+    HWND top = static_cast<HWND>(g_object_get_data(G_OBJECT(w), "afx-hwnd"));
+    HWND child = static_cast<HWND>(g_object_get_data(G_OBJECT(w), "afx-overlay"));
+    const Top* t = self->FindTop(top);
+    if (!t || !IsWindow(child))
+        return TRUE;
+    RECT r{};
+    GetWindowRect(child, &r);
+    // The top-level window's picture, shifted so that the child's part falls on the area.
+    afxuser::ComposeWindow(top, static_cast<cairo_t*>(pcr), t->rect.left - r.left, t->rect.top - r.top);
+    return TRUE;
 }
 
 // Input.

@@ -79,6 +79,7 @@ public:
     void WindowMoved(HWND hWnd, const RECT& rect) override;
     void WindowRaised(HWND hWnd) override;
     void WindowDamaged(HWND hWnd, const RECT& rect) override;
+    void ChildWindowChanged(HWND hWnd) override;
     void CursorChanged(HCURSOR hCursor) override;
     int AskMessageBox(HWND hOwner, LPCSTR text, LPCSTR caption, UINT type) override;
     UINT ChooseFromMenu(HMENU hMenu, UINT flags, POINT at, HWND hOwner) override;
@@ -92,6 +93,9 @@ private:
         GtkWidget* area = nullptr;
         RECT rect{};
         bool shown = false;
+        // Our own child windows drawn over an attached widget: each has a drawing area of its
+        // own above the widgets, or the widget would hide it.
+        std::map<HWND, GtkWidget*> overlays;
     };
     struct Attached {
         HWND top = nullptr;
@@ -104,6 +108,9 @@ private:
     // Puts the shown windows owned by hOwner (and theirs) above it, as Windows keeps them: X
     // leaves a window where it was created in the stacking order, whatever is mapped later.
     void RaiseOwned(HWND hOwner);
+    // Brings the overlays of a top-level window in step with the children of its attached
+    // windows, and keeps them above every widget.
+    void SyncOverlays(Top& t);
     void ApplyCursor(Top& t);
     // Holds a pointer grab on the top-level window of the kernel's capture window, if any.
     void SyncGrab();
@@ -114,6 +121,7 @@ private:
     static int OnQueueReady(int fd, unsigned condition, void* self);
     static void WaitInMainContext(int fd, int timeoutMs);
     static int OnDraw(GtkWidget* w, void* cr, void* self);
+    static int OnOverlayDraw(GtkWidget* w, void* cr, void* self);
     static int OnButton(GtkWidget* w, GdkEventButton* e, void* self);
     static int OnMotion(GtkWidget* w, GdkEventMotion* e, void* self);
     static int OnLeave(GtkWidget* w, GdkEventCrossing* e, void* self);

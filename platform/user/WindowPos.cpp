@@ -43,6 +43,29 @@ void PlaceInOrderLocked(Wnd& w, HWND after) {
         auto it = std::find(order->begin(), order->end(), after);
         order->insert(it == order->end() ? order->begin() : it + 1, w.hwnd);
     }
+    if (w.parent)
+        return;
+    // Windows owned by this one (and theirs) stay above it, in their own order, as on Windows.
+    auto ownedBy = [](HWND h, HWND owner) {
+        auto c = FindLocked(h);
+        for (int depth = 0; c && c->owner && depth < 64; ++depth) {
+            if (c->owner == owner)
+                return true;
+            c = FindLocked(c->owner);
+        }
+        return false;
+    };
+    std::vector<HWND> owned;
+    for (HWND h : *order)
+        if (h != w.hwnd && ownedBy(h, w.hwnd))
+            owned.push_back(h);
+    if (owned.empty())
+        return;
+    order->erase(
+        std::remove_if(order->begin(), order->end(),
+                       [&](HWND h) { return std::find(owned.begin(), owned.end(), h) != owned.end(); }),
+        order->end());
+    order->insert(std::find(order->begin(), order->end(), w.hwnd), owned.begin(), owned.end());
 }
 
 // The one path every change of place, size, order and visibility takes.

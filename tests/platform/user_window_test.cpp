@@ -185,6 +185,23 @@ TEST_F(WindowOrderTest, ActivationBetweenTwoWindowsAndTheActiveCaption) {
     EXPECT_NE(GetWindowLongPtrA(child, GWL_STYLE) & WS_VISIBLE, 0);
 }
 
+TEST_F(WindowOrderTest, OwnedPopupsStayAboveTheirOwnerWhateverRaisesIt) {
+    HWND owner = Make("o", WS_POPUP, RECT{0, 0, 100, 100});
+    HWND owned = Make("p", WS_POPUP, RECT{0, 0, 100, 100}, owner, WS_EX_NOACTIVATE);
+    HWND second = Make("q", WS_POPUP, RECT{0, 0, 100, 100}, owned);
+    HWND other = Make("x", WS_POPUP | WS_VISIBLE, RECT{0, 0, 100, 100});
+    ShowWindow(owned, SW_SHOWNA);
+    ShowWindow(second, SW_SHOWNA);
+    ShowWindow(owner, SW_SHOW); // shown and activated last, as a dialog after its popups
+    SetWindowPos(owner, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetForegroundWindow(owner);
+    // Top-level windows from the top: the popups (the one owned by the owned first), then
+    // their owner, then the rest.
+    EXPECT_EQ(GetWindow(second, GW_HWNDNEXT), owned);
+    EXPECT_EQ(GetWindow(owned, GW_HWNDNEXT), owner);
+    EXPECT_EQ(GetWindow(owner, GW_HWNDNEXT), other);
+}
+
 TEST_F(WindowOrderTest, MaximizePlacesTheWindowWhereMinMaxInfoSaysEvenOffTheWorkArea) {
     screen.SetScreen(SIZE{1000, 740}, RECT{0, 0, 1000, 700});
     HWND a = Make("a", WS_POPUP | WS_VISIBLE | WS_SYSMENU, RECT{100, 50, 700, 450});

@@ -180,4 +180,45 @@ TEST_F(ReaderOnScreen, AStoreItemIsReadFromTheLocalServerAndTurnsItsPages) {
     EXPECT_TRUE(Eval("document.getElementById('counter').textContent").Find("2 / ") >= 0);
 }
 
+// The strip's colour at a point of the screen, as the X server has it.
+uint32_t ScreenPixel(int x, int y, const std::string& path) {
+    RECT r{x, y, x + 1, y + 1};
+    cairo_surface_t* s = gtkscreen::Shot(r, path);
+    if (!s)
+        return 0x1000000;
+    uint32_t p = PixelAt(s, 0, 0);
+    cairo_surface_destroy(s);
+    return p;
+}
+
+TEST_F(ReaderOnScreen, TheStripLiesOverThePageUntilThePageHidesItAndItsCloseButtonClosesTheReader) {
+    const std::string package = StorePackage("b2");
+    ASSERT_TRUE(dlg.Create(IDD_HTMLVELKORS_DIALOG));
+    ASSERT_NE(dlg.m_pHtmlDlg->m_view.GetBrowser(), nullptr) << "no engine";
+    dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_MAKE_BOOK);
+    dlg.OpenLocalItem(package.c_str());
+    ShootPage("p1.jpg", "reader_strip_page.png");
+    const std::string probe = std::string(PROJECT_BINARY_DIR) + "/reader_strip_probe.png";
+    // Below the close button, inside the strip: the skin's dark band, not the page's grey.
+    auto stripShown = [&] {
+        Settle();
+        return !Near(ScreenPixel(300, 60, probe), 0xE1E1E1, 6);
+    };
+    EXPECT_TRUE(gtkscreen::Until(stripShown, 10s));
+
+    EXPECT_EQ(Eval("String(window.external.C_HideTool())"), "true");
+    EXPECT_TRUE(gtkscreen::Until([&] { return !stripShown(); }, 10s));
+    dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_READ);
+    EXPECT_TRUE(gtkscreen::Until(stripShown, 10s));
+
+    // The person at the screen clicks the strip's close button: back to the book store.
+    RECT strip{};
+    ::GetWindowRect(dlg.m_pHtmlDlg->m_view.m_tool.GetSafeHwnd(), &strip);
+    const std::string at = std::to_string(strip.left + 35) + " " + std::to_string(strip.top + 55);
+    ASSERT_TRUE(gtkscreen::Command("xdotool mousemove " + at + " click 1"));
+    EXPECT_TRUE(gtkscreen::Until([&] { return !dlg.m_pHtmlDlg->IsWindowVisible(); }, 10s));
+    EXPECT_EQ(dlg.m_strCurTab, "book");
+    EXPECT_TRUE(dlg.m_bookView.IsWindowVisible());
+}
+
 } // namespace
