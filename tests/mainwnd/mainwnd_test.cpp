@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -788,6 +789,57 @@ TEST_F(ReaderTest, ThePageSendsTheUserToTheShelfAndLogsInToReadOnline) {
     EXPECT_EQ(dlg.logins, 1);
     EXPECT_EQ(dlg.opened, std::vector<std::string>{"online  "});
     EXPECT_EQ(LastReadNavigation(), "http://127.0.0.1:9/touch/read/mag/?vs=1&pid=");
+}
+
+// Which windows got Enter, by a window procedure put in front of theirs.
+struct EnterSpy {
+    static inline std::map<HWND, WNDPROC> previous;
+    static inline std::vector<HWND> got;
+    static LRESULT Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
+        if (m == WM_KEYDOWN && w == VK_RETURN)
+            got.push_back(h);
+        return CallWindowProcA(previous[h], h, m, w, l);
+    }
+    static void Watch(HWND h) {
+        if (!previous.count(h))
+            previous[h] = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrA(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&EnterSpy::Proc)));
+    }
+};
+
+TEST_F(ReaderTest, EnterGoesToTheShownReaderBeforeTheStorePages) {
+    Start();
+    const std::string flash = MakeItem(dir, "k1.exe", "mag", "k1", "0", "0");
+    EnterSpy::got.clear();
+    EnterSpy::Watch(ReadView().GetSafeHwnd());
+    EnterSpy::Watch(dlg.m_magView.GetSafeHwnd());
+    struct Case {
+        const char* shown;
+        HWND expected;
+    } cases[] = {
+        {"store", dlg.m_magView.GetSafeHwnd()}, {"html", ReadView().GetSafeHwnd()}, {"flash", nullptr}};
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        const std::string shown = c.shown;
+        if (shown == "store")
+            dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_HOME);
+        else if (shown == "html")
+            dlg.OpenOnlineReader("mag", "p1");
+        else {
+            dlg.OpenLocalItem(flash.c_str());
+            ASSERT_NE(dlg.m_pFlashWnd->m_pFlash, nullptr);
+            EnterSpy::Watch(dlg.m_pFlashWnd->m_pFlash->GetSafeHwnd());
+            c.expected = dlg.m_pFlashWnd->m_pFlash->GetSafeHwnd();
+        }
+        EnterSpy::got.clear();
+        dlg.OnOK();
+        EXPECT_EQ(EnterSpy::got, std::vector<HWND>{c.expected});
+        EXPECT_TRUE(::IsWindow(dlg.GetSafeHwnd())); // the dialog stays
+    }
+    for (auto& [h, proc] : EnterSpy::previous)
+        if (::IsWindow(h))
+            SetWindowLongPtrA(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc));
+    EnterSpy::previous.clear();
 }
 
 } // namespace
