@@ -178,6 +178,13 @@ TEST_F(ReaderOnScreen, AStoreItemIsReadFromTheLocalServerAndTurnsItsPages) {
         "2");
     ShootPage("p2.jpg", "reader_html_page2.png", first);
     EXPECT_TRUE(Eval("document.getElementById('counter').textContent").Find("2 / ") >= 0);
+
+    // The page's close: the reader goes and its page is blanked.
+    Eval("window.external.C_Close()");
+    EXPECT_FALSE(dlg.m_pHtmlDlg->IsWindowVisible());
+    EXPECT_TRUE(
+        gtkscreen::Until([&] { return Eval("String(document.getElementById('page'))") == "null"; }, 20s))
+        << Eval("document.documentElement.outerHTML");
 }
 
 // The strip's colour at a point of the screen, as the X server has it.
