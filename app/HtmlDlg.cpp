@@ -8,7 +8,9 @@
 
 namespace {
 
-const char kBlankPage[] = "<html><body bgcolor=\"#E1E1E1\"></body></html>";
+// Empties the page's body in place: the closed reader shows nothing of the item.
+const char kBlankBody[] =
+    "document.body && (document.body.innerHTML = '<html><body bgcolor=\"#E1E1E1\"></body></html>')";
 
 const VOR_DISPATCH_ENTRY kEntries[] = {
     {"C_UserBuy", &vordisp::Thunk<CReadHtmlView, &CReadHtmlView::C_UserBuy>},
@@ -112,9 +114,11 @@ BOOL CReadHtmlView::C_UserBuy() {
 BOOL CReadHtmlView::C_Close() {
     g_pMainDlg.SendEvent(EVT_CLOSE_READER, 0);
     // The closed reader shows nothing of the item, should it be seen before the next one opens.
+    // The page is changed where it is, not replaced: a load started inside the page's own call
+    // may never complete.
     afxweb::IBrowserControl* browser = GetBrowser();
     if (m_spDoc && browser && browser->HasDocument())
-        browser->LoadHtml(kBlankPage, browser->LocationUrl());
+        browser->InvokeScript("eval", {CString(kBlankBody)}, nullptr);
     return FALSE;
 }
 
