@@ -676,6 +676,18 @@ TEST_F(ReaderTest, ASecondItemReplacesTheFirstItemsFiles) {
     EXPECT_EQ(dlg.opened, std::vector<std::string>{"local " + second});
 }
 
+TEST_F(ReaderTest, ALongIdKeepsItsWholeFolder) {
+    // With the 34 characters of the root the prefix passes 64 characters: nothing is cut, so
+    // the page is found under the address the reader is given.
+    const std::string id(40, 'L');
+    readerPages.push_back(CString("http://127.0.0.1:8024/book/" + id + "/view2.html"));
+    Start();
+    g_MyMemFile.m_nServerState = 2;
+    dlg.OpenLocalItem(MakeItem(dir, "long.exe", "book", id, "1", "0").c_str());
+    EXPECT_TRUE(Served("book", id.c_str(), "view2.html"));
+    EXPECT_EQ(LastReadNavigation(), CString("http://127.0.0.1:8024/book/" + id + "/view2.html"));
+}
+
 TEST_F(ReaderTest, TheBuiltInItemOpensFromTheProgramAndGoesOnTheShelf) {
     Start();
     dlg.m_packInfo.m_strType = "mag";
