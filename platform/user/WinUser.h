@@ -252,6 +252,7 @@ using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 // GetSystemMetrics and SystemParametersInfo.
 #define SM_CXSCREEN 0
 #define SM_CYSCREEN 1
+#define SM_CYCAPTION 4
 #define SM_CXICON 11
 #define SM_CYICON 12
 #define SM_CXSMICON 49

@@ -22,6 +22,7 @@
 #include "tests/support/TestFiles.h"
 #include "tests/support/WaitFor.h"
 
+#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -460,6 +461,67 @@ TEST_F(MainWindowTest, TheAboutItemEndsTheSystemMenuOnce) {
     EXPECT_NE(std::find(lines.begin(), lines.end(),
                         std::to_string(SC_CLOSE) + " " + AfxUtf8ToAnsi("关闭(&C)\tAlt+F4")),
               lines.end());
+}
+
+// Whether some pixel of a window's rendering, inside r (window coordinates), passes the test.
+bool AnyPixel(cairo_surface_t* s, RECT r, const std::function<bool(int, int, int)>& test) {
+    cairo_surface_flush(s);
+    const unsigned char* data = cairo_image_surface_get_data(s);
+    const int stride = cairo_image_surface_get_stride(s);
+    for (int y = std::max<int>(r.top, 0); y < std::min<int>(r.bottom, cairo_image_surface_get_height(s)); ++y)
+        for (int x = std::max<int>(r.left, 0); x < std::min<int>(r.right, cairo_image_surface_get_width(s));
+             ++x) {
+            uint32_t p = reinterpret_cast<const uint32_t*>(data + y * stride)[x];
+            if (test((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF))
+                return true;
+        }
+    return false;
+}
+
+// A child's rectangle in its dialog's window coordinates.
+RECT ChildRect(HWND dlg, HWND child) {
+    RECT w{}, c{};
+    GetWindowRect(dlg, &w);
+    GetWindowRect(child, &c);
+    return RECT{c.left - w.left, c.top - w.top, c.right - w.left, c.bottom - w.top};
+}
+
+TEST_F(MainWindowTest, TheAboutBoxShowsTheProgramsIconNameAndVersionUnderItsCaption) {
+    Start();
+    std::vector<std::string> texts;
+    bool caption = false, icon = false, text = false, button = false;
+    RunWhenShown(dlg.GetSafeHwnd(), AboutCaption(), [&](HWND box) {
+        UpdateWindow(box);
+        for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+            UpdateWindow(c);
+        cairo_surface_t* shot = screen.RenderWindow(box);
+        caption = AnyPixel(shot, RECT{2, 2, 40, 20},
+                           [](int r, int g, int b) { return b > 120 && r < 80 && g < 110; });
+        for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+            char t[128] = {0};
+            GetWindowTextA(c, t, sizeof t);
+            texts.push_back(t);
+            RECT r = ChildRect(box, c);
+            if (std::string(t) == "#128") // the program's mark: teal
+                icon = AnyPixel(shot, r, [](int r, int g, int b) { return g > r + 40 && b > r + 40; });
+            else if (GetDlgCtrlID(c) == IDOK)
+                button = AnyPixel(shot, r, [](int r, int g, int b) { return b > 180 && r < 40 && g < 160; });
+            else
+                text = text || AnyPixel(shot, r, [](int r, int g, int b) { return r + g + b < 200; });
+        }
+        cairo_surface_destroy(shot);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    dlg.SendMessage(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    std::vector<std::string> expected{"#128", AfxUtf8ToAnsi("墨舟匣 V4.0（版本 4.0.2005）"),
+                                      AfxUtf8ToAnsi("数字杂志与电子书的商店和书架"), AfxUtf8ToAnsi("确定")};
+    std::sort(texts.begin(), texts.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(texts, expected);
+    EXPECT_TRUE(caption) << "the caption band";
+    EXPECT_TRUE(icon) << "the icon";
+    EXPECT_TRUE(text) << "the texts";
+    EXPECT_TRUE(button) << "the default button's frame";
 }
 
 TEST_F(MainWindowTest, TheAboutCommandOpensTheModalAboutBox) {
