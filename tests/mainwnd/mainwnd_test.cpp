@@ -183,6 +183,7 @@ protected:
     TempDir dir{"kestrin_mainwnd_"};
     std::vector<afxweb::CFakeBrowser*> fakes;
     std::vector<std::string> calls;
+    FakeWidi widi; // outlives the window's hold on it
     TestDlg dlg;
 };
 
@@ -570,7 +571,6 @@ TEST_F(MainWindowTest, AltSpaceOpensTheSystemMenuAndItsAboutItemTheAboutBox) {
 }
 
 TEST_F(MainWindowTest, TheWirelessDisplaysAdaptersReachTheSettingsPageAndItsRequestsTheComponent) {
-    FakeWidi widi;
     widi.adapters = {u"B", u"A"};
     widi.Register();
     Start();
@@ -594,8 +594,6 @@ TEST_F(MainWindowTest, TheWirelessDisplaysAdaptersReachTheSettingsPageAndItsRequ
             listed.push_back(c);
     EXPECT_EQ(listed, (std::vector<std::string>{"setting:AddWIDI(B)", "setting:AddWIDI(A)"}));
     EXPECT_EQ(widi.calls, (std::vector<std::string>{"connect A 0 0 3", "connect B 0 0 3", "disconnect B"}));
-    dlg.DestroyWindow();
-    widi.Unregister();
 }
 
 TEST_F(MainWindowTest, WithoutAWirelessDisplayTheSettingsPageListsNoneAndRequestsAreDropped) {
