@@ -212,21 +212,29 @@ TEST_F(ClientTest, AltSpaceOpensTheWindowMenuAndItsAboutItemTheAboutBox) {
         }
         return false;
     };
+    // Alt+Space until the menu shows, then its last item, the about item, until the box shows:
+    // a key the client was not ready for yet is pressed again.
+    std::vector<std::string> boxes;
     ASSERT_TRUE(Until(
         [&] {
-            if (menuShown())
+            if ((boxes = Windows(about)).size() == 1)
                 return true;
-            X("key alt+space");
-            return Until(menuShown, std::chrono::seconds(2));
+            if (!menuShown()) {
+                X("key alt+space");
+                Until(menuShown, std::chrono::seconds(2));
+                return false;
+            }
+            X("key Up");
+            X("key Return");
+            if (Until([&] { return (boxes = Windows(about)).size() == 1; }, std::chrono::seconds(3)))
+                return true;
+            // Still open with another item chosen, perhaps: closed, to start from its top again.
+            if (menuShown())
+                X("key Escape");
+            return false;
         },
-        std::chrono::seconds(30)))
-        << "Alt+Space showed no menu";
-    // Its last item is the about item.
-    X("key Up");
-    X("key Return");
-    std::vector<std::string> boxes;
-    ASSERT_TRUE(Until([&] { return (boxes = Windows(about)).size() == 1; }, std::chrono::seconds(20)))
-        << "no about box";
+        std::chrono::seconds(40)))
+        << "Alt+Space and the about item showed no about box";
     std::istringstream in(boxes[0]);
     std::string id;
     int x = 0, y = 0, width = 0, height = 0;
