@@ -30,18 +30,27 @@ HWND CHtmlVelkorsApp::FindRunningInstance() {
         hWnd = GetWindow(hWnd, GW_HWNDNEXT);
     if (hWnd == nullptr)
         return nullptr;
+    // A window hidden in the notification area is neither iconic nor visible: it is shown, or
+    // the start would end with nothing on the screen.
     if (IsIconic(hWnd))
         ShowWindow(hWnd, SW_RESTORE);
+    else
+        ShowWindow(hWnd, SW_SHOW);
     SetForegroundWindow(hWnd);
     SetForegroundWindow(GetLastActivePopup(hWnd));
     return hWnd;
 }
 
-BOOL CHtmlVelkorsApp::PrepareMainWindow(CPackInfo& packInfo) {
+BOOL CHtmlVelkorsApp::PrepareMainWindow(CPackInfo& packInfo, const CString& strCmdLine) {
     if (HWND hOther = FindRunningInstance()) {
-        if (packInfo.CheckBundleFirstRun()) {
-            CString strText;
+        // A package this start was asked to open goes to the running window, as the first
+        // start's own command line would; the built-in item then stays due, as it does there.
+        CString strText;
+        if (strCmdLine.Find("-p ") == 0)
+            strText = strCmdLine;
+        else if (packInfo.CheckBundleFirstRun())
             strText.Format("-p %s", (LPCSTR)g_CommonFunc.GetModulePath());
+        if (!strText.IsEmpty()) {
             COPYDATASTRUCT cds{};
             cds.dwData = 0;
             cds.cbData = static_cast<DWORD>(strText.GetLength());

@@ -19,12 +19,14 @@ public:
     // used: the message of string 103 has then been shown, and no folder or file was touched.
     BOOL InitBeforeMainWindow();
 
-    // The main window of an instance that already runs, brought to the front; NULL when this is
-    // the first instance (or the other has no main window yet).
+    // The main window of an instance that already runs, shown (also when it was hidden in the
+    // notification area) and brought to the front; NULL when this is the first instance (or the
+    // other has no main window yet).
     HWND FindRunningInstance();
 
     // With the main window object constructed (packInfo is its edition record): a second start
     // hands over to the running instance, a newer installed copy takes over, or the built-in
-    // components are deployed. TRUE when this process goes on to run its main window.
-    BOOL PrepareMainWindow(CPackInfo& packInfo);
+    // components are deployed. TRUE when this process goes on to run its main window. A second
+    // start hands its own "-p <path>" command line over, else the built-in item when it is due.
+    BOOL PrepareMainWindow(CPackInfo& packInfo, const CString& strCmdLine = CString());
 };

@@ -64,6 +64,14 @@ ON_WM_SYSCOMMAND()
 ON_WM_SIZE()
 ON_WM_DESTROY()
 ON_WM_QUERYDRAGICON()
+ON_WM_PAINT()
+ON_WM_COPYDATA()
+ON_MESSAGE(WM_WIDI_READY, OnWidiReady)
+ON_MESSAGE(WM_WIDI_ADAPTER_FOUND, OnWidiAdapterFound)
+ON_MESSAGE(WM_WIDI_MSG_9003, OnWidiIgnored)
+ON_MESSAGE(WM_WIDI_MSG_9006, OnWidiIgnored)
+ON_MESSAGE(WM_WIDI_MSG_9007, OnWidiIgnored)
+ON_MESSAGE(WM_WIDI_CONNECT, OnWidiConnect)
 END_MESSAGE_MAP()
 
 CHtmlVelkorsDlg::CHtmlVelkorsDlg(CWnd* pParent) : CSkinDlg(IDD_HTMLVELKORS_DIALOG, pParent) {
@@ -87,6 +95,7 @@ CHtmlVelkorsDlg::~CHtmlVelkorsDlg() {
 
 BOOL CHtmlVelkorsDlg::OnInitDialog() {
     CSkinDlg::OnInitDialog();
+    AddAboutItem();
     ::SetPropA(m_hWnd, APP_INSTANCE_NAME, reinterpret_cast<HANDLE>(1));
     g_pMainDlg.Set(m_hWnd);
     g_pPendingTarget = this;
@@ -134,6 +143,7 @@ BOOL CHtmlVelkorsDlg::OnInitDialog() {
     m_toolBar.LoadSkin("ToolBar3.xml");
 
     SetWindowText(ProductName().c_str());
+    StartWidi();
 
     MoveWindow(&rcWork, TRUE);
 
@@ -151,6 +161,21 @@ BOOL CHtmlVelkorsDlg::OnInitDialog() {
 
     StartUpdates();
     return TRUE;
+}
+
+void CHtmlVelkorsDlg::AddAboutItem() {
+    HMENU hSysMenu = ::GetSystemMenu(m_hWnd, FALSE);
+    CString strAbout;
+    strAbout.LoadString(IDS_ABOUTBOX);
+    if (hSysMenu != nullptr && !strAbout.IsEmpty()) {
+        ::AppendMenuA(hSysMenu, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuA(hSysMenu, MF_STRING, IDM_ABOUTBOX, strAbout);
+    }
+}
+
+void CHtmlVelkorsDlg::StartWidi() {
+    ::CoInitialize(nullptr);
+    m_widi.Create(m_hWnd);
 }
 
 void CHtmlVelkorsDlg::StartLocalServer() {
@@ -541,7 +566,7 @@ LRESULT CHtmlVelkorsDlg::OnTrayNotify(WPARAM wParam, LPARAM lParam) {
 }
 
 void CHtmlVelkorsDlg::OnSettings() {
-    m_setDlg.SetWidiList(&m_arrWidiAdapters);
+    m_setDlg.SetWidiList(&m_widi.m_arrWidiAdapters);
     m_setDlg.DoModal();
 }
 
@@ -576,4 +601,48 @@ void CHtmlVelkorsDlg::OnDestroy() {
 
 HCURSOR CHtmlVelkorsDlg::OnQueryDragIcon() {
     return static_cast<HCURSOR>(m_hIcon);
+}
+
+void CHtmlVelkorsDlg::OnPaint() {
+    if (!IsIconic()) {
+        CSkinDlg::OnPaint();
+        return;
+    }
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    CRect rect;
+    GetClientRect(&rect);
+    const int x = (rect.Width() - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (rect.Height() - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+    dc.DrawIcon(x, y, m_hIcon);
+}
+
+BOOL CHtmlVelkorsDlg::OnCopyData(CWnd*, COPYDATASTRUCT* pCopyDataStruct) {
+    if (pCopyDataStruct == nullptr || pCopyDataStruct->dwData != 0 || pCopyDataStruct->lpData == nullptr)
+        return FALSE;
+    const char* pData = static_cast<const char*>(pCopyDataStruct->lpData);
+    const std::string text(pData, pCopyDataStruct->cbData);
+    // Text only: a zero inside would cut the path short of what was sent.
+    if (text.compare(0, 3, "-p ") != 0 || text.find('\0') != std::string::npos)
+        return FALSE;
+    HandleCommandLine(CString(text.c_str()));
+    ShowWindow(SW_SHOW);
+    ::SetForegroundWindow(m_hWnd);
+    return TRUE;
+}
+
+LRESULT CHtmlVelkorsDlg::OnWidiReady(WPARAM wParam, LPARAM lParam) {
+    return m_widi.OnWidiReady(wParam, lParam);
+}
+
+LRESULT CHtmlVelkorsDlg::OnWidiAdapterFound(WPARAM wParam, LPARAM lParam) {
+    return m_widi.OnWidiAdapterFound(wParam, lParam);
+}
+
+LRESULT CHtmlVelkorsDlg::OnWidiConnect(WPARAM wParam, LPARAM lParam) {
+    return m_widi.OnWidiConnect(wParam, lParam);
+}
+
+LRESULT CHtmlVelkorsDlg::OnWidiIgnored(WPARAM wParam, LPARAM lParam) {
+    return m_widi.OnWidiIgnored(wParam, lParam);
 }

@@ -10,6 +10,7 @@
 #include "app/FlashPlayerWnd.h"
 #include "app/HtmlDlg.h"
 #include "app/PackInfo.h"
+#include "app/WidiLink.h"
 #include "pages/LoginDlg.h"
 #include "pages/MainHtmlView.h"
 #include "pages/MyBooksHtmlView.h"
@@ -69,7 +70,17 @@ public:
     void OnSysCommand(UINT nID, LPARAM lParam);
     void OnSize(UINT nType, int cx, int cy);
     void OnDestroy();
+    void OnPaint();
     HCURSOR OnQueryDragIcon();
+    // A second start's hand-over: "-p <path>" is handled as the command line and the window
+    // comes to the front. Anything else is not ours and is left alone (FALSE).
+    BOOL OnCopyData(CWnd* pWnd, COPYDATASTRUCT* pCopyDataStruct);
+
+    // The wireless display component's messages and the settings page's connect request.
+    LRESULT OnWidiReady(WPARAM wParam, LPARAM lParam);
+    LRESULT OnWidiAdapterFound(WPARAM wParam, LPARAM lParam);
+    LRESULT OnWidiConnect(WPARAM wParam, LPARAM lParam);
+    LRESULT OnWidiIgnored(WPARAM wParam, LPARAM lParam);
 
     // The store pages as the tabs open them, for the user record as stored now.
     static CString MagStoreUrl();
@@ -99,7 +110,8 @@ public:
     CString m_strOnlineType;
     CString m_strLastPath;
     CString m_strCurTab;
-    CStringArray m_arrWidiAdapters;
+    // The wireless display component with the adapters it reported; empty on a machine without.
+    CWidiLink m_widi;
 
 protected:
     // The parts of the start that reach beyond this window: the local server, the category
@@ -110,6 +122,10 @@ protected:
 
     // The shelf page has been requested and is shown now.
     BOOL IsShelfVisible();
+    // The about item at the end of the system menu, once.
+    void AddAboutItem();
+    // The wireless display component, when the platform has one.
+    void StartWidi();
     void RedownloadAnswer(WPARAM code, LPARAM lParam);
     void CloseReader();
 

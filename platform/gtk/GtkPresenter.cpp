@@ -61,6 +61,9 @@ UINT VirtualKey(guint keyval) {
     case GDK_KEY_Control_L:
     case GDK_KEY_Control_R:
         return VK_CONTROL;
+    case GDK_KEY_Alt_L:
+    case GDK_KEY_Alt_R:
+        return VK_MENU;
     case GDK_KEY_Escape:
         return VK_ESCAPE;
     case GDK_KEY_space:
@@ -728,19 +731,22 @@ int CGtkPresenter::OnKey(GtkWidget*, GdkEventKey* e, void* p) {
     self->m_clicks.Reset();
     UINT vk = VirtualKey(e->keyval);
     bool down = e->type == GDK_KEY_PRESS;
+    // Keys with Alt held (Alt itself included) are the system's, unless Ctrl makes it AltGr.
+    const bool sys = ((e->state & GDK_MOD1_MASK) || vk == VK_MENU) && !(e->state & GDK_CONTROL_MASK);
     if (vk)
-        afxuser::InputKey(down ? WM_KEYDOWN : WM_KEYUP, vk);
+        afxuser::InputKey(down ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP), vk);
     if (down) {
         // Characters in the ANSI code page, as an ANSI program receives them.
+        const UINT charMessage = sys ? WM_SYSCHAR : WM_CHAR;
         gunichar u = gdk_keyval_to_unicode(e->keyval);
         if (u >= 0x20 && u != 0x7F) {
             char utf8[8] = {0};
             g_unichar_to_utf8(u, utf8);
             std::string ansi = AfxUtf8ToAnsi(std::string(utf8));
             for (unsigned char c : ansi)
-                afxuser::InputKey(WM_CHAR, c);
+                afxuser::InputKey(charMessage, c);
         } else if (vk == VK_RETURN || vk == VK_ESCAPE || vk == VK_BACK || vk == VK_TAB) {
-            afxuser::InputKey(WM_CHAR, vk);
+            afxuser::InputKey(charMessage, vk);
         }
     }
     return TRUE;

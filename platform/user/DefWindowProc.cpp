@@ -35,7 +35,37 @@ LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_KEYMENU) {
+            // Alt+Space: the window menu under the window's top-left corner.
+            if (lParam == VK_SPACE) {
+                RECT r{};
+                GetWindowRect(hWnd, &r);
+                afxuser::ShowSystemMenu(hWnd, POINT{r.left, r.top});
+            }
+            return 0;
+        }
         return afxuser::DefaultSysCommand(hWnd, wParam);
+    case WM_SYSKEYDOWN:
+        if (wParam == VK_F4) // to the top-level window, wherever the focus is
+            SendMessageA(GetAncestor(hWnd, GA_ROOT), WM_SYSCOMMAND, SC_CLOSE, 0);
+        return 0;
+    case WM_SYSCHAR:
+        if (wParam == VK_SPACE)
+            SendMessageA(GetAncestor(hWnd, GA_ROOT), WM_SYSCOMMAND, SC_KEYMENU, VK_SPACE);
+        return 0;
+    case WM_NCRBUTTONUP:
+        SendMessageA(hWnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hWnd), lParam);
+        return 0;
+    case WM_CONTEXTMENU: {
+        // A child passes it up; a top-level window shows its window menu over its caption.
+        HWND parent = GetAncestor(hWnd, GA_PARENT);
+        if (parent)
+            return SendMessageA(parent, WM_CONTEXTMENU, wParam, lParam);
+        LRESULT hit = SendMessageA(hWnd, WM_NCHITTEST, 0, lParam);
+        if (hit == HTCAPTION || hit == HTSYSMENU)
+            afxuser::ShowSystemMenu(hWnd, POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+        return 0;
+    }
     case WM_WINDOWPOSCHANGED:
         afxuser::DefaultWindowPosChanged(hWnd, reinterpret_cast<const WINDOWPOS*>(lParam));
         return 0;

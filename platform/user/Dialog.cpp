@@ -1,5 +1,7 @@
 // The dialog manager: dialogs and their controls from templates, dialog units, the modal loop,
-// the dialog keys, and the few control classes the templates name.
+// the dialog keys, and the few control classes the templates name, with their painting. No
+// window manager draws a frame for the kernel's windows, so a dialog whose template asks for a
+// caption of the system's kind gets one drawn here, above its controls.
 #include "platform/gdi/WinGdi.h"
 #include "platform/kernel/CodePage.h"
 #include "platform/kernel/Module.h"
@@ -8,6 +10,7 @@
 #include "platform/user/WindowCore.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -27,7 +30,24 @@ struct DlgInfo {
     INT_PTR result = 0;
     LONG_PTR msgResult = 0;
     UINT defId = IDOK;
+    int caption = 0; // height of the caption band drawn over the client area; 0 for none
 };
+
+// The system's look for the dialogs it frames and their controls.
+constexpr int kCloseWidth = 36;
+constexpr COLORREF kFace = RGB(240, 240, 240);
+constexpr COLORREF kCaptionFace = RGB(43, 87, 154);
+constexpr COLORREF kFrameLine = RGB(90, 90, 90);
+constexpr COLORREF kButtonLine = RGB(173, 173, 173);
+constexpr COLORREF kDefaultButtonLine = RGB(0, 120, 215);
+constexpr COLORREF kButtonFace = RGB(225, 225, 225);
+constexpr COLORREF kPressedButtonFace = RGB(204, 228, 247);
+// Static control styles.
+constexpr DWORD kStaticTypeMask = 0x1F;
+constexpr DWORD kStaticCenter = 1;
+constexpr DWORD kStaticRight = 2;
+constexpr DWORD kStaticIcon = 3;
+constexpr DWORD kStaticNoPrefix = 0x80;
 
 std::mutex g_dlgMx; // guards the table; dialogs themselves are used on their own thread
 std::map<HWND, DlgInfo>& Dialogs() {
@@ -219,7 +239,8 @@ bool ParseTemplate(const void* data, size_t size, DialogTemplate& t) {
         std::u16string icls = r.NameOrOrdinal(ord);
         it.className = ord ? ControlClass(ord) : AfxUtf16ToAnsi(icls);
         std::u16string text = r.NameOrOrdinal(ord);
-        it.text = AfxUtf16ToAnsi(text);
+        // A resource named by number (an icon control's icon) in the "#n" form CreateWindow takes.
+        it.text = ord ? "#" + std::to_string(ord) : AfxUtf16ToAnsi(text);
         WORD extra = r.Word();
         r.Skip(extra);
         t.items.push_back(it);
@@ -256,6 +277,58 @@ void MakeFont(const DialogTemplate& t, DlgInfo& info) {
     DeleteDC(dc);
 }
 
+void FillSolid(HDC dc, const RECT& r, COLORREF colour) {
+    HBRUSH b = CreateSolidBrush(colour);
+    FillRect(dc, &r, b);
+    DeleteObject(b);
+}
+
+void DrawLabel(HDC dc, HWND h, HFONT font, RECT r, COLORREF colour, UINT format) {
+    char text[512] = {0};
+    GetWindowTextA(h, text, sizeof text);
+    HGDIOBJ old = font ? SelectObject(dc, font) : nullptr;
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, colour);
+    DrawTextA(dc, text, -1, &r, format);
+    if (old)
+        SelectObject(dc, old);
+}
+
+// The face, the caption band with the title and the close box, and a one-pixel frame.
+void PaintFramedDialog(HWND h, const DlgInfo& info) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(h, &ps);
+    RECT r{};
+    GetClientRect(h, &r);
+    FillSolid(dc, r, kFace);
+    RECT band{r.left, r.top, r.right, r.top + info.caption};
+    FillSolid(dc, band, kCaptionFace);
+    DrawLabel(dc, h, info.font, RECT{band.left + 10, band.top, band.right - kCloseWidth, band.bottom},
+              RGB(255, 255, 255), DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    static const std::string cross = AfxUtf8ToAnsi("\u00D7");
+    RECT close{band.right - kCloseWidth, band.top, band.right, band.bottom};
+    HGDIOBJ old = info.font ? SelectObject(dc, info.font) : nullptr;
+    DrawTextA(dc, cross.c_str(), -1, &close, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    if (old)
+        SelectObject(dc, old);
+    for (const RECT& edge :
+         {RECT{r.left, r.top, r.right, r.top + 1}, RECT{r.left, r.bottom - 1, r.right, r.bottom},
+          RECT{r.left, r.top, r.left + 1, r.bottom}, RECT{r.right - 1, r.top, r.right, r.bottom}})
+        FillSolid(dc, edge, kFrameLine);
+    EndPaint(h, &ps);
+}
+
+LRESULT FramedHitTest(HWND h, const DlgInfo& info, LPARAM screenPoint) {
+    RECT w{};
+    GetWindowRect(h, &w);
+    POINT p{GET_X_LPARAM(screenPoint), GET_Y_LPARAM(screenPoint)};
+    if (!PtInRect(&w, p))
+        return HTNOWHERE;
+    if (p.y >= w.top + info.caption)
+        return HTCLIENT;
+    return p.x >= w.right - kCloseWidth ? HTCLOSE : HTCAPTION;
+}
+
 // Controls keep the font they are given, as every control class does.
 LRESULT ControlDefault(HWND h, UINT m, WPARAM w, LPARAM l) {
     if (m == WM_SETFONT) {
@@ -288,6 +361,26 @@ LRESULT ButtonProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     case WM_GETDLGCODE:
         return DLGC_BUTTON |
                ((GetWindowLongPtrA(h, GWL_STYLE) & 0xF) == BS_DEFPUSHBUTTON ? DLGC_DEFPUSHBUTTON : 0);
+    case WM_CAPTURECHANGED:
+        InvalidateRect(h, nullptr, TRUE);
+        break;
+    case WM_PAINT: {
+        const DWORD kind = static_cast<DWORD>(GetWindowLongPtrA(h, GWL_STYLE)) & 0xF;
+        if (kind != BS_PUSHBUTTON && kind != BS_DEFPUSHBUTTON)
+            break;
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(h, &ps);
+        RECT r{};
+        GetClientRect(h, &r);
+        const int line = kind == BS_DEFPUSHBUTTON ? 2 : 1;
+        FillSolid(dc, r, kind == BS_DEFPUSHBUTTON ? kDefaultButtonLine : kButtonLine);
+        RECT face{r.left + line, r.top + line, r.right - line, r.bottom - line};
+        FillSolid(dc, face, GetCapture() == h ? kPressedButtonFace : kButtonFace);
+        DrawLabel(dc, h, reinterpret_cast<HFONT>(GetPropA(h, "AfxControlFont")), r, RGB(0, 0, 0),
+                  DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        EndPaint(h, &ps);
+        return 0;
+    }
     default:
         break;
     }
@@ -298,6 +391,44 @@ LRESULT ButtonProc(HWND h, UINT m, WPARAM w, LPARAM l) {
 LRESULT StaticProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     if (m == WM_NCHITTEST && !(GetWindowLongPtrA(h, GWL_STYLE) & SS_NOTIFY))
         return HTTRANSPARENT;
+    if (m == WM_PAINT) {
+        const DWORD style = static_cast<DWORD>(GetWindowLongPtrA(h, GWL_STYLE));
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(h, &ps);
+        RECT r{};
+        GetClientRect(h, &r);
+        FillSolid(dc, r, kFace);
+        if ((style & kStaticTypeMask) == kStaticIcon) {
+            if (auto icon = reinterpret_cast<HICON>(GetPropA(h, "AfxStaticIcon")))
+                DrawIconEx(dc, 0, 0, icon, GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0,
+                           nullptr, DI_NORMAL);
+        } else {
+            UINT format = (style & kStaticNoPrefix) ? DT_NOPREFIX : 0u;
+            if ((style & kStaticTypeMask) == kStaticCenter)
+                format |= DT_CENTER;
+            else if ((style & kStaticTypeMask) == kStaticRight)
+                format |= DT_RIGHT;
+            DrawLabel(dc, h, reinterpret_cast<HFONT>(GetPropA(h, "AfxControlFont")), r, RGB(0, 0, 0), format);
+        }
+        EndPaint(h, &ps);
+        return 0;
+    }
+    if (m == WM_CREATE &&
+        (static_cast<DWORD>(GetWindowLongPtrA(h, GWL_STYLE)) & kStaticTypeMask) == kStaticIcon) {
+        // An icon control takes the size of its icon, whatever the template says.
+        char name[32] = {0};
+        GetWindowTextA(h, name, sizeof name);
+        if (name[0] == '#')
+            if (HICON icon = LoadIconA(nullptr, MAKEINTRESOURCEA(std::atoi(name + 1)))) {
+                SetPropA(h, "AfxStaticIcon", icon);
+                SetWindowPos(h, nullptr, 0, 0, GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
+                             SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+            }
+    }
+    if (m == WM_DESTROY) {
+        if (auto icon = reinterpret_cast<HICON>(RemovePropA(h, "AfxStaticIcon")))
+            DestroyIcon(icon);
+    }
     return ControlDefault(h, m, w, l);
 }
 
@@ -333,7 +464,8 @@ HWND CreateFromTemplate(const void* data, size_t size, HWND hWndParent, DLGPROC 
     info.initParam = param;
     MakeFont(t, info);
     bool child = (t.style & WS_CHILD) != 0;
-    int cx = Scale(t.cx, info.baseX, 4), cy = Scale(t.cy, info.baseY, 8);
+    info.caption = !child && (t.style & WS_CAPTION) == WS_CAPTION ? GetSystemMetrics(SM_CYCAPTION) : 0;
+    int cx = Scale(t.cx, info.baseX, 4), cy = Scale(t.cy, info.baseY, 8) + info.caption;
     POINT origin{Scale(t.x, info.baseX, 4), Scale(t.y, info.baseY, 8)};
     if (hWndParent && !child && !(t.style & DS_ABSALIGN))
         ClientToScreen(hWndParent, &origin);
@@ -367,7 +499,7 @@ HWND CreateFromTemplate(const void* data, size_t size, HWND hWndParent, DLGPROC 
             continue;
         // A control of a class that is not registered (an ActiveX control) is left out.
         HWND c = CreateWindowExA(it.exStyle, it.className.c_str(), it.text.c_str(), it.style | WS_CHILD,
-                                 Scale(it.x, info.baseX, 4), Scale(it.y, info.baseY, 8),
+                                 Scale(it.x, info.baseX, 4), Scale(it.y, info.baseY, 8) + info.caption,
                                  Scale(it.cx, info.baseX, 4), Scale(it.cy, info.baseY, 8), dlg,
                                  reinterpret_cast<HMENU>(static_cast<UINT_PTR>(it.id)), nullptr, nullptr);
         if (!c)
@@ -535,6 +667,24 @@ LRESULT DefDlgProcA(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam) {
         PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(hDlg, IDCANCEL)));
         return 0;
+    case WM_ERASEBKGND:
+        if (known && info.caption)
+            return TRUE; // the painting covers it all
+        return DefWindowProcA(hDlg, Msg, wParam, lParam);
+    case WM_PAINT:
+        if (known && info.caption) {
+            PaintFramedDialog(hDlg, info);
+            return 0;
+        }
+        return DefWindowProcA(hDlg, Msg, wParam, lParam);
+    case WM_NCHITTEST:
+        if (known && info.caption)
+            return FramedHitTest(hDlg, info, lParam);
+        return DefWindowProcA(hDlg, Msg, wParam, lParam);
+    case WM_NCLBUTTONUP:
+        if (known && info.caption && wParam == HTCLOSE)
+            SendMessageA(hDlg, WM_SYSCOMMAND, SC_CLOSE, lParam);
+        return DefWindowProcA(hDlg, Msg, wParam, lParam);
     case DM_GETDEFID:
         return known ? MAKELONG(info.defId, DC_HASDEFID) : 0;
     case DM_SETDEFID:

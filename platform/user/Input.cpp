@@ -314,9 +314,9 @@ bool TranslateKey(MSG* m) {
     {
         auto lock = Lock();
         Desktop& d = DesktopLocked();
-        if (message == WM_KEYDOWN)
+        if (message == WM_KEYDOWN || message == WM_SYSKEYDOWN)
             KeysDown().insert(vk);
-        else if (message == WM_KEYUP)
+        else if (message == WM_KEYUP || message == WM_SYSKEYUP)
             KeysDown().erase(vk);
         target = d.focus ? d.focus : d.active;
     }
@@ -325,7 +325,10 @@ bool TranslateKey(MSG* m) {
     m->hwnd = target;
     m->message = message;
     m->wParam = vk;
-    m->lParam = message == WM_KEYUP ? static_cast<LPARAM>(0xC0000001u) : 1;
+    // Bit 29 says Alt was held, as in the system's key messages.
+    const bool sys = message == WM_SYSKEYDOWN || message == WM_SYSKEYUP || message == WM_SYSCHAR;
+    const bool up = message == WM_KEYUP || message == WM_SYSKEYUP;
+    m->lParam = static_cast<LPARAM>((up ? 0xC0000001u : 1u) | (sys ? 0x20000000u : 0u));
     return true;
 }
 

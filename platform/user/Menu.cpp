@@ -1,13 +1,15 @@
-// Popup menus from MENU resources, TrackPopupMenu through the presenter, and icons from the
-// resources or from files.
+// Popup menus from MENU resources, TrackPopupMenu through the presenter, the windows' system
+// menus, and icons from the resources or from files.
 #include "platform/gdi/WinGdi.h"
 #include "platform/kernel/CodePage.h"
 #include "platform/kernel/FileSys.h"
 #include "platform/kernel/Module.h"
 #include "platform/user/Presenter.h"
 #include "platform/user/WinUser.h"
+#include "platform/user/WindowTable.h"
 
 #include <algorithm>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -29,10 +31,14 @@ struct HMENU__ {
 
 namespace {
 
-std::mutex g_menuMx; // guards the set of live menus
+std::mutex g_menuMx; // guards the set of live menus and the system menus' table
 std::set<HMENU>& Live() {
     static auto* s = new std::set<HMENU>;
     return *s;
+}
+std::map<HWND, HMENU>& SystemMenus() {
+    static auto* m = new std::map<HWND, HMENU>;
+    return *m;
 }
 
 HMENU NewMenu() {
@@ -262,6 +268,96 @@ BOOL TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int, HWND hWnd, cons
         PostMessageA(hWnd, WM_COMMAND, MAKEWPARAM(chosen, 0), 0);
     return TRUE;
 }
+
+// System menus.
+
+namespace {
+
+// The window commands the kernel carries out (DefWindowProc's WM_SYSCOMMAND), in the system's
+// own words.
+HMENU NewSystemMenu() {
+    HMENU m = NewMenu();
+    AppendMenuA(m, MF_STRING, SC_RESTORE, AfxUtf8ToAnsi("还原(&R)").c_str());
+    AppendMenuA(m, MF_STRING, SC_MINIMIZE, AfxUtf8ToAnsi("最小化(&N)").c_str());
+    AppendMenuA(m, MF_STRING, SC_MAXIMIZE, AfxUtf8ToAnsi("最大化(&X)").c_str());
+    AppendMenuA(m, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(m, MF_STRING, SC_CLOSE, AfxUtf8ToAnsi("关闭(&C)\tAlt+F4").c_str());
+    return m;
+}
+
+void EnableSystemItem(HMENU m, UINT id, bool enabled) {
+    if (auto* it = ItemOf(m, id, MF_BYCOMMAND)) {
+        if (enabled)
+            it->flags &= ~(MF_GRAYED | MF_DISABLED);
+        else
+            it->flags |= MF_GRAYED;
+    }
+}
+
+} // namespace
+
+HMENU GetSystemMenu(HWND hWnd, BOOL bRevert) {
+    if (!IsWindow(hWnd) || !(GetWindowLongPtrA(hWnd, GWL_STYLE) & WS_SYSMENU))
+        return nullptr;
+    HMENU old = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_menuMx);
+        auto it = SystemMenus().find(hWnd);
+        if (it != SystemMenus().end()) {
+            if (!bRevert)
+                return it->second;
+            old = it->second;
+            SystemMenus().erase(it);
+        }
+    }
+    if (bRevert) {
+        if (old)
+            DestroyMenu(old);
+        return nullptr;
+    }
+    HMENU made = NewSystemMenu();
+    HMENU kept = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_menuMx);
+        kept = SystemMenus().emplace(hWnd, made).first->second;
+    }
+    if (kept != made) // another thread made it first
+        DestroyMenu(made);
+    return kept;
+}
+
+namespace afxuser {
+
+void ShowSystemMenu(HWND h, POINT screen) {
+    HWND top = GetAncestor(h, GA_ROOT);
+    HMENU m = GetSystemMenu(top, FALSE);
+    if (!m)
+        return;
+    const DWORD style = static_cast<DWORD>(GetWindowLongPtrA(top, GWL_STYLE));
+    const bool iconic = IsIconic(top), zoomed = IsZoomed(top);
+    EnableSystemItem(m, SC_RESTORE, iconic || zoomed);
+    EnableSystemItem(m, SC_MINIMIZE, (style & WS_MINIMIZEBOX) && !iconic);
+    EnableSystemItem(m, SC_MAXIMIZE, (style & WS_MAXIMIZEBOX) && !zoomed);
+    UINT chosen = static_cast<UINT>(TrackPopupMenu(m, TPM_RETURNCMD, screen.x, screen.y, 0, top, nullptr));
+    if (chosen && IsWindow(top))
+        PostMessageA(top, WM_SYSCOMMAND, chosen,
+                     MAKELPARAM(static_cast<WORD>(screen.x), static_cast<WORD>(screen.y)));
+}
+
+void ForgetSystemMenu(HWND h) {
+    HMENU m = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_menuMx);
+        auto it = SystemMenus().find(h);
+        if (it == SystemMenus().end())
+            return;
+        m = it->second;
+        SystemMenus().erase(it);
+    }
+    DestroyMenu(m);
+}
+
+} // namespace afxuser
 
 // Icons.
 

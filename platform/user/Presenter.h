@@ -66,7 +66,8 @@ void RestorePresenter(IPresenter* current, IPresenter* previous);
 // message is WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK (the second press of
 // a double click), WM_RBUTTONDOWN, WM_RBUTTONUP or WM_MOUSEWHEEL (delta in wheelDelta).
 void InputMouse(UINT message, POINT screen, int wheelDelta = 0);
-// message is WM_KEYDOWN, WM_KEYUP or WM_CHAR; it goes to the focus window, or the active one.
+// message is WM_KEYDOWN, WM_KEYUP or WM_CHAR, or with Alt held (and not Ctrl) WM_SYSKEYDOWN,
+// WM_SYSKEYUP or WM_SYSCHAR; it goes to the focus window, or the active one.
 void InputKey(UINT message, UINT vk);
 // Another application became active: the active window of ours gets WM_NCACTIVATE(FALSE) and
 // WM_ACTIVATE(WA_INACTIVE) and none is active until one of ours is activated again.

@@ -60,6 +60,7 @@ using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 #define WM_WINDOWPOSCHANGING 0x0046
 #define WM_WINDOWPOSCHANGED 0x0047
 #define WM_COPYDATA 0x004A
+#define WM_CONTEXTMENU 0x007B
 #define WM_NCCREATE 0x0081
 #define WM_NCDESTROY 0x0082
 #define WM_NCCALCSIZE 0x0083
@@ -206,6 +207,7 @@ using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 #define SC_MINIMIZE 0xF020
 #define SC_MAXIMIZE 0xF030
 #define SC_CLOSE 0xF060
+#define SC_KEYMENU 0xF100
 #define SC_RESTORE 0xF120
 
 // ShowWindow commands: the SW_ values of platform/kernel/Process.h, which ShellExecute takes too.
@@ -250,6 +252,7 @@ using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 // GetSystemMetrics and SystemParametersInfo.
 #define SM_CXSCREEN 0
 #define SM_CYSCREEN 1
+#define SM_CYCAPTION 4
 #define SM_CXICON 11
 #define SM_CYICON 12
 #define SM_CXSMICON 49
@@ -269,6 +272,7 @@ using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 #define VK_CONTROL 0x11
 #define VK_ESCAPE 0x1B
 #define VK_SPACE 0x20
+#define VK_MENU 0x12
 #define VK_LEFT 0x25
 #define VK_UP 0x26
 #define VK_RIGHT 0x27
@@ -621,6 +625,12 @@ UINT GetMenuDefaultItem(HMENU hMenu, UINT fByPos, UINT gmdiFlags);
 // Modal: the presenter shows the menu at (x, y) and returns the choice. The chosen command
 // reaches the owner as a posted WM_COMMAND, or is returned with TPM_RETURNCMD.
 BOOL TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd, const RECT* prcRect);
+// The window menu of a window with WS_SYSMENU (null for any other): restore, minimize, maximize
+// and close, greyed as the window's styles and state allow when it is shown, followed by what the
+// program appends. The window owns it; it goes with the window. Alt+Space, and a right click on
+// the caption (HTCAPTION), show it, and the item chosen reaches the window as WM_SYSCOMMAND.
+// bRevert TRUE puts the default menu back and returns null.
+HMENU GetSystemMenu(HWND hWnd, BOOL bRevert);
 
 // Icons and images from the resources or from files.
 #define IMAGE_BITMAP 0

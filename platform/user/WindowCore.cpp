@@ -352,6 +352,7 @@ BOOL DestroyWindow(HWND hWnd) {
         DropWindowLocked(hWnd);
     }
     afxuser::ForgetInput(hWnd);
+    afxuser::ForgetSystemMenu(hWnd);
     if (topLevel) {
         afxuser::CurrentPresenter().WindowDestroyed(hWnd);
     } else {

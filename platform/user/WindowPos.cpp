@@ -730,6 +730,8 @@ int GetSystemMetrics(int nIndex) {
         return p.ScreenSize().cx;
     case SM_CYSCREEN:
         return p.ScreenSize().cy;
+    case SM_CYCAPTION: // the band the dialog manager draws over a captioned dialog
+        return 26;
     case SM_CXICON:
     case SM_CYICON:
         return 32;

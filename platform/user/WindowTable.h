@@ -100,6 +100,11 @@ void OnWindowGone(HWND h); // the window is being destroyed: pass on activation,
 LRESULT DefaultSysCommand(HWND h, WPARAM wParam);
 void DefaultWindowPosChanged(HWND h, const WINDOWPOS* wp);
 
+// Menu half: shows a top-level window's system menu at a screen point and posts the choice as
+// WM_SYSCOMMAND; drops the system menu of a window that is being destroyed.
+void ShowSystemMenu(HWND h, POINT screen);
+void ForgetSystemMenu(HWND h);
+
 // Input half: forgets pointer tracking and the move loop of a window.
 void ForgetInput(HWND h);
 LRESULT DefaultSetCursor(HWND h, WPARAM wParam, LPARAM lParam);

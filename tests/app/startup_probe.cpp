@@ -4,7 +4,7 @@
 //   "run"                                          this process would run its main window
 //   "end"                                          it ended: a second instance, or a hand-over
 // With the argument "nosockets" the process runs in a sandbox where the system hands out no
-// socket.
+// socket; any other arguments are its command line, joined by blanks as the client joins them.
 #include "app/HtmlVelkorsApp.h"
 #include "app/PackInfo.h"
 #include "platform/user/HeadlessScreen.h"
@@ -62,8 +62,12 @@ int main(int argc, char** argv) {
         std::printf("socket-failed %s\n", Hex(text).c_str());
         return 0;
     }
+    std::string cmdLine;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "nosockets") != 0)
+            cmdLine += (cmdLine.empty() ? "" : " ") + std::string(argv[i]);
     CPackInfo packInfo;
-    BOOL bRun = app.PrepareMainWindow(packInfo);
+    BOOL bRun = app.PrepareMainWindow(packInfo, CString(cmdLine));
     std::printf("%s\n", bRun ? "run" : "end");
     std::fflush(stdout);
     // The self-copy finishes before the process ends, so the tests see its result.

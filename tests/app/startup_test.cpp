@@ -198,8 +198,8 @@ protected:
         StartupTest::TearDown();
     }
     // Starts the probe and serves the window until the probe has ended.
-    std::string RunSecond() {
-        Probe p(APP_PROBE_BUNDLE, m_home.sub("second.out"));
+    std::string RunSecond(const std::vector<std::string>& args = {}) {
+        Probe p(APP_PROBE_BUNDLE, m_home.sub("second.out"), args);
         EXPECT_TRUE(p.Started());
         EXPECT_TRUE(testwait::PumpUntil([&] { return p.Ended(); }, std::chrono::seconds(30)));
         return p.Output();
@@ -215,6 +215,7 @@ std::vector<std::string> SecondInstanceTest::s_copies;
 TEST_F(SecondInstanceTest, BringsTheFirstToTheFrontHandsTheItemOverOnceAndEnds) {
     EXPECT_EQ(RunSecond(), "end\n");
     EXPECT_FALSE(IsIconic(m_main));
+    EXPECT_TRUE(IsWindowVisible(m_main));
     EXPECT_NE(std::find(m_screen.raised.begin(), m_screen.raised.end(), m_main), m_screen.raised.end());
     EXPECT_EQ(s_copies, std::vector<std::string>{"0 0 -p " + AfxUnmapPath(APP_PROBE_BUNDLE)});
     EXPECT_EQ(IniValue(ExeFiles("ReadLog.ini"), "book_b2012003", "read"), "yes");
@@ -225,6 +226,17 @@ TEST_F(SecondInstanceTest, BringsTheFirstToTheFrontHandsTheItemOverOnceAndEnds) 
     s_copies.clear();
     EXPECT_EQ(RunSecond(), "end\n");
     EXPECT_TRUE(s_copies.empty());
+}
+
+TEST_F(SecondInstanceTest, APackageGivenToTheSecondStartIsHandedOverAndTheBuiltInItemStaysDue) {
+    const std::string package = "\\tmp\\some item.exe"; // as the desktop passes it, blanks and all
+    EXPECT_EQ(RunSecond({"-p", package}), "end\n");
+    EXPECT_EQ(s_copies, std::vector<std::string>{"0 0 -p " + package});
+    EXPECT_EQ(IniValue(ExeFiles("ReadLog.ini"), "book_b2012003", "read"), "");
+    // Not a package request: the built-in item, as before.
+    s_copies.clear();
+    EXPECT_EQ(RunSecond({"-x"}), "end\n");
+    EXPECT_EQ(s_copies, std::vector<std::string>{"0 0 -p " + AfxUnmapPath(APP_PROBE_BUNDLE)});
 }
 
 TEST_F(SecondInstanceTest, AMutexWithoutAWindowStartsFully) {

@@ -9,6 +9,7 @@
 #include "library/UserInfo.h"
 #include "net/AppMessages.h"
 #include "net/DownLoadManager.h"
+#include "platform/shell/SingleInstance.h"
 #include "platform/shell/TrayHost.h"
 #include "platform/user/HeadlessScreen.h"
 #include "platform/web/FakeBrowser.h"
@@ -16,13 +17,21 @@
 #include "platform/web/NavigationPolicy.h"
 #include "res/resource.h"
 #include "tests/support/DataRoot.h"
+#include "tests/support/FakeWidi.h"
+#include "tests/support/PeerProcess.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/WaitFor.h"
 
+#include <cairo.h>
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <map>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,8 +74,16 @@ protected:
 };
 
 const char* const kPageFunctions[] = {
-    "js_ReDownLoad",     "js_UserLogin",    "ShowProgress", "js_StartDownload", "js_StopDownload",  "InitUID",
-    "ClearCategoryItem", "AddCategoryItem", "SelMag",       "SelBook",          "CategoryItemClick"};
+    "js_ReDownLoad",     "js_UserLogin",      "ShowProgress",    "js_StartDownload", "js_StopDownload",
+    "InitUID",           "ClearCategoryItem", "AddCategoryItem", "SelMag",           "SelBook",
+    "CategoryItemClick", "js_setFileVal",     "SetCheck",        "AddWIDI"};
+
+// The headless screen, noting which windows were raised over the other applications.
+class RaisingScreen : public afxuser::CHeadlessScreen {
+public:
+    void WindowRaised(HWND h) override { raised.push_back(h); }
+    std::vector<HWND> raised;
+};
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -119,6 +136,7 @@ protected:
             AfxMapPath((g_AppPathInfo.GetPageDir() + shelf).GetString(), path);
             urls.push_back(CString(afxweb::NavigationUrl(path)));
         }
+        urls.push_back(CLoginHtmlView().GetPageUrl("Setting.html"));
         for (CString& u : urls)
             u = CString(afxweb::NavigationUrl(u.str()));
         return urls;
@@ -130,6 +148,8 @@ protected:
             return "book";
         if (url.Find("Bookshelf") >= 0)
             return "shelf";
+        if (url.Find("Setting.html") >= 0)
+            return "setting";
         return "?";
     }
 
@@ -170,13 +190,14 @@ protected:
     LRESULT Event(WPARAM code, LPARAM payload) { return dlg.SendMessage(WM_APP_EVENT, code, payload); }
 
     bool withTray = true;
-    afxuser::CHeadlessScreen screen;
+    RaisingScreen screen;
     afxshell::HeadlessTrayHost tray;
     afxshell::ITrayHost* previousTray = nullptr;
     TempDir dir{"kestrin_mainwnd_"};
     std::vector<afxweb::CFakeBrowser*> fakes;
     std::vector<CString> readerPages; // addresses the reading page's fake can show
     std::vector<std::string> calls;
+    FakeWidi widi; // outlives the window's hold on it
     TestDlg dlg;
 };
 
@@ -278,6 +299,324 @@ TEST_F(MainWindowTest, AltF4EndsTheModalRunAndStopsTheWorkersSends) {
     EXPECT_EQ(g_pMainDlg.GetSafeHwnd(), nullptr);
     EXPECT_EQ(g_pMainDlg.SendEvent(EVT_DOWNLOAD_PROGRESS, 0), 0);
     g_DownLoadManager.Reopen();
+}
+
+// ---- a second start, the system menu and the about box, the wireless display
+
+// Runs fn once on this thread, from inside whichever message loop runs when a visible window
+// owned by owner has this caption (a modal loop included); a null fn withdraws the one waiting.
+void RunWhenShown(HWND owner, const std::string& caption, std::function<void(HWND)> fn) {
+    struct Pending {
+        HWND owner;
+        std::string caption;
+        std::function<void(HWND)> fn;
+        UINT_PTR timer = 0;
+    };
+    static Pending pending;
+    if (pending.timer)
+        KillTimer(nullptr, pending.timer);
+    pending = Pending{owner, caption, std::move(fn), 0};
+    if (!pending.fn)
+        return;
+    pending.timer = SetTimer(nullptr, 0, 1, [](HWND, UINT, UINT_PTR, DWORD) {
+        HWND found = nullptr;
+        for (HWND h = GetWindow(GetDesktopWindow(), GW_CHILD); h && !found; h = GetWindow(h, GW_HWNDNEXT)) {
+            char text[128] = {0};
+            GetWindowTextA(h, text, sizeof text);
+            if (IsWindowVisible(h) && GetWindow(h, GW_OWNER) == pending.owner && pending.caption == text)
+                found = h;
+        }
+        if (!found)
+            return;
+        KillTimer(nullptr, pending.timer);
+        pending.timer = 0;
+        auto run = std::move(pending.fn);
+        pending.fn = nullptr;
+        run(found);
+    });
+}
+
+const std::string& AboutCaption() {
+    static const std::string caption = AfxUtf8ToAnsi("关于 HtmlVelkors");
+    return caption;
+}
+
+// The main window of this process as the running instance, in a session (runtime folder) and
+// home of this test's own, and the program's start-up as a second process beside it.
+class SecondStartTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        for (const char* d : {"home", "data", "run", "registry"})
+            fs::create_directories(dir.sub(d));
+        fs::permissions(dir.sub("run"), fs::perms::owner_all, fs::perm_options::replace);
+        env.Set("HOME", dir.sub("home"));
+        env.Set("XDG_DATA_HOME", dir.sub("data"));
+        env.Set("XDG_RUNTIME_DIR", dir.sub("run"));
+        env.Set("KESTRIN_REGISTRY_DIR", dir.sub("registry"));
+        MainWindowTest::SetUp();
+        mutex = CreateMutexA(nullptr, TRUE, "kestrin4.0");
+        ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    }
+    void TearDown() override {
+        MainWindowTest::TearDown(); // the window withdraws its property in this session
+        CloseHandle(mutex);
+        env.Restore();
+    }
+    // Starts the program's start-up with these arguments and serves this window until it ends;
+    // what it printed ("end" for a second start).
+    std::string SecondStart(const std::vector<std::string>& args) {
+        std::vector<std::string> argv{APP_PROBE_PLAIN};
+        argv.insert(argv.end(), args.begin(), args.end());
+        PeerProcess second;
+        if (!second.Start(argv, false)) {
+            ADD_FAILURE() << "no second start";
+            return "";
+        }
+        int status = -1;
+        EXPECT_TRUE(testwait::PumpUntil([&] { return second.Ended(&status); }, std::chrono::seconds(30)));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+        std::string line;
+        second.ReadLine(line, 0);
+        return line;
+    }
+    bool Raised() const {
+        return std::find(screen.raised.begin(), screen.raised.end(), dlg.GetSafeHwnd()) !=
+               screen.raised.end();
+    }
+
+    ScopedEnv env;
+    HANDLE mutex = nullptr;
+};
+
+TEST_F(SecondStartTest, ShowsTheHiddenWindowAndOpensThePackageItWasGiven) {
+    std::ofstream(dir.sub("item.zip")) << "PK";
+    const std::string item = dir.win() + "item.zip";
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> opened;
+    } cases[] = {
+        {{"-p", item}, {"local " + item}},
+        {{}, {}},
+        {{"-p", dir.win() + "missing.zip"}, {}},
+    };
+    Start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "(no arguments)" : c.args.back());
+        dlg.opened.clear();
+        screen.raised.clear();
+        dlg.OnCancel(); // hidden in the notification area
+        ASSERT_FALSE(dlg.IsWindowVisible());
+        EXPECT_EQ(SecondStart(c.args), "end");
+        EXPECT_TRUE(dlg.IsWindowVisible());
+        EXPECT_TRUE(Raised());
+        EXPECT_EQ(dlg.opened, c.opened);
+    }
+    // The second start ran no window of its own and deployed nothing.
+    EXPECT_FALSE(fs::exists(dir.sub("data/Tavonel/kestrin4.0/ExeFiles/Version.ini")));
+}
+
+TEST_F(MainWindowTest, OnlyAHandedOverPackagePathIsActedOn) {
+    std::ofstream(dir.sub("item.zip")) << "PK";
+    const std::string good = "-p " + dir.win() + "item.zip";
+    struct Case {
+        const char* what;
+        ULONG_PTR dwData;
+        std::string bytes;
+        bool nullData;
+        BOOL handled;
+        bool opens;
+    } cases[] = {
+        {"a package", 0, good, false, TRUE, true},
+        {"a missing package", 0, "-p " + dir.win() + "gone.zip", false, TRUE, false},
+        {"another kind of data", 7, good, false, FALSE, false},
+        {"a zero inside the text", 0, good + std::string(1, '\0') + "x", false, FALSE, false},
+        {"text cut before the path", 0, "-p", false, FALSE, false},
+        {"another command", 0, "-x " + dir.win() + "item.zip", false, FALSE, false},
+        {"no data", 0, "", true, FALSE, false},
+    };
+    Start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        dlg.opened.clear();
+        dlg.OnCancel();
+        std::string bytes = c.bytes;
+        COPYDATASTRUCT cds{c.dwData, static_cast<DWORD>(bytes.size()), c.nullData ? nullptr : bytes.data()};
+        EXPECT_EQ(dlg.SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds)), c.handled);
+        EXPECT_EQ(dlg.opened.size(), c.opens ? 1u : 0u);
+        // Only a hand-over of ours brings the window back.
+        EXPECT_EQ(dlg.IsWindowVisible() != FALSE, c.handled != FALSE);
+    }
+}
+
+// The system menu's items as "id text" lines ("-" for a separator).
+std::vector<std::string> MenuLines(HMENU m) {
+    std::vector<std::string> out;
+    for (int i = 0; i < GetMenuItemCount(m); ++i) {
+        if (GetMenuState(m, static_cast<UINT>(i), MF_BYPOSITION) & MF_SEPARATOR) {
+            out.push_back("-");
+            continue;
+        }
+        char text[128] = {0};
+        GetMenuStringA(m, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+        out.push_back(std::to_string(GetMenuItemID(m, i)) + " " + text);
+    }
+    return out;
+}
+
+TEST_F(MainWindowTest, TheAboutItemEndsTheSystemMenuOnce) {
+    Start();
+    HMENU sys = GetSystemMenu(dlg.GetSafeHwnd(), FALSE);
+    ASSERT_NE(sys, nullptr);
+    EXPECT_EQ(GetSystemMenu(dlg.GetSafeHwnd(), FALSE), sys);
+    std::vector<std::string> lines = MenuLines(sys);
+    ASSERT_GE(lines.size(), 3u);
+    const std::string about = std::to_string(IDM_ABOUTBOX) + " " + AfxUtf8ToAnsi("关于 HtmlVelkors(&A)...");
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()), (std::vector<std::string>{"-", about}));
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), about), 1);
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        std::to_string(SC_CLOSE) + " " + AfxUtf8ToAnsi("关闭(&C)\tAlt+F4")),
+              lines.end());
+}
+
+// Whether some pixel of a window's rendering, inside r (window coordinates), passes the test.
+bool AnyPixel(cairo_surface_t* s, RECT r, const std::function<bool(int, int, int)>& test) {
+    cairo_surface_flush(s);
+    const unsigned char* data = cairo_image_surface_get_data(s);
+    const int stride = cairo_image_surface_get_stride(s);
+    for (int y = std::max<int>(r.top, 0); y < std::min<int>(r.bottom, cairo_image_surface_get_height(s)); ++y)
+        for (int x = std::max<int>(r.left, 0); x < std::min<int>(r.right, cairo_image_surface_get_width(s));
+             ++x) {
+            uint32_t p = reinterpret_cast<const uint32_t*>(data + y * stride)[x];
+            if (test((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF))
+                return true;
+        }
+    return false;
+}
+
+// A child's rectangle in its dialog's window coordinates.
+RECT ChildRect(HWND dlg, HWND child) {
+    RECT w{}, c{};
+    GetWindowRect(dlg, &w);
+    GetWindowRect(child, &c);
+    return RECT{c.left - w.left, c.top - w.top, c.right - w.left, c.bottom - w.top};
+}
+
+TEST_F(MainWindowTest, TheAboutBoxShowsTheProgramsIconNameAndVersionUnderItsCaption) {
+    Start();
+    std::vector<std::string> texts;
+    bool caption = false, icon = false, text = false, button = false;
+    RunWhenShown(dlg.GetSafeHwnd(), AboutCaption(), [&](HWND box) {
+        UpdateWindow(box);
+        for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+            UpdateWindow(c);
+        cairo_surface_t* shot = screen.RenderWindow(box);
+        caption = AnyPixel(shot, RECT{2, 2, 40, 20},
+                           [](int r, int g, int b) { return b > 120 && r < 80 && g < 110; });
+        for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+            char t[128] = {0};
+            GetWindowTextA(c, t, sizeof t);
+            texts.push_back(t);
+            RECT r = ChildRect(box, c);
+            if (std::string(t) == "#128") // the program's mark: teal
+                icon = AnyPixel(shot, r, [](int r, int g, int b) { return g > r + 40 && b > r + 40; });
+            else if (GetDlgCtrlID(c) == IDOK)
+                button = AnyPixel(shot, r, [](int r, int g, int b) { return b > 180 && r < 40 && g < 160; });
+            else
+                text = text || AnyPixel(shot, r, [](int r, int g, int b) { return r + g + b < 200; });
+        }
+        cairo_surface_destroy(shot);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    dlg.SendMessage(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    std::vector<std::string> expected{"#128", AfxUtf8ToAnsi("墨舟匣 V4.0（版本 4.0.2005）"),
+                                      AfxUtf8ToAnsi("数字杂志与电子书的商店和书架"), AfxUtf8ToAnsi("确定")};
+    std::sort(texts.begin(), texts.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(texts, expected);
+    EXPECT_TRUE(caption) << "the caption band";
+    EXPECT_TRUE(icon) << "the icon";
+    EXPECT_TRUE(text) << "the texts";
+    EXPECT_TRUE(button) << "the default button's frame";
+}
+
+TEST_F(MainWindowTest, TheAboutCommandOpensTheModalAboutBox) {
+    Start();
+    struct Case {
+        WPARAM command;
+        bool opens;
+    } cases[] = {
+        {IDM_ABOUTBOX, true},
+        {IDM_ABOUTBOX | 0x000F, true}, // the low four bits are the system's
+        {IDM_ABOUTBOX + 0x10, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        bool opened = false, ownerDisabled = false;
+        RunWhenShown(dlg.GetSafeHwnd(), AboutCaption(), [&](HWND box) {
+            opened = true;
+            ownerDisabled = !dlg.IsWindowEnabled();
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        });
+        dlg.SendMessage(WM_SYSCOMMAND, c.command, 0);
+        EXPECT_EQ(opened, c.opens);
+        EXPECT_EQ(ownerDisabled, c.opens);
+        EXPECT_TRUE(dlg.IsWindowEnabled());
+    }
+    RunWhenShown(nullptr, "", nullptr);
+}
+
+TEST_F(MainWindowTest, AltSpaceOpensTheSystemMenuAndItsAboutItemTheAboutBox) {
+    Start();
+    screen.ScriptMenuChoice(IDM_ABOUTBOX);
+    bool opened = false;
+    RunWhenShown(dlg.GetSafeHwnd(), AboutCaption(), [&](HWND box) {
+        opened = true;
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    afxuser::InputKey(WM_SYSKEYDOWN, VK_MENU);
+    afxuser::InputKey(WM_SYSKEYDOWN, VK_SPACE);
+    afxuser::InputKey(WM_SYSCHAR, VK_SPACE);
+    afxuser::InputKey(WM_SYSKEYUP, VK_SPACE);
+    afxuser::InputKey(WM_SYSKEYUP, VK_MENU);
+    ASSERT_TRUE(testwait::PumpUntil([&] { return opened; }));
+    ASSERT_EQ(screen.Menus().size(), 1u);
+    EXPECT_EQ(screen.Menus()[0].menu, GetSystemMenu(dlg.GetSafeHwnd(), FALSE));
+    EXPECT_EQ(screen.Menus()[0].owner, dlg.GetSafeHwnd());
+}
+
+TEST_F(MainWindowTest, TheWirelessDisplaysAdaptersReachTheSettingsPageAndItsRequestsTheComponent) {
+    widi.adapters = {u"B", u"A"};
+    widi.Register();
+    Start();
+    EXPECT_EQ(widi.window, dlg.GetSafeHwnd());
+    afxuser::CHeadlessScreen::Pump(); // the component's ready, then the adapters it found
+    EXPECT_EQ(widi.scans, 1);
+    calls.clear();
+    // The settings dialog has no caption of its own: it shows the program's title.
+    RunWhenShown(dlg.GetSafeHwnd(), AfxUtf8ToAnsi("墨舟匣V4.0"), [&](HWND) {
+        afxweb::CFakeBrowser* page = fakes.back();
+        page->CallExternal("C_SetConfig", {});
+        page->CallExternal("C_ConnectWIDI", {"A"});
+        page->CallExternal("C_ConnectWIDI", {"B"});
+        page->CallExternal("C_DisconnectedWIDI", {});
+        page->CallExternal("C_Close", {});
+    });
+    dlg.SendMessage(WM_COMMAND, ID_SKIN_SET, 0);
+    std::vector<std::string> listed;
+    for (const std::string& c : calls)
+        if (c.rfind("setting:AddWIDI", 0) == 0)
+            listed.push_back(c);
+    EXPECT_EQ(listed, (std::vector<std::string>{"setting:AddWIDI(B)", "setting:AddWIDI(A)"}));
+    EXPECT_EQ(widi.calls, (std::vector<std::string>{"connect A 0 0 3", "connect B 0 0 3", "disconnect B"}));
+}
+
+TEST_F(MainWindowTest, WithoutAWirelessDisplayTheSettingsPageListsNoneAndRequestsAreDropped) {
+    Start();
+    EXPECT_EQ(dlg.m_widi.m_spWidi, nullptr);
+    CString name("TV");
+    EXPECT_EQ(dlg.SendMessage(WM_WIDI_CONNECT, 0, reinterpret_cast<LPARAM>(&name)), 0);
+    EXPECT_EQ(dlg.m_widi.m_strWidiConnected, "");
+    EXPECT_EQ(dlg.m_widi.m_arrWidiAdapters.GetSize(), 0);
 }
 
 TEST_F(MainWindowTest, APendingShelfTypeFromAWorkerReachesTheNextShelfSwitchOnce) {

@@ -108,11 +108,14 @@ TEST_F(DialogTest, TemplatesAreLaidOutInDialogUnitsOfTheirFont) {
     RECT r = RectOf(dlg);
     EXPECT_EQ(r.left, px(10, bx, 4));
     EXPECT_EQ(r.top, px(20, by, 8));
+    // The template has a caption: the band drawn for it comes on top of the template's size.
+    const int caption = GetSystemMetrics(SM_CYCAPTION);
+    ASSERT_GT(caption, 0);
     EXPECT_EQ(r.right - r.left, px(200, bx, 4));
-    EXPECT_EQ(r.bottom - r.top, px(100, by, 8));
+    EXPECT_EQ(r.bottom - r.top, px(100, by, 8) + caption);
     RECT ok = RectOf(GetDlgItem(dlg, IDOK));
     EXPECT_EQ(ok.left - r.left, px(10, bx, 4));
-    EXPECT_EQ(ok.top - r.top, px(70, by, 8));
+    EXPECT_EQ(ok.top - r.top, px(70, by, 8) + caption);
     RECT mapped{10, 70, 60, 84};
     MapDialogRect(dlg, &mapped);
     EXPECT_EQ(mapped.right - mapped.left, ok.right - ok.left);

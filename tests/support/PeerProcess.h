@@ -81,6 +81,18 @@ public:
         kill(m_pid, sig);
         return WaitExit();
     }
+    // True once the peer has ended by itself, without waiting; its wait status then goes to
+    // *status. For a test that serves the peer on its own thread meanwhile.
+    bool Ended(int* status) {
+        if (m_pid <= 0)
+            return false;
+        int st = -1;
+        if (waitpid(m_pid, &st, WNOHANG) != m_pid)
+            return false;
+        m_pid = -1;
+        *status = st;
+        return true;
+    }
     // Waits for the peer to end by itself; the wait status.
     int WaitExit() {
         if (m_pid <= 0)
