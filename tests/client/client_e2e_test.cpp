@@ -488,4 +488,36 @@ TEST_F(ClientRoadTest, LogsInDownloadsToTheShelfHidesToTheTrayAndExitsFromIt) {
     EXPECT_NE(ReadAll(shelves.begin()->first).find("m3"), std::string::npos);
 }
 
+// Known fault, kept disabled so the suite stays green until it is mended: while a download's
+// transfer is held up by the store (after its first kilobyte), the shelf tab stays blank until the
+// transfer is given up; the shelf then shows the item paused at 0 %, and the rest of the package,
+// once the store lets it go, never arrives.
+TEST_F(ClientRoadTest, DISABLED_ShelfPaintsWhileADownloadIsHeldUp) {
+    StartClient();
+    ASSERT_TRUE(Until([&] { return Layouts().size() >= 1; }, kLimit));
+    auto layout = Layouts().back();
+    std::string last = Shot("held_store");
+    Get("/_control/fault?path=/packages/m3.exe&piece=1024&gate=held&count=1");
+    ASSERT_TRUE(ClickInPage(layout, "download-m3"));
+    ASSERT_TRUE(Until(
+        [&] {
+            for (const auto& [path, size] : FilesEndingIn(".temp"))
+                if (size == 1024)
+                    return true;
+            return false;
+        },
+        kLimit))
+        << "no partial download of the first kilobyte";
+    ClickShelfTab();
+    EXPECT_TRUE(ShotOfChange("held_shelf", last)) << "the shelf stayed blank while the download was held up";
+    Get("/_control/release?gate=held");
+    EXPECT_TRUE(Until(
+        [&] {
+            auto done = FilesEndingIn("[m3].exe");
+            return done.size() == 1 && done.begin()->second == 4608;
+        },
+        kLimit))
+        << "the held download was dropped while the shelf came up";
+}
+
 } // namespace
