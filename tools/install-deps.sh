@@ -4,8 +4,9 @@
 set -euo pipefail
 # What building and running the client needs: the compiler, the libraries it links, the movie's
 # compiler (haxe; npm for its player, below), the fonts of its pages, python3 for the resources and
-# the store it runs against, and for HEADLESS=1 Xvfb (xvfb-run needs xauth, only a recommendation
-# of xvfb) with ImageMagick's import for the screenshot.
+# the store it runs against, Xvfb with ImageMagick's import for HEADLESS=1 and its screenshot, and
+# xauth, which xvfb-run (the client's advice when there is no display) needs and xvfb only
+# recommends.
 run=(cmake make g++ pkg-config python3 zlib1g-dev
      libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev fonts-wqy-zenhei haxe
      libgtk-3-dev libwebkit2gtk-4.1-dev xvfb xauth imagemagick)
