@@ -545,15 +545,14 @@ TEST_F(ClientRoadTest, LogsInThroughTheLoginDialogFromTheShelf) {
     Shot("dialog_logged_in");
 }
 
-// Known fault, kept disabled so the suite stays green until it is mended: while a download's
-// transfer is held up by the store (after its first kilobyte), the shelf tab stays blank until the
-// transfer is given up; the shelf then shows the item paused at 0 %, and the rest of the package,
-// once the store lets it go, never arrives.
-TEST_F(ClientRoadTest, DISABLED_ShelfPaintsWhileADownloadIsHeldUp) {
+// Known fault, kept disabled so the suite stays green until it is mended: a transfer the store
+// holds after its first kilobyte is dropped by the client within seconds (no download worker is
+// left, the shelf shows the item paused at 0 %), so the rest of the package never arrives once the
+// store goes on.
+TEST_F(ClientRoadTest, DISABLED_AHeldUpDownloadCompletesOnceTheStoreGoesOn) {
     StartClient();
     ASSERT_TRUE(Until([&] { return Layouts().size() >= 1; }, kLimit));
     auto layout = Layouts().back();
-    std::string last = Shot("held_store");
     Get("/_control/fault?path=/packages/m3.exe&piece=1024&gate=held&count=1");
     ASSERT_TRUE(ClickInPage(layout, "download-m3"));
     ASSERT_TRUE(Until(
@@ -565,8 +564,6 @@ TEST_F(ClientRoadTest, DISABLED_ShelfPaintsWhileADownloadIsHeldUp) {
         },
         kLimit))
         << "no partial download of the first kilobyte";
-    ClickShelfTab();
-    EXPECT_TRUE(ShotOfChange("held_shelf", last)) << "the shelf stayed blank while the download was held up";
     Get("/_control/release?gate=held");
     EXPECT_TRUE(Until(
         [&] {
@@ -574,7 +571,7 @@ TEST_F(ClientRoadTest, DISABLED_ShelfPaintsWhileADownloadIsHeldUp) {
             return done.size() == 1 && done.begin()->second == 4608;
         },
         kLimit))
-        << "the held download was dropped while the shelf came up";
+        << "the held download never completed";
 }
 
 } // namespace
