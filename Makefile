@@ -51,7 +51,12 @@ bench:
 	@set -e; for b in tools/bench/*.sh build/tests/bench/*_bench; do \
 	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done
 
-run: build
+# Only what the client needs: its packages, and the kestrin target with the resources and the
+# movie it carries; no test peer and no test.
+run:
+	@tools/install-deps.sh run
+	@$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@$(CMAKE) --build build -j$(JOBS) --target kestrin
 	@if [ -x build/app/kestrin ]; then tools/run-client.sh; \
 	else echo "The client is not built: see the build output above."; fi
 

@@ -2,19 +2,26 @@
 # Installs the Debian packages a task needs, only when some are missing, so a machine that has
 # them spends no time here. Usage: install-deps.sh build|fuzz|bench|run
 set -euo pipefail
-build=(cmake make g++ pkg-config googletest libgtest-dev libgmock-dev python3 curl zlib1g-dev
+# What building and running the client needs: the compiler, the libraries it links, the movie's
+# compiler (haxe; npm for its player, below), the fonts of its pages, python3 for the resources and
+# the store it runs against, Xvfb with ImageMagick's import for HEADLESS=1 and its screenshot, and
+# xauth, which xvfb-run (the client's advice when there is no display) needs and xvfb only
+# recommends.
+run=(cmake make g++ pkg-config python3 zlib1g-dev
+     libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev fonts-wqy-zenhei haxe
+     libgtk-3-dev libwebkit2gtk-4.1-dev xvfb xauth imagemagick)
+# The tests add GoogleTest and the peers they drive: curl, the mingw tools, nginx, chromium, a
+# window manager, a tray host, a session bus and xdotool for real input.
+build=("${run[@]}" googletest libgtest-dev libgmock-dev curl
        binutils-mingw-w64-i686 nginx-light chromium libglib2.0-bin
-       libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev fonts-wqy-zenhei haxe
-       libgtk-3-dev xvfb xdotool imagemagick trayer openbox dbus-daemon)
-# The page views' browser engine.
-build+=(libwebkit2gtk-4.1-dev)
+       xdotool trayer openbox dbus-daemon)
 fuzz=(clang libclang-rt-14-dev)
 bench=(wrk libpugixml-dev nginx-light)
 case "${1:-build}" in
   build) want=("${build[@]}") ;;
   fuzz) want=("${build[@]}" "${fuzz[@]}") ;;
   bench) want=("${build[@]}" "${bench[@]}") ;;
-  run) want=("${build[@]}") ;;
+  run) want=("${run[@]}") ;;
   *) echo "unknown package set $1" >&2; exit 2 ;;
 esac
 missing=()

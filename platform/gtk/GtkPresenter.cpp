@@ -726,7 +726,7 @@ int CGtkPresenter::OnScroll(GtkWidget*, GdkEventScroll* e, void*) {
     return TRUE;
 }
 
-int CGtkPresenter::OnKey(GtkWidget*, GdkEventKey* e, void* p) {
+int CGtkPresenter::OnKey(GtkWidget* w, GdkEventKey* e, void* p) {
     auto* self = static_cast<CGtkPresenter*>(p);
     self->m_clicks.Reset();
     UINT vk = VirtualKey(e->keyval);
@@ -749,7 +749,11 @@ int CGtkPresenter::OnKey(GtkWidget*, GdkEventKey* e, void* p) {
             afxuser::InputKey(charMessage, vk);
         }
     }
-    return TRUE;
+    // A native widget with the focus (a page's browser view) takes the key as well, or nothing
+    // could be typed into a page; the kernel has already seen it, so the dialog keeps Esc.
+    GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(w));
+    auto* top = self->FindTop(static_cast<HWND>(g_object_get_data(G_OBJECT(w), "afx-hwnd")));
+    return focus && top && focus != top->area ? FALSE : TRUE;
 }
 
 void CGtkPresenter::CursorChanged(HCURSOR c) {

@@ -283,6 +283,30 @@ TEST_F(WindowsOnScreen, AnotherApplicationTakingFocusDeactivates) {
 namespace {
 
 // The placement of a native widget over a child window, for the browser views.
+// Typing into a native widget with the focus (a page's browser view): the widget gets the text,
+// and the kernel still sees the keys, so a dialog keeps its Esc.
+TEST_F(WindowsOnScreen, KeysReachTheFocusedWidgetAndTheKernel) {
+    MakeWindowWithChild();
+    GtkWidget* entry = gtk_entry_new();
+    ASSERT_TRUE(m_presenter->AttachWidget(child, entry));
+    ASSERT_TRUE(Until([&] { return gtk_widget_get_mapped(entry) == TRUE; }));
+    ASSERT_TRUE(Command("xdotool windowfocus --sync " + std::to_string(gtkscreen::XidOf(*m_presenter, top))));
+    ASSERT_TRUE(Until([&] { return gtk_window_is_active(m_presenter->NativeWindow(top)) == TRUE; }));
+    gtk_widget_grab_focus(entry);
+    SetFocus(child);
+    rec.Clear();
+    ASSERT_TRUE(Command("xdotool type --delay 20 'ab c'"));
+    EXPECT_TRUE(Until([&] { return std::string(gtk_entry_get_text(GTK_ENTRY(entry))) == "ab c"; }))
+        << "the widget got \"" << gtk_entry_get_text(GTK_ENTRY(entry)) << "\"";
+    ASSERT_TRUE(Command("xdotool key Escape"));
+    EXPECT_TRUE(Until([&] {
+        for (const auto& l : rec.Log())
+            if (l.find("WM_KEYDOWN 27") != std::string::npos)
+                return true;
+        return false;
+    })) << testing::PrintToString(rec.Log());
+}
+
 TEST_F(WindowsOnScreen, AttachedWidgetFollowsItsChildWindow) {
     MakeWindowWithChild();
     HWND other = Make("d", WS_CHILD | WS_VISIBLE, RECT{120, 30, 190, 110}, top, RGB(0, 0, 0));

@@ -54,6 +54,7 @@ on paths that start with PREFIX, any answer at all, instead of the downloads):
   nolength=1   announce no length; the end of the body is the closed connection
   status=CODE  answer CODE with an empty body
   gate=KEY     send the header and the first piece, then wait until KEY is released
+  piece=N      send the body in pieces of N bytes (with gate: the first piece is N bytes)
 
 Other test controls:
   GET  /_control/reset                 forget faults, purchases and the manifest; open all gates
@@ -62,6 +63,9 @@ Other test controls:
   POST /_control/file?name=NAME        the body is served as /files/NAME (Range supported)
   GET  /_control/log                   the request lines received so far, one a line, each
                                        followed by a tab and its Range line when it had one
+  GET  /_control/layout?KEY=X,Y,W,H... what the store page reports of itself once it has painted:
+                                       where its controls are, in page pixels, and who it shows as
+                                       logged in (user=NAME); only logged, for tests that click
 """
 import argparse
 import base64
@@ -88,7 +92,7 @@ API_PATH = "/touch/api/"
 BUY_PATH = "/touch/system/index.php/index/magBuy/"
 DOWNLOAD_PATHS = ("/packages/", "/blob", "/files/")
 FAULT_KEYS = ("cut", "norange", "rangefrom", "chunked", "redirect", "slow", "delay", "badlength", "nolength",
-              "status", "gate")
+              "status", "gate", "piece")
 GATE_WAIT = 120  # seconds a gated answer waits at most, so a test that dies leaves no thread behind
 
 CATEGORIES = {
@@ -866,6 +870,8 @@ class Handler(socketserver.StreamRequestHandler):
         elif what == "file":
             with store.lock:
                 store.files[q["name"]] = body
+        elif what == "layout":
+            pass  # the request line in the log is the report
         elif what == "log":
             with store.lock:
                 text = "\n".join(store.log) + "\n"
@@ -919,6 +925,8 @@ class Handler(socketserver.StreamRequestHandler):
         sent = 0
         # Large pieces when nothing asks for small ones: the benchmark measures the client.
         piece = 65536 if (slow or gate or cut is not None or chunked) else 1 << 20
+        if "piece" in fault:
+            piece = max(1, int(fault["piece"]))
         while sent < len(body):
             n = min(piece, len(body) - sent)
             if cut is not None:
