@@ -183,6 +183,14 @@ void CWebBridge::Handle(const std::shared_ptr<Conn>& c, Frame& f) {
         reply.fields = {"1", result, std::string(1, type)};
         break;
     }
+    case wire::kLimit: {
+        std::vector<std::string> allowed;
+        bool limited = endpoint && endpoint->RequestLimit(f.Field(0), allowed);
+        reply.fields.push_back(limited ? "1" : "0");
+        if (limited)
+            reply.fields.insert(reply.fields.end(), allowed.begin(), allowed.end());
+        break;
+    }
     case wire::kDialog: {
         bool yes = endpoint && endpoint->OnDialog(f.Field(0) == "confirm", f.Field(1));
         reply.fields = {yes ? "1" : "0"};

@@ -86,6 +86,15 @@ struct CWebKitBrowser::Impl : IPageEndpoint {
         return events->OnShowMessage(Ansi(text.c_str()), confirm ? MB_OKCANCEL : MB_OK) == IDOK;
     }
 
+    bool RequestLimit(const std::string& url, std::vector<std::string>& allowed) override {
+        std::vector<CString> a;
+        if (!events || !events->RequestLimit(Ansi(url.c_str()), a))
+            return false;
+        for (const auto& s : a)
+            allowed.push_back(Utf8(s));
+        return true;
+    }
+
     void Failed(const char* uri) {
         failed = true;
         if (events)

@@ -7,6 +7,7 @@
 #include "net/AppMessages.h"
 #include "pages/LoginDlg.h"
 #include "net/StoreRequests.h"
+#include "net/MyHttp.h"
 #include "pages/MainHtmlView.h"
 #include "pages/MyBooksHtmlView.h"
 #include "pages/SetDlg.h"
@@ -17,6 +18,7 @@
 #include "tests/net/StorePeer.h"
 #include "tests/support/DataRoot.h"
 #include "tests/support/RecordingWindow.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TestFiles.h"
 
 #include <filesystem>
@@ -201,6 +203,65 @@ TEST_F(LoginOnScreen, ALoginThroughThePageReachesTheUserRecord) {
     if (::IsWindow(dlg.GetSafeHwnd()))
         dlg.DestroyWindow();
     unsetenv("KESTRIN_STORE");
+}
+
+// What the store has been asked so far, one request line a line.
+std::string StoreLog(const std::string& base) {
+    CMyHttp http;
+    CString body;
+    http.GetUrl(CString((base + "/_control/log").c_str()), nullptr, 0, "", body);
+    return body.str();
+}
+
+TEST_F(LoginOnScreen, TheLoginPageReachesTheStoreOnlyWithItsLoginPost) {
+    ScopedEnv env;
+    env.Set("KESTRIN_STORE", Base());
+    CLoginDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_LOGIN_DIALOG, nullptr));
+    afxweb::IBrowserControl* page = dlg.m_wndView.GetBrowser();
+    ASSERT_TRUE(gtkscreen::Until([&] { return page->HasDocument(); }, 20s));
+    // Another address of the store, the login address with another method or query, the store
+    // under another host name, a picture: each ends "refused" when it never left the page.
+    std::string port = std::to_string(s_store->Port());
+    std::string probes =
+        "var store = '" + Base() +
+        "'; window.probes = {};"
+        "function probe(name, p) { p.then(function () { probes[name] = 'answered'; },"
+        "                                 function () { probes[name] = 'refused'; }); }"
+        "probe('page', fetch(store + '/touch/book/?probe=page'));"
+        "probe('host', fetch('http://localhost:" +
+        port +
+        "/touch/book/?probe=host'));"
+        "probe('get', fetch(store + '/touch/login/?vs=1&source='));"
+        "probe('query', fetch(store + '/touch/login/?vs=1&source=&probe=query',"
+        "                     {method: 'POST', body: 'username=reader'}));"
+        "var img = new Image(); img.onload = function () { probes.img = 'answered'; };"
+        "img.onerror = function () { probes.img = 'refused'; }; img.src = store + '/covers/m1.jpg?probe=img';"
+        "'sent'";
+    CString r;
+    ASSERT_TRUE(page->InvokeScript("eval", {CString(probes)}, &r));
+    EXPECT_EQ(r, "sent");
+    CString settled;
+    gtkscreen::Until(
+        [&] {
+            settled = Eval(dlg.m_wndView, "['page', 'host', 'get', 'query', 'img'].map(function (k) {"
+                                          " return k + '=' + (probes[k] || 'waiting'); }).join(' ')");
+            return settled.Find("waiting") < 0;
+        },
+        20s);
+    EXPECT_EQ(settled, "page=refused host=refused get=refused query=refused img=refused");
+    EXPECT_TRUE(page->InvokeScript("eval",
+                                   {"document.getElementById('username').value = 'reader';"
+                                    "document.getElementById('password').value = 'pa ss&#1';"
+                                    "document.getElementById('submit').click(); 'sent'"},
+                                   &r));
+    EXPECT_TRUE(gtkscreen::Until([] { return g_UserInfo.userid == "1001"; }, 20s))
+        << "the page said: " << Eval(dlg.m_wndView, "document.getElementById('message').textContent").str();
+    std::string log = StoreLog(Base());
+    EXPECT_NE(log.find("POST /touch/login/?vs=1&source= "), std::string::npos) << log;
+    EXPECT_EQ(log.find("probe"), std::string::npos) << log;
+    if (::IsWindow(dlg.GetSafeHwnd()))
+        dlg.DestroyWindow();
 }
 
 TEST_F(ViewsOnScreen, SettingsChangedOnThePageReachConfigAndTheAutostartEntry) {
