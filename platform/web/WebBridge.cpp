@@ -191,6 +191,11 @@ void CWebBridge::Handle(const std::shared_ptr<Conn>& c, Frame& f) {
             reply.fields.insert(reply.fields.end(), allowed.begin(), allowed.end());
         break;
     }
+    case wire::kError:
+        if (endpoint)
+            endpoint->OnScriptError(f.Field(0));
+        reply.fields = {"1"};
+        break;
     case wire::kDialog: {
         bool yes = endpoint && endpoint->OnDialog(f.Field(0) == "confirm", f.Field(1));
         reply.fields = {yes ? "1" : "0"};

@@ -52,6 +52,7 @@ struct CWebKitBrowser::Impl : IPageEndpoint {
     uint64_t page = 0;
     bool hasDocument = false;
     bool failed = false;
+    std::vector<std::string> scriptErrors;
 
     void Bind() {
         uint64_t id = webkit_web_view_get_page_id(view);
@@ -94,6 +95,8 @@ struct CWebKitBrowser::Impl : IPageEndpoint {
             allowed.push_back(Utf8(s));
         return true;
     }
+
+    void OnScriptError(const std::string& text) override { scriptErrors.push_back(text); }
 
     void Failed(const char* uri) {
         failed = true;
@@ -282,6 +285,10 @@ bool CWebKitBrowser::InvokeScript(const CString& function, const std::vector<CSt
 
 GtkWidget* CWebKitBrowser::Widget() const {
     return GTK_WIDGET(m->view);
+}
+
+std::vector<std::string> CWebKitBrowser::ScriptErrors() const {
+    return m->scriptErrors;
 }
 
 int CWebKitBrowser::WebProcessId() const {

@@ -22,6 +22,7 @@
 #include "tests/support/TestFiles.h"
 
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -262,6 +263,70 @@ TEST_F(LoginOnScreen, TheLoginPageReachesTheStoreOnlyWithItsLoginPost) {
     EXPECT_EQ(log.find("probe"), std::string::npos) << log;
     if (::IsWindow(dlg.GetSafeHwnd()))
         dlg.DestroyWindow();
+}
+
+TEST_F(LoginOnScreen, EveryPageLoadsInItsViewWithoutAScriptError) {
+    ScopedEnv env;
+    env.Set("KESTRIN_STORE", Base());
+    WriteFileBytes(
+        dir.sub("Data/MagClass.xml"),
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><api><sort id=\"7\" sort_name=\"时尚\"/></api>");
+    CStringArray adapters;
+    adapters.Add("Living room TV");
+    struct Case {
+        const char* name;
+        std::function<CVorHtmlView*()> make;
+        std::function<CString(CVorHtmlView&)> url;
+    };
+    auto local = [](const char* file) {
+        return [file](CVorHtmlView&) { return g_AppPathInfo.GetPageDir() + file; };
+    };
+    auto store = [](int mode, BOOL book) {
+        return [mode, book](CVorHtmlView&) { return BuildStorePageUrl(mode, book, "", ""); };
+    };
+    const Case cases[] = {
+        {"Bookshelf2.html", [] { return new CMyBooksHtmlView; }, local("Bookshelf2.html")},
+        {"Bookshelf.html", [] { return new CMyBooksHtmlView; }, local("Bookshelf.html")},
+        {"login.html", [] { return new CLoginHtmlView; },
+         [](CVorHtmlView& v) { return static_cast<CLoginHtmlView&>(v).GetLoginUrl(); }},
+        {"Setting.html",
+         [&] {
+             auto* v = new CSetHtmlView;
+             v->SetWidiList(&adapters);
+             return v;
+         },
+         local("Setting.html")},
+        {"Error.html", [] { return new CVorHtmlView(TRUE); }, local("Error.html")},
+        {"/touch/magazine/", [] { return new CMainHtmlView; }, store(0, FALSE)},
+        {"/touch/book/", [] { return new CMainHtmlView; }, store(0, TRUE)},
+        {"/enter/magazine/", [] { return new CMainHtmlView; }, store(1, FALSE)},
+        {"/enter/velkor/", [] { return new CMainHtmlView; }, store(1, TRUE)},
+    };
+    HWND top = rec.Make(WS_POPUP | WS_VISIBLE, RECT{0, 0, 1000, 660});
+    CWnd host;
+    host.Attach(top);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<CVorHtmlView> view(c.make());
+        ASSERT_TRUE(view->Create(CRect(0, 0, 1000, 660), &host, IDC_PAGE_VIEW));
+        CString url = c.url(*view);
+        view->Navigate2(url.GetString());
+        auto* engine = dynamic_cast<afxweb::CWebKitBrowser*>(view->GetBrowser());
+        ASSERT_NE(engine, nullptr);
+        EXPECT_TRUE(gtkscreen::Until([&] { return engine->HasDocument() && view->m_spDoc; }, 20s))
+            << engine->LocationUrl().str();
+        EXPECT_NE(engine->LocationUrl().Find(c.name), -1)
+            << "not its error page: " << engine->LocationUrl().str();
+        // Errors travel on the same connection ahead of this answer.
+        EXPECT_EQ(Eval(*view, "'settled'"), "settled");
+        std::string errors;
+        for (const std::string& e : engine->ScriptErrors())
+            errors += e + "\n";
+        EXPECT_EQ(errors, "") << url.str();
+        view->DestroyWindow();
+    }
+    host.Detach();
+    DestroyWindow(top);
 }
 
 TEST_F(ViewsOnScreen, SettingsChangedOnThePageReachConfigAndTheAutostartEntry) {

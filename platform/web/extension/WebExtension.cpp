@@ -197,6 +197,25 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
     g_object_unref(ctx);
 }
 
+void ReportError(uint64_t page, const std::string& text) {
+    Frame f;
+    f.kind = afxweb::wire::kError;
+    f.page = page;
+    f.fields = {text};
+    Frame reply;
+    Request(std::move(f), reply);
+}
+
+void OnConsoleMessage(WebKitWebPage* page, WebKitConsoleMessage* message, gpointer) {
+    if (webkit_console_message_get_level(message) != WEBKIT_CONSOLE_MESSAGE_LEVEL_ERROR)
+        return;
+    const char* text = webkit_console_message_get_text(message);
+    const char* source = webkit_console_message_get_source_id(message);
+    ReportError(webkit_web_page_get_id(page),
+                std::string(text ? text : "") + " (" + (source ? source : "") + ":" +
+                    std::to_string(webkit_console_message_get_line(message)) + ")");
+}
+
 void OnDocumentLoaded(WebKitWebPage* page, gpointer) {
     g_bridge->loaded[webkit_web_page_get_id(page)] = true;
 }
@@ -236,6 +255,11 @@ gboolean OnSendRequest(WebKitWebPage* page, WebKitURIRequest* request, WebKitURI
 void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
     g_signal_connect(page, "document-loaded", G_CALLBACK(OnDocumentLoaded), nullptr);
     g_signal_connect(page, "send-request", G_CALLBACK(OnSendRequest), nullptr);
+    // Deprecated, yet still emitted, and the one place in the page's process that hears every
+    // error: scripts, the console, failed loads, refused requests.
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    g_signal_connect(page, "console-message-sent", G_CALLBACK(OnConsoleMessage), nullptr);
+    G_GNUC_END_IGNORE_DEPRECATIONS
 }
 
 // Runs a page function the program named, with string arguments, to its end.
