@@ -50,32 +50,8 @@ protected:
             return CString("(no answer)");
         return r;
     }
-    // The engine paints on its own time: the shot is taken again until the page is there.
     void ShotOf(HWND h, const char* name) {
-        RECT rect{};
-        ::GetWindowRect(h, &rect);
-        std::string path = std::string(PROJECT_BINARY_DIR) + "/" + name;
-        bool painted = false;
-        gtkscreen::Until(
-            [&] {
-                Settle();
-                cairo_surface_t* s = gtkscreen::Shot(rect, path);
-                if (!s)
-                    return false;
-                cairo_surface_flush(s);
-                int w = cairo_image_surface_get_width(s), hh = cairo_image_surface_get_height(s);
-                auto pixel = [&](int x, int y) {
-                    auto* row = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(s) +
-                                                                  y * cairo_image_surface_get_stride(s));
-                    return row[x] & 0xFFFFFF;
-                };
-                // Every page has a header bar above a lighter body; an unpainted view is one colour.
-                painted = pixel(8, 8) != pixel(w / 2, hh / 2);
-                cairo_surface_destroy(s);
-                return painted;
-            },
-            20s);
-        EXPECT_TRUE(painted) << "see " << path;
+        EXPECT_TRUE(PaintedShot(h, name)) << "see " << PROJECT_BINARY_DIR << "/" << name;
     }
 
     TempDir dir{"kestrin_views_screen_"};
