@@ -1,23 +1,19 @@
 // "explorer.exe /select,<file>" on a Linux desktop: the file manager's org.freedesktop.FileManager1
 // ShowItems call on the session bus, made by the gdbus tool with an argument array (no shell sees
 // the path). When no file manager answers on the bus, the folder is opened with the desktop's
-// opener instead. Both run on a thread of their own so a slow bus never holds the caller's
-// window; nothing waits for them.
+// opener instead. Both run in a process of their own, so a slow bus never holds the caller's
+// window.
 #include "platform/shell/ShellInternal.h"
 
 #include "platform/kernel/Process.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
-#include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -40,41 +36,65 @@ std::string FileUri(const std::string& path) {
     return uri;
 }
 
-// Runs the program (searched in PATH) with its output thrown away and waits for it; true when it
-// ran and exited with 0.
-bool Run(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    int e = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (e != 0)
-        return false;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return false;
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
+// The file manager's call and, when it fails, the opener run in a process of their own that
+// nothing waits for: the caller's fork returns at once (its first child ends straight away, the
+// grandchild is adopted by init), and the program keeps no thread or child behind. Only
+// async-signal-safe calls after the fork; the argument lists are built before it.
 void ShowItem(const char* pszItem, const char* pszFolder, const char* pszOpener) {
-    std::string item = pszItem, folder = pszFolder, opener = pszOpener;
-    std::thread([item, folder, opener] {
-        bool shown =
-            Run({"gdbus", "call", "--session", "--timeout", "10", "--dest", "org.freedesktop.FileManager1",
-                 "--object-path", "/org/freedesktop/FileManager1", "--method",
-                 "org.freedesktop.FileManager1.ShowItems", "['" + FileUri(item) + "']", ""});
-        if (!shown)
-            Run({opener, folder});
-    }).detach();
+    std::vector<std::string> call = {"gdbus",
+                                     "call",
+                                     "--session",
+                                     "--timeout",
+                                     "10",
+                                     "--dest",
+                                     "org.freedesktop.FileManager1",
+                                     "--object-path",
+                                     "/org/freedesktop/FileManager1",
+                                     "--method",
+                                     "org.freedesktop.FileManager1.ShowItems",
+                                     "['" + FileUri(pszItem) + "']",
+                                     ""};
+    std::vector<std::string> opener = {pszOpener, pszFolder};
+    auto argv = [](std::vector<std::string>& args) {
+        std::vector<char*> v;
+        for (std::string& a : args)
+            v.push_back(a.data());
+        v.push_back(nullptr);
+        return v;
+    };
+    std::vector<char*> callArgv = argv(call), openArgv = argv(opener);
+    pid_t child = fork();
+    if (child < 0)
+        return;
+    if (child == 0) {
+        setsid();
+        pid_t grand = fork();
+        if (grand != 0)
+            _exit(grand < 0 ? 1 : 0);
+        int devnull = open("/dev/null", O_RDWR);
+        pid_t manager = fork();
+        if (manager == 0) {
+            if (devnull >= 0) {
+                dup2(devnull, 0);
+                dup2(devnull, 1);
+                dup2(devnull, 2);
+            }
+            execvp(callArgv[0], callArgv.data());
+            _exit(127);
+        }
+        int status = 0;
+        while (manager > 0 && waitpid(manager, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (manager > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            _exit(0);
+        if (devnull >= 0)
+            dup2(devnull, 0);
+        execvp(openArgv[0], openArgv.data());
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
 }
 
 } // namespace
