@@ -45,6 +45,7 @@ protected:
         UseTestDataRoot(dir);
         // The skin and the pages as the installer puts them: out of the program's own resources.
         dlg.m_packInfo.DeployComponents();
+        dlg.LoadSkin("WinSkin3.xml");
         Control("/_control/reset");
     }
     void TearDown() override {
@@ -105,13 +106,36 @@ protected:
         return Eval(v, "(function () { var e = document.querySelector(\"" + selector +
                            "\"); if (!e) return 'none'; e.click(); return 'clicked'; })()") == "clicked";
     }
-    // The main window's picture once the page has drawn what its document holds now: two
-    // animation frames after the question, the frame that shows the change is on its way out.
+    // The main window's picture, into the build folder as name, once it shows the page as its
+    // document is now. The engine hands its frames to the window on its own time, so the page
+    // first shows a mark in its corner and then takes it away again: a picture with the mark
+    // gone was painted after everything before it.
     void ShotWhenPainted(CVorHtmlView& v, const char* name) {
-        Eval(v, "window.roadPainted = 'no'; requestAnimationFrame(function () {"
-                " requestAnimationFrame(function () { window.roadPainted = 'yes'; }); }); 1");
-        EXPECT_EQ(WaitFor(v, "window.roadPainted", "yes"), "yes");
-        EXPECT_TRUE(PaintedShot(dlg.GetSafeHwnd(), name)) << name;
+        RECT window{}, view{};
+        ::GetWindowRect(dlg.GetSafeHwnd(), &window);
+        ::GetWindowRect(v.GetSafeHwnd(), &view);
+        const int x = view.left - window.left + 2, y = view.top - window.top + 2;
+        const std::string path = std::string(PROJECT_BINARY_DIR) + "/" + name;
+        auto marked = [&](bool& mark) {
+            Settle();
+            cairo_surface_t* shot = gtkscreen::Shot(window, path);
+            if (!shot)
+                return false;
+            cairo_surface_flush(shot);
+            auto* row = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(shot) +
+                                                          y * cairo_image_surface_get_stride(shot));
+            mark = (row[x] & 0xFFFFFF) == 0xFF00FF;
+            cairo_surface_destroy(shot);
+            return true;
+        };
+        Eval(v, "var m = document.createElement('div'); m.id = 'road-mark';"
+                "m.style.cssText = 'position:fixed;left:0;top:0;width:6px;height:6px;background:#ff00ff;"
+                "z-index:2147483647'; document.body.appendChild(m); 1");
+        bool mark = false;
+        EXPECT_TRUE(gtkscreen::Until([&] { return marked(mark) && mark; }, 20s)) << name << ": no mark shown";
+        Eval(v, "document.getElementById('road-mark').remove(); 1");
+        EXPECT_TRUE(gtkscreen::Until([&] { return marked(mark) && !mark; }, 20s))
+            << name << ": the mark stays";
     }
     CMagInfo* Find(const char* type, const char* pid) {
         CMagShelfLock lock;
