@@ -27,6 +27,10 @@ CString CLoginHtmlView::GetLoginUrl() {
     return GetPageUrl("login.html") + "?store=" + EncodeQueryValue(GetStoreHost());
 }
 
+void CLoginHtmlView::AddAllowedRequests(std::vector<CString>& allowed) {
+    allowed.push_back("POST " + GetStoreHost() + "/touch/login/?vs=1&source=");
+}
+
 void CLoginHtmlView::PostCloseToHost() {
     if (m_pParent && ::IsWindow(m_pParent->GetSafeHwnd()))
         m_pParent->PostMessage(WM_CLOSE, 0, 0);

@@ -33,6 +33,9 @@ public:
     static const VOR_DISPATCH_MAP* GetThisDispatchMap();
     const VOR_DISPATCH_MAP* GetDispatchMap() const override { return GetThisDispatchMap(); }
 
+    // The page's one request beyond its folder: the login post to the store.
+    void AddAllowedRequests(std::vector<CString>& allowed) override;
+
 private:
     void PostCloseToHost();
 };

@@ -52,6 +52,10 @@ public:
     static const VOR_DISPATCH_MAP* GetThisDispatchMap();
     const VOR_DISPATCH_MAP* GetDispatchMap() const override { return GetThisDispatchMap(); }
 
+    // The shelf shows covers from wherever the store's records say they are (the store's
+    // address, or a local file), so its requests are not limited.
+    BOOL GetRequestLimit(const CString&, std::vector<CString>&) override { return FALSE; }
+
     BOOL m_bLoaded = FALSE;
     CString m_strType;
     CString m_strRequestedType;

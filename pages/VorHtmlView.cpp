@@ -68,6 +68,9 @@ public:
         return static_cast<int>(result);
     }
     bool OnBeforeNavigate(const CString& url) override { return m_v->AllowsNavigation(url) != FALSE; }
+    bool RequestLimit(const CString& url, std::vector<CString>& allowed) override {
+        return m_v->GetRequestLimit(url, allowed) != FALSE;
+    }
     void OnNavigateError(const CString& url) override {
         BOOL cancel = FALSE;
         m_v->OnNavigateError(url.GetString(), nullptr, 0, &cancel);
@@ -289,6 +292,15 @@ BOOL CVorHtmlView::IsTrustedUrl(const CString& strUrl) {
 
 BOOL CVorHtmlView::AllowsNavigation(const CString& strUrl) {
     return IsTrustedUrl(strUrl);
+}
+
+BOOL CVorHtmlView::GetRequestLimit(const CString& strUrl, std::vector<CString>& allowed) {
+    CString folder = UrlOf(GetPageFolder());
+    if (!StartsWith(strUrl, folder))
+        return FALSE;
+    allowed.push_back("* " + folder + "*");
+    AddAllowedRequests(allowed);
+    return TRUE;
 }
 
 BOOL CVorHtmlView::ReErrorHtml(LPCSTR) {

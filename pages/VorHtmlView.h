@@ -104,6 +104,11 @@ public:
     // page for the base (the local page views); the store's views widen both.
     virtual BOOL IsTrustedUrl(const CString& strUrl);
     virtual BOOL AllowsNavigation(const CString& strUrl);
+    // Which requests a page showing strUrl may make (IBrowserEvents::RequestLimit): a page of the
+    // page folder reaches only the folder's files, plus what AddAllowedRequests names; other
+    // pages are not limited.
+    virtual BOOL GetRequestLimit(const CString& strUrl, std::vector<CString>& allowed);
+    virtual void AddAllowedRequests(std::vector<CString>& allowed) { (void)allowed; }
     // The installed page folder, in the program's Windows form with a trailing backslash.
     virtual CString GetPageFolder();
     // "Error.html" of the page folder, as a URL.

@@ -20,6 +20,7 @@ namespace {
 std::mutex g_openerLock;
 std::string g_opener = "xdg-open";
 std::atomic<AFX_SHELL_VERB_HANDLER> g_verbHandler{nullptr};
+std::atomic<AFX_SHOW_ITEM_HANDLER> g_showItemHandler{nullptr};
 
 HINSTANCE Result(intptr_t v) {
     return reinterpret_cast<HINSTANCE>(v);
@@ -188,6 +189,10 @@ void AfxSetShellVerbHandler(AFX_SHELL_VERB_HANDLER handler) {
     g_verbHandler = handler;
 }
 
+void AfxSetShowItemHandler(AFX_SHOW_ITEM_HANDLER handler) {
+    g_showItemHandler = handler;
+}
+
 HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters, LPCSTR lpDirectory,
                         INT nShowCmd) {
     (void)hwnd;
@@ -219,6 +224,7 @@ HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpP
             target = target.substr(8);
         if (target.size() >= 2 && target.front() == '"' && target.back() == '"')
             target = target.substr(1, target.size() - 2);
+        std::string item = select ? target : std::string();
         if (select) {
             size_t slash = LastSeparator(target);
             target = slash == std::string::npos ? std::string(".") : target.substr(0, slash ? slash : 1);
@@ -227,6 +233,13 @@ HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpP
         struct stat st;
         if (!MapPath(target, folder) || stat(folder.c_str(), &st) != 0)
             return Result(SE_ERR_FNF);
+        std::string itemPath;
+        AFX_SHOW_ITEM_HANDLER show = g_showItemHandler.load();
+        if (show && select && MapPath(item, itemPath) && lstat(itemPath.c_str(), &st) == 0) {
+            std::lock_guard<std::mutex> g(g_openerLock);
+            show(itemPath.c_str(), folder.c_str(), g_opener.c_str());
+            return Result(33);
+        }
         return OpenWithDesktop(folder, dir);
     }
 

@@ -46,3 +46,10 @@ void AfxSetDesktopOpener(const char* pszProgram);
 using AFX_SHELL_VERB_HANDLER = HINSTANCE (*)(LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
                                              LPCSTR lpDirectory, INT nShowCmd);
 void AfxSetShellVerbHandler(AFX_SHELL_VERB_HANDLER handler);
+
+// Shows an existing item selected in the desktop's file manager, for "explorer.exe" with
+// "/select,": given the item's and its folder's local paths and the desktop opener, the handler
+// takes the request over (and opens the folder with the opener when the file manager cannot show
+// the item). The shell layer sets one; without it the folder is opened.
+using AFX_SHOW_ITEM_HANDLER = void (*)(const char* pszItem, const char* pszFolder, const char* pszOpener);
+void AfxSetShowItemHandler(AFX_SHOW_ITEM_HANDLER handler);

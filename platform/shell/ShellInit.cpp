@@ -6,6 +6,7 @@ struct Install {
     Install() {
         afxshell::InstallTaskbarVerbs();
         afxshell::InstallForeignWindows();
+        afxshell::InstallFileManager();
     }
 } g_install;
 

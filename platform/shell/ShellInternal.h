@@ -5,5 +5,6 @@ namespace afxshell {
 
 void InstallTaskbarVerbs();
 void InstallForeignWindows();
+void InstallFileManager();
 
 } // namespace afxshell

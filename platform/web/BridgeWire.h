@@ -30,6 +30,8 @@ enum Kind : uint8_t {
     kDialog = 4, // page → program: "alert" or "confirm", text; reply: "1" confirmed
     kInvoke = 5, // program → page: function, arguments...; reply ok "1"/"0", result
     kReply = 6,  // either way: id of the request answered, ok "1"/"0", result
+    kLimit = 7,  // web process → program: page url; reply: "1" limited, allowed requests...
+    kError = 8,  // web process → program: a script or console error's text, its source; reply: none
 };
 
 struct Frame {

@@ -44,6 +44,15 @@ public:
     // The methods `window.external` offers in a trusted frame.
     virtual std::vector<CString> ExternalMethods() = 0;
     virtual ExternalResult OnExternalCall(const CString& method, const std::vector<CString>& args) = 0;
+    // Whether the page showing url may make only some requests (its own document, pictures,
+    // scripts, XMLHttpRequest and fetch, frames), and which: each entry is a method ("*" for any)
+    // and a URL after one blank; a URL ending in "*" stands for every URL it starts. Requests for
+    // data:, blob: and about: are never limited. False: no limit.
+    virtual bool RequestLimit(const CString& url, std::vector<CString>& allowed) {
+        (void)url;
+        (void)allowed;
+        return false;
+    }
     // A page's alert (MB_OK) or confirm (MB_OKCANCEL); IDOK confirms.
     virtual int OnShowMessage(const CString& text, UINT type) = 0;
     // A main-frame navigation about to start; false refuses it.

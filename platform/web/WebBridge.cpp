@@ -157,8 +157,12 @@ void CWebBridge::Handle(const std::shared_ptr<Conn>& c, Frame& f) {
             it->second = std::make_unique<Frame>(std::move(f));
         return;
     }
-    // The latest process to speak for a page serves it (a cross-site navigation moves it).
-    m_pageConn[f.page] = c;
+    // The latest process to speak for a page serves it (a cross-site navigation moves it). A
+    // process asking about the page's requests or reporting an error may still be loading its
+    // document, and may be about to wait on the engine's own messages to us: calls are sent to
+    // it only once its frame has asked for its window.external.
+    if (f.kind != wire::kLimit && f.kind != wire::kError)
+        m_pageConn[f.page] = c;
     Frame reply;
     reply.kind = wire::kReply;
     reply.id = f.id;
@@ -183,6 +187,19 @@ void CWebBridge::Handle(const std::shared_ptr<Conn>& c, Frame& f) {
         reply.fields = {"1", result, std::string(1, type)};
         break;
     }
+    case wire::kLimit: {
+        std::vector<std::string> allowed;
+        bool limited = endpoint && endpoint->RequestLimit(f.Field(0), allowed);
+        reply.fields.push_back(limited ? "1" : "0");
+        if (limited)
+            reply.fields.insert(reply.fields.end(), allowed.begin(), allowed.end());
+        break;
+    }
+    case wire::kError:
+        if (endpoint)
+            endpoint->OnScriptError(f.Field(0));
+        reply.fields = {"1"};
+        break;
     case wire::kDialog: {
         bool yes = endpoint && endpoint->OnDialog(f.Field(0) == "confirm", f.Field(1));
         reply.fields = {yes ? "1" : "0"};

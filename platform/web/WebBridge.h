@@ -37,6 +37,15 @@ public:
                                char* type) = 0;
     // alert (the answer is ignored) or confirm.
     virtual bool OnDialog(bool confirm, const std::string& text) = 0;
+    // A script error or an error the page's console reported (the engine shows none).
+    virtual void OnScriptError(const std::string& text) { (void)text; }
+    // Whether the requests of a page showing url are limited, and to which (see
+    // IBrowserEvents::RequestLimit for the form of an entry).
+    virtual bool RequestLimit(const std::string& url, std::vector<std::string>& allowed) {
+        (void)url;
+        (void)allowed;
+        return false;
+    }
 };
 
 class CWebBridge {

@@ -52,6 +52,7 @@ struct CWebKitBrowser::Impl : IPageEndpoint {
     uint64_t page = 0;
     bool hasDocument = false;
     bool failed = false;
+    std::vector<std::string> scriptErrors;
 
     void Bind() {
         uint64_t id = webkit_web_view_get_page_id(view);
@@ -85,6 +86,17 @@ struct CWebKitBrowser::Impl : IPageEndpoint {
             return false;
         return events->OnShowMessage(Ansi(text.c_str()), confirm ? MB_OKCANCEL : MB_OK) == IDOK;
     }
+
+    bool RequestLimit(const std::string& url, std::vector<std::string>& allowed) override {
+        std::vector<CString> a;
+        if (!events || !events->RequestLimit(Ansi(url.c_str()), a))
+            return false;
+        for (const auto& s : a)
+            allowed.push_back(Utf8(s));
+        return true;
+    }
+
+    void OnScriptError(const std::string& text) override { scriptErrors.push_back(text); }
 
     void Failed(const char* uri) {
         failed = true;
@@ -273,6 +285,10 @@ bool CWebKitBrowser::InvokeScript(const CString& function, const std::vector<CSt
 
 GtkWidget* CWebKitBrowser::Widget() const {
     return GTK_WIDGET(m->view);
+}
+
+std::vector<std::string> CWebKitBrowser::ScriptErrors() const {
+    return m->scriptErrors;
 }
 
 int CWebKitBrowser::WebProcessId() const {

@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 typedef struct _GtkWidget GtkWidget;
 
@@ -42,6 +43,9 @@ public:
     GtkWidget* Widget() const;
     // The web process that serves the page now (0 before it has spoken), for tests of its death.
     int WebProcessId() const;
+    // The script errors and console errors of this view's pages so far, oldest first, each with
+    // where it arose: kept from the user, but there for tests and diagnosis.
+    std::vector<std::string> ScriptErrors() const;
 
     struct Impl;
     CWebKitBrowser();

@@ -157,6 +157,35 @@ protected:
         gdk_display_sync(gdk_display_get_default());
     }
 
+    // Takes the picture of a window into the build folder as name; the engine paints on its own
+    // time, so the picture is taken again until it is more than one colour (every page of the
+    // program has a header bar above a lighter body).
+    bool PaintedShot(HWND h, const char* name) {
+        RECT rect{};
+        ::GetWindowRect(h, &rect);
+        std::string path = std::string(PROJECT_BINARY_DIR) + "/" + name;
+        bool painted = false;
+        Until(
+            [&] {
+                Settle();
+                cairo_surface_t* s = Shot(rect, path);
+                if (!s)
+                    return false;
+                cairo_surface_flush(s);
+                int w = cairo_image_surface_get_width(s), hh = cairo_image_surface_get_height(s);
+                auto pixel = [&](int x, int y) {
+                    auto* row = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(s) +
+                                                                  y * cairo_image_surface_get_stride(s));
+                    return row[x] & 0xFFFFFF;
+                };
+                painted = pixel(8, 8) != pixel(w / 2, hh / 2);
+                cairo_surface_destroy(s);
+                return painted;
+            },
+            20s);
+        return painted;
+    }
+
     std::unique_ptr<afxgtk::CGtkPresenter> m_presenter;
 };
 

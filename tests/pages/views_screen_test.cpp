@@ -7,6 +7,7 @@
 #include "net/AppMessages.h"
 #include "pages/LoginDlg.h"
 #include "net/StoreRequests.h"
+#include "net/MyHttp.h"
 #include "pages/MainHtmlView.h"
 #include "pages/MyBooksHtmlView.h"
 #include "pages/SetDlg.h"
@@ -17,9 +18,11 @@
 #include "tests/net/StorePeer.h"
 #include "tests/support/DataRoot.h"
 #include "tests/support/RecordingWindow.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TestFiles.h"
 
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -47,32 +50,8 @@ protected:
             return CString("(no answer)");
         return r;
     }
-    // The engine paints on its own time: the shot is taken again until the page is there.
     void ShotOf(HWND h, const char* name) {
-        RECT rect{};
-        ::GetWindowRect(h, &rect);
-        std::string path = std::string(PROJECT_BINARY_DIR) + "/" + name;
-        bool painted = false;
-        gtkscreen::Until(
-            [&] {
-                Settle();
-                cairo_surface_t* s = gtkscreen::Shot(rect, path);
-                if (!s)
-                    return false;
-                cairo_surface_flush(s);
-                int w = cairo_image_surface_get_width(s), hh = cairo_image_surface_get_height(s);
-                auto pixel = [&](int x, int y) {
-                    auto* row = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(s) +
-                                                                  y * cairo_image_surface_get_stride(s));
-                    return row[x] & 0xFFFFFF;
-                };
-                // Every page has a header bar above a lighter body; an unpainted view is one colour.
-                painted = pixel(8, 8) != pixel(w / 2, hh / 2);
-                cairo_surface_destroy(s);
-                return painted;
-            },
-            20s);
-        EXPECT_TRUE(painted) << "see " << path;
+        EXPECT_TRUE(PaintedShot(h, name)) << "see " << PROJECT_BINARY_DIR << "/" << name;
     }
 
     TempDir dir{"kestrin_views_screen_"};
@@ -201,6 +180,129 @@ TEST_F(LoginOnScreen, ALoginThroughThePageReachesTheUserRecord) {
     if (::IsWindow(dlg.GetSafeHwnd()))
         dlg.DestroyWindow();
     unsetenv("KESTRIN_STORE");
+}
+
+// What the store has been asked so far, one request line a line.
+std::string StoreLog(const std::string& base) {
+    CMyHttp http;
+    CString body;
+    http.GetUrl(CString((base + "/_control/log").c_str()), nullptr, 0, "", body);
+    return body.str();
+}
+
+TEST_F(LoginOnScreen, TheLoginPageReachesTheStoreOnlyWithItsLoginPost) {
+    ScopedEnv env;
+    env.Set("KESTRIN_STORE", Base());
+    CLoginDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_LOGIN_DIALOG, nullptr));
+    afxweb::IBrowserControl* page = dlg.m_wndView.GetBrowser();
+    ASSERT_TRUE(gtkscreen::Until([&] { return page->HasDocument(); }, 20s));
+    // Another address of the store, the login address with another method or query, the store
+    // under another host name, a picture: each ends "refused" when it never left the page.
+    std::string port = std::to_string(s_store->Port());
+    std::string probes =
+        "var store = '" + Base() +
+        "'; window.probes = {};"
+        "function probe(name, p) { p.then(function () { probes[name] = 'answered'; },"
+        "                                 function () { probes[name] = 'refused'; }); }"
+        "probe('page', fetch(store + '/touch/book/?probe=page'));"
+        "probe('host', fetch('http://localhost:" +
+        port +
+        "/touch/book/?probe=host'));"
+        "probe('get', fetch(store + '/touch/login/?vs=1&source='));"
+        "probe('query', fetch(store + '/touch/login/?vs=1&source=&probe=query',"
+        "                     {method: 'POST', body: 'username=reader'}));"
+        "var img = new Image(); img.onload = function () { probes.img = 'answered'; };"
+        "img.onerror = function () { probes.img = 'refused'; }; img.src = store + '/covers/m1.jpg?probe=img';"
+        "'sent'";
+    CString r;
+    ASSERT_TRUE(page->InvokeScript("eval", {CString(probes)}, &r));
+    EXPECT_EQ(r, "sent");
+    CString settled;
+    gtkscreen::Until(
+        [&] {
+            settled = Eval(dlg.m_wndView, "['page', 'host', 'get', 'query', 'img'].map(function (k) {"
+                                          " return k + '=' + (probes[k] || 'waiting'); }).join(' ')");
+            return settled.Find("waiting") < 0;
+        },
+        20s);
+    EXPECT_EQ(settled, "page=refused host=refused get=refused query=refused img=refused");
+    EXPECT_TRUE(page->InvokeScript("eval",
+                                   {"document.getElementById('username').value = 'reader';"
+                                    "document.getElementById('password').value = 'pa ss&#1';"
+                                    "document.getElementById('submit').click(); 'sent'"},
+                                   &r));
+    EXPECT_TRUE(gtkscreen::Until([] { return g_UserInfo.userid == "1001"; }, 20s))
+        << "the page said: " << Eval(dlg.m_wndView, "document.getElementById('message').textContent").str();
+    std::string log = StoreLog(Base());
+    EXPECT_NE(log.find("POST /touch/login/?vs=1&source= "), std::string::npos) << log;
+    EXPECT_EQ(log.find("probe"), std::string::npos) << log;
+    if (::IsWindow(dlg.GetSafeHwnd()))
+        dlg.DestroyWindow();
+}
+
+TEST_F(LoginOnScreen, EveryPageLoadsInItsViewWithoutAScriptError) {
+    ScopedEnv env;
+    env.Set("KESTRIN_STORE", Base());
+    WriteFileBytes(
+        dir.sub("Data/MagClass.xml"),
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><api><sort id=\"7\" sort_name=\"时尚\"/></api>");
+    CStringArray adapters;
+    adapters.Add("Living room TV");
+    struct Case {
+        const char* name;
+        std::function<CVorHtmlView*()> make;
+        std::function<CString(CVorHtmlView&)> url;
+    };
+    auto local = [](const char* file) {
+        return [file](CVorHtmlView&) { return g_AppPathInfo.GetPageDir() + file; };
+    };
+    auto store = [](int mode, BOOL book) {
+        return [mode, book](CVorHtmlView&) { return BuildStorePageUrl(mode, book, "", ""); };
+    };
+    const Case cases[] = {
+        {"Bookshelf2.html", [] { return new CMyBooksHtmlView; }, local("Bookshelf2.html")},
+        {"Bookshelf.html", [] { return new CMyBooksHtmlView; }, local("Bookshelf.html")},
+        {"login.html", [] { return new CLoginHtmlView; },
+         [](CVorHtmlView& v) { return static_cast<CLoginHtmlView&>(v).GetLoginUrl(); }},
+        {"Setting.html",
+         [&] {
+             auto* v = new CSetHtmlView;
+             v->SetWidiList(&adapters);
+             return v;
+         },
+         local("Setting.html")},
+        {"Error.html", [] { return new CVorHtmlView(TRUE); }, local("Error.html")},
+        {"/touch/magazine/", [] { return new CMainHtmlView; }, store(0, FALSE)},
+        {"/touch/book/", [] { return new CMainHtmlView; }, store(0, TRUE)},
+        {"/enter/magazine/", [] { return new CMainHtmlView; }, store(1, FALSE)},
+        {"/enter/velkor/", [] { return new CMainHtmlView; }, store(1, TRUE)},
+    };
+    HWND top = rec.Make(WS_POPUP | WS_VISIBLE, RECT{0, 0, 1000, 660});
+    CWnd host;
+    host.Attach(top);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<CVorHtmlView> view(c.make());
+        ASSERT_TRUE(view->Create(CRect(0, 0, 1000, 660), &host, IDC_PAGE_VIEW));
+        CString url = c.url(*view);
+        view->Navigate2(url.GetString());
+        auto* engine = dynamic_cast<afxweb::CWebKitBrowser*>(view->GetBrowser());
+        ASSERT_NE(engine, nullptr);
+        EXPECT_TRUE(gtkscreen::Until([&] { return engine->HasDocument() && view->m_spDoc; }, 20s))
+            << engine->LocationUrl().str();
+        EXPECT_NE(engine->LocationUrl().Find(c.name), -1)
+            << "not its error page: " << engine->LocationUrl().str();
+        // Errors travel on the same connection ahead of this answer.
+        EXPECT_EQ(Eval(*view, "'settled'"), "settled");
+        std::string errors;
+        for (const std::string& e : engine->ScriptErrors())
+            errors += e + "\n";
+        EXPECT_EQ(errors, "") << url.str();
+        view->DestroyWindow();
+    }
+    host.Detach();
+    DestroyWindow(top);
 }
 
 TEST_F(ViewsOnScreen, SettingsChangedOnThePageReachConfigAndTheAutostartEntry) {

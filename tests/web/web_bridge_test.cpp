@@ -351,4 +351,22 @@ TEST_F(Bridge, ARightClickShowsNoMenu) {
     EXPECT_EQ(popups(), before);
 }
 
+TEST_F(Bridge, ScriptAndConsoleErrorsReachTheProgramAndNothingElseDoes) {
+    ASSERT_TRUE(Load(b, view,
+                     Page("errors.html", Script("console.log('fine'); console.warn('careful');\n"
+                                                "console.error('said so');\n"
+                                                "function later() { nosuchfunction(); }\n"
+                                                "setTimeout(later, 0);"))));
+    ASSERT_TRUE(gtkscreen::Until([&] { return b->ScriptErrors().size() >= 2; }, 20s));
+    std::vector<std::string> errors = b->ScriptErrors();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_NE(errors[0].find("said so"), std::string::npos) << errors[0];
+    EXPECT_NE(errors[1].find("nosuchfunction"), std::string::npos) << errors[1];
+    EXPECT_NE(errors[1].find("errors.html:4"), std::string::npos) << "where it arose: " << errors[1];
+    // A clean page adds nothing.
+    ASSERT_TRUE(Load(b, view, Page("clean.html", Script("console.log('fine');"))));
+    EXPECT_EQ(Call(b, "eval", {"1 + 1"}), "2");
+    EXPECT_EQ(b->ScriptErrors().size(), 2u);
+}
+
 } // namespace

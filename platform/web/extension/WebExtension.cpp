@@ -9,7 +9,12 @@
 // page's top-level call has returned, so a page never sees an unrelated call in the middle of its
 // own. alert and confirm go over the same socket, never through WebKit's own synchronous IPC,
 // which would wait on a program that is itself waiting on us.
+//
+// Before a request leaves, the program is asked once per document address whether that page's
+// requests are limited; a request the limit does not allow is cancelled here, in the page's own
+// process, so not even a cross-origin answer the server permits can reach the page.
 #include "platform/web/BridgeWire.h"
+#include "platform/web/RequestLimit.h"
 
 #include <glib-unix.h>
 #include <webkit2/webkit-web-extension.h>
@@ -34,6 +39,13 @@ struct Bridge {
     guint deferredSource = 0;
     // Pages whose current main-frame document has loaded: the gate of the program's calls.
     std::map<uint64_t, bool> loaded;
+    // Each page's request limit, for the document address it was given for.
+    struct Limit {
+        std::string uri;
+        bool limited = false;
+        std::vector<std::string> allowed;
+    };
+    std::map<uint64_t, Limit> limits;
 };
 
 Bridge* g_bridge = nullptr;
@@ -185,12 +197,69 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
     g_object_unref(ctx);
 }
 
+void ReportError(uint64_t page, const std::string& text) {
+    Frame f;
+    f.kind = afxweb::wire::kError;
+    f.page = page;
+    f.fields = {text};
+    Frame reply;
+    Request(std::move(f), reply);
+}
+
+void OnConsoleMessage(WebKitWebPage* page, WebKitConsoleMessage* message, gpointer) {
+    if (webkit_console_message_get_level(message) != WEBKIT_CONSOLE_MESSAGE_LEVEL_ERROR)
+        return;
+    const char* text = webkit_console_message_get_text(message);
+    const char* source = webkit_console_message_get_source_id(message);
+    ReportError(webkit_web_page_get_id(page),
+                std::string(text ? text : "") + " (" + (source ? source : "") + ":" +
+                    std::to_string(webkit_console_message_get_line(message)) + ")");
+}
+
 void OnDocumentLoaded(WebKitWebPage* page, gpointer) {
     g_bridge->loaded[webkit_web_page_get_id(page)] = true;
 }
 
+// The page's address is already the new document's when its own request goes out, so a page is
+// judged by the limit of the document that asks.
+gboolean OnSendRequest(WebKitWebPage* page, WebKitURIRequest* request, WebKitURIResponse*, gpointer) {
+    Bridge& b = *g_bridge;
+    uint64_t pageId = webkit_web_page_get_id(page);
+    const char* pageUri = webkit_web_page_get_uri(page);
+    std::string current = pageUri ? pageUri : "";
+    auto it = b.limits.find(pageId);
+    if (it == b.limits.end() || it->second.uri != current) {
+        Bridge::Limit limit;
+        limit.uri = current;
+        Frame ask;
+        ask.kind = afxweb::wire::kLimit;
+        ask.page = pageId;
+        ask.fields = {current};
+        Frame reply;
+        if (!Request(std::move(ask), reply)) {
+            // Without the program nobody can say what the page may do: nothing leaves.
+            limit.limited = true;
+        } else if (reply.Field(0) == "1") {
+            limit.limited = true;
+            limit.allowed.assign(reply.fields.begin() + 1, reply.fields.end());
+        }
+        it = b.limits.insert_or_assign(pageId, std::move(limit)).first;
+    }
+    if (!it->second.limited)
+        return FALSE;
+    const char* method = webkit_uri_request_get_http_method(request);
+    const char* uri = webkit_uri_request_get_uri(request);
+    return !afxweb::RequestAllowed(it->second.allowed, method ? method : "GET", uri ? uri : "");
+}
+
 void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
     g_signal_connect(page, "document-loaded", G_CALLBACK(OnDocumentLoaded), nullptr);
+    g_signal_connect(page, "send-request", G_CALLBACK(OnSendRequest), nullptr);
+    // Deprecated, yet still emitted, and the one place in the page's process that hears every
+    // error: scripts, the console, failed loads, refused requests.
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    g_signal_connect(page, "console-message-sent", G_CALLBACK(OnConsoleMessage), nullptr);
+    G_GNUC_END_IGNORE_DEPRECATIONS
 }
 
 // Runs a page function the program named, with string arguments, to its end.
