@@ -65,20 +65,19 @@ BOOL FindServedPath(const CString& strUrl, CString& strPath) {
             fnPath = exact->second;
         } else {
             // The longest folder address that starts the request takes it.
-            for (auto it = routes.begin(); it != routes.end(); ++it) {
-                const std::string& prefix = it->first;
+            size_t nPrefix = 0;
+            for (const auto& [prefix, fn] : routes) {
                 if (prefix.empty() || prefix.back() != '/' || url.compare(0, prefix.size(), prefix) != 0)
                     continue;
-                if (fnPath && relative.size() >= prefix.size())
-                    continue;
-                fnPath = it->second;
-                relative = prefix; // for now the prefix, to compare lengths
+                if (prefix.size() > nPrefix) {
+                    nPrefix = prefix.size();
+                    fnPath = fn;
+                }
             }
             if (!fnPath)
                 return FALSE;
             // The rest keeps its case: the files on disk are named as they are.
-            std::string rest = strUrl.str().substr(relative.size());
-            if (!BelowFolder(rest, relative))
+            if (!BelowFolder(strUrl.str().substr(nPrefix), relative))
                 return TRUE;
         }
     }
