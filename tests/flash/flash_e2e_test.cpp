@@ -40,6 +40,9 @@ struct Colour {
     int r, g, b;
 };
 
+// The buttons' shades with the pointer over them: the purchase's orange and the others' grey.
+constexpr Colour kBuyHover{0xF5, 0x9E, 0x47}, kButtonHover{0x60, 0x63, 0x6B};
+
 bool Near(const Colour& a, const Colour& b, int tolerance) {
     return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
            std::abs(a.b - b.b) <= tolerance;
@@ -214,13 +217,43 @@ protected:
         return mine > area / 5 && mine > 4 * other;
     }
 
-    void Click(POINT at) {
+    // A person's click: the pointer goes to the button, and once the movie shows the button
+    // under it (its hover shade, beside the label), the button is pressed and released.
+    void Click(POINT at, const Colour& hover) {
         RECT r = gtkscreen::XGeometry(*m_presenter, wnd.GetSafeHwnd());
-        ASSERT_TRUE(gtkscreen::Command("xdotool mousemove " + std::to_string(r.left + at.x) + " " +
-                                       std::to_string(r.top + at.y) + " click 1"));
+        const std::string where = std::to_string(r.left + at.x) + " " + std::to_string(r.top + at.y);
+        ASSERT_TRUE(gtkscreen::Command("xdotool mousemove " + where));
+        EXPECT_TRUE(
+            ScreenShows(ShotPath("flash_reader_hover.png"),
+                        [&](cairo_surface_t* s) {
+                            cairo_surface_flush(s);
+                            auto* row = reinterpret_cast<const uint32_t*>(
+                                cairo_image_surface_get_data(s) + at.y * cairo_image_surface_get_stride(s));
+                            const uint32_t px = row[at.x - 36];
+                            return Near(Colour{static_cast<int>(px >> 16 & 0xFF),
+                                               static_cast<int>(px >> 8 & 0xFF), static_cast<int>(px & 0xFF)},
+                                        hover, 8);
+                        }))
+            << "the movie never showed the pointer over the button at " << at.x << "," << at.y;
+        ASSERT_TRUE(gtkscreen::Command("xdotool click 1"));
     }
 
     std::string ShotPath(const char* name) { return std::string(PROJECT_BINARY_DIR) + "/" + name; }
+
+    // What the player page says of itself, for a failure's message.
+    std::string PlayerState() {
+        afxweb::IBrowserControl* b = wnd.m_pFlash ? wnd.m_pFlash->GetControl()->Browser() : nullptr;
+        if (!b)
+            return "no control";
+        CString r;
+        bool ran = b->InvokeScript("eval",
+                                   {"var p = document.querySelector('ruffle-player'); 'player ' + (p ? "
+                                    "'there' : 'missing') + ', focus ' + (document.activeElement ? "
+                                    "document.activeElement.tagName : 'none')"},
+                                   &r);
+        return b->LocationUrl().str() + (b->HasDocument() ? " shown: " : " not shown: ") +
+               (ran ? r.str() : "no script");
+    }
 
     TempDir dir{"kestrin_flash_e2e_"};
     ScopedEnv env;
@@ -236,17 +269,17 @@ TEST_F(FlashEndToEnd, TheFirstPageShowsAndEnterAndTheButtonsTurnThePages) {
     wnd.OpenMovie("mag", "f1", "", 1, FlashStartFile("0"));
     ASSERT_NE(wnd.m_pFlash, nullptr);
     ASSERT_NE(wnd.m_pFlash->GetControl()->Browser(), nullptr) << "no engine";
-    EXPECT_TRUE(ScreenShows(ShotPath("flash_reader_page1.png"), [&](cairo_surface_t* s) {
-        return PageShown(s, 1);
-    })) << "the first page never showed; see flash_reader_page1.png";
+    ASSERT_TRUE(
+        ScreenShows(ShotPath("flash_reader_page1.png"), [&](cairo_surface_t* s) { return PageShown(s, 1); }))
+        << "the first page never showed; see flash_reader_page1.png; " << PlayerState();
 
     // The main window's OK key: Enter, passed on to the movie, turns the page.
     wnd.SendEnterKey();
-    EXPECT_TRUE(ScreenShows(ShotPath("flash_reader_page2.png"), [&](cairo_surface_t* s) {
-        return PageShown(s, 2);
-    })) << "Enter did not turn to the second page; see flash_reader_page2.png";
+    EXPECT_TRUE(
+        ScreenShows(ShotPath("flash_reader_page2.png"), [&](cairo_surface_t* s) { return PageShown(s, 2); }))
+        << "Enter did not turn to the second page; see flash_reader_page2.png; " << PlayerState();
 
-    Click(kPrevious);
+    Click(kPrevious, kButtonHover);
     EXPECT_TRUE(ScreenShows(ShotPath("flash_reader_back.png"), [&](cairo_surface_t* s) {
         return PageShown(s, 1);
     })) << "a click on the previous-page button did not turn back";
@@ -255,10 +288,11 @@ TEST_F(FlashEndToEnd, TheFirstPageShowsAndEnterAndTheButtonsTurnThePages) {
 TEST_F(FlashEndToEnd, APurchaseFromTheMovieReachesTheStoreAndItsAnswerShowsThenCloseEndsTheReading) {
     wnd.OpenMovie("mag", "f1", "", 1, FlashStartFile("0"));
     ASSERT_NE(wnd.m_pFlash, nullptr);
-    ASSERT_TRUE(
-        ScreenShows(ShotPath("flash_reader_page1.png"), [&](cairo_surface_t* s) { return PageShown(s, 1); }));
+    ASSERT_TRUE(ScreenShows(ShotPath("flash_reader_page1.png"), [&](cairo_surface_t* s) {
+        return PageShown(s, 1);
+    })) << PlayerState();
 
-    Click(kBuy);
+    Click(kBuy, kBuyHover);
     EXPECT_TRUE(gtkscreen::Until(
         [&] {
             return Fetch("/_control/log")
@@ -273,7 +307,7 @@ TEST_F(FlashEndToEnd, APurchaseFromTheMovieReachesTheStoreAndItsAnswerShowsThenC
         return CountNear(s, green, 24) > 400;
     })) << "the purchase's answer did not show; see flash_reader_bought.png";
 
-    Click(kClose);
+    Click(kClose, kButtonHover);
     EXPECT_TRUE(gtkscreen::Until([&] { return !events.empty(); }, kWait));
     ASSERT_EQ(1u, events.size());
     EXPECT_EQ(static_cast<WPARAM>(EVT_CLOSE_FLASH), events[0].first);
