@@ -246,11 +246,15 @@ protected:
         if (!b)
             return "no control";
         CString r;
-        bool ran = b->InvokeScript("eval",
-                                   {"var p = document.querySelector('ruffle-player'); 'player ' + (p ? "
-                                    "'there' : 'missing') + ', focus ' + (document.activeElement ? "
-                                    "document.activeElement.tagName : 'none')"},
-                                   &r);
+        bool ran =
+            b->InvokeScript("eval",
+                            {"var p = document.querySelector('ruffle-player'); var c = p && "
+                             "p.shadowRoot && p.shadowRoot.querySelector('canvas'); 'player ' + (p ? "
+                             "'there, ready ' + p.readyState + ', ' + p.clientWidth + 'x' + "
+                             "p.clientHeight : 'missing') + ', canvas ' + (c ? c.width + 'x' + c.height "
+                             ": 'none') + ', visibility ' + document.visibilityState + ', focus ' + "
+                             "(document.activeElement ? document.activeElement.tagName : 'none')"},
+                            &r);
         return b->LocationUrl().str() + (b->HasDocument() ? " shown: " : " not shown: ") +
                (ran ? r.str() : "no script");
     }
