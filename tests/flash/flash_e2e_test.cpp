@@ -246,15 +246,17 @@ protected:
         if (!b)
             return "no control";
         CString r;
-        bool ran =
-            b->InvokeScript("eval",
-                            {"var p = document.querySelector('ruffle-player'); var c = p && "
-                             "p.shadowRoot && p.shadowRoot.querySelector('canvas'); 'player ' + (p ? "
-                             "'there, ready ' + p.readyState + ', ' + p.clientWidth + 'x' + "
-                             "p.clientHeight : 'missing') + ', canvas ' + (c ? c.width + 'x' + c.height "
-                             ": 'none') + ', visibility ' + document.visibilityState + ', focus ' + "
-                             "(document.activeElement ? document.activeElement.tagName : 'none')"},
-                            &r);
+        bool ran = b->InvokeScript(
+            "eval",
+            {"var p = document.querySelector('ruffle-player'); var c = p && "
+             "p.shadowRoot && p.shadowRoot.querySelector('canvas'); 'player ' + (p ? "
+             "'there, ready ' + p.readyState + ', ' + p.clientWidth + 'x' + "
+             "p.clientHeight : 'missing') + ', canvas ' + (c ? c.width + 'x' + c.height "
+             ": 'none') + ', top bar ' + (c && c.getContext('2d') ? Array.from(c.getContext('2d')"
+             ".getImageData(500, 24, 1, 1).data).join(',') : 'unread') + ', visibility ' + "
+             "document.visibilityState + ', focus ' + "
+             "(document.activeElement ? document.activeElement.tagName : 'none')"},
+            &r);
         return b->LocationUrl().str() + (b->HasDocument() ? " shown: " : " not shown: ") +
                (ran ? r.str() : "no script");
     }
