@@ -253,7 +253,8 @@ protected:
              "'there, ready ' + p.readyState + ', ' + p.clientWidth + 'x' + "
              "p.clientHeight : 'missing') + ', canvas ' + (c ? c.width + 'x' + c.height "
              ": 'none') + ', top bar ' + (c && c.getContext('2d') ? Array.from(c.getContext('2d')"
-             ".getImageData(500, 24, 1, 1).data).join(',') : 'unread') + ', visibility ' + "
+             ".getImageData(500, 24, 1, 1).data).join(',') : 'unread') + ', callbacks ' + (p ? typeof "
+             "p.F_OpenMag : 'none') + ', host link ' + typeof window.hostFlashCall + ', visibility ' + "
              "document.visibilityState + ', focus ' + "
              "(document.activeElement ? document.activeElement.tagName : 'none')"},
             &r);
