@@ -1,6 +1,8 @@
 #include "app/FlashPlayerWnd.h"
 
 #include "contentserver/MyMemFile.h"
+#include "contentserver/ServedFiles.h"
+#include "contentserver/ServerHost.h"
 #include "foundation/AppPathInfo.h"
 #include "foundation/CommonFunc.h"
 #include "library/UserInfo.h"
@@ -64,6 +66,28 @@ CString FlashStartFile(const CString& strPriceFlag) {
     return strPriceFlag == "1" ? CString("stream2") : CString("stream");
 }
 
+namespace {
+
+CString ServerOrigin() {
+    CString origin;
+    origin.Format("http://127.0.0.1:%d", g_nServerPort);
+    return origin;
+}
+
+} // namespace
+
+void PublishReaderPlayer(const CString& strPlayerFolder) {
+    PublishServedPath(kPlayerUrlPath, [strPlayerFolder] { return strPlayerFolder; });
+    // Asked at each request: the update check may install a newer movie while the program runs.
+    PublishServedPath(kPlayerMovieUrlPath, [] { return g_AppPathInfo.GetReadSwfPath(); });
+    const CString origin = ServerOrigin();
+    CShockwaveflash1::SetPlayerPage(origin + kPlayerUrlPath + "player.html");
+    CShockwaveflash1::SetMovieAddressMap([origin](const CString& address) {
+        return address.CompareNoCase(g_AppPathInfo.GetReadSwfPath()) == 0 ? origin + kPlayerMovieUrlPath
+                                                                          : address;
+    });
+}
+
 BEGIN_MESSAGE_MAP(CFlashPlayerWnd, CWnd)
 ON_WM_SIZE()
 ON_MESSAGE(WM_FLASH_LOGIN, OnFlashLogin)
@@ -97,7 +121,7 @@ void CFlashPlayerWnd::DestroyControl() {
 void CFlashPlayerWnd::OpenMovie(CString type, CString id, CString movieParam, int served, CString startFile,
                                 BOOL bLocal) {
     if (served == 1)
-        m_strBase.Format("%s%s/%s/", "http://127.0.0.1:8024/", type.GetString(), id.GetString());
+        m_strBase.Format("%s/%s/%s/", ServerOrigin().GetString(), type.GetString(), id.GetString());
     else
         m_strBase.Format("%s%s\\%s\\", MEMFILE_ROOT, type.GetString(), id.GetString());
     DestroyControl();

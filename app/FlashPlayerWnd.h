@@ -87,3 +87,13 @@ private:
 
 // The start file the movie opens first, by the item's price flag ("1": paid).
 CString FlashStartFile(const CString& strPriceFlag);
+
+// The player page plays in the local server's origin, from which alone the movie may fetch the
+// item's pages. The server answers kPlayerUrlPath with the player folder given (the program's
+// "player" folder, which holds player.html and the player, with a trailing backslash) and
+// kPlayerMovieUrlPath with the installed reader movie; the control is told to show the served
+// page and to fetch the reader movie from there. Called once at start-up; the addresses carry
+// the server's port, so that is set first.
+constexpr char kPlayerUrlPath[] = "/player/";
+constexpr char kPlayerMovieUrlPath[] = "/player/read.swf";
+void PublishReaderPlayer(const CString& strPlayerFolder);

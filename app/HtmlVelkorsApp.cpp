@@ -1,5 +1,6 @@
 #include "app/HtmlVelkorsApp.h"
 
+#include "app/FlashPlayerWnd.h"
 #include "app/PackInfo.h"
 #include "foundation/AppPathInfo.h"
 #include "foundation/CommonFunc.h"
@@ -63,5 +64,8 @@ BOOL CHtmlVelkorsApp::PrepareMainWindow(CPackInfo& packInfo, const CString& strC
     if (!packInfo.CheckInstalledVersion())
         return FALSE;
     packInfo.DeployComponents();
+    // The player goes with the program, in its "player" folder: the update check installs the
+    // movie alone.
+    PublishReaderPlayer(g_AppPathInfo.m_strExeDir + "\\player\\");
     return TRUE;
 }

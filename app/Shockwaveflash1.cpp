@@ -19,6 +19,11 @@ CString& PlayerPage() {
     return page;
 }
 
+CShockwaveflash1::MovieAddressMap& MovieAddress() {
+    static CShockwaveflash1::MovieAddressMap map;
+    return map;
+}
+
 } // namespace
 
 CShockwaveflash1::~CShockwaveflash1() {
@@ -35,6 +40,21 @@ void CShockwaveflash1::SetPlayerPage(const CString& strUrl) {
 
 CString CShockwaveflash1::GetPlayerPage() {
     return PlayerPage();
+}
+
+void CShockwaveflash1::SetMovieAddressMap(MovieAddressMap map) {
+    MovieAddress() = std::move(map);
+}
+
+BEGIN_MESSAGE_MAP(CShockwaveflash1, CWnd)
+ON_WM_KEYDOWN()
+END_MESSAGE_MAP()
+
+void CShockwaveflash1::OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags) {
+    (void)nRepCnt;
+    (void)nFlags;
+    if (m_control)
+        m_control->PressKey(nChar);
 }
 
 BOOL CShockwaveflash1::Create(LPCSTR lpszClassName, LPCSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
@@ -69,8 +89,12 @@ void CShockwaveflash1::put_Quality(LPCSTR newValue) {
 }
 
 void CShockwaveflash1::LoadMovie(long layer, LPCSTR url) {
-    if (m_control)
-        m_control->LoadMovie(layer, url);
+    if (!m_control)
+        return;
+    CString address = url ? url : "";
+    if (MovieAddress())
+        address = MovieAddress()(address);
+    m_control->LoadMovie(layer, address);
 }
 
 void CShockwaveflash1::put_AllowScriptAccess(LPCSTR newValue) {

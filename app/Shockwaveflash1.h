@@ -1,7 +1,9 @@
 // The wrapper of the Flash control: a child window holding the player (CFlashControl over a
 // browser control of ours) with the control's automation calls, and the control's one event,
 // FlashCall, which reaches the parent window's event sink as (control id, dispid, request).
-// A SetReturnValue made while the event is being handled is the answer of the movie's call.
+// A SetReturnValue made while the event is being handled is the answer of the movie's call. A
+// WM_KEYDOWN sent to the control's window is pressed in the player page, as the real control
+// passes keys on to its movie.
 //
 // User-interface thread only. Events nest: the sink may call CallFunction, which may make the
 // movie call out again before the first event returns; each event keeps its own answer.
@@ -41,6 +43,10 @@ public:
     static void SetBrowserFactory(BrowserFactory factory);
     static void SetPlayerPage(const CString& strUrl);
     static CString GetPlayerPage();
+    // Where the player fetches a movie from, given the address the program loads it by (a
+    // player page of a server's origin cannot fetch a local file). Unset, the address is kept.
+    using MovieAddressMap = std::function<CString(const CString& address)>;
+    static void SetMovieAddressMap(MovieAddressMap map);
 
     // The parent must implement IFlashEventSink to hear FlashCall.
     BOOL Create(LPCSTR lpszClassName, LPCSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
@@ -54,6 +60,11 @@ public:
     void SetReturnValue(LPCSTR returnValue);
 
     afxweb::CFlashControl* GetControl() const { return m_control.get(); }
+
+protected:
+    // A key sent to the control's window goes on to the movie.
+    void OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags);
+    DECLARE_MESSAGE_MAP()
 
 private:
     CString FireFlashCall(const CString& request);

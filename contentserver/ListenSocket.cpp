@@ -1,7 +1,10 @@
 #include "contentserver/ListenSocket.h"
 
 #include "contentserver/MyMemFile.h"
+#include "contentserver/ServedFiles.h"
 #include "contentserver/ServerHost.h"
+
+#include <sys/stat.h>
 
 #include <map>
 #include <string>
@@ -38,7 +41,33 @@ BOOL CMyRequestSocket::HandleRequest() {
         AppendResponseUtf8("<HTTP_OK>");
         return TRUE;
     }
+    CString served;
+    if (FindServedPath(m_pRequest->m_strURL, served)) {
+        ServeDiskFile(served);
+        return TRUE;
+    }
     return ServeMemFile(url);
+}
+
+void CMyRequestSocket::ServeDiskFile(const CString& path) {
+    const DWORD dwAttr = path.IsEmpty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path);
+    CloseFile();
+    if (dwAttr == INVALID_FILE_ATTRIBUTES || (dwAttr & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        (m_pFile = fopen(path, "rb")) == nullptr) {
+        WriteErrorStatus("404 Not Found");
+        return;
+    }
+    struct stat st;
+    CString length;
+    length.Format("%lld", fstat(fileno(m_pFile), &st) == 0 ? static_cast<long long>(st.st_size) : 0LL);
+    WriteStatusLine("200 OK");
+    const int nDot = path.ReverseFind('.');
+    if (nDot > path.ReverseFind('\\'))
+        AppendContentTypeForExtension(path.Mid(nDot));
+    AppendHeader("Content-length", length);
+    AppendResponseText("\r\n");
+    // The rest goes piece by piece as the socket takes it, as any file from disk does.
+    SendFileBody();
 }
 
 namespace {

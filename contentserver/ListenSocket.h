@@ -1,5 +1,6 @@
 // The local server's listening socket and the connection class that answers the readers: the
-// self-test page and the loaded item's memory files, before the generic answers run.
+// self-test page, the program's own served files and the loaded item's memory files, before the
+// generic answers run.
 #pragma once
 
 #include "contentserver/RequestSocket.h"
@@ -28,6 +29,9 @@ public:
     BOOL HandleRequest() override;
     int RunServerApp() override { return 0; }
     BOOL ServeMemFile(CString url);
+    // Answers with a file of the program's own (see ServedFiles.h); "404 Not Found" when there
+    // is none at the path.
+    void ServeDiskFile(const CString& path);
 };
 
 // The thread message that closes the listener.

@@ -145,11 +145,14 @@ public:
     // the connection is released as when its peer closes.
     void DropIdle();
 
+protected:
+    // Closes the file an answer sends from, if any.
+    void CloseFile();
+
 private:
     // Sends what it can of the attached body. TRUE when the connection is to wait for the next
     // write notification or has ended; FALSE when the body is all sent.
     BOOL SendAttachedBody();
-    void CloseFile();
     void RejectRequest();
     BOOL ReadFilePiece(int nAt, int nMax);
 };

@@ -213,7 +213,8 @@ bool IsExtensionKey(int hive, const std::string& path) {
     return hive == kClassesRoot && path.size() > 1 && path[0] == '.' && path.find('\\') == std::string::npos;
 }
 
-// The types the program's server answers with, whatever the system's database says.
+// The types the program's server answers with, whatever the system's database says (which may
+// lack "wasm", without which a browser refuses to compile a module as it streams in).
 const char* BuiltInContentType(const std::string& ext) {
     static const std::map<std::string, const char*> table = {
         {"htm", "text/html"},  {"html", "text/html"},
@@ -221,7 +222,7 @@ const char* BuiltInContentType(const std::string& ext) {
         {"jpg", "image/jpeg"}, {"jpeg", "image/jpeg"},
         {"png", "image/png"},  {"gif", "image/gif"},
         {"xml", "text/xml"},   {"swf", "application/x-shockwave-flash"},
-        {"txt", "text/plain"},
+        {"txt", "text/plain"}, {"wasm", "application/wasm"},
     };
     auto it = table.find(ext);
     return it == table.end() ? nullptr : it->second;

@@ -82,6 +82,13 @@ public:
     // Runs the page's global function with string arguments to its end. False when there is no
     // document yet, the page lacks the function, it throws or its web process fails.
     virtual bool InvokeScript(const CString& function, const std::vector<CString>& args, CString* result) = 0;
+    // Presses and releases a key (a virtual-key code) in the page, as the keyboard would: the
+    // page's focused element gets the key events as real ones. False when the control cannot
+    // take keys (no document shown, or a key it does not know).
+    virtual bool PressKey(UINT nVirtKey) {
+        (void)nVirtKey;
+        return false;
+    }
 };
 
 } // namespace afxweb

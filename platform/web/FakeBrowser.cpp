@@ -80,4 +80,11 @@ bool CFakeBrowser::Confirm(const CString& text) {
     return m_events && m_events->OnShowMessage(text, MB_OKCANCEL) == IDOK;
 }
 
+bool CFakeBrowser::PressKey(UINT nVirtKey) {
+    if (!m_hasDocument)
+        return false;
+    m_keys.push_back(nVirtKey);
+    return true;
+}
+
 } // namespace afxweb

@@ -31,6 +31,8 @@ public:
     bool HasDocument() const override { return m_hasDocument; }
     CString LocationUrl() const override { return m_location; }
     bool InvokeScript(const CString& function, const std::vector<CString>& args, CString* result) override;
+    // Kept in Keys() while a document is shown.
+    bool PressKey(UINT nVirtKey) override;
 
     // The page's side.
     // A `window.external` call; false (and "") when the page has no such method.
@@ -42,6 +44,7 @@ public:
     const std::vector<CString>& Navigations() const { return m_navigations; }
     const std::vector<std::string>& Invocations() const { return m_invocations; }
     const CString& LoadedHtml() const { return m_html; }
+    const std::vector<UINT>& Keys() const { return m_keys; }
 
 private:
     IBrowserEvents* m_events = nullptr;
@@ -53,6 +56,7 @@ private:
     bool m_trusted = false;
     std::vector<CString> m_navigations;
     std::vector<std::string> m_invocations;
+    std::vector<UINT> m_keys;
 };
 
 } // namespace afxweb

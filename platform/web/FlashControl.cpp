@@ -84,6 +84,10 @@ CString CFlashControl::CallFunction(const CString& request) {
     return result;
 }
 
+bool CFlashControl::PressKey(UINT nVirtKey) {
+    return m_browser && m_pageShown && m_browser->PressKey(nVirtKey);
+}
+
 bool CFlashControl::IsTrustedUrl(const CString& url, bool mainFrame) {
     return mainFrame && SamePage(url, m_playerPage);
 }

@@ -35,6 +35,9 @@ public:
     CString GetProperty(const CString& name) const;
     // The movie function's answer XML; "" when the movie has no such function or is not playing.
     CString CallFunction(const CString& request);
+    // A key the control's window got, pressed in the player page, where the movie hears it;
+    // false while the page is not shown.
+    bool PressKey(UINT nVirtKey);
 
     IBrowserControl* Browser() const { return m_browser.get(); }
     const CString& Movie() const { return m_movie; }

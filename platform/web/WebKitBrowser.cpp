@@ -283,6 +283,51 @@ bool CWebKitBrowser::InvokeScript(const CString& function, const std::vector<CSt
     return true;
 }
 
+bool CWebKitBrowser::PressKey(UINT nVirtKey) {
+    // The keys the program presses for the user; others have no use yet.
+    guint keyval = 0;
+    switch (nVirtKey) {
+    case VK_RETURN:
+        keyval = GDK_KEY_Return;
+        break;
+    default:
+        return false;
+    }
+    GtkWidget* widget = GTK_WIDGET(m->view);
+    GdkWindow* window = gtk_widget_get_window(widget);
+    if (!m->hasDocument || !window)
+        return false;
+    GdkDisplay* display = gdk_window_get_display(window);
+    GdkDevice* keyboard = gdk_seat_get_keyboard(gdk_display_get_default_seat(display));
+    guint16 keycode = 0;
+    guint8 group = 0;
+    GdkKeymapKey* keys = nullptr;
+    gint nKeys = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(display), keyval, &keys, &nKeys) &&
+        nKeys > 0) {
+        keycode = static_cast<guint16>(keys[0].keycode);
+        group = static_cast<guint8>(keys[0].group);
+    }
+    g_free(keys);
+    // The engine delivers keys to the page that has the keyboard, as a click would give it.
+    gtk_widget_grab_focus(widget);
+    for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+        GdkEvent* e = gdk_event_new(type);
+        e->key.window = GDK_WINDOW(g_object_ref(window));
+        e->key.send_event = TRUE;
+        e->key.time = GDK_CURRENT_TIME;
+        e->key.state = 0;
+        e->key.keyval = keyval;
+        e->key.hardware_keycode = keycode;
+        e->key.group = group;
+        if (keyboard)
+            gdk_event_set_device(e, keyboard);
+        gtk_widget_event(widget, e);
+        gdk_event_free(e);
+    }
+    return true;
+}
+
 GtkWidget* CWebKitBrowser::Widget() const {
     return GTK_WIDGET(m->view);
 }

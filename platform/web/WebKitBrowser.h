@@ -39,6 +39,9 @@ public:
     bool HasDocument() const override;
     CString LocationUrl() const override;
     bool InvokeScript(const CString& function, const std::vector<CString>& args, CString* result) override;
+    // The key goes to the view as the toolkit's own key events, which the engine hands to the
+    // page as real ones. The program's window gets no say: the presenter is not asked.
+    bool PressKey(UINT nVirtKey) override;
 
     GtkWidget* Widget() const;
     // The web process that serves the page now (0 before it has spoken), for tests of its death.

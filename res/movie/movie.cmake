@@ -1,8 +1,9 @@
 # The reader movie and its player page, included by res/CMakeLists.txt so that the resource
 # table, which carries the movie as MYDATA 152, depends on it in the same directory.
 #
-# read.swf is compiled from movie/src with haxe. The player page goes to movie/player/ with
-# Ruffle beside it, installed from npm at the pinned version; nothing of Ruffle is in the tree.
+# read.swf is compiled from movie/src with haxe. The player page goes beside the program, with
+# Ruffle in its folder ruffle/, installed from npm at the pinned version; nothing of Ruffle is in
+# the tree.
 find_program(KESTRIN_HAXE haxe REQUIRED)
 find_program(KESTRIN_NPM npm REQUIRED)
 set(KESTRIN_RUFFLE_VERSION 0.6.0)
@@ -21,7 +22,9 @@ add_custom_command(
   COMMENT "Compiling the reader movie"
   VERBATIM)
 
-set(player_out ${movie_out}/player)
+# The player goes beside the program (build/app/player/), where the program serves it from.
+set(player_out ${PROJECT_BINARY_DIR}/app/player)
+set(KESTRIN_PLAYER_DIR ${player_out} CACHE INTERNAL "the player page with Ruffle")
 set(ruffle_npm ${movie_out}/npm)
 add_custom_command(
   OUTPUT ${player_out}/ruffle/ruffle.js

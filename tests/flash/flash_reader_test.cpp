@@ -3,6 +3,8 @@
 // purchase against the replacement store, and the login that replaces the control.
 #include "app/FlashPlayerWnd.h"
 #include "contentserver/MyMemFile.h"
+#include "contentserver/ServedFiles.h"
+#include "contentserver/ServerHost.h"
 #include "foundation/AppPathInfo.h"
 #include "library/UserInfo.h"
 #include "net/AppMessages.h"
@@ -214,6 +216,10 @@ protected:
         g_pMainDlg.Clear();
         main.DestroyWindow();
         CShockwaveflash1::SetBrowserFactory([](HWND) { return std::unique_ptr<afxweb::IBrowserControl>(); });
+        CShockwaveflash1::SetMovieAddressMap(nullptr);
+        PublishServedPath(kPlayerUrlPath, nullptr);
+        PublishServedPath(kPlayerMovieUrlPath, nullptr);
+        g_nServerPort = savedPort;
         g_AppPathInfo.m_strExeFilesDir = savedExeDir;
         g_UserInfo.userid = savedUser;
         g_nUserMode = savedMode;
@@ -231,6 +237,7 @@ protected:
     std::vector<std::unique_ptr<MoviePage>> pages;
     CString savedExeDir, savedUser;
     int savedMode = 0;
+    int savedPort = g_nServerPort;
 };
 
 TEST_F(FlashReader, OpenMovieShowsThePlayerWithTheReaderMovieAndReplacesTheControlPerItem) {
@@ -306,6 +313,39 @@ TEST_F(FlashReader, ShiftPathAnswersWithTheBaseAndTheLastPartOfThePath) {
     // A file name with markup comes back whole once the movie reads the answer.
     CString answer = Movie().Call("C_ShiftPath", {"x/a&b<1>.jpg"});
     EXPECT_EQ(answer, "<string>http://127.0.0.1:8024/mag/m1/a&amp;b&lt;1&gt;.jpg</string>");
+}
+
+// The main window's OK key reaches the movie's page as a key press, and only while a movie is open.
+TEST_F(FlashReader, EnterGoesToThePlayerPageOfTheOpenMovie) {
+    wnd.SendEnterKey(); // no control: nothing, and no fault
+    Open();
+    wnd.SendEnterKey();
+    EXPECT_EQ(Movie().browser->Keys(), (std::vector<UINT>{VK_RETURN}));
+    wnd.CloseMovie();
+    wnd.SendEnterKey(); // the control is gone: nothing
+}
+
+// The player page is the local server's, on the server's port, and it fetches the installed
+// reader movie from there too; other movie addresses and the item's folder stay as they are.
+TEST_F(FlashReader, ThePublishedPlayerIsServedWithTheMovieByTheLocalServer) {
+    g_nServerPort = 8124;
+    PublishReaderPlayer(CString(dir.win() + "player\\"));
+    EXPECT_EQ(CShockwaveflash1::GetPlayerPage(), "http://127.0.0.1:8124/player/player.html");
+    CString path;
+    EXPECT_TRUE(FindServedPath("/player/ruffle/ruffle.js", path));
+    EXPECT_EQ(path, CString(dir.win() + "player\\ruffle\\ruffle.js"));
+    EXPECT_TRUE(FindServedPath("/player/read.swf", path));
+    EXPECT_EQ(path, g_AppPathInfo.GetReadSwfPath());
+
+    // The fake shows its own page under the fixture's address.
+    CShockwaveflash1::SetPlayerPage(kPlayerPage);
+    Open("mag", "m1", 1);
+    EXPECT_EQ(wnd.m_strBase, "http://127.0.0.1:8124/mag/m1/");
+    ASSERT_EQ(Movie().moviesLoaded.size(), 1u);
+    EXPECT_EQ(Movie().moviesLoaded[0], "http://127.0.0.1:8124/player/read.swf");
+    wnd.m_pFlash->LoadMovie(0, CString(dir.win() + "other.swf"));
+    ASSERT_EQ(Movie().moviesLoaded.size(), 2u);
+    EXPECT_EQ(Movie().moviesLoaded[1], CString("file://" + dir.path() + "/other.swf"));
 }
 
 TEST_F(FlashReader, CallNamesAreComparedExactlyAndUnknownOnesDoNothing) {

@@ -31,6 +31,7 @@ import kestrin_store  # noqa: E402
 
 BUILD = os.path.abspath(sys.argv.pop(1) if len(sys.argv) > 1 else os.path.join(SOURCE, "build"))
 MOVIE_DIR = os.path.join(BUILD, "res", "movie")
+PLAYER_DIR = os.path.join(BUILD, "app", "player")
 SHOTS = os.path.join(BUILD, "tests", "movie")
 WIDTH, HEIGHT = 1000, 700
 WAIT = 30  # seconds any one awaited state may take at most
@@ -60,7 +61,7 @@ class Handler(kestrin_store.Handler):
             rel = os.path.normpath(path[len("/player/"):])
             if rel.startswith(".."):
                 return self.reply(404, b"")
-            return self.file(os.path.join(MOVIE_DIR, "player", rel))
+            return self.file(os.path.join(PLAYER_DIR, rel))
         parts = path.strip("/").split("/")
         if len(parts) == 3:
             item = self.server.store.items.get(parts[1])
@@ -292,9 +293,10 @@ def near(c, d, tolerance=14):
 class MoviePlayerTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        for f in ("read.swf", "player/player.html", "player/ruffle/ruffle.js"):
-            if not os.path.isfile(os.path.join(MOVIE_DIR, f)):
-                raise RuntimeError("not built: %s" % os.path.join(MOVIE_DIR, f))
+        for f in (os.path.join(MOVIE_DIR, "read.swf"), os.path.join(PLAYER_DIR, "player.html"),
+                  os.path.join(PLAYER_DIR, "ruffle", "ruffle.js")):
+            if not os.path.isfile(f):
+                raise RuntimeError("not built: %s" % f)
         os.makedirs(SHOTS, exist_ok=True)
         cls.server = kestrin_store.Server(("127.0.0.1", 0), Handler)
         cls.server.store = kestrin_store.Store()

@@ -151,7 +151,13 @@ window.playerLoadMovie = function(address) {
         player.remove();
     player = window.RufflePlayer.newest().createPlayer();
     stage.appendChild(player);
-    return player.ruffle().load({url : address});
+    const mine = player;
+    // The player hears keys only while it has the focus, as the control has it in its window;
+    // given once the movie runs, since the player listens from then on.
+    return player.ruffle().load({url : address}).then(function() {
+        if (player === mine)
+            mine.focus();
+    });
 };
 
 document.addEventListener("DOMContentLoaded", function() {

@@ -4,6 +4,7 @@
 // F_OpenMag and F_ReUserBuyInfo, then asks for its item with C_GetOpenMag; the program may answer
 // from inside that call or later, so nothing here waits on it. Every page address goes through
 // C_ShiftPath, because only the program knows where the item's files are served from.
+// Enter turns to the next page, as the "next" button does.
 //
 // The start file ("stream" for a free item, "stream2" for a paid one) is UTF-8 text, one entry a
 // line, a key and its value split at the first space:
@@ -19,6 +20,7 @@ import flash.display.StageAlign;
 import flash.display.StageScaleMode;
 import flash.events.Event;
 import flash.events.IOErrorEvent;
+import flash.events.KeyboardEvent;
 import flash.events.MouseEvent;
 import flash.events.SecurityErrorEvent;
 import flash.external.ExternalInterface;
@@ -29,6 +31,7 @@ import flash.text.TextField;
 import flash.text.TextFieldAutoSize;
 import flash.text.TextFormat;
 import flash.text.TextFormatAlign;
+import flash.ui.Keyboard;
 import flash.utils.ByteArray;
 
 class Reader extends Sprite {
@@ -106,6 +109,11 @@ class Reader extends Sprite {
 
     function onStage(_) {
         stage.addEventListener(Event.RESIZE, function(_) layout());
+        // Enter is the reader's key: the program passes it on from its window (its OK key).
+        stage.addEventListener(KeyboardEvent.KEY_DOWN, function(e:KeyboardEvent) {
+            if (e.keyCode == Keyboard.ENTER)
+                show(current + 1);
+        });
         layout();
         if (!ExternalInterface.available) {
             setNotice("无法与程序通信");
