@@ -18,7 +18,7 @@ endfunction()
 # LABELS: "unit" runs in the plain and sanitizer builds; "tsan" also in the thread-sanitizer build;
 # "noasan" keeps a test out of the sanitizer runs (tests that drive outside programs at length).
 function(add_test_folder name)
-  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "DEPS;LABELS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   if(NOT srcs)
     return()
@@ -42,5 +42,12 @@ function(add_test_folder name)
     "if(${name}_TESTS)\n"
     "  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${ARG_LABELS}\")\n"
     "endif()\n")
+  # Tests that hold a resource of the machine (a fixed port) run one at a time.
+  if(ARG_RESOURCE_LOCK)
+    file(APPEND ${labels_file}
+      "if(${name}_TESTS)\n"
+      "  set_tests_properties(\${${name}_TESTS} PROPERTIES RESOURCE_LOCK \"${ARG_RESOURCE_LOCK}\")\n"
+      "endif()\n")
+  endif()
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
 endfunction()

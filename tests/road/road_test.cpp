@@ -3,7 +3,9 @@
 // store page, the item on the shelf page with its progress, stopped and started there, finished,
 // and deleted. The store holds the first transfer half-way, so there is something to stop.
 // Screenshots of the shelf go to the build folder.
+#include "app/HtmlDlg.h"
 #include "app/HtmlVelkorsDlg.h"
+#include "contentserver/ServerHost.h"
 #include "foundation/AppPathInfo.h"
 #include "library/MagShelf.h"
 #include "net/DownLoadManager.h"
@@ -14,6 +16,7 @@
 #include "tests/gtk/GtkScreen.h"
 #include "tests/net/StorePeer.h"
 #include "tests/support/DataRoot.h"
+#include "tests/support/PeerProcess.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TestFiles.h"
 
@@ -25,11 +28,10 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// The window without what reaches beyond the road: no local server, category lists or update
-// check.
+// The window without what reaches beyond the road: no category lists or update check. Its local
+// server listens on a free port.
 class RoadDlg : public CHtmlVelkorsDlg {
 protected:
-    void StartLocalServer() override {}
     void StartCategoryLists() override {}
     void StartUpdates() override {}
 };
@@ -43,6 +45,7 @@ protected:
             return afxweb::CreateWebKitBrowser(h);
         });
         UseTestDataRoot(dir);
+        g_nServerPort = PeerProcess::FreePort();
         // The skin and the pages as the installer puts them: out of the program's own resources.
         dlg.m_packInfo.DeployComponents();
         dlg.LoadSkin("WinSkin3.xml");
@@ -114,7 +117,8 @@ protected:
         RECT window{}, view{};
         ::GetWindowRect(dlg.GetSafeHwnd(), &window);
         ::GetWindowRect(v.GetSafeHwnd(), &view);
-        const int x = view.left - window.left + 2, y = view.top - window.top + 2;
+        // The mark goes in the bottom corner: the reading window's tool strip covers the top.
+        const int x = view.left - window.left + 2, y = view.bottom - window.top - 3;
         const std::string path = std::string(PROJECT_BINARY_DIR) + "/" + name;
         auto marked = [&](bool& mark) {
             Settle();
@@ -129,7 +133,7 @@ protected:
             return true;
         };
         Eval(v, "var m = document.createElement('div'); m.id = 'road-mark';"
-                "m.style.cssText = 'position:fixed;left:0;top:0;width:6px;height:6px;background:#ff00ff;"
+                "m.style.cssText = 'position:fixed;left:0;bottom:0;width:6px;height:6px;background:#ff00ff;"
                 "z-index:2147483647'; document.body.appendChild(m); 1");
         bool mark = false;
         EXPECT_TRUE(gtkscreen::Until([&] { return marked(mark) && mark; }, 20s)) << name << ": no mark shown";
@@ -211,6 +215,37 @@ TEST_F(Road, FromTheStoresDownloadButtonToTheShelfAndOffIt) {
     EXPECT_NE(Control("/_control/log").find("Range: bytes=" + half + "-"), std::string::npos)
         << "the start resumed";
     ShotWhenPainted(shelf, "road_shelf_done.png");
+
+    // Read it: the shelf's read button opens the package in the HTML reading window, whose page
+    // and page pictures come from the local server.
+    ASSERT_TRUE(Click(shelf, item + " .act-open"));
+    ASSERT_NE(dlg.m_pHtmlDlg, nullptr);
+    ASSERT_TRUE(gtkscreen::Until([&] { return dlg.m_pHtmlDlg->IsWindowVisible() != FALSE; }, 20s))
+        << "the reading window never came up";
+    CVorHtmlView& reader = dlg.m_pHtmlDlg->m_view;
+    // The program asks a page nothing before its document is complete, as the views do: while
+    // the engine still loads it, its web process may be waiting on this thread.
+    ASSERT_TRUE(
+        gtkscreen::Until([&] { return reader.GetBrowser() && reader.GetBrowser()->HasDocument(); }, 20s))
+        << "the reading page never completed";
+    const std::string origin = "http://127.0.0.1:" + std::to_string(g_nServerPort) + "/mag/m1/";
+    EXPECT_EQ(WaitFor(reader,
+                      "(function () { var i = document.getElementById('page');"
+                      " return i && i.complete && i.naturalWidth > 0 && i.src.indexOf('" +
+                          origin + "') == 0 ? 'shown' : String(i && i.src); })()",
+                      "shown"),
+              "shown")
+        << "reader at "
+        << (reader.GetBrowser() ? reader.GetBrowser()->LocationUrl().str() : std::string("(none)"))
+        << ", read mode " << dlg.m_nReadMode << ", last path " << dlg.m_strLastPath.str();
+    ShotWhenPainted(reader, "road_reader_page.png");
+
+    // The page's close hides the reader and brings the shelf back.
+    ASSERT_TRUE(ScriptClick(reader, "#head button:last-child"));
+    ASSERT_TRUE(gtkscreen::Until(
+        [&] { return !dlg.m_pHtmlDlg->IsWindowVisible() && dlg.m_shelfView.IsWindowVisible(); }, 20s))
+        << "closing the reader did not return to the shelf";
+    EXPECT_EQ(dlg.m_strCurTab, "shelf");
 
     ASSERT_TRUE(ScriptClick(shelf, item + " .act-delete"));
     ASSERT_TRUE(gtkscreen::Until([&] { return DownState("mag", "m1") == -1; }, 20s));
