@@ -6,6 +6,7 @@
 #include "app/HtmlVelkorsDlg.h"
 #include "net/AppMessages.h"
 #include "platform/gtk/GtkPresenter.h"
+#include "platform/kernel/CodePage.h"
 #include "platform/kernel/Threads.h"
 #include "res/resource.h"
 
@@ -70,9 +71,15 @@ int main(int argc, char** argv) {
     CHtmlVelkorsApp app;
     if (!app.InitBeforeMainWindow())
         return 1;
+    // The desktop hands the arguments over in UTF-8 (a package's path from the file manager);
+    // the program's strings are in the ANSI code page. Bytes that are no UTF-8 stay as they are.
     std::string cmdLine;
-    for (int i = 1; i < argc; ++i)
-        cmdLine += (i > 1 ? " " : "") + std::string(argv[i]);
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i], ansi;
+        if (AfxUtf8ToAnsi(arg, ansi))
+            arg = ansi;
+        cmdLine += (i > 1 ? " " : "") + arg;
+    }
     int result = 0;
     {
         CHtmlVelkorsDlg dlg;

@@ -105,9 +105,11 @@ protected:
         }
     }
 
-    void StartClient() {
-        client = fork();
-        if (client == 0) {
+    void StartClient() { client = Spawn({}); }
+    // The client with these arguments, in this test's environment.
+    pid_t Spawn(const std::vector<std::string>& args) {
+        pid_t pid = fork();
+        if (pid == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);
             setenv("KESTRIN_STORE", storeUrl.c_str(), 1);
             setenv("XDG_DATA_HOME", root.sub("data").c_str(), 1);
@@ -118,11 +120,16 @@ protected:
             // test runs.
             setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + root.sub("run/no_bus")).c_str(), 1);
             std::string log = std::string(PROJECT_BINARY_DIR) + "/client_e2e.log";
-            freopen(log.c_str(), "w", stderr);
-            execl(CLIENT_PATH, CLIENT_PATH, static_cast<char*>(nullptr));
+            freopen(log.c_str(), args.empty() ? "w" : "a", stderr);
+            std::vector<char*> argv{const_cast<char*>(CLIENT_PATH)};
+            for (const auto& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(CLIENT_PATH, argv.data());
             _exit(127);
         }
-        ASSERT_GT(client, 0);
+        EXPECT_GT(pid, 0);
+        return pid;
     }
     std::string X(const std::string& args) {
         return Output("DISPLAY=" + display.Name() + " xdotool " + args + " 2>/dev/null");
@@ -315,6 +322,14 @@ protected:
                 return b;
         return std::nullopt;
     }
+    // The client's large windows that are shown: the main window, and a reading window over it.
+    std::vector<Box> LargeWindows() {
+        std::vector<Box> boxes;
+        for (const auto& id : Windows("--pid " + std::to_string(client)))
+            if (auto b = Geometry(id); b && b->w > 600 && b->h > 400)
+                boxes.push_back(*b);
+        return boxes;
+    }
     // The client's small windows that are shown: its tray icon, embedded in trayer, and the tray
     // menu while it is up.
     std::vector<Box> SmallClientWindows() {
@@ -483,10 +498,6 @@ TEST_F(ClientRoadTest, LogsInDownloadsToTheShelfHidesToTheTrayAndExitsFromIt) {
     EXPECT_TRUE(ShotOfChange("shelf", last)) << "the shelf never came up";
     last = Shot("shelf_again");
 
-    // ROAD STEP TO COME (the HTML reading window): read the item from the shelf in the HTML
-    // reading window, its pictures from 127.0.0.1:8024; close the reader and return to the shelf.
-    // The shelf page is ours and fetches nothing: reach its read button by known layout or keys.
-
     // Esc hides the main window to the tray.
     auto win = MainWindow();
     ASSERT_TRUE(win);
@@ -504,8 +515,36 @@ TEST_F(ClientRoadTest, LogsInDownloadsToTheShelfHidesToTheTrayAndExitsFromIt) {
         << "the tray icon did not show the window";
     EXPECT_TRUE(ShotOfChange("back_from_tray", last));
 
-    // ROAD STEP TO COME (the hand-over): a second `kestrin -p <package>` of the downloaded item
-    // hands it over to this instance and ends; this instance opens it.
+    // A second start with the downloaded package hands it over and ends; this instance reads it
+    // in its HTML reading window, whose pages the local server now serves from the package.
+    const std::string package = FilesEndingIn("[m3].exe").begin()->first;
+    pid_t second = Spawn({"-p", package});
+    ASSERT_GT(second, 0);
+    int status = -1;
+    ASSERT_TRUE(Until([&] { return waitpid(second, &status, WNOHANG) == second; }, kLimit))
+        << "the second start did not end";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ASSERT_TRUE(Until([&] { return LargeWindows().size() == 2; }, kLimit)) << "no reading window came up";
+    auto served = [&](const std::string& page) {
+        return Output("python3 -c \"import urllib.request,sys;sys.stdout.write(str(urllib.request.urlopen("
+                      "'http://127.0.0.1:8024/mag/m3/" +
+                      page + "').status))\" 2>/dev/null") == "200";
+    };
+    EXPECT_TRUE(Until([&] { return served("view1.html") && served("view2.html"); }, kLimit))
+        << "the local server does not serve the handed-over package";
+    EXPECT_TRUE(ShotOfChange("read_handed_over", last));
+    last = Shot("reading");
+
+    // The reading strip's close button (its top-left corner) hides the reader again.
+    std::optional<Box> reader;
+    for (const Box& b : LargeWindows())
+        if (!reader || b.id != MainWindow()->id)
+            reader = b;
+    ASSERT_TRUE(reader);
+    ASSERT_TRUE(Xdo("mousemove " + std::to_string(reader->x + 35) + " " + std::to_string(reader->y + 55) +
+                    " click 1"));
+    ASSERT_TRUE(Until([&] { return LargeWindows().size() == 1; }, kLimit)) << "the reader did not close";
+    EXPECT_TRUE(ShotOfChange("reader_closed", last));
 
     // Hidden again, the tray menu's "退出" (its last item) ends the program.
     win = MainWindow();
