@@ -4,6 +4,7 @@
 #include "contentserver/ListenSocket.h"
 #include "contentserver/MyMemFile.h"
 #include "contentserver/ServerHost.h"
+#include "platform/kernel/Threads.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -101,7 +102,8 @@ UINT CMyMemFile::ServerThreadProc(LPVOID pStore) {
     s_stateWritten.notify_all();
     if (!bListening)
         return 0;
-    // The pump never ends: the listener stays open as long as the process runs. With nothing
+    // The listener stays open as long as the process runs: a stray quit message is ignored, and
+    // only the process's own end, which asks every thread to stop, ends the pump. With nothing
     // waiting it blocks until a message or a socket event arrives, so a notification is handled
     // as soon as it comes rather than at the next look.
     MSG msg;
@@ -111,8 +113,13 @@ UINT CMyMemFile::ServerThreadProc(LPVOID pStore) {
             WaitMessage();
             continue;
         }
-        if (msg.message == WM_QUIT)
+        if (msg.message == WM_QUIT) {
+            if (AfxThreadStopRequested(GetCurrentThreadId())) {
+                host.Stop();
+                return 0;
+            }
             continue; // taken and ignored
+        }
         if (msg.hwnd == nullptr && msg.message == WM_SERVER_STOP_LISTEN) {
             host.Stop();
             continue;

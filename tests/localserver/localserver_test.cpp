@@ -3,7 +3,11 @@
 #include "tests/localserver/LocalServerFixture.h"
 
 #include "net/MyHttp.h"
+#include "platform/kernel/Threads.h"
 #include "tests/contentserver/ContentServerFixture.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
@@ -435,4 +439,26 @@ int main(int argc, char** argv) {
     fflush(stdout);
     fflush(stderr);
     _exit(result);
+}
+
+// Run by the test below in a process of its own: the process's end asks every thread to stop,
+// and the server's thread, which ignores a stray quit message, ends then and closes its listener.
+TEST(ServerEnd, DISABLED_InAProcessOfItsOwn) {
+    const int port = ServerPort();
+    ASSERT_NE(0, port);
+    EXPECT_EQ(0, AfxWaitForThreads(20000)) << "a thread outlived the process's end";
+    EXPECT_LT(Connect(port), 0) << "the listener is still open";
+}
+
+TEST(ServerEnd, TheServerThreadEndsWithTheProcess) {
+    pid_t child = fork();
+    if (child == 0) {
+        execl("/proc/self/exe", "localserver_tests", "--gtest_also_run_disabled_tests",
+              "--gtest_filter=ServerEnd.DISABLED_InAProcessOfItsOwn", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child said " << status;
 }
