@@ -182,10 +182,42 @@ def solid_jpeg(width, height, rgb):
 
 
 def cover_for(pid, small=False):
-    """Each item's cover is a colour of its own, from its pid."""
+    """Each item's cover is in a colour of its own, from its pid: a masthead band with its title
+    lines, a picture (sky, sun and hills), headline bars and the item's number in the corner. The
+    small cover is the colour alone."""
     h = hashlib.sha256(pid.encode("utf-8")).digest()
     rgb = (64 + h[0] % 160, 64 + h[1] % 160, 64 + h[2] % 160)
-    return solid_jpeg(60, 80, rgb) if small else solid_jpeg(240, 320, rgb)
+    if small:
+        return solid_jpeg(60, 80, rgb)
+    bx, by = 30, 40
+    dark = tuple(c * 2 // 5 for c in rgb)
+    light = tuple(255 - (255 - c) // 4 for c in rgb)
+    digits = "".join(ch for ch in pid if ch.isdigit())[-2:] or "0"
+    sun_x = 8 + h[3] % 14
+
+    def colour_at(x, y):
+        if y < 7:
+            if 2 <= y <= 4 and 3 <= x < 27 - (h[4] % 6) and (x - 3) % 4 != 3:
+                return light
+            return dark
+        if 9 <= y < 27 and 2 <= x < 28:
+            if (x - sun_x) ** 2 + (y - 13) ** 2 < 5:
+                return (250, 206, 80)
+            hill = 21 + ((x * (3 + h[5] % 3)) % 9 - 4) ** 2 // 8
+            if y >= hill:
+                return (70 + 3 * x, 120 - (y - 21) * 4, 70)
+            return (120 + 4 * (y - 9), 170 + 3 * (y - 9), 235)
+        if y in (29, 31) and 2 <= x < 22 - (y + h[6]) % 7:
+            return light
+        if 33 <= y < 38:
+            dx = x - (27 - len(digits) * 4 + 1)
+            if 0 <= dx < len(digits) * 4:
+                digit, col = divmod(dx, 4)
+                if col < 3 and DIGITS[int(digits[digit])][(y - 33) * 3 + col] == "1":
+                    return light
+        return rgb
+
+    return block_jpeg(bx, by, colour_at)
 
 
 def make_items():
