@@ -227,6 +227,23 @@ TEST_F(ClientTest, StartsOnTheMagazineStoreAndEndsCleanlyOnSigterm) {
     ExpectStateFilesWhole();
 }
 
+// The colour of one pixel of a screenshot as "r,g,b"; "" when the file does not read.
+std::string PixelAt(const std::string& png, int x, int y) {
+    cairo_surface_t* s = cairo_image_surface_create_from_png(png.c_str());
+    std::string out;
+    if (cairo_surface_status(s) == CAIRO_STATUS_SUCCESS && x >= 0 && y >= 0 &&
+        x < cairo_image_surface_get_width(s) && y < cairo_image_surface_get_height(s)) {
+        cairo_surface_flush(s);
+        auto* row = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(s) +
+                                                      y * cairo_image_surface_get_stride(s));
+        const uint32_t p = row[x];
+        out = std::to_string(p >> 16 & 0xFF) + "," + std::to_string(p >> 8 & 0xFF) + "," +
+              std::to_string(p & 0xFF);
+    }
+    cairo_surface_destroy(s);
+    return out;
+}
+
 // A window's place on the screen.
 struct Box {
     int x = 0, y = 0, w = 0, h = 0;
@@ -545,6 +562,54 @@ TEST_F(ClientRoadTest, LogsInDownloadsToTheShelfHidesToTheTrayAndExitsFromIt) {
                     " click 1"));
     ASSERT_TRUE(Until([&] { return LargeWindows().size() == 1; }, kLimit)) << "the reader did not close";
     EXPECT_TRUE(ShotOfChange("reader_closed", last));
+    last = Shot("shelf_after_reading");
+
+    // A Flash item's package, handed over the same way, opens in the movie reader: the player
+    // and the movie come from the local server, and so do the item's pages.
+    const std::string flashPackage = root.sub("f1.exe");
+    Output("python3 -c \"import urllib.request;open('" + flashPackage +
+           "','wb').write(urllib.request.urlopen('" + storeUrl + "/packages/f1.exe').read())\"");
+    ASSERT_GT(fs::exists(flashPackage) ? fs::file_size(flashPackage) : 0, 0u);
+    second = Spawn({"-p", flashPackage});
+    ASSERT_GT(second, 0);
+    ASSERT_TRUE(Until([&] { return waitpid(second, &status, WNOHANG) == second; }, kLimit));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ASSERT_TRUE(Until([&] { return LargeWindows().size() == 2; }, kLimit)) << "no movie reader came up";
+    EXPECT_TRUE(ShotOfChange("flash_reader", last));
+
+    // The movie's close button (the last of its buttons at the top right) ends the reading: the
+    // pointer first rests on it until the movie shows it lit, then presses.
+    std::optional<Box> movie;
+    for (const Box& b : LargeWindows())
+        if (b.id != MainWindow()->id)
+            movie = b;
+    ASSERT_TRUE(movie);
+    const int closeX = movie->x + movie->w - 60, closeY = movie->y + 24;
+    const std::string probe = std::string(PROJECT_BINARY_DIR) + "/road_hover_probe.png";
+    // The movie has drawn its bar once the button stands out from the bar's empty middle.
+    std::string atRest;
+    EXPECT_TRUE(Until(
+        [&] {
+            std::system(("import -window root png24:" + probe + " >/dev/null 2>&1").c_str());
+            atRest = PixelAt(probe, closeX, closeY);
+            return !atRest.empty() && atRest != PixelAt(probe, movie->x + movie->w / 2, closeY);
+        },
+        kLimit))
+        << "the movie never drew its buttons";
+    last = Shot("flash_reading");
+    ASSERT_TRUE(Xdo("mousemove " + std::to_string(closeX) + " " + std::to_string(closeY)));
+    EXPECT_TRUE(Until(
+        [&] {
+            std::system(("import -window root png24:" + probe + " >/dev/null 2>&1").c_str());
+            return PixelAt(probe, closeX, closeY) != atRest;
+        },
+        kLimit))
+        << "the movie never lit its close button";
+    fs::remove(probe);
+    ASSERT_TRUE(Xdo("click 1"));
+    ASSERT_TRUE(Until([&] { return LargeWindows().size() == 1; }, kLimit))
+        << "the movie reader did not close";
+    EXPECT_TRUE(ShotOfChange("flash_closed", last));
 
     // Hidden again, the tray menu's "退出" (its last item) ends the program.
     win = MainWindow();
