@@ -290,7 +290,8 @@ TEST_F(Bridge, ARefusedNavigationLeavesThePageInPlace) {
 // Which failures reach the view as navigation errors, on the engine.
 TEST_F(Bridge, OnlyFailedMainFrameLoadsAreNavigationErrors) {
     PageServer site;
-    // A port nobody listens on: bound and closed again at once.
+    // A port nobody listens on: bound but never listening, so a connection is refused, and held
+    // for the whole test, so that no other test running meanwhile can take it and answer.
     int s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -298,7 +299,10 @@ TEST_F(Bridge, OnlyFailedMainFrameLoadsAreNavigationErrors) {
     socklen_t len = sizeof a;
     bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
     getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } holdPort{s};
     std::string refused = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/";
 
     b->Navigate2(CString(refused));
