@@ -308,13 +308,10 @@ CString CHtmlVelkorsDlg::ShelfUrl() const {
 }
 
 LRESULT CHtmlVelkorsDlg::OnToolBarClick(WPARAM wParam, LPARAM) {
-    auto show = [](CWnd& wnd, int nCmd) {
-        if (::IsWindow(wnd.GetSafeHwnd()))
-            wnd.ShowWindow(nCmd);
-    };
-    auto showReader = [](CWnd* reader, int nCmd) {
-        if (reader && ::IsWindow(reader->GetSafeHwnd()))
-            reader->ShowWindow(nCmd);
+    // The reading windows are made later than the views; either may not be there yet.
+    auto show = [](CWnd* wnd, int nCmd) {
+        if (wnd && ::IsWindow(wnd->GetSafeHwnd()))
+            wnd->ShowWindow(nCmd);
     };
     switch (wParam) {
     case ID_TB_HOME:
@@ -322,11 +319,11 @@ LRESULT CHtmlVelkorsDlg::OnToolBarClick(WPARAM wParam, LPARAM) {
             m_magView.Navigate2(MagStoreUrl().GetString());
             m_bMagLoaded = 1;
         }
-        show(m_magView, SW_SHOW);
-        show(m_shelfView, SW_HIDE);
-        showReader(m_pHtmlDlg, SW_HIDE);
-        show(m_bookView, SW_HIDE);
-        showReader(m_pFlashWnd, SW_HIDE);
+        show(&m_magView, SW_SHOW);
+        show(&m_shelfView, SW_HIDE);
+        show(m_pHtmlDlg, SW_HIDE);
+        show(&m_bookView, SW_HIDE);
+        show(m_pFlashWnd, SW_HIDE);
         m_strCurTab = "mag";
         break;
     case ID_TB_MAKE_BOOK:
@@ -334,11 +331,11 @@ LRESULT CHtmlVelkorsDlg::OnToolBarClick(WPARAM wParam, LPARAM) {
             m_bookView.Navigate2(BookStoreUrl().GetString());
             m_bBookLoaded = 1;
         }
-        show(m_bookView, SW_SHOW);
-        show(m_magView, SW_HIDE);
-        show(m_shelfView, SW_HIDE);
-        showReader(m_pHtmlDlg, SW_HIDE);
-        showReader(m_pFlashWnd, SW_HIDE);
+        show(&m_bookView, SW_SHOW);
+        show(&m_magView, SW_HIDE);
+        show(&m_shelfView, SW_HIDE);
+        show(m_pHtmlDlg, SW_HIDE);
+        show(m_pFlashWnd, SW_HIDE);
         m_strCurTab = "book";
         break;
     case ID_TB_MY_BOOK: {
@@ -346,11 +343,11 @@ LRESULT CHtmlVelkorsDlg::OnToolBarClick(WPARAM wParam, LPARAM) {
             m_shelfView.Navigate2(ShelfUrl().GetString());
             m_bShelfLoaded = 1;
         }
-        show(m_shelfView, SW_SHOW);
-        show(m_magView, SW_HIDE);
-        showReader(m_pHtmlDlg, SW_HIDE);
-        show(m_bookView, SW_HIDE);
-        showReader(m_pFlashWnd, SW_HIDE);
+        show(&m_shelfView, SW_SHOW);
+        show(&m_magView, SW_HIDE);
+        show(m_pHtmlDlg, SW_HIDE);
+        show(&m_bookView, SW_HIDE);
+        show(m_pFlashWnd, SW_HIDE);
         CString pending;
         {
             std::lock_guard<std::mutex> lock(m_pendingLock);
@@ -364,17 +361,17 @@ LRESULT CHtmlVelkorsDlg::OnToolBarClick(WPARAM wParam, LPARAM) {
     }
     case ID_TB_READ:
         if (m_nReadMode == READ_MODE_FLASH) {
-            showReader(m_pFlashWnd, SW_SHOW);
-            showReader(m_pHtmlDlg, SW_HIDE);
+            show(m_pFlashWnd, SW_SHOW);
+            show(m_pHtmlDlg, SW_HIDE);
         } else {
-            showReader(m_pHtmlDlg, SW_SHOW);
+            show(m_pHtmlDlg, SW_SHOW);
             if (m_pHtmlDlg)
                 m_pHtmlDlg->ShowTool();
-            showReader(m_pFlashWnd, SW_HIDE);
+            show(m_pFlashWnd, SW_HIDE);
         }
-        show(m_magView, SW_HIDE);
-        show(m_shelfView, SW_HIDE);
-        show(m_bookView, SW_HIDE);
+        show(&m_magView, SW_HIDE);
+        show(&m_shelfView, SW_HIDE);
+        show(&m_bookView, SW_HIDE);
         break;
     case ID_TB_LOGIN:
         m_loginDlg.DoModal();

@@ -11,11 +11,11 @@
 #include "platform/gtk/GtkPresenter.h"
 #include "platform/shell/TrayHost.h"
 #include "platform/web/WebKitBrowser.h"
+#include "tests/gtk/GtkDisplay.h"
 #include "res/resource.h"
 #include "tests/support/DataRoot.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TestFiles.h"
-#include "tests/support/XvfbDisplay.h"
 
 #include <gtk/gtk.h>
 
@@ -82,11 +82,7 @@ std::string MakeItem(TempDir& dir) {
 } // namespace
 
 int main() {
-    XvfbDisplay x;
-    setenv("GDK_BACKEND", "x11", 1);
-    setenv("NO_AT_BRIDGE", "1", 1);
-    setenv("GSETTINGS_BACKEND", "memory", 1);
-    if (!x.Start() || !gtk_init_check(nullptr, nullptr)) {
+    if (!gtkscreen::OpenDisplay()) {
         std::printf("reader_bench: no display, skipped\n");
         return 0;
     }

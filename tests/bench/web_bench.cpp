@@ -5,9 +5,9 @@
 #include "platform/gtk/GtkPresenter.h"
 #include "platform/web/EngineRoundTrip.h"
 #include "platform/web/WebKitBrowser.h"
+#include "tests/gtk/GtkDisplay.h"
 #include "tests/support/RecordingWindow.h"
 #include "tests/support/TestFiles.h"
-#include "tests/support/XvfbDisplay.h"
 
 #include <gtk/gtk.h>
 
@@ -50,11 +50,7 @@ double Median(std::vector<double> v) {
 } // namespace
 
 int main() {
-    XvfbDisplay x;
-    setenv("GDK_BACKEND", "x11", 1);
-    setenv("NO_AT_BRIDGE", "1", 1);
-    setenv("GSETTINGS_BACKEND", "memory", 1);
-    if (!x.Start() || !gtk_init_check(nullptr, nullptr)) {
+    if (!gtkscreen::OpenDisplay()) {
         std::printf("web_bench: no display, skipped\n");
         return 0;
     }

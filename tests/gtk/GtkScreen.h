@@ -6,7 +6,7 @@
 
 #include "platform/gtk/GtkPresenter.h"
 #include "platform/user/User.h"
-#include "tests/support/XvfbDisplay.h"
+#include "tests/gtk/GtkDisplay.h"
 
 #include <cairo.h>
 #include <gtest/gtest.h>
@@ -27,22 +27,6 @@
 namespace gtkscreen {
 
 using namespace std::chrono_literals;
-
-// Starts the display and GTK once per process; false when either fails.
-inline bool OpenDisplay() {
-    static XvfbDisplay* x = nullptr;
-    static bool ok = false;
-    if (!x) {
-        x = new XvfbDisplay; // lives as long as the process: GTK keeps its connection open
-        unsetenv("WAYLAND_DISPLAY");
-        setenv("GDK_BACKEND", "x11", 1);
-        setenv("NO_AT_BRIDGE", "1", 1);
-        setenv("GTK_A11Y", "none", 1);
-        setenv("GSETTINGS_BACKEND", "memory", 1); // no session bus for dconf under Xvfb
-        ok = x->Start() && gtk_init_check(nullptr, nullptr);
-    }
-    return ok;
-}
 
 // Iterates the main context (the presenter's queue source serving the thread's queue with it)
 // until cond holds or the bound passes.
