@@ -17,8 +17,11 @@ endfunction()
 # One GoogleTest executable per test folder: every *_test.cpp in it.
 # LABELS: "unit" runs in the plain and sanitizer builds; "tsan" also in the thread-sanitizer build;
 # "noasan" keeps a test out of the sanitizer runs (tests that drive outside programs at length).
+# WM_FILTER: a gtest filter of the folder's on-screen tests, which run a second time under a
+# window manager (openbox on their private screen, tests/support/XvfbDisplay.h), as copies named
+# with ".openbox" and labelled "wm", in the plain build only.
 function(add_test_folder name)
-  cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "RESOURCE_LOCK;WM_FILTER" "DEPS;LABELS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   if(NOT srcs)
     return()
@@ -48,6 +51,19 @@ function(add_test_folder name)
       "if(${name}_TESTS)\n"
       "  set_tests_properties(\${${name}_TESTS} PROPERTIES RESOURCE_LOCK \"${ARG_RESOURCE_LOCK}\")\n"
       "endif()\n")
+  endif()
+  if(ARG_WM_FILTER)
+    gtest_discover_tests(${name} NO_PRETTY_VALUES TEST_FILTER "${ARG_WM_FILTER}" TEST_SUFFIX .openbox
+                         TEST_LIST ${name}_WM_TESTS DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 300 ENVIRONMENT KESTRIN_TEST_WM=openbox)
+    file(APPEND ${labels_file}
+      "if(${name}_WM_TESTS)\n"
+      "  set_tests_properties(\${${name}_WM_TESTS} PROPERTIES LABELS \"unit;noasan;wm\")\n")
+    if(ARG_RESOURCE_LOCK)
+      file(APPEND ${labels_file}
+        "  set_tests_properties(\${${name}_WM_TESTS} PROPERTIES RESOURCE_LOCK \"${ARG_RESOURCE_LOCK}\")\n")
+    endif()
+    file(APPEND ${labels_file} "endif()\n")
   endif()
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
 endfunction()
