@@ -172,7 +172,10 @@ int CXmlDocument::BuildElementIndex(int parent, CXmlScanner& sc) {
     int first = 0;
     const int baseLevel = RecordAt(parent).nLevel;
     const char* t = m_strXml.GetString();
+    const bool ignoreCase = (m_nFlags & XDOC_IGNORE_CASE) != 0;
     for (;;) {
+        if (t[sc.nNext] != '<' && t[sc.nNext] != 0)
+            sc.nNext = XmlSkipText(t, sc.nNext);
         int kind = XmlScanNode(sc, node);
         if (kind == XML_NODE_START_TAG) {
             int idx = NewRecord();
@@ -206,10 +209,23 @@ int CXmlDocument::BuildElementIndex(int parent, CXmlScanner& sc) {
             }
         } else if (kind == XML_NODE_END_TAG) {
             int match = 0;
+            const char* endName = t + sc.nNameStart;
+            const int endLen = sc.NameLength();
             for (int i = stack.Top(); i >= 1; --i) {
                 const CXmlTagStack::Entry& e = stack[i];
-                if (XmlNameMatches(t + sc.nNameStart, sc.NameLength(), t + e.nNameStart, e.nNameLen,
-                                   (m_nFlags & XDOC_IGNORE_CASE) != 0)) {
+                // Names of the same length match when their bytes do; only a longer open name
+                // needs the delimiter rule.
+                bool same;
+                if (e.nNameLen == endLen && !ignoreCase) {
+                    const char* open = t + e.nNameStart;
+                    int k = 0;
+                    while (k < endLen && open[k] == endName[k])
+                        ++k;
+                    same = k == endLen;
+                } else {
+                    same = XmlNameMatches(endName, endLen, t + e.nNameStart, e.nNameLen, ignoreCase);
+                }
+                if (same) {
                     match = i;
                     break;
                 }
@@ -224,7 +240,8 @@ int CXmlDocument::BuildElementIndex(int parent, CXmlScanner& sc) {
                 XmlElemRecord& r = RecordAt(m);
                 r.nLength = node.nStart - r.nOffset + node.nLength;
                 r.nEndTagLen = node.nLength;
-                CloseUnended(match + 1, parent, node.nStart + 1, stack);
+                if (match < stack.Top())
+                    CloseUnended(match + 1, parent, node.nStart + 1, stack);
                 current = RecordAt(m).nParent;
                 stack.PopTo(match - 1);
             }

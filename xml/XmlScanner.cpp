@@ -1,5 +1,7 @@
 #include "xml/XmlScanner.h"
 
+#include "xml/XmlDocument.h"
+
 #include "platform/kernel/CodePage.h"
 
 #include <cstring>
@@ -57,18 +59,25 @@ inline bool IsNameDelimiter(unsigned char c) {
     }
 }
 
-// Character classes of the scanning loops, so that the common characters cost one lookup.
-enum : unsigned char {
+// Character classes of the scanning loops, so that the common characters cost one lookup. Every
+// class that ends a loop holds the terminating zero, so no loop reads past the text.
+enum : unsigned short {
     CC_SPACE = 1,       // blank, tab, line feed, carriage return
     CC_TEXT_STOP = 2,   // ends a text node: the terminating zero, "<", ">"
     CC_NAME_STOP = 4,   // ends a tag name: the terminating zero, a blank, "/", ">"
     CC_HIGH = 8,        // 0x80 and above: maybe a lead byte
     CC_ATTR_STOP = 16,  // ends an attribute name: the zero, a blank, "/", "=", ">", "?"
     CC_VALUE_STOP = 32, // ends an unquoted value: the zero, a blank, ">"
+    CC_LT_STOP = 64,    // the zero, "<"
+    CC_GT_STOP = 128,   // the zero, ">"
+    CC_DQ_STOP = 256,   // the zero, a double quote
+    CC_SQ_STOP = 512,   // the zero, a single quote
+    CC_TAG_STOP = 1024, // what changes the state of a start tag outside values: the zero, "=", ">"
+    CC_QUOTE = 2048,    // a double or single quote
 };
 
 struct CharClasses {
-    unsigned char cls[256];
+    unsigned short cls[256];
     constexpr CharClasses() : cls() {
         for (int c : {' ', '\t', '\n', '\r'})
             cls[c] |= CC_SPACE | CC_NAME_STOP;
@@ -82,10 +91,46 @@ struct CharClasses {
             cls[c] |= CC_ATTR_STOP;
         for (int c : {'\0', ' ', '\t', '\n', '\r', '>'})
             cls[c] |= CC_VALUE_STOP;
+        for (int c : {'\0', '<'})
+            cls[c] |= CC_LT_STOP;
+        for (int c : {'\0', '>'})
+            cls[c] |= CC_GT_STOP;
+        for (int c : {'\0', '"'})
+            cls[c] |= CC_DQ_STOP;
+        for (int c : {'\0', '\''})
+            cls[c] |= CC_SQ_STOP;
+        for (int c : {'\0', '=', '>'})
+            cls[c] |= CC_TAG_STOP;
+        for (int c : {'"', '\''})
+            cls[c] |= CC_QUOTE;
     }
 };
 
 constexpr CharClasses kClasses;
+
+// The first offset from p whose byte has a class in mask. mask must hold a class of the zero.
+inline int SkipClear(const char* text, int p, unsigned mask) {
+    const unsigned char* q = reinterpret_cast<const unsigned char*>(text) + p;
+    const unsigned short* cls = kClasses.cls;
+    for (;;) {
+        if (cls[q[0]] & mask)
+            break;
+        if (cls[q[1]] & mask) {
+            q += 1;
+            break;
+        }
+        if (cls[q[2]] & mask) {
+            q += 2;
+            break;
+        }
+        if (cls[q[3]] & mask) {
+            q += 3;
+            break;
+        }
+        q += 4;
+    }
+    return static_cast<int>(q - reinterpret_cast<const unsigned char*>(text));
+}
 
 } // namespace
 
@@ -118,7 +163,7 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
     if (c == 0)
         return finish(XML_NODE_END_OF_TEXT, p);
 
-    const unsigned char* cls = kClasses.cls;
+    const unsigned short* cls = kClasses.cls;
     if (c != '<') {
         // Whitespace until the first other character, which makes it text; text ends before "<"
         // or after ">".
@@ -130,17 +175,14 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
                 return finish(XML_NODE_WHITESPACE, p);
         }
         for (;;) {
+            p = SkipClear(t, p, CC_TEXT_STOP | CC_HIGH);
             c = At(t, p);
-            unsigned char cl = cls[c];
-            if (!(cl & (CC_TEXT_STOP | CC_HIGH))) {
-                ++p;
-            } else if (cl & CC_HIGH) {
-                p = step(p);
-            } else {
+            if (!(cls[c] & CC_HIGH)) {
                 if (c == '>')
                     ++p;
                 break;
             }
+            p = step(p);
         }
         return finish(XML_NODE_TEXT, p);
     }
@@ -204,8 +246,12 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
     const int bodyStart = p;
     if (!syntaxError && (kind == XML_NODE_START_TAG || kind == XML_NODE_END_TAG || kind == XML_NODE_PI)) {
         int nameStart = p;
-        while (!(cls[c = At(t, p)] & CC_NAME_STOP))
-            p = (cls[c] & CC_HIGH) ? step(p) : p + 1;
+        for (;;) {
+            p = SkipClear(t, p, CC_NAME_STOP | CC_HIGH);
+            if (cls[At(t, p)] & CC_NAME_STOP)
+                break;
+            p = step(p);
+        }
         sc.nNameStart = nameStart;
         sc.nNameEnd = p - 1;
     }
@@ -216,17 +262,37 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
         int prevStart = -1; // start of the previous character
         int prevPrevStart = -1;
         for (;;) {
+            // Characters that change no state go by in runs; the two character starts before the
+            // next one are all that is kept of them.
+            if (state == NONE || state == UNQUOTED) {
+                const int run = p;
+                p = SkipClear(t, p, (state == NONE ? CC_TAG_STOP : CC_VALUE_STOP) | CC_HIGH);
+                if (p - run >= 2) {
+                    prevPrevStart = p - 2;
+                    prevStart = p - 1;
+                } else if (p > run) {
+                    prevPrevStart = prevStart;
+                    prevStart = p - 1;
+                }
+            }
             c = At(t, p);
             if (c == 0)
                 return unterminated(XML_NODE_START_TAG);
             if (state == QUOTED) {
                 // Straight on to the closing quote.
-                while (c != quote) {
-                    prevStart = p;
-                    p = (cls[c] & CC_HIGH) ? step(p) : p + 1;
+                const unsigned stop = (quote == '"' ? CC_DQ_STOP : CC_SQ_STOP) | CC_HIGH;
+                for (;;) {
+                    const int run = p;
+                    p = SkipClear(t, p, stop);
+                    if (p > run)
+                        prevStart = p - 1;
                     c = At(t, p);
+                    if (c == quote)
+                        break;
                     if (c == 0)
                         return unterminated(XML_NODE_START_TAG);
+                    prevStart = p;
+                    p = step(p);
                 }
                 state = NONE;
             } else if (c == '>') {
@@ -316,6 +382,18 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
     }
 
     // End tags, processing instructions, comments and CDATA sections: no quotes are tracked.
+    if (kind == XML_NODE_END_TAG) {
+        // The first ">" after its name.
+        for (;;) {
+            p = SkipClear(t, p, CC_GT_STOP | CC_HIGH);
+            c = At(t, p);
+            if (c == '>')
+                return finish(kind, p + 1);
+            if (c == 0)
+                return unterminated(kind);
+            p = step(p);
+        }
+    }
     int minTerm; // the terminator may not overlap the opening
     int termLen;
     unsigned char termChar;
@@ -326,31 +404,27 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
     case XML_NODE_COMMENT:
         termLen = 3, termChar = '-', minTerm = start + 4;
         break;
-    case XML_NODE_CDATA:
+    default: // XML_NODE_CDATA
         termLen = 3, termChar = ']', minTerm = start + 4;
         break;
-    default:
-        termLen = 1, termChar = 0, minTerm = 0;
-        break;
-    }
-    if (termLen == 1) {
-        // An end tag: the first ">" after its name.
-        while ((c = At(t, p)) != '>') {
-            if (c == 0)
-                return unterminated(kind);
-            p = (cls[c] & CC_HIGH) ? step(p) : p + 1;
-        }
-        return finish(kind, p + 1);
     }
     int prev1 = -1, prev2 = -1; // starts of the last two single-byte characters, -1 otherwise
     p = bodyStart;              // the name may already hold the terminator's first characters
     for (;;) {
+        // A run of single-byte characters other than ">" and the zero.
+        const int run = p;
+        p = SkipClear(t, p, CC_GT_STOP | CC_HIGH);
+        if (p - run >= 2) {
+            prev2 = p - 2;
+            prev1 = p - 1;
+        } else if (p > run) {
+            prev2 = prev1;
+            prev1 = p - 1;
+        }
         c = At(t, p);
         if (c == 0)
             return unterminated(kind);
         if (c == '>') {
-            if (termLen == 1)
-                return finish(kind, p + 1);
             bool ok = prev1 == p - 1 && At(t, prev1) == termChar && prev1 >= minTerm;
             if (ok && termLen == 3)
                 ok = prev2 == p - 2 && At(t, prev2) == termChar && prev2 >= minTerm;
@@ -361,6 +435,17 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
         prev2 = prev1;
         prev1 = next == p + 1 ? p : -1;
         p = next;
+    }
+}
+
+int XmlSkipText(const char* t, int p) {
+    const bool* lead = XmlLeads().lead;
+    for (;;) {
+        p = SkipClear(t, p, CC_LT_STOP | CC_HIGH);
+        unsigned char c = At(t, p);
+        if (c == 0 || c == '<')
+            return p;
+        p += (lead[c] && t[p + 1] != 0) ? 2 : 1;
     }
 }
 
@@ -426,7 +511,7 @@ bool XmlFindAttribute(CXmlScanner& sc, const char* name, int limit) {
         sc.nFlags |= XML_SCAN_NAME_ONLY;
         return true;
     };
-    const unsigned char* cls = kClasses.cls;
+    const unsigned short* cls = kClasses.cls;
     const bool* lead = XmlLeads().lead;
     // A double-byte character may not reach past the tag.
     auto next = [&](int q) {
@@ -524,6 +609,37 @@ bool XmlFindAttribute(CXmlScanner& sc, const char* name, int limit) {
         }
         first = false;
     }
+}
+
+bool XmlMayHoldAttribute(const char* tag, int length, const char* name, int docFlags) {
+    // Every item the search can match is at least one byte of the tag after its "<" and begins
+    // with the name's first byte, or with its other ASCII case when case is ignored.
+    const unsigned char first = static_cast<unsigned char>(*name);
+    if (first == 0)
+        return false;
+    const char* body = tag + 1;
+    const size_t bodyLen = static_cast<size_t>(length - 1);
+    const char lower = AfxAsciiToLower(static_cast<char>(first));
+    const char upper = AfxAsciiToUpper(static_cast<char>(first));
+    if (!(docFlags & XDOC_IGNORE_CASE) || lower == upper) {
+        if (!std::memchr(body, first, bodyLen))
+            return false;
+    } else if (!std::memchr(body, lower, bodyLen) && !std::memchr(body, upper, bodyLen)) {
+        return false;
+    }
+    // A tag that is one item followed by its end holds nothing but its name: the search takes
+    // the bytes up to the first attribute delimiter as the tag name and stops at the "/" or ">"
+    // behind it. A quote, "=", "?", blank or high byte leaves the decision to the search.
+    const unsigned char* q = reinterpret_cast<const unsigned char*>(body);
+    const unsigned char* end = reinterpret_cast<const unsigned char*>(tag) + length - 1;
+    if (*end != '>')
+        return true;
+    if (end - 1 > q && end[-1] == '/')
+        --end;
+    const unsigned short* cls = kClasses.cls;
+    while (q < end && !(cls[*q] & (CC_ATTR_STOP | CC_HIGH | CC_QUOTE)))
+        ++q;
+    return q < end;
 }
 
 CString XmlSniffDeclaredEncoding(const char* text) {

@@ -70,6 +70,9 @@ inline bool XmlIsSpace(unsigned char c) {
 }
 
 int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node);
+// Where the run of text and whitespace nodes that starts at offset p ends: the offset of the next
+// "<" or of the terminating zero. Such nodes leave nothing in the index.
+int XmlSkipText(const char* text, int p);
 bool XmlScanName(CXmlScanner& sc);
 // The last name scanned equals name over its length, and name ends there or goes on with a
 // blank, "/", "=", "[" or "]".
@@ -78,6 +81,10 @@ bool XmlNameMatches(const char* scanned, int scannedLen, const char* name, int n
 // Finds an attribute in the start tag whose name the scanner's next offset points at, never
 // looking at or past limit (the end of the start tag).
 bool XmlFindAttribute(CXmlScanner& sc, const char* name, int limit);
+// False when the attribute search cannot find name in the start tag tag[0, length): the tag
+// holds no byte that an attribute of that name could begin with, or it is only "<", a name of
+// plain bytes and ">" or "/>". True says nothing; the search must decide.
+bool XmlMayHoldAttribute(const char* tag, int length, const char* name, int docFlags);
 // The encoding a text declares (XML declaration or HTML meta), or "".
 CString XmlSniffDeclaredEncoding(const char* text);
 
