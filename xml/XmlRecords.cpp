@@ -6,8 +6,10 @@
 
 namespace {
 
+// Left unset: every record is written whole when it is handed out (record 0 when a parse
+// starts), and none beyond the last handed out is read.
 XmlElemRecord* AllocRecords(int n) {
-    void* p = std::calloc(static_cast<size_t>(n), sizeof(XmlElemRecord));
+    void* p = std::malloc(static_cast<size_t>(n) * sizeof(XmlElemRecord));
     if (!p)
         throw std::bad_alloc();
     return static_cast<XmlElemRecord*>(p);

@@ -12,10 +12,6 @@ inline unsigned char At(const char* t, int i) {
     return static_cast<unsigned char>(t[i]);
 }
 
-inline bool IsNameStart(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 'a';
-}
-
 const char* KindName(int kind) {
     switch (kind) {
     case XML_NODE_START_TAG:
@@ -59,87 +55,16 @@ inline bool IsNameDelimiter(unsigned char c) {
     }
 }
 
-// Character classes of the scanning loops, so that the common characters cost one lookup. Every
-// class that ends a loop holds the terminating zero, so no loop reads past the text.
-enum : unsigned short {
-    CC_SPACE = 1,       // blank, tab, line feed, carriage return
-    CC_TEXT_STOP = 2,   // ends a text node: the terminating zero, "<", ">"
-    CC_NAME_STOP = 4,   // ends a tag name: the terminating zero, a blank, "/", ">"
-    CC_HIGH = 8,        // 0x80 and above: maybe a lead byte
-    CC_ATTR_STOP = 16,  // ends an attribute name: the zero, a blank, "/", "=", ">", "?"
-    CC_VALUE_STOP = 32, // ends an unquoted value: the zero, a blank, ">"
-    CC_LT_STOP = 64,    // the zero, "<"
-    CC_GT_STOP = 128,   // the zero, ">"
-    CC_DQ_STOP = 256,   // the zero, a double quote
-    CC_SQ_STOP = 512,   // the zero, a single quote
-    CC_TAG_STOP = 1024, // what changes the state of a start tag outside values: the zero, "=", ">"
-    CC_QUOTE = 2048,    // a double or single quote
-};
-
-struct CharClasses {
-    unsigned short cls[256];
-    constexpr CharClasses() : cls() {
-        for (int c : {' ', '\t', '\n', '\r'})
-            cls[c] |= CC_SPACE | CC_NAME_STOP;
-        for (int c : {'\0', '<', '>'})
-            cls[c] |= CC_TEXT_STOP;
-        for (int c : {'\0', '/', '>'})
-            cls[c] |= CC_NAME_STOP;
-        for (int c = 0x80; c < 256; ++c)
-            cls[c] |= CC_HIGH;
-        for (int c : {'\0', ' ', '\t', '\n', '\r', '/', '=', '>', '?'})
-            cls[c] |= CC_ATTR_STOP;
-        for (int c : {'\0', ' ', '\t', '\n', '\r', '>'})
-            cls[c] |= CC_VALUE_STOP;
-        for (int c : {'\0', '<'})
-            cls[c] |= CC_LT_STOP;
-        for (int c : {'\0', '>'})
-            cls[c] |= CC_GT_STOP;
-        for (int c : {'\0', '"'})
-            cls[c] |= CC_DQ_STOP;
-        for (int c : {'\0', '\''})
-            cls[c] |= CC_SQ_STOP;
-        for (int c : {'\0', '=', '>'})
-            cls[c] |= CC_TAG_STOP;
-        for (int c : {'"', '\''})
-            cls[c] |= CC_QUOTE;
-    }
-};
-
-constexpr CharClasses kClasses;
-
-// The first offset from p whose byte has a class in mask. mask must hold a class of the zero.
-inline int SkipClear(const char* text, int p, unsigned mask) {
-    const unsigned char* q = reinterpret_cast<const unsigned char*>(text) + p;
-    const unsigned short* cls = kClasses.cls;
-    for (;;) {
-        if (cls[q[0]] & mask)
-            break;
-        if (cls[q[1]] & mask) {
-            q += 1;
-            break;
-        }
-        if (cls[q[2]] & mask) {
-            q += 2;
-            break;
-        }
-        if (cls[q[3]] & mask) {
-            q += 3;
-            break;
-        }
-        q += 4;
-    }
-    return static_cast<int>(q - reinterpret_cast<const unsigned char*>(text));
-}
-
 } // namespace
+
+using namespace xmlscan::detail;
 
 XmlLeadBytes::XmlLeadBytes() {
     for (int i = 0; i < 256; ++i)
         lead[i] = IsDBCSLeadByte(static_cast<BYTE>(i)) != 0;
 }
 
-int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
+int XmlScanNodeAny(CXmlScanner& sc, XmlNodeInfo& node) {
     const char* t = sc.pText;
     const bool* lead = XmlLeads().lead;
     auto step = [&](int p) { return p + ((lead[At(t, p)] && t[p + 1] != 0) ? 2 : 1); };
@@ -438,17 +363,6 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
     }
 }
 
-int XmlSkipText(const char* t, int p) {
-    const bool* lead = XmlLeads().lead;
-    for (;;) {
-        p = SkipClear(t, p, CC_LT_STOP | CC_HIGH);
-        unsigned char c = At(t, p);
-        if (c == 0 || c == '<')
-            return p;
-        p += (lead[c] && t[p + 1] != 0) ? 2 : 1;
-    }
-}
-
 bool XmlScanName(CXmlScanner& sc) {
     const char* t = sc.pText;
     int p = sc.nNext;
@@ -609,37 +523,6 @@ bool XmlFindAttribute(CXmlScanner& sc, const char* name, int limit) {
         }
         first = false;
     }
-}
-
-bool XmlMayHoldAttribute(const char* tag, int length, const char* name, int docFlags) {
-    // Every item the search can match is at least one byte of the tag after its "<" and begins
-    // with the name's first byte, or with its other ASCII case when case is ignored.
-    const unsigned char first = static_cast<unsigned char>(*name);
-    if (first == 0)
-        return false;
-    const char* body = tag + 1;
-    const size_t bodyLen = static_cast<size_t>(length - 1);
-    const char lower = AfxAsciiToLower(static_cast<char>(first));
-    const char upper = AfxAsciiToUpper(static_cast<char>(first));
-    if (!(docFlags & XDOC_IGNORE_CASE) || lower == upper) {
-        if (!std::memchr(body, first, bodyLen))
-            return false;
-    } else if (!std::memchr(body, lower, bodyLen) && !std::memchr(body, upper, bodyLen)) {
-        return false;
-    }
-    // A tag that is one item followed by its end holds nothing but its name: the search takes
-    // the bytes up to the first attribute delimiter as the tag name and stops at the "/" or ">"
-    // behind it. A quote, "=", "?", blank or high byte leaves the decision to the search.
-    const unsigned char* q = reinterpret_cast<const unsigned char*>(body);
-    const unsigned char* end = reinterpret_cast<const unsigned char*>(tag) + length - 1;
-    if (*end != '>')
-        return true;
-    if (end - 1 > q && end[-1] == '/')
-        --end;
-    const unsigned short* cls = kClasses.cls;
-    while (q < end && !(cls[*q] & (CC_ATTR_STOP | CC_HIGH | CC_QUOTE)))
-        ++q;
-    return q < end;
 }
 
 CString XmlSniffDeclaredEncoding(const char* text) {
