@@ -351,27 +351,20 @@ bool IsValidPath(const char* p) {
 
 } // namespace
 
-bool CXmlDocument::FindElement(CXmlStrArg nameArg) {
-    if ((m_nFlags & XDOC_WRITE_STREAM) || m_pRecords->GetSize() == 0)
-        return false;
-    const char* name = nameArg.Get();
+namespace {
+
+// The first of cand and the siblings after it whose tag name is name, or 0; 0 as well for a name
+// that is no valid path. Apart from FindElement so that its walk by any name needs no frame.
+[[gnu::noinline]] int FindNamedSibling(const CXmlRecordArray& records, const char* t, int cand,
+                                       const char* name, bool ignoreCase) {
+    if (!IsValidPath(name))
+        return 0;
     int nameLen = 0;
-    if (name && *name) {
-        if (!IsValidPath(name))
-            return false;
-        while (name[nameLen] && name[nameLen] != ' ' && name[nameLen] != '/' && name[nameLen] != '=' &&
-               name[nameLen] != '[' && name[nameLen] != ']')
-            nameLen += XmlCharLen(name + nameLen);
-    } else {
-        name = nullptr;
-    }
-    int cand = m_nMain ? RecordAt(m_nMain).nNextSibling : RecordAt(m_nParent).nFirstChild;
-    const char* t = m_strXml.GetString();
-    const bool ignoreCase = (m_nFlags & XDOC_IGNORE_CASE) != 0;
-    for (; cand; cand = RecordAt(cand).nNextSibling) {
-        if (!name)
-            break;
-        const char* tag = t + RecordAt(cand).nOffset + 1;
+    while (name[nameLen] && name[nameLen] != ' ' && name[nameLen] != '/' && name[nameLen] != '=' &&
+           name[nameLen] != '[' && name[nameLen] != ']')
+        nameLen += XmlCharLen(name + nameLen);
+    for (; cand; cand = records.At(cand).nNextSibling) {
+        const char* tag = t + records.At(cand).nOffset + 1;
         int len = 0;
         while (true) {
             unsigned char c = static_cast<unsigned char>(tag[len]);
@@ -392,8 +385,20 @@ bool CXmlDocument::FindElement(CXmlStrArg nameArg) {
             same = a == b;
         }
         if (same)
-            break;
+            return cand;
     }
+    return 0;
+}
+
+} // namespace
+
+bool CXmlDocument::FindElement(CXmlStrArg nameArg) {
+    if ((m_nFlags & XDOC_WRITE_STREAM) || m_pRecords->GetSize() == 0)
+        return false;
+    int cand = m_nMain ? RecordAt(m_nMain).nNextSibling : RecordAt(m_nParent).nFirstChild;
+    if (!nameArg.IsEmpty())
+        cand = FindNamedSibling(*m_pRecords, m_strXml.GetString(), cand, nameArg.Get(),
+                                (m_nFlags & XDOC_IGNORE_CASE) != 0);
     if (!cand)
         return false;
     SetPos(RecordAt(cand).nParent, cand, 0);

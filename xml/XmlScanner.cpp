@@ -432,14 +432,24 @@ bool XmlFindAttribute(CXmlScanner& sc, const char* name, int limit) {
         unsigned char d = At(t, q);
         return q + ((cls[d] & CC_HIGH) && lead[d] && q + 1 < limit && t[q + 1] != 0 ? 2 : 1);
     };
+    // From q up to a byte of a class in stop, or to the limit, by characters.
+    auto skip = [&](int q, unsigned stop) {
+        for (;;) {
+            while (q < limit && !(cls[At(t, q)] & (stop | CC_HIGH)))
+                ++q;
+            if (q >= limit || (cls[At(t, q)] & stop))
+                return q;
+            q = next(q);
+        }
+    };
     for (;;) {
         int gap = p;
         while (p < limit && (cls[At(t, p)] & CC_SPACE))
             ++p;
-        sc.nGapStart = gap;
-        sc.nGapLen = p - gap;
         if (p >= limit || At(t, p) == 0) {
             sc.nNext = gap;
+            sc.nGapStart = gap;
+            sc.nGapLen = p - gap;
             if (matched)
                 return nameOnly();
             return false;
@@ -448,8 +458,7 @@ bool XmlFindAttribute(CXmlScanner& sc, const char* name, int limit) {
         if (c == '"' || c == '\'') {
             int s = p + 1;
             int q = s;
-            while (q < limit && At(t, q) != 0 && At(t, q) != c)
-                q = next(q);
+            q = skip(q, c == '"' ? CC_DQ_STOP : CC_SQ_STOP);
             if (q > limit)
                 q = limit;
             p = (q < limit && At(t, q) == c) ? q + 1 : q;
@@ -471,8 +480,7 @@ bool XmlFindAttribute(CXmlScanner& sc, const char* name, int limit) {
         if (afterEq) {
             int s = p;
             int q = p;
-            while (q < limit && !(cls[At(t, q)] & CC_VALUE_STOP))
-                q = next(q);
+            q = skip(q, CC_VALUE_STOP);
             if (q > limit)
                 q = limit;
             p = q;
@@ -507,8 +515,7 @@ bool XmlFindAttribute(CXmlScanner& sc, const char* name, int limit) {
         // A name.
         int s = p;
         int q = p;
-        while (q < limit && !(cls[At(t, q)] & CC_ATTR_STOP))
-            q = next(q);
+        q = skip(q, CC_ATTR_STOP);
         if (q > limit)
             q = limit;
         p = q;

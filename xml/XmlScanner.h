@@ -4,6 +4,7 @@
 #include "platform/base/AfxAscii.h"
 #include "platform/base/AfxStr.h"
 
+#include <cstdint>
 #include <cstring>
 
 // Node kinds of one scanning step.
@@ -100,6 +101,29 @@ struct CharClasses {
 };
 
 inline constexpr CharClasses kClasses;
+
+// Whether p[0, n) holds the byte b; eight bytes a step, never reading outside the range.
+inline bool HasByte(const char* p, size_t n, char b) {
+    if (n < 8) {
+        for (size_t i = 0; i < n; ++i)
+            if (p[i] == b)
+                return true;
+        return false;
+    }
+    const uint64_t ones = 0x0101010101010101ull;
+    const uint64_t pattern = ones * static_cast<unsigned char>(b);
+    auto holds = [&](const char* q) {
+        uint64_t w;
+        std::memcpy(&w, q, 8);
+        w ^= pattern;
+        return ((w - ones) & ~w & (ones << 7)) != 0;
+    };
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8)
+        if (holds(p + i))
+            return true;
+    return i < n && holds(p + n - 8);
+}
 
 // A byte that may begin a tag name: an ASCII letter, "_", ":", or any byte from "a" upwards.
 inline bool IsNameStart(unsigned char c) {
@@ -241,9 +265,9 @@ inline bool XmlMayHoldAttribute(const char* tag, int length, const char* name, i
     const char lower = AfxAsciiToLower(first);
     const char upper = AfxAsciiToUpper(first);
     if (!(docFlags & 0x8) || lower == upper) {
-        if (!std::memchr(body, first, bodyLen))
+        if (!HasByte(body, bodyLen, first))
             return false;
-    } else if (!std::memchr(body, lower, bodyLen) && !std::memchr(body, upper, bodyLen)) {
+    } else if (!HasByte(body, bodyLen, lower) && !HasByte(body, bodyLen, upper)) {
         return false;
     }
     // The search takes the bytes up to the first attribute delimiter as the tag's name, and a
