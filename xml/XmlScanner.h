@@ -262,12 +262,11 @@ inline bool XmlMayHoldAttribute(const char* tag, int length, const char* name, i
         return false;
     const char* body = tag + 1;
     const size_t bodyLen = static_cast<size_t>(length - 1);
-    const char lower = AfxAsciiToLower(first);
-    const char upper = AfxAsciiToUpper(first);
-    if (!(docFlags & 0x8) || lower == upper) {
+    if (!(docFlags & 0x8)) {
         if (!HasByte(body, bodyLen, first))
             return false;
-    } else if (!HasByte(body, bodyLen, lower) && !HasByte(body, bodyLen, upper)) {
+    } else if (!HasByte(body, bodyLen, AfxAsciiToLower(first)) &&
+               !HasByte(body, bodyLen, AfxAsciiToUpper(first))) {
         return false;
     }
     // The search takes the bytes up to the first attribute delimiter as the tag's name, and a
