@@ -59,6 +59,25 @@ inline bool IsNameDelimiter(unsigned char c) {
 
 using namespace xmlscan::detail;
 
+namespace {
+
+// SkipClear over single-byte characters that keeps the starts of the last two characters before
+// the stop: last and beforeLast are moved on by the run passed.
+inline int SkipRun(const char* t, int p, unsigned mask, int& last, int& beforeLast) {
+    const int run = p;
+    p = SkipClear(t, p, mask);
+    if (p - run >= 2) {
+        beforeLast = p - 2;
+        last = p - 1;
+    } else if (p > run) {
+        beforeLast = last;
+        last = p - 1;
+    }
+    return p;
+}
+
+} // namespace
+
 XmlLeadBytes::XmlLeadBytes() {
     for (int i = 0; i < 256; ++i)
         lead[i] = IsDBCSLeadByte(static_cast<BYTE>(i)) != 0;
@@ -189,17 +208,9 @@ int XmlScanNodeAny(CXmlScanner& sc, XmlNodeInfo& node) {
         for (;;) {
             // Characters that change no state go by in runs; the two character starts before the
             // next one are all that is kept of them.
-            if (state == NONE || state == UNQUOTED) {
-                const int run = p;
-                p = SkipClear(t, p, (state == NONE ? CC_TAG_STOP : CC_VALUE_STOP) | CC_HIGH);
-                if (p - run >= 2) {
-                    prevPrevStart = p - 2;
-                    prevStart = p - 1;
-                } else if (p > run) {
-                    prevPrevStart = prevStart;
-                    prevStart = p - 1;
-                }
-            }
+            if (state == NONE || state == UNQUOTED)
+                p = SkipRun(t, p, (state == NONE ? CC_TAG_STOP : CC_VALUE_STOP) | CC_HIGH, prevStart,
+                            prevPrevStart);
             c = At(t, p);
             if (c == 0)
                 return unterminated(XML_NODE_START_TAG);
@@ -337,15 +348,7 @@ int XmlScanNodeAny(CXmlScanner& sc, XmlNodeInfo& node) {
     p = bodyStart;              // the name may already hold the terminator's first characters
     for (;;) {
         // A run of single-byte characters other than ">" and the zero.
-        const int run = p;
-        p = SkipClear(t, p, CC_GT_STOP | CC_HIGH);
-        if (p - run >= 2) {
-            prev2 = p - 2;
-            prev1 = p - 1;
-        } else if (p > run) {
-            prev2 = prev1;
-            prev1 = p - 1;
-        }
+        p = SkipRun(t, p, CC_GT_STOP | CC_HIGH, prev1, prev2);
         c = At(t, p);
         if (c == 0)
             return unterminated(kind);
