@@ -172,7 +172,10 @@ int CXmlDocument::BuildElementIndex(int parent, CXmlScanner& sc) {
     int first = 0;
     const int baseLevel = RecordAt(parent).nLevel;
     const char* t = m_strXml.GetString();
+    const bool ignoreCase = (m_nFlags & XDOC_IGNORE_CASE) != 0;
     for (;;) {
+        if (t[sc.nNext] != '<' && t[sc.nNext] != 0)
+            sc.nNext = XmlSkipText(t, sc.nNext);
         int kind = XmlScanNode(sc, node);
         if (kind == XML_NODE_START_TAG) {
             int idx = NewRecord();
@@ -206,10 +209,23 @@ int CXmlDocument::BuildElementIndex(int parent, CXmlScanner& sc) {
             }
         } else if (kind == XML_NODE_END_TAG) {
             int match = 0;
+            const char* endName = t + sc.nNameStart;
+            const int endLen = sc.NameLength();
             for (int i = stack.Top(); i >= 1; --i) {
                 const CXmlTagStack::Entry& e = stack[i];
-                if (XmlNameMatches(t + sc.nNameStart, sc.NameLength(), t + e.nNameStart, e.nNameLen,
-                                   (m_nFlags & XDOC_IGNORE_CASE) != 0)) {
+                // Names of the same length match when their bytes do; only a longer open name
+                // needs the delimiter rule.
+                bool same;
+                if (e.nNameLen == endLen && !ignoreCase) {
+                    const char* open = t + e.nNameStart;
+                    int k = 0;
+                    while (k < endLen && open[k] == endName[k])
+                        ++k;
+                    same = k == endLen;
+                } else {
+                    same = XmlNameMatches(endName, endLen, t + e.nNameStart, e.nNameLen, ignoreCase);
+                }
+                if (same) {
                     match = i;
                     break;
                 }
@@ -224,7 +240,8 @@ int CXmlDocument::BuildElementIndex(int parent, CXmlScanner& sc) {
                 XmlElemRecord& r = RecordAt(m);
                 r.nLength = node.nStart - r.nOffset + node.nLength;
                 r.nEndTagLen = node.nLength;
-                CloseUnended(match + 1, parent, node.nStart + 1, stack);
+                if (match < stack.Top())
+                    CloseUnended(match + 1, parent, node.nStart + 1, stack);
                 current = RecordAt(m).nParent;
                 stack.PopTo(match - 1);
             }
@@ -334,27 +351,20 @@ bool IsValidPath(const char* p) {
 
 } // namespace
 
-bool CXmlDocument::FindElement(CXmlStrArg nameArg) {
-    if ((m_nFlags & XDOC_WRITE_STREAM) || m_pRecords->GetSize() == 0)
-        return false;
-    const char* name = nameArg.Get();
+namespace {
+
+// The first of cand and the siblings after it whose tag name is name, or 0; 0 as well for a name
+// that is no valid path. Apart from FindElement so that its walk by any name needs no frame.
+[[gnu::noinline]] int FindNamedSibling(const CXmlRecordArray& records, const char* t, int cand,
+                                       const char* name, bool ignoreCase) {
+    if (!IsValidPath(name))
+        return 0;
     int nameLen = 0;
-    if (name && *name) {
-        if (!IsValidPath(name))
-            return false;
-        while (name[nameLen] && name[nameLen] != ' ' && name[nameLen] != '/' && name[nameLen] != '=' &&
-               name[nameLen] != '[' && name[nameLen] != ']')
-            nameLen += XmlCharLen(name + nameLen);
-    } else {
-        name = nullptr;
-    }
-    int cand = m_nMain ? RecordAt(m_nMain).nNextSibling : RecordAt(m_nParent).nFirstChild;
-    const char* t = m_strXml.GetString();
-    const bool ignoreCase = (m_nFlags & XDOC_IGNORE_CASE) != 0;
-    for (; cand; cand = RecordAt(cand).nNextSibling) {
-        if (!name)
-            break;
-        const char* tag = t + RecordAt(cand).nOffset + 1;
+    while (name[nameLen] && name[nameLen] != ' ' && name[nameLen] != '/' && name[nameLen] != '=' &&
+           name[nameLen] != '[' && name[nameLen] != ']')
+        nameLen += XmlCharLen(name + nameLen);
+    for (; cand; cand = records.At(cand).nNextSibling) {
+        const char* tag = t + records.At(cand).nOffset + 1;
         int len = 0;
         while (true) {
             unsigned char c = static_cast<unsigned char>(tag[len]);
@@ -375,8 +385,20 @@ bool CXmlDocument::FindElement(CXmlStrArg nameArg) {
             same = a == b;
         }
         if (same)
-            break;
+            return cand;
     }
+    return 0;
+}
+
+} // namespace
+
+bool CXmlDocument::FindElement(CXmlStrArg nameArg) {
+    if ((m_nFlags & XDOC_WRITE_STREAM) || m_pRecords->GetSize() == 0)
+        return false;
+    int cand = m_nMain ? RecordAt(m_nMain).nNextSibling : RecordAt(m_nParent).nFirstChild;
+    if (!nameArg.IsEmpty())
+        cand = FindNamedSibling(*m_pRecords, m_strXml.GetString(), cand, nameArg.Get(),
+                                (m_nFlags & XDOC_IGNORE_CASE) != 0);
     if (!cand)
         return false;
     SetPos(RecordAt(cand).nParent, cand, 0);

@@ -139,6 +139,25 @@ int ResolveReference(const char* ref, int len) {
         }
         return static_cast<int>(value);
     }
+    // The references of XML itself, as the table gives them, without building a key.
+    switch (len) {
+    case 2:
+        if (ref[1] == 't' && (ref[0] == 'l' || ref[0] == 'g'))
+            return ref[0] == 'l' ? '<' : '>';
+        break;
+    case 3:
+        if (ref[0] == 'a' && ref[1] == 'm' && ref[2] == 'p')
+            return '&';
+        break;
+    case 4:
+        if (std::memcmp(ref, "quot", 4) == 0)
+            return '"';
+        if (std::memcmp(ref, "apos", 4) == 0)
+            return '\'';
+        break;
+    default:
+        break;
+    }
     return LookupNamedRef(ref, len);
 }
 
@@ -231,6 +250,9 @@ CString CXmlDocument::UnescapeText(const char* text, int length, int flags) {
         while (end > i && XmlIsSpace(static_cast<unsigned char>(text[end - 1])))
             --end;
     }
+    // Without a reference to resolve or whitespace to collapse, the value is its text.
+    if (!collapse && !std::memchr(text + i, '&', static_cast<size_t>(end - i)))
+        return CString(text + i, end - i);
     std::string& out = result.str();
     out.reserve(static_cast<size_t>(end - i));
     const bool* lead = XmlLeads().lead;
@@ -285,14 +307,28 @@ CString CXmlDocument::UnescapeText(const char* text, int length, int flags) {
     return result;
 }
 
+namespace {
+
+// The attribute search and the value's unescaping, kept out of line so that the lookups that
+// end at the pre-check cost no more than it.
+[[gnu::noinline]] CString FindAttributeValue(const char* text, int flags, int tagOffset, int tagLen,
+                                             const char* name) {
+    CXmlScanner sc(text, flags, tagOffset + 1);
+    if (!XmlFindAttribute(sc, name, tagOffset + tagLen))
+        return CString();
+    return CXmlDocument::UnescapeText(text + sc.nNameStart, sc.NameLength(), flags);
+}
+
+} // namespace
+
 CString CXmlDocument::GetAttribute(CXmlStrArg name) const {
     if (!m_nMain || !name.Get())
         return CString();
     const XmlElemRecord& r = RecordAt(m_nMain);
-    CXmlScanner sc(m_strXml.GetString(), m_nFlags, r.nOffset + 1);
-    if (!XmlFindAttribute(sc, name.Get(), r.nOffset + r.nStartTagLen))
+    const char* text = m_strXml.GetString();
+    if (!XmlMayHoldAttribute(text + r.nOffset, r.nStartTagLen, name.Get(), m_nFlags))
         return CString();
-    return UnescapeText(m_strXml.GetString() + sc.nNameStart, sc.NameLength(), m_nFlags);
+    return FindAttributeValue(text, m_nFlags, r.nOffset, r.nStartTagLen, name.Get());
 }
 
 CString CXmlDocument::GetRawContent() const {

@@ -6,8 +6,12 @@
 
 namespace {
 
-XmlElemRecord* AllocRecords(int n) {
-    void* p = std::calloc(static_cast<size_t>(n), sizeof(XmlElemRecord));
+// Resizes a segment (NULL: a new one), keeping its records; realloc grows a large block in place
+// or by remapping its pages rather than copying them. Records beyond those kept are left unset:
+// every record is written whole when it is handed out (record 0 when a parse starts), and none
+// beyond the last handed out is read.
+XmlElemRecord* ResizeRecords(XmlElemRecord* segment, int n) {
+    void* p = std::realloc(segment, static_cast<size_t>(n) * sizeof(XmlElemRecord));
     if (!p)
         throw std::bad_alloc();
     return static_cast<XmlElemRecord*>(p);
@@ -37,20 +41,10 @@ void CXmlRecordArray::Grow(int n) {
         m_nSegCapacity = cap;
     }
     int oldCount = m_nSize ? m_nSize - oldLast * SEGMENT_SIZE : 0; // records in the old last segment
-    if (newLast != oldLast && oldCount < SEGMENT_SIZE) {
-        XmlElemRecord* full = AllocRecords(SEGMENT_SIZE);
-        if (oldCount)
-            std::memcpy(full, m_pSegments[oldLast], sizeof(XmlElemRecord) * static_cast<size_t>(oldCount));
-        std::free(m_pSegments[oldLast]);
-        m_pSegments[oldLast] = full;
-    }
-    int newCount = n - newLast * SEGMENT_SIZE;
-    XmlElemRecord* seg = AllocRecords(newCount);
-    if (newLast == oldLast && oldCount) {
-        std::memcpy(seg, m_pSegments[oldLast], sizeof(XmlElemRecord) * static_cast<size_t>(oldCount));
-        std::free(m_pSegments[oldLast]);
-    }
-    m_pSegments[newLast] = seg;
+    if (newLast != oldLast && oldCount < SEGMENT_SIZE)
+        m_pSegments[oldLast] = ResizeRecords(m_pSegments[oldLast], SEGMENT_SIZE);
+    // A segment not yet started is NULL, so this starts it or grows the last one.
+    m_pSegments[newLast] = ResizeRecords(m_pSegments[newLast], n - newLast * SEGMENT_SIZE);
     m_nSize = n;
 }
 

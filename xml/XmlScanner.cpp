@@ -1,5 +1,7 @@
 #include "xml/XmlScanner.h"
 
+#include "xml/XmlDocument.h"
+
 #include "platform/kernel/CodePage.h"
 
 #include <cstring>
@@ -8,10 +10,6 @@ namespace {
 
 inline unsigned char At(const char* t, int i) {
     return static_cast<unsigned char>(t[i]);
-}
-
-inline bool IsNameStart(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 'a';
 }
 
 const char* KindName(int kind) {
@@ -57,35 +55,26 @@ inline bool IsNameDelimiter(unsigned char c) {
     }
 }
 
-// Character classes of the scanning loops, so that the common characters cost one lookup.
-enum : unsigned char {
-    CC_SPACE = 1,       // blank, tab, line feed, carriage return
-    CC_TEXT_STOP = 2,   // ends a text node: the terminating zero, "<", ">"
-    CC_NAME_STOP = 4,   // ends a tag name: the terminating zero, a blank, "/", ">"
-    CC_HIGH = 8,        // 0x80 and above: maybe a lead byte
-    CC_ATTR_STOP = 16,  // ends an attribute name: the zero, a blank, "/", "=", ">", "?"
-    CC_VALUE_STOP = 32, // ends an unquoted value: the zero, a blank, ">"
-};
+} // namespace
 
-struct CharClasses {
-    unsigned char cls[256];
-    constexpr CharClasses() : cls() {
-        for (int c : {' ', '\t', '\n', '\r'})
-            cls[c] |= CC_SPACE | CC_NAME_STOP;
-        for (int c : {'\0', '<', '>'})
-            cls[c] |= CC_TEXT_STOP;
-        for (int c : {'\0', '/', '>'})
-            cls[c] |= CC_NAME_STOP;
-        for (int c = 0x80; c < 256; ++c)
-            cls[c] |= CC_HIGH;
-        for (int c : {'\0', ' ', '\t', '\n', '\r', '/', '=', '>', '?'})
-            cls[c] |= CC_ATTR_STOP;
-        for (int c : {'\0', ' ', '\t', '\n', '\r', '>'})
-            cls[c] |= CC_VALUE_STOP;
+using namespace xmlscan::detail;
+
+namespace {
+
+// SkipClear over single-byte characters that keeps the starts of the last two characters before
+// the stop: last and beforeLast are moved on by the run passed.
+inline int SkipRun(const char* t, int p, unsigned mask, int& last, int& beforeLast) {
+    const int run = p;
+    p = SkipClear(t, p, mask);
+    if (p - run >= 2) {
+        beforeLast = p - 2;
+        last = p - 1;
+    } else if (p > run) {
+        beforeLast = last;
+        last = p - 1;
     }
-};
-
-constexpr CharClasses kClasses;
+    return p;
+}
 
 } // namespace
 
@@ -94,7 +83,7 @@ XmlLeadBytes::XmlLeadBytes() {
         lead[i] = IsDBCSLeadByte(static_cast<BYTE>(i)) != 0;
 }
 
-int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
+int XmlScanNodeAny(CXmlScanner& sc, XmlNodeInfo& node) {
     const char* t = sc.pText;
     const bool* lead = XmlLeads().lead;
     auto step = [&](int p) { return p + ((lead[At(t, p)] && t[p + 1] != 0) ? 2 : 1); };
@@ -118,7 +107,7 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
     if (c == 0)
         return finish(XML_NODE_END_OF_TEXT, p);
 
-    const unsigned char* cls = kClasses.cls;
+    const unsigned short* cls = kClasses.cls;
     if (c != '<') {
         // Whitespace until the first other character, which makes it text; text ends before "<"
         // or after ">".
@@ -130,17 +119,14 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
                 return finish(XML_NODE_WHITESPACE, p);
         }
         for (;;) {
+            p = SkipClear(t, p, CC_TEXT_STOP | CC_HIGH);
             c = At(t, p);
-            unsigned char cl = cls[c];
-            if (!(cl & (CC_TEXT_STOP | CC_HIGH))) {
-                ++p;
-            } else if (cl & CC_HIGH) {
-                p = step(p);
-            } else {
+            if (!(cls[c] & CC_HIGH)) {
                 if (c == '>')
                     ++p;
                 break;
             }
+            p = step(p);
         }
         return finish(XML_NODE_TEXT, p);
     }
@@ -204,8 +190,12 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
     const int bodyStart = p;
     if (!syntaxError && (kind == XML_NODE_START_TAG || kind == XML_NODE_END_TAG || kind == XML_NODE_PI)) {
         int nameStart = p;
-        while (!(cls[c = At(t, p)] & CC_NAME_STOP))
-            p = (cls[c] & CC_HIGH) ? step(p) : p + 1;
+        for (;;) {
+            p = SkipClear(t, p, CC_NAME_STOP | CC_HIGH);
+            if (cls[At(t, p)] & CC_NAME_STOP)
+                break;
+            p = step(p);
+        }
         sc.nNameStart = nameStart;
         sc.nNameEnd = p - 1;
     }
@@ -216,17 +206,29 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
         int prevStart = -1; // start of the previous character
         int prevPrevStart = -1;
         for (;;) {
+            // Characters that change no state go by in runs; the two character starts before the
+            // next one are all that is kept of them.
+            if (state == NONE || state == UNQUOTED)
+                p = SkipRun(t, p, (state == NONE ? CC_TAG_STOP : CC_VALUE_STOP) | CC_HIGH, prevStart,
+                            prevPrevStart);
             c = At(t, p);
             if (c == 0)
                 return unterminated(XML_NODE_START_TAG);
             if (state == QUOTED) {
                 // Straight on to the closing quote.
-                while (c != quote) {
-                    prevStart = p;
-                    p = (cls[c] & CC_HIGH) ? step(p) : p + 1;
+                const unsigned stop = (quote == '"' ? CC_DQ_STOP : CC_SQ_STOP) | CC_HIGH;
+                for (;;) {
+                    const int run = p;
+                    p = SkipClear(t, p, stop);
+                    if (p > run)
+                        prevStart = p - 1;
                     c = At(t, p);
+                    if (c == quote)
+                        break;
                     if (c == 0)
                         return unterminated(XML_NODE_START_TAG);
+                    prevStart = p;
+                    p = step(p);
                 }
                 state = NONE;
             } else if (c == '>') {
@@ -316,6 +318,18 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
     }
 
     // End tags, processing instructions, comments and CDATA sections: no quotes are tracked.
+    if (kind == XML_NODE_END_TAG) {
+        // The first ">" after its name.
+        for (;;) {
+            p = SkipClear(t, p, CC_GT_STOP | CC_HIGH);
+            c = At(t, p);
+            if (c == '>')
+                return finish(kind, p + 1);
+            if (c == 0)
+                return unterminated(kind);
+            p = step(p);
+        }
+    }
     int minTerm; // the terminator may not overlap the opening
     int termLen;
     unsigned char termChar;
@@ -326,31 +340,19 @@ int XmlScanNode(CXmlScanner& sc, XmlNodeInfo& node) {
     case XML_NODE_COMMENT:
         termLen = 3, termChar = '-', minTerm = start + 4;
         break;
-    case XML_NODE_CDATA:
+    default: // XML_NODE_CDATA
         termLen = 3, termChar = ']', minTerm = start + 4;
         break;
-    default:
-        termLen = 1, termChar = 0, minTerm = 0;
-        break;
-    }
-    if (termLen == 1) {
-        // An end tag: the first ">" after its name.
-        while ((c = At(t, p)) != '>') {
-            if (c == 0)
-                return unterminated(kind);
-            p = (cls[c] & CC_HIGH) ? step(p) : p + 1;
-        }
-        return finish(kind, p + 1);
     }
     int prev1 = -1, prev2 = -1; // starts of the last two single-byte characters, -1 otherwise
     p = bodyStart;              // the name may already hold the terminator's first characters
     for (;;) {
+        // A run of single-byte characters other than ">" and the zero.
+        p = SkipRun(t, p, CC_GT_STOP | CC_HIGH, prev1, prev2);
         c = At(t, p);
         if (c == 0)
             return unterminated(kind);
         if (c == '>') {
-            if (termLen == 1)
-                return finish(kind, p + 1);
             bool ok = prev1 == p - 1 && At(t, prev1) == termChar && prev1 >= minTerm;
             if (ok && termLen == 3)
                 ok = prev2 == p - 2 && At(t, prev2) == termChar && prev2 >= minTerm;
@@ -426,21 +428,31 @@ bool XmlFindAttribute(CXmlScanner& sc, const char* name, int limit) {
         sc.nFlags |= XML_SCAN_NAME_ONLY;
         return true;
     };
-    const unsigned char* cls = kClasses.cls;
+    const unsigned short* cls = kClasses.cls;
     const bool* lead = XmlLeads().lead;
     // A double-byte character may not reach past the tag.
     auto next = [&](int q) {
         unsigned char d = At(t, q);
         return q + ((cls[d] & CC_HIGH) && lead[d] && q + 1 < limit && t[q + 1] != 0 ? 2 : 1);
     };
+    // From q up to a byte of a class in stop, or to the limit, by characters.
+    auto skip = [&](int q, unsigned stop) {
+        for (;;) {
+            while (q < limit && !(cls[At(t, q)] & (stop | CC_HIGH)))
+                ++q;
+            if (q >= limit || (cls[At(t, q)] & stop))
+                return q;
+            q = next(q);
+        }
+    };
     for (;;) {
         int gap = p;
         while (p < limit && (cls[At(t, p)] & CC_SPACE))
             ++p;
-        sc.nGapStart = gap;
-        sc.nGapLen = p - gap;
         if (p >= limit || At(t, p) == 0) {
             sc.nNext = gap;
+            sc.nGapStart = gap;
+            sc.nGapLen = p - gap;
             if (matched)
                 return nameOnly();
             return false;
@@ -449,8 +461,7 @@ bool XmlFindAttribute(CXmlScanner& sc, const char* name, int limit) {
         if (c == '"' || c == '\'') {
             int s = p + 1;
             int q = s;
-            while (q < limit && At(t, q) != 0 && At(t, q) != c)
-                q = next(q);
+            q = skip(q, c == '"' ? CC_DQ_STOP : CC_SQ_STOP);
             if (q > limit)
                 q = limit;
             p = (q < limit && At(t, q) == c) ? q + 1 : q;
@@ -472,8 +483,7 @@ bool XmlFindAttribute(CXmlScanner& sc, const char* name, int limit) {
         if (afterEq) {
             int s = p;
             int q = p;
-            while (q < limit && !(cls[At(t, q)] & CC_VALUE_STOP))
-                q = next(q);
+            q = skip(q, CC_VALUE_STOP);
             if (q > limit)
                 q = limit;
             p = q;
@@ -508,8 +518,7 @@ bool XmlFindAttribute(CXmlScanner& sc, const char* name, int limit) {
         // A name.
         int s = p;
         int q = p;
-        while (q < limit && !(cls[At(t, q)] & CC_ATTR_STOP))
-            q = next(q);
+        q = skip(q, CC_ATTR_STOP);
         if (q > limit)
             q = limit;
         p = q;

@@ -79,10 +79,9 @@ CString::CString(const char* psz) {
         m_s = psz;
 }
 
-CString::CString(const char* pch, int nLength) {
-    if (pch && nLength > 0)
-        m_s.assign(pch, static_cast<size_t>(nLength));
-}
+// Built in place: assigning into an empty string goes through the general replace.
+CString::CString(const char* pch, int nLength)
+    : m_s(pch && nLength > 0 ? std::string(pch, static_cast<size_t>(nLength)) : std::string()) {}
 
 CString::CString(const unsigned char* psz) : CString(reinterpret_cast<const char*>(psz)) {}
 
