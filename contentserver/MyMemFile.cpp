@@ -113,6 +113,12 @@ void CRctIndex::SortNames() {
     }
 }
 
+void CRctIndex::RemoveAll() {
+    m_mapSize.RemoveAll();
+    m_mapData.RemoveAll();
+    m_arrNames.RemoveAll();
+}
+
 CMyMemFile::~CMyMemFile() {
     RemoveAll();
 }
@@ -131,6 +137,9 @@ void CMyMemFile::RemoveAllLocked() {
     for (INT_PTR i = 0; i < m_arrEntries.GetSize(); ++i)
         delete static_cast<CMemFileEntry*>(m_arrEntries[i]);
     m_arrEntries.RemoveAll();
+    // The index points into the bytes that go now; an answer under way keeps them for itself.
+    if (m_pPackageBytes)
+        g_RctIndex.RemoveAll();
     m_pPackageBytes.reset();
     m_pPackage = nullptr;
 }

@@ -48,11 +48,14 @@ struct CMemFileEntry {
     std::shared_ptr<const CMemFileBytes> pBytes;
 };
 
-// The ".rct" entries of the loaded packages, by their lower-cased names.
+// The ".rct" entries of the loaded package, by their lower-cased names. Their data points into
+// the package's bytes, so the store empties the index whenever it lets go of those bytes (a clear,
+// or the load of the next package); under g_csMemFile, as the store's own entries.
 class CRctIndex {
 public:
     void Add(CString name, BYTE* data, DWORD size);
     void SortNames();
+    void RemoveAll();
 
     CMapStringToPtr m_mapSize;
     CMapStringToPtr m_mapData;

@@ -162,6 +162,31 @@ TEST_F(MemFileTest, RctEntriesAreIndexedInNumericOrder) {
     EXPECT_EQ(e->strName, W(kRoot + "mag\\9\\Page1.RCT"));
 }
 
+// The index describes the loaded package only: what it pointed into goes with a clear or the next
+// load, so nothing in it points into bytes the store has let go of.
+TEST_F(MemFileTest, RctIndexGoesWithThePackage) {
+    auto names = [] {
+        std::vector<std::string> v;
+        for (INT_PTR i = 0; i < g_RctIndex.m_arrNames.GetSize(); ++i)
+            v.push_back(g_RctIndex.m_arrNames[i].str());
+        return v;
+    };
+    ASSERT_TRUE(Load(BuildPackage({{"1.rct", "first"}, {"a.html", "a"}}), kRoot + "mag\\1\\"));
+    ASSERT_EQ(names(), (std::vector<std::string>{"1.rct"}));
+    ASSERT_TRUE(Load(BuildPackage({{"2.rct", "second"}}), kRoot + "mag\\2\\"));
+    EXPECT_EQ(names(), (std::vector<std::string>{"2.rct"}));
+    void* p = nullptr;
+    EXPECT_FALSE(g_RctIndex.m_mapData.Lookup("1.rct", p));
+    EXPECT_FALSE(g_RctIndex.m_mapSize.Lookup("1.rct", p));
+    ASSERT_TRUE(g_RctIndex.m_mapData.Lookup("2.rct", p));
+    EXPECT_EQ(std::string(static_cast<const char*>(p), 6), "second");
+
+    store.RemoveAll();
+    EXPECT_TRUE(names().empty());
+    EXPECT_EQ(g_RctIndex.m_mapData.GetCount(), 0);
+    EXPECT_EQ(g_RctIndex.m_mapSize.GetCount(), 0);
+}
+
 TEST(RctIndex, SortPadsToTenAndKeepsTheLastTen) {
     CRctIndex index;
     for (const char* n : {"10.rct", "9.rct", "100.rct", "abcdefghijkl.rct"})
