@@ -3,8 +3,6 @@
 #include "platform/base/AfxAscii.h"
 #include "contentserver/ServerHost.h"
 
-#include <sys/sendfile.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -452,14 +450,10 @@ BOOL CRequestSocket::SendAttachedBody() {
     int nSent;
     int nError = 0;
     if (m_nBodyFd >= 0) {
-        off_t nAt = static_cast<off_t>(m_nBodyOffset);
-        ssize_t n = ::sendfile(static_cast<int>(m_hSocket), m_nBodyFd, &nAt, static_cast<size_t>(nWant));
-        nSent = n < 0 ? SOCKET_ERROR : static_cast<int>(n);
-        nError = n < 0 ? AfxErrnoToWsa(errno) : 0;
-        if (n > 0)
-            m_nBodyOffset += n;
+        nSent = SendFile(m_nBodyFd, m_nBodyOffset, nWant);
+        nError = nSent == SOCKET_ERROR ? GetLastError() : 0;
         // The file ended before the body did (it cannot, sealed): the bytes in memory go instead.
-        if (n == 0)
+        if (nSent == 0)
             m_nBodyFd = -1;
     } else {
         nSent = Send(m_pBody, nWant);

@@ -568,6 +568,19 @@ int CAsyncSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
     return n;
 }
 
+int CAsyncSocket::SendFile(int nFileFd, long long& nOffset, int nCount) {
+    if (m_hSocket == INVALID_SOCKET) {
+        WSASetLastError(WSAENOTSOCK);
+        return SOCKET_ERROR;
+    }
+    int n = AfxSendFile(m_hSocket, nFileFd, &nOffset, nCount);
+    if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK) {
+        AsyncSocketEngine::Change(*this, [](SockState& s) { s.writeEnabled = true; });
+        WSASetLastError(WSAEWOULDBLOCK);
+    }
+    return n;
+}
+
 BOOL CAsyncSocket::ShutDown(int nHow) {
     return ::shutdown(m_hSocket, nHow) == 0;
 }

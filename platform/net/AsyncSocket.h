@@ -69,6 +69,10 @@ public:
     BOOL Attach(SOCKET hSocket, long lEvent = FD_ALL_EVENTS);
     SOCKET Detach();
     static int GetLastError() { return WSAGetLastError(); }
+    // Sends up to nCount bytes of the file nFileFd from nOffset on, straight from the file
+    // (AfxSendFile), and advances nOffset by what went. Like Send, a send that would block
+    // selects the next OnSend for when the socket takes data again.
+    int SendFile(int nFileFd, long long& nOffset, int nCount);
 
     // Virtual operations in the framework's order.
     virtual BOOL Accept(CAsyncSocket& rConnectedSocket, SOCKADDR* lpSockAddr = nullptr,
