@@ -86,6 +86,21 @@ TEST_F(MemFileTest, ItemPackageFromMingwExecutableIsFoundWithoutRegardToCase) {
     EXPECT_EQ(store.FindFile(W(kRoot + "mag\\77\\view1.html")), nullptr);
 }
 
+// Of two entries whose names differ only in case, a lookup finds the one added first, whichever
+// case it asks in; the second stays in the list.
+TEST(MemFileStore, TheFirstOfTwoEntriesOfOneNameIsFound) {
+    CMyMemFile store;
+    BYTE first[] = "first", second[] = "second";
+    store.AddFile(W(kRoot + "mag\\1\\Page.html"), first, 5, 32);
+    store.AddFile(W(kRoot + "mag\\1\\page.HTML"), second, 6, 32);
+    ASSERT_EQ(store.m_arrEntries.GetSize(), 2);
+    for (const char* asked : {"mag\\1\\page.html", "MAG\\1\\PAGE.HTML", "mag\\1\\page.HTML"}) {
+        CMemFileEntry* e = store.FindFile(W(kRoot + asked));
+        ASSERT_NE(e, nullptr) << asked;
+        EXPECT_EQ(Data(e), "first") << asked;
+    }
+}
+
 // Names are widened byte by byte: a GBK name matches the same bytes, and only A to Z fold.
 TEST_F(MemFileTest, GbkNamesMatchByteForByte) {
     const std::string gbk = "\xC4\xA3\xD5\x5C.html";
