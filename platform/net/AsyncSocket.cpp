@@ -40,6 +40,10 @@ struct SockState {
     bool acceptEnabled = true;
     bool acceptPaused = false; // the last accept found no descriptor; see PauseAccepting
     bool writeEnabled = false;
+    // The last send took all it was given (or nothing was sent yet on a fresh connection), and
+    // nothing since said the socket is full: selecting FD_WRITE then needs no look at the
+    // descriptor to know that the socket is writable.
+    bool sendRoom = false;
     bool closeDelivered = false;
     bool eofSeen = false;
     bool watched = false;
@@ -184,6 +188,7 @@ void FdReady(uint64_t serial, uint32_t revents) {
             int err = SocketError(s.fd);
             s.stage = Stage::Connected;
             s.writeEnabled = err == 0;
+            s.sendRoom = err == 0;
             if (s.selected & FD_CONNECT)
                 Post(s, serial, FD_CONNECT, err);
             if (err != 0)
@@ -215,6 +220,7 @@ void FdReady(uint64_t serial, uint32_t revents) {
         }
         if ((revents & (EPOLLOUT | EPOLLERR)) && (s.selected & FD_WRITE) && s.writeEnabled) {
             s.writeEnabled = false;
+            s.sendRoom = (revents & EPOLLOUT) != 0;
             Post(s, serial, FD_WRITE, (revents & EPOLLERR) ? SocketError(s.fd) : 0);
         }
         break;
@@ -319,7 +325,7 @@ bool FillAddress(LPCSTR host, UINT port, sockaddr_in& out) {
 } // namespace
 
 struct AsyncSocketEngine {
-    static void Register(CAsyncSocket& sock, Stage stage, int type) {
+    static void Register(CAsyncSocket& sock, Stage stage, int type, bool sendRoom = false) {
         HWND wnd = NotifyWindow();
         std::lock_guard<std::mutex> lock(g_mx);
         uint64_t serial = g_nextSerial.fetch_add(1);
@@ -330,6 +336,7 @@ struct AsyncSocketEngine {
         st.notifyWnd = wnd;
         st.stage = stage;
         st.type = type;
+        st.sendRoom = sendRoom;
         States()[serial] = st;
         sock.m_nSerial = serial;
         sock.m_nOwnerThread = st.owner;
@@ -377,6 +384,32 @@ struct AsyncSocketEngine {
         }
         SetTimer(s.notifyWnd, static_cast<UINT_PTR>(it->first), kAcceptRetryMs, nullptr);
         UpdateWatch(it->first, s, true);
+    }
+    // Selects lEvent. FD_WRITE on a connection that is known to take data gives its OnSend at
+    // once, through the queue, as the descriptor would report it at the next look.
+    static void Select(CAsyncSocket& sock, long lEvent) {
+        std::lock_guard<std::mutex> lock(g_mx);
+        auto it = States().find(sock.m_nSerial);
+        if (it == States().end())
+            return;
+        SockState& s = it->second;
+        s.selected = lEvent;
+        s.readEnabled = true;
+        s.acceptEnabled = !s.acceptPaused;
+        s.writeEnabled = (lEvent & FD_WRITE) != 0;
+        if (s.writeEnabled && s.stage == Stage::Connected && s.sendRoom) {
+            s.writeEnabled = false;
+            Post(s, it->first, FD_WRITE, 0);
+        }
+        UpdateWatch(it->first, s);
+    }
+    // A send took less than it was given: the socket may be full.
+    static void SendFell(CAsyncSocket& sock, bool wouldBlock) {
+        Change(sock, [wouldBlock](SockState& s) {
+            s.sendRoom = false;
+            if (wouldBlock)
+                s.writeEnabled = true; // report again when the socket can take data
+        });
     }
     template <class F> static void Change(CAsyncSocket& sock, F f) {
         std::lock_guard<std::mutex> lock(g_mx);
@@ -494,12 +527,7 @@ BOOL CAsyncSocket::AsyncSelect(long lEvent) {
         WSASetLastError(WSAENOTSOCK);
         return FALSE;
     }
-    AsyncSocketEngine::Change(*this, [lEvent](SockState& s) {
-        s.selected = lEvent;
-        s.readEnabled = true;
-        s.acceptEnabled = !s.acceptPaused;
-        s.writeEnabled = (lEvent & FD_WRITE) != 0;
-    });
+    AsyncSocketEngine::Select(*this, lEvent);
     return TRUE;
 }
 
@@ -525,7 +553,7 @@ BOOL CAsyncSocket::Accept(CAsyncSocket& rConnectedSocket, SOCKADDR* lpSockAddr, 
     if (lpSockAddrLen)
         *lpSockAddrLen = static_cast<int>(len);
     rConnectedSocket.m_hSocket = static_cast<SOCKET>(fd);
-    AsyncSocketEngine::Register(rConnectedSocket, Stage::Connected, AsyncSocketEngine::Type(*this));
+    AsyncSocketEngine::Register(rConnectedSocket, Stage::Connected, AsyncSocketEngine::Type(*this), true);
     // The new connection starts with the listener's selection, as Winsock's does.
     rConnectedSocket.AsyncSelect(AsyncSocketEngine::Selected(*this));
     return TRUE;
@@ -560,10 +588,11 @@ int CAsyncSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
         return SOCKET_ERROR;
     }
     int n = ::send(m_hSocket, static_cast<const char*>(lpBuf), nBufLen, nFlags);
-    if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK) {
-        // Report again when the socket can take data.
-        AsyncSocketEngine::Change(*this, [](SockState& s) { s.writeEnabled = true; });
-        WSASetLastError(WSAEWOULDBLOCK);
+    if (n < nBufLen) {
+        const int err = WSAGetLastError();
+        AsyncSocketEngine::SendFell(*this, n < 0 && err == WSAEWOULDBLOCK);
+        if (n < 0)
+            WSASetLastError(err);
     }
     return n;
 }
@@ -574,9 +603,11 @@ int CAsyncSocket::SendFile(int nFileFd, long long& nOffset, int nCount) {
         return SOCKET_ERROR;
     }
     int n = AfxSendFile(m_hSocket, nFileFd, &nOffset, nCount);
-    if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK) {
-        AsyncSocketEngine::Change(*this, [](SockState& s) { s.writeEnabled = true; });
-        WSASetLastError(WSAEWOULDBLOCK);
+    if (n < nCount) {
+        const int err = WSAGetLastError();
+        AsyncSocketEngine::SendFell(*this, n < 0 && err == WSAEWOULDBLOCK);
+        if (n < 0)
+            WSASetLastError(err);
     }
     return n;
 }

@@ -3,7 +3,9 @@
 //
 // - AsyncSelect replaces the selected set. FD_WRITE selected on a writable socket gives an
 //   OnSend at once; after that OnSend comes again only when a Send failed with WSAEWOULDBLOCK
-//   and the socket can take data again.
+//   and the socket can take data again. A connection whose last send took all it was given
+//   counts as writable without a look at the system, so selecting FD_WRITE on it queues its
+//   OnSend straight away; one that took less waits until the system says it takes data.
 // - FD_READ comes while unread data remains, again after each Receive; FD_ACCEPT likewise after
 //   each Accept. FD_CLOSE comes once, after the data has been read.
 // - An Accept that fails for want of a descriptor (WSAEMFILE, WSAENOBUFS) gives no FD_ACCEPT
