@@ -158,8 +158,9 @@ int SocketError(int fd) {
 }
 
 void Post(const SockState& s, uint64_t serial, int event, int error) {
-    PostMessageA(s.notifyWnd, WM_SOCKET_NOTIFY, static_cast<WPARAM>(serial),
-                 static_cast<LPARAM>(MAKELONG(static_cast<WORD>(event), static_cast<WORD>(error))));
+    AfxQueuePostWindowMessage(
+        s.owner, s.notifyWnd, WM_SOCKET_NOTIFY, static_cast<WPARAM>(serial),
+        static_cast<LPARAM>(MAKELONG(static_cast<WORD>(event), static_cast<WORD>(error))));
 }
 
 // Runs on the owner thread when the queue finds the descriptor ready.
@@ -325,7 +326,7 @@ bool FillAddress(LPCSTR host, UINT port, sockaddr_in& out) {
 } // namespace
 
 struct AsyncSocketEngine {
-    static void Register(CAsyncSocket& sock, Stage stage, int type, bool sendRoom = false) {
+    static void Register(CAsyncSocket& sock, Stage stage, int type) {
         HWND wnd = NotifyWindow();
         std::lock_guard<std::mutex> lock(g_mx);
         uint64_t serial = g_nextSerial.fetch_add(1);
@@ -336,10 +337,34 @@ struct AsyncSocketEngine {
         st.notifyWnd = wnd;
         st.stage = stage;
         st.type = type;
-        st.sendRoom = sendRoom;
         States()[serial] = st;
         sock.m_nSerial = serial;
         sock.m_nOwnerThread = st.owner;
+    }
+    // The listener accepts again, and the connection it accepted is registered with the listener's
+    // selection, as Winsock's starts: one look at the table for every accept.
+    static void RegisterAccepted(CAsyncSocket& listener, CAsyncSocket& conn) {
+        HWND wnd = NotifyWindow();
+        std::lock_guard<std::mutex> lock(g_mx);
+        SockState st;
+        auto it = States().find(listener.m_nSerial);
+        if (it != States().end()) {
+            it->second.acceptEnabled = true;
+            UpdateWatch(it->first, it->second);
+            st.type = it->second.type;
+            st.selected = it->second.selected;
+        }
+        const uint64_t serial = g_nextSerial.fetch_add(1);
+        st.obj = &conn;
+        st.fd = static_cast<int>(conn.m_hSocket);
+        st.owner = GetCurrentThreadId();
+        st.notifyWnd = wnd;
+        st.stage = Stage::Connected;
+        st.sendRoom = true; // nothing sent yet
+        SockState& s = States()[serial] = st;
+        conn.m_nSerial = serial;
+        conn.m_nOwnerThread = st.owner;
+        Select(serial, s, s.selected);
     }
     static void Unregister(CAsyncSocket& sock) {
         if (sock.m_nSerial == 0)
@@ -390,18 +415,20 @@ struct AsyncSocketEngine {
     static void Select(CAsyncSocket& sock, long lEvent) {
         std::lock_guard<std::mutex> lock(g_mx);
         auto it = States().find(sock.m_nSerial);
-        if (it == States().end())
-            return;
-        SockState& s = it->second;
+        if (it != States().end())
+            Select(it->first, it->second, lEvent);
+    }
+    // g_mx held.
+    static void Select(uint64_t serial, SockState& s, long lEvent) {
         s.selected = lEvent;
         s.readEnabled = true;
         s.acceptEnabled = !s.acceptPaused;
         s.writeEnabled = (lEvent & FD_WRITE) != 0;
         if (s.writeEnabled && s.stage == Stage::Connected && s.sendRoom) {
             s.writeEnabled = false;
-            Post(s, it->first, FD_WRITE, 0);
+            Post(s, serial, FD_WRITE, 0);
         }
-        UpdateWatch(it->first, s);
+        UpdateWatch(serial, s);
     }
     // A send took less than it was given: the socket may be full.
     static void SendFell(CAsyncSocket& sock, bool wouldBlock) {
@@ -418,16 +445,6 @@ struct AsyncSocketEngine {
             return;
         f(it->second);
         UpdateWatch(it->first, it->second);
-    }
-    static long Selected(CAsyncSocket& sock) {
-        std::lock_guard<std::mutex> lock(g_mx);
-        auto it = States().find(sock.m_nSerial);
-        return it == States().end() ? 0 : it->second.selected;
-    }
-    static int Type(CAsyncSocket& sock) {
-        std::lock_guard<std::mutex> lock(g_mx);
-        auto it = States().find(sock.m_nSerial);
-        return it == States().end() ? SOCK_STREAM : it->second.type;
     }
 };
 
@@ -545,17 +562,15 @@ BOOL CAsyncSocket::Accept(CAsyncSocket& rConnectedSocket, SOCKADDR* lpSockAddr, 
         WSASetLastError(AfxErrnoToWsa(err));
         return FALSE;
     }
-    AsyncSocketEngine::Change(*this, [](SockState& s) { s.acceptEnabled = true; });
     if (fd < 0) {
+        AsyncSocketEngine::Change(*this, [](SockState& s) { s.acceptEnabled = true; });
         WSASetLastError(AfxErrnoToWsa(err));
         return FALSE;
     }
     if (lpSockAddrLen)
         *lpSockAddrLen = static_cast<int>(len);
     rConnectedSocket.m_hSocket = static_cast<SOCKET>(fd);
-    AsyncSocketEngine::Register(rConnectedSocket, Stage::Connected, AsyncSocketEngine::Type(*this), true);
-    // The new connection starts with the listener's selection, as Winsock's does.
-    rConnectedSocket.AsyncSelect(AsyncSocketEngine::Selected(*this));
+    AsyncSocketEngine::RegisterAccepted(*this, rConnectedSocket);
     return TRUE;
 }
 
