@@ -231,16 +231,30 @@ void CRequestSocket::ParseReceived(int nCount) {
 }
 
 BOOL CRequestSocket::GetLine(CSocketBuffer& buffer, int count, int& position) {
+    const BYTE* data = buffer.GetData();
     while (position < count) {
-        BYTE b = buffer[position++];
-        if (b == '\n')
+        // The bytes up to the next CR or LF join the line in one piece.
+        int end = position;
+        while (end < count && data[end] != '\n' && data[end] != '\r')
+            ++end;
+        if (end > position) {
+            // The caller refuses an over-long line: one byte past the limit is enough to tell.
+            const int room = std::max(kMaxLineLength + 1 - m_strLine.GetLength(), 1);
+            if (end - position >= room) {
+                m_strLine.str().append(reinterpret_cast<const char*>(data + position),
+                                       static_cast<size_t>(room));
+                position += room;
+                return FALSE;
+            }
+            m_strLine.str().append(reinterpret_cast<const char*>(data + position),
+                                   static_cast<size_t>(end - position));
+            position = end;
+            if (position >= count)
+                return FALSE;
+        }
+        // A line feed ends the line; a carriage return is dropped wherever it stands.
+        if (data[position++] == '\n')
             return TRUE;
-        if (b == '\r')
-            continue;
-        m_strLine.AppendChar(static_cast<char>(b));
-        // The caller refuses an over-long line; no need to keep gathering it.
-        if (m_strLine.GetLength() > kMaxLineLength)
-            return FALSE;
     }
     return FALSE;
 }
