@@ -8,6 +8,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 
 IMPLEMENT_DYNCREATE(CListenSocket, CAsyncSocket)
 IMPLEMENT_DYNCREATE(CMyRequestSocket, CRequestSocket)
@@ -24,7 +25,11 @@ void CListenSocket::OnAccept(int /*nErrorCode*/) {
     // After a failed accept (no descriptor free) the connection goes at once, and the socket layer
     // waits for a descriptor before it reports the listener again.
     CMyRequestSocket* pSocket = new CMyRequestSocket(m_pHost);
-    if (Accept(*pSocket)) {
+    sockaddr_in peer{};
+    int nPeerLength = sizeof peer;
+    if (Accept(*pSocket, reinterpret_cast<SOCKADDR*>(&peer), &nPeerLength)) {
+        if (nPeerLength == static_cast<int>(sizeof peer))
+            pSocket->SetPeerAddress(peer);
         // From here the connection parses and answers its request by itself, and releases itself.
         pSocket->AsyncSelect(FD_READ | FD_CLOSE);
     } else {
@@ -87,21 +92,40 @@ CString RegisteredContentType(const CString& extension) {
     return type;
 }
 
+// The path's extension, from its last "." on, when that comes after its last "\\"; empty when
+// there is none. One pass, stepping over double-byte characters as CString's searches do.
+std::string_view ExtensionOf(const std::string& path) {
+    size_t nDot = std::string::npos;
+    size_t nSlash = std::string::npos;
+    for (size_t i = 0; i < path.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(path[i]);
+        if (AfxIsLeadByte(c) && i + 1 < path.size() && path[i + 1] != '\0') {
+            ++i;
+            continue;
+        }
+        if (c == '.')
+            nDot = i;
+        else if (c == '\\')
+            nSlash = i;
+    }
+    if (nDot == std::string::npos || (nSlash != std::string::npos && nDot < nSlash))
+        return std::string_view();
+    return std::string_view(path).substr(nDot);
+}
+
 // Each file goes with the type of its own extension: a browser engine refuses style sheets and
 // scripts sent as text/html. Extensions without a type get the page type. The registry is read
 // once per extension and server thread; nothing changes these types while the program runs.
-CString MemFileContentType(const CString& path) {
-    thread_local std::map<std::string, CString> cache;
-    int dot = path.ReverseFind('.');
-    CString ext = dot > path.ReverseFind('\\') ? path.Mid(dot) : CString();
-    auto it = cache.find(ext.str());
+const CString& MemFileContentType(const CString& path) {
+    thread_local std::map<std::string, CString, std::less<>> cache;
+    const std::string_view ext = ExtensionOf(path.str());
+    auto it = cache.find(ext);
     if (it != cache.end())
         return it->second;
-    CString type = ext.IsEmpty() ? CString() : RegisteredContentType(ext);
+    CString type = ext.empty() ? CString() : RegisteredContentType(CString(std::string(ext)));
     if (type.IsEmpty())
         type = RegisteredContentType(".htm");
-    cache.emplace(ext.str(), type);
-    return type;
+    return cache.emplace(std::string(ext), type).first->second;
 }
 
 } // namespace
@@ -123,7 +147,7 @@ BOOL CMyRequestSocket::ServeMemFile(CString url) {
     const DWORD dwSize = pEntry->dwSize;
     LeaveCriticalSection(&g_csMemFile);
     // Looked up only for files that exist, so the cache holds no more than the items' extensions.
-    CString type = MemFileContentType(path);
+    const CString& type = MemFileContentType(path);
     WriteStatusLine("200 OK");
     if (!type.IsEmpty())
         AppendHeader("Content-type", type);

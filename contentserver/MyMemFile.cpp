@@ -75,22 +75,27 @@ CRctIndex g_RctIndex;
 CMyMemFile g_MyMemFile;
 
 CStringW MemFileWiden(const char* psz) {
-    std::u16string w;
+    CStringW wide;
     if (psz != nullptr) {
-        for (const unsigned char* p = reinterpret_cast<const unsigned char*>(psz); *p != 0; ++p)
-            w.push_back(static_cast<char16_t>(*p));
+        std::u16string& w = wide.str();
+        w.resize(strlen(psz));
+        for (size_t i = 0; i < w.size(); ++i)
+            w[i] = static_cast<unsigned char>(psz[i]);
     }
-    return CStringW(w);
+    return wide;
 }
 
-CStringW MemFileLower(const CStringW& s) {
-    std::u16string w = s.str();
+namespace {
+
+// Memory-file names and paths fold the letters A to Z only.
+void LowerInPlace(std::u16string& w) {
     for (char16_t& c : w) {
         if (c >= u'A' && c <= u'Z')
             c = static_cast<char16_t>(c - u'A' + u'a');
     }
-    return CStringW(w);
 }
+
+} // namespace
 
 void CRctIndex::Add(CString name, BYTE* data, DWORD size) {
     m_mapSize.SetAt(name, reinterpret_cast<void*>(static_cast<uintptr_t>(size)));
@@ -113,6 +118,12 @@ void CRctIndex::SortNames() {
     }
 }
 
+void CRctIndex::RemoveAll() {
+    m_mapSize.RemoveAll();
+    m_mapData.RemoveAll();
+    m_arrNames.RemoveAll();
+}
+
 CMyMemFile::~CMyMemFile() {
     RemoveAll();
 }
@@ -124,13 +135,24 @@ void CMyMemFile::AddFile(LPCWSTR name, BYTE* data, DWORD size, DWORD attributes)
     pEntry->dwSize = size;
     pEntry->dwAttributes = attributes;
     CMemFileLock lock;
+    AddEntryLocked(pEntry);
+}
+
+void CMyMemFile::AddEntryLocked(CMemFileEntry* pEntry) {
     m_arrEntries.Add(pEntry);
+    std::u16string lower = pEntry->strName.str();
+    LowerInPlace(lower);
+    m_index.emplace(std::move(lower), pEntry); // an earlier entry of the name keeps it
 }
 
 void CMyMemFile::RemoveAllLocked() {
     for (INT_PTR i = 0; i < m_arrEntries.GetSize(); ++i)
         delete static_cast<CMemFileEntry*>(m_arrEntries[i]);
     m_arrEntries.RemoveAll();
+    m_index.clear();
+    // The index points into the bytes that go now; an answer under way keeps them for itself.
+    if (m_pPackageBytes)
+        g_RctIndex.RemoveAll();
     m_pPackageBytes.reset();
     m_pPackage = nullptr;
 }
@@ -188,7 +210,7 @@ BOOL CMyMemFile::LoadPackage(CString packagePath, CStringW namePrefix) {
         pEntry->dwSize = e.dwSize;
         pEntry->dwAttributes = 32;
         pEntry->pBytes = pBytes;
-        m_arrEntries.Add(pEntry);
+        AddEntryLocked(pEntry);
     }
     g_RctIndex.SortNames();
     return TRUE;
@@ -196,14 +218,11 @@ BOOL CMyMemFile::LoadPackage(CString packagePath, CStringW namePrefix) {
 
 CMemFileEntry* CMyMemFile::FindFile(LPCWSTR path) {
     static const CStringW kRoot = MemFileWiden(MEMFILE_ROOT);
-    CStringW lower = MemFileLower(CStringW(path));
-    if (lower.str().compare(0, kRoot.str().size(), kRoot.str()) != 0)
+    std::u16string lower = path != nullptr ? std::u16string(path) : std::u16string();
+    LowerInPlace(lower);
+    if (lower.compare(0, kRoot.str().size(), kRoot.str()) != 0)
         return nullptr;
     CMemFileLock lock;
-    for (INT_PTR i = 0; i < m_arrEntries.GetSize(); ++i) {
-        CMemFileEntry* pEntry = static_cast<CMemFileEntry*>(m_arrEntries[i]);
-        if (MemFileLower(pEntry->strName) == lower)
-            return pEntry;
-    }
-    return nullptr;
+    auto it = m_index.find(lower);
+    return it != m_index.end() ? it->second : nullptr;
 }

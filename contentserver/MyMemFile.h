@@ -5,6 +5,8 @@
 #include "platform/afx.h"
 
 #include <memory>
+#include <string>
+#include <unordered_map>
 
 #define MEMFILE_ROOT "p:\\umexmemfile_qoncreate_12_06_26\\"
 
@@ -48,11 +50,14 @@ struct CMemFileEntry {
     std::shared_ptr<const CMemFileBytes> pBytes;
 };
 
-// The ".rct" entries of the loaded packages, by their lower-cased names.
+// The ".rct" entries of the loaded package, by their lower-cased names. Their data points into
+// the package's bytes, so the store empties the index whenever it lets go of those bytes (a clear,
+// or the load of the next package); under g_csMemFile, as the store's own entries.
 class CRctIndex {
 public:
     void Add(CString name, BYTE* data, DWORD size);
     void SortNames();
+    void RemoveAll();
 
     CMapStringToPtr m_mapSize;
     CMapStringToPtr m_mapData;
@@ -79,7 +84,7 @@ public:
     BOOL IsServerRunning();
     static UINT ServerThreadProc(LPVOID pStore);
 
-    CPtrArray m_arrEntries; // CMemFileEntry*, in the order added
+    CPtrArray m_arrEntries; // CMemFileEntry*, in the order added; AddFile and LoadPackage add them
     DWORD m_dwServerThreadId = 0;
     int m_nServerState = 0;                               // 0 not yet known, 1 listening failed, 2 listening
     BYTE* m_pPackage = nullptr;                           // every loaded entry's data points into it
@@ -87,14 +92,17 @@ public:
 
 private:
     void RemoveAllLocked();
+    // g_csMemFile held. Appends the entry and indexes it under its lower-cased name.
+    void AddEntryLocked(CMemFileEntry* pEntry);
+
+    // The entries by lower-cased name, each name with the first entry added under it: a lookup
+    // finds what a scan in the order added would, without comparing every name.
+    std::unordered_map<std::u16string, CMemFileEntry*> m_index;
 };
 
 // Widens ANSI text byte by byte: each byte becomes the wide character of the same value, so names
 // and lookup paths match byte for byte whatever the code page.
 CStringW MemFileWiden(const char* psz);
-
-// Lower-cases the letters A to Z only.
-CStringW MemFileLower(const CStringW& s);
 
 extern CMyMemFile g_MyMemFile;
 // Guards the store's entries and buffer: lookups, loads, clears, and taking a found entry's bytes.

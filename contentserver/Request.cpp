@@ -20,9 +20,9 @@ int CRequest::Release() {
     return n;
 }
 
-CString CRequest::GetHeader(CString name) {
+CString CRequest::GetHeader(const CString& name) {
     CString value;
-    if (!m_mapHeaders.Lookup(CString(AfxAsciiLower(name.str())), value))
+    if (!m_mapHeaders.Lookup(AfxAsciiLower(name.str()).c_str(), value))
         return CString();
     return value;
 }

@@ -30,7 +30,7 @@ public:
     CRequest(const CRequest&) = delete;
     CRequest& operator=(const CRequest&) = delete;
 
-    CString GetHeader(CString name);
+    CString GetHeader(const CString& name);
     int AddRef() { return ++m_nRef; }
     int Release();
 

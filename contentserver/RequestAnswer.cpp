@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -43,42 +45,64 @@ std::vector<std::string> SplitSegments(const std::string& s, size_t nFrom) {
     return parts;
 }
 
-// Resolves a Windows-form path as the full-path function does: "/" becomes "\", repeated
+// Resolves a Windows-form path as the full-path function does: "/" becomes "\\", repeated
 // separators fold, "." and ".." segments go. FALSE when the result would not fit MAX_PATH.
-BOOL FullPath(const CString& in, CString& out) {
-    CString s = in;
-    s.Replace('/', '\\');
-    const std::string& t = s.str();
-    std::string prefix;
-    size_t nFrom = 0;
-    if (t.size() >= 2 && t[1] == ':' && ((t[0] >= 'A' && t[0] <= 'Z') || (t[0] >= 'a' && t[0] <= 'z'))) {
-        prefix = t.substr(0, 2);
-        nFrom = 2;
+// One pass over the text: each request maps its address through here, so it copies each byte
+// once and keeps only where the segments it kept begin. A GBK trail byte 0x5C or 0x2F is no
+// separator.
+BOOL FullPath(std::string_view t, CString& out) {
+    const size_t n = t.size();
+    std::string result;
+    result.reserve(n + 2);
+    size_t i = 0;
+    if (n >= 2 && t[1] == ':' && ((t[0] >= 'A' && t[0] <= 'Z') || (t[0] >= 'a' && t[0] <= 'z'))) {
+        result.append(t.substr(0, 2));
+        i = 2;
     }
-    std::vector<std::string> stack;
-    std::vector<std::string> parts = SplitSegments(t, nFrom);
-    for (const std::string& p : parts) {
-        if (p.empty() || p == ".")
-            continue;
-        if (p == "..") {
-            if (!stack.empty())
-                stack.pop_back();
-            continue;
+    result += '\\';
+    const size_t nBase = result.size();
+    // The length of the result before each kept segment (and the separator in front of it).
+    size_t inlineMarks[32];
+    std::vector<size_t> moreMarks;
+    size_t nMarks = 0;
+    auto mark = [&](size_t k) -> size_t& { return k < 32 ? inlineMarks[k] : moreMarks[k - 32]; };
+    bool bLastEmpty = false;
+    for (;;) {
+        const size_t nStart = i;
+        while (i < n) {
+            const unsigned char c = static_cast<unsigned char>(t[i]);
+            if (AfxIsLeadByte(c) && i + 1 < n) {
+                i += 2;
+                continue;
+            }
+            if (c == '\\' || c == '/')
+                break;
+            ++i;
         }
-        stack.push_back(p);
+        const size_t nLength = i - nStart;
+        const bool bEnd = i >= n;
+        if (nLength == 2 && t[nStart] == '.' && t[nStart + 1] == '.') {
+            if (nMarks > 0)
+                result.resize(mark(--nMarks));
+        } else if (nLength > 0 && !(nLength == 1 && t[nStart] == '.')) {
+            if (nMarks >= 32 && moreMarks.size() <= nMarks - 32)
+                moreMarks.push_back(0);
+            mark(nMarks++) = result.size();
+            if (result.size() > nBase)
+                result += '\\';
+            result.append(t.substr(nStart, nLength));
+        }
+        if (bEnd) {
+            bLastEmpty = nLength == 0;
+            break;
+        }
+        ++i; // the separator
     }
-    std::string result = prefix + "\\";
-    for (size_t i = 0; i < stack.size(); ++i) {
-        if (i > 0)
-            result += "\\";
-        result += stack[i];
-    }
-    bool bTrailing = !parts.empty() && parts.back().empty() && !stack.empty();
-    if (bTrailing)
-        result += "\\";
+    if (bLastEmpty && nMarks > 0)
+        result += '\\';
     if (result.size() >= MAX_PATH)
         return FALSE;
-    out = CString(result);
+    out = CString(std::move(result));
     return TRUE;
 }
 
@@ -187,15 +211,19 @@ BOOL CRequestSocket::ResolveTarget(CString& target) {
 }
 
 BOOL CRequestSocket::MapUrlToPath(CString& url) {
-    const CString& root = m_pHost->m_strRoot;
+    const std::string& root = m_pHost->m_strRoot.str();
+    std::string joined;
+    joined.reserve(root.size() + static_cast<size_t>(url.GetLength()));
+    joined += root;
+    joined += url.str();
     CString full;
-    if (!FullPath(root + url, full))
+    if (!FullPath(joined, full))
         return FALSE;
-    url = full;
-    const int nRoot = root.GetLength();
-    if (full == root)
+    url = std::move(full);
+    const std::string& path = url.str();
+    if (path == root)
         return TRUE;
-    return full.GetLength() > nRoot && full.Left(nRoot) == root && full[nRoot] == '\\';
+    return path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '\\';
 }
 
 BOOL CRequestSocket::PathToUrl(CString& path) {
@@ -344,27 +372,56 @@ void CRequestSocket::SendFileBody() {
     }
 }
 
-void CRequestSocket::WriteStatusLine(CString status) {
-    AppendResponseText(CString("HTTP/1.0 ") + status + "\r\n");
-    AppendHeader("Server", "OKVHttpServer/1.0");
-    AppendHeader("Date", FormatHttpDate(nullptr));
+namespace {
+
+// The current time as an HTTP date. Every answer carries it, and many answers share a second.
+const CString& CurrentHttpDate() {
+    thread_local time_t s_lastTime = -1;
+    thread_local CString s_lastText;
+    const time_t t = ::time(nullptr);
+    if (t != s_lastTime) {
+        FILETIME ft = AfxUnixToFileTime(t);
+        s_lastText = CRequestSocket::FormatHttpDate(&ft);
+        s_lastTime = t;
+    }
+    return s_lastText;
 }
 
-void CRequestSocket::WriteErrorStatus(CString status) {
+} // namespace
+
+// The status line and headers go into the buffer piece by piece, without texts made in between:
+// every answer writes them.
+void CRequestSocket::WriteStatusLine(const CString& status) {
+    static const char kVersion[] = "HTTP/1.0 ";
+    static const char kServerAndDate[] = "\r\nServer: OKVHttpServer/1.0\r\nDate: ";
+    AppendResponseBytes(kVersion, sizeof kVersion - 1);
+    AppendResponseText(status);
+    AppendResponseBytes(kServerAndDate, sizeof kServerAndDate - 1);
+    AppendResponseText(CurrentHttpDate());
+    AppendResponseBytes("\r\n", 2);
+}
+
+void CRequestSocket::WriteErrorStatus(const CString& status) {
     WriteStatusLine(status);
-    AppendResponseText("\r\n");
+    AppendResponseBytes("\r\n", 2);
     if (m_pRequest != nullptr)
         m_pRequest->m_bDone = TRUE;
 }
 
-void CRequestSocket::AppendHeader(CString name, CString value) {
-    AppendResponseText(name + ": " + value + "\r\n");
+void CRequestSocket::AppendHeader(const CString& name, const CString& value) {
+    AppendResponseText(name);
+    AppendResponseBytes(": ", 2);
+    AppendResponseText(value);
+    AppendResponseBytes("\r\n", 2);
 }
 
-void CRequestSocket::AppendHeaderNumber(CString name, int value) {
-    CString text;
-    text.Format("%d", value);
-    AppendHeader(name, text);
+void CRequestSocket::AppendHeaderNumber(const CString& name, int value) {
+    char digits[16];
+    const auto r = std::to_chars(digits, digits + sizeof digits, value);
+    AppendResponseText(name);
+    AppendResponseBytes(": ", 2);
+    AppendResponseBytes(digits, static_cast<int>(r.ptr - digits));
+    AppendResponseBytes("\r\n", 2);
 }
 
 void CRequestSocket::AppendContentType() {
@@ -404,11 +461,11 @@ int CRequestSocket::AppendResponseBytes(const void* pData, int nLength) {
     return static_cast<int>(m_buf.GetSize()) - (m_nSendOffset + m_nBytesToSend);
 }
 
-int CRequestSocket::AppendResponseText(CString text) {
+int CRequestSocket::AppendResponseText(const CString& text) {
     return AppendResponseBytes(text.GetString(), text.GetLength());
 }
 
-int CRequestSocket::AppendResponseUtf8(CString text) {
+int CRequestSocket::AppendResponseUtf8(const CString& text) {
     std::string utf8;
     if (!AfxAnsiToUtf8(text.str(), utf8))
         utf8 = text.str();
@@ -416,20 +473,15 @@ int CRequestSocket::AppendResponseUtf8(CString text) {
 }
 
 CString CRequestSocket::FormatHttpDate(const FILETIME* time) {
-    time_t t = time != nullptr ? FileTimeToUnix(*time) : ::time(nullptr);
-    // Every answer carries the current date, and many answers share a second.
-    thread_local time_t s_lastTime = -1;
-    thread_local CString s_lastText;
-    if (t == s_lastTime)
-        return s_lastText;
+    if (time == nullptr)
+        return CurrentHttpDate();
+    time_t t = FileTimeToUnix(*time);
     struct tm tmUtc;
     if (gmtime_r(&t, &tmUtc) == nullptr)
         return CString();
     CString text;
     text.Format("%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tmUtc.tm_wday % 7], tmUtc.tm_mday,
                 kMonths[tmUtc.tm_mon % 12], tmUtc.tm_year + 1900, tmUtc.tm_hour, tmUtc.tm_min, tmUtc.tm_sec);
-    s_lastTime = t;
-    s_lastText = text;
     return text;
 }
 

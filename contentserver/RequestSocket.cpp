@@ -3,24 +3,63 @@
 #include "platform/base/AfxAscii.h"
 #include "contentserver/ServerHost.h"
 
-#include <sys/sendfile.h>
-
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// The thread's blocks of CSocketBuffer::kPooledRoom bytes that no buffer uses now. A few: enough
+// for the connections that come and go at once, and little held when the server is idle. A
+// buffer that goes after the thread's store (a connection ended at the thread's or the process's
+// end) frees its block.
+const size_t kPooledBlocks = 16;
+thread_local bool t_bPoolGone = false;
+struct BlockPool {
+    std::vector<std::unique_ptr<BYTE[]>> blocks;
+    ~BlockPool() { t_bPoolGone = true; }
+};
+thread_local BlockPool t_pool;
+
+std::unique_ptr<BYTE[]> NewBlock(INT_PTR nRoom) {
+    if (nRoom == CSocketBuffer::kPooledRoom && !t_bPoolGone && !t_pool.blocks.empty()) {
+        std::unique_ptr<BYTE[]> block = std::move(t_pool.blocks.back());
+        t_pool.blocks.pop_back();
+        return block;
+    }
+    return std::unique_ptr<BYTE[]>(new BYTE[static_cast<size_t>(nRoom)]);
+}
+
+void ReleaseBlock(std::unique_ptr<BYTE[]> block, INT_PTR nRoom) {
+    if (block && nRoom == CSocketBuffer::kPooledRoom && !t_bPoolGone && t_pool.blocks.size() < kPooledBlocks)
+        t_pool.blocks.push_back(std::move(block));
+}
+
+} // namespace
+
+CSocketBuffer::~CSocketBuffer() {
+    ReleaseBlock(std::move(m_data), m_nRoom);
+}
 
 void CSocketBuffer::SetSize(INT_PTR nNewSize) {
     if (nNewSize < 0)
         nNewSize = 0;
     if (nNewSize > m_nRoom) {
-        std::unique_ptr<BYTE[]> grown(new BYTE[static_cast<size_t>(nNewSize)]);
+        std::unique_ptr<BYTE[]> grown = NewBlock(nNewSize);
         if (m_nSize > 0)
             memcpy(grown.get(), m_data.get(), static_cast<size_t>(m_nSize));
+        ReleaseBlock(std::move(m_data), m_nRoom);
         m_data = std::move(grown);
         m_nRoom = nNewSize;
     }
     m_nSize = nNewSize;
 }
+
+static_assert(CSocketBuffer::kPooledRoom == CRequestSocket::kReceiveBufferSize,
+              "every connection's first room is pooled");
 
 IMPLEMENT_DYNCREATE(CRequestSocket, CAsyncSocket)
 
@@ -79,17 +118,44 @@ void CRequestSocket::DropIdle() {
     Release();
 }
 
+void CRequestSocket::SetPeerAddress(const sockaddr_in& address) {
+    m_peerAddress = address;
+    m_bPeerKnown = address.sin_family == AF_INET;
+}
+
+namespace {
+
+// The address in dotted form, as inet_ntoa writes it.
+CString DottedAddress(const in_addr& address) {
+    const uint32_t a = ntohl(address.s_addr);
+    char text[16];
+    char* p = text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        p = std::to_chars(p, text + sizeof text, (a >> shift) & 0xFF).ptr;
+        if (shift > 0)
+            *p++ = '.';
+    }
+    return CString(std::string(text, static_cast<size_t>(p - text)));
+}
+
+} // namespace
+
 void CRequestSocket::OnReceive(int /*nErrorCode*/) {
     // A notification that was already queued when the request completed reads nothing more.
     if (m_nParseState == REQ_STATE_DONE)
         return;
     if (m_pRequest == nullptr) {
         m_pRequest = new CRequest;
-        CString strAddress;
-        UINT nPort = 0;
-        if (GetPeerName(strAddress, nPort)) {
-            m_pRequest->m_strHost = strAddress;
-            m_pRequest->m_nPort = nPort;
+        if (m_bPeerKnown) {
+            m_pRequest->m_strHost = DottedAddress(m_peerAddress.sin_addr);
+            m_pRequest->m_nPort = ntohs(m_peerAddress.sin_port);
+        } else {
+            CString strAddress;
+            UINT nPort = 0;
+            if (GetPeerName(strAddress, nPort)) {
+                m_pRequest->m_strHost = strAddress;
+                m_pRequest->m_nPort = nPort;
+            }
         }
     }
     if (m_buf.GetSize() < kReceiveBufferSize)
@@ -165,16 +231,30 @@ void CRequestSocket::ParseReceived(int nCount) {
 }
 
 BOOL CRequestSocket::GetLine(CSocketBuffer& buffer, int count, int& position) {
+    const BYTE* data = buffer.GetData();
     while (position < count) {
-        BYTE b = buffer[position++];
-        if (b == '\n')
+        // The bytes up to the next CR or LF join the line in one piece.
+        int end = position;
+        while (end < count && data[end] != '\n' && data[end] != '\r')
+            ++end;
+        if (end > position) {
+            // The caller refuses an over-long line: one byte past the limit is enough to tell.
+            const int room = std::max(kMaxLineLength + 1 - m_strLine.GetLength(), 1);
+            if (end - position >= room) {
+                m_strLine.str().append(reinterpret_cast<const char*>(data + position),
+                                       static_cast<size_t>(room));
+                position += room;
+                return FALSE;
+            }
+            m_strLine.str().append(reinterpret_cast<const char*>(data + position),
+                                   static_cast<size_t>(end - position));
+            position = end;
+            if (position >= count)
+                return FALSE;
+        }
+        // A line feed ends the line; a carriage return is dropped wherever it stands.
+        if (data[position++] == '\n')
             return TRUE;
-        if (b == '\r')
-            continue;
-        m_strLine.AppendChar(static_cast<char>(b));
-        // The caller refuses an over-long line; no need to keep gathering it.
-        if (m_strLine.GetLength() > kMaxLineLength)
-            return FALSE;
     }
     return FALSE;
 }
@@ -185,22 +265,22 @@ bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-CString LowerAscii(const CString& s) {
-    return CString(AfxAsciiLower(s.str()).c_str());
-}
-
-CString TrimLeftSpace(const std::string& s) {
+std::string_view TrimLeftSpace(std::string_view s) {
     size_t i = 0;
     while (i < s.size() && IsSpace(s[i]))
         ++i;
-    return CString(s.substr(i));
+    return s.substr(i);
 }
 
-CString TrimRightSpace(const std::string& s) {
+std::string_view TrimRightSpace(std::string_view s) {
     size_t n = s.size();
     while (n > 0 && IsSpace(s[n - 1]))
         --n;
-    return CString(s.substr(0, n));
+    return s.substr(0, n);
+}
+
+CString Text(std::string_view s) {
+    return CString(std::string(s));
 }
 
 int HexValue(char c) {
@@ -216,27 +296,27 @@ int HexValue(char c) {
 } // namespace
 
 void CRequestSocket::ProcessLine() {
-    const std::string& line = m_strLine.str();
+    const std::string_view line = m_strLine.str();
     if (m_nParseState == REQ_STATE_LINE) {
         size_t nBlank = line.find(' ');
-        if (nBlank != std::string::npos) {
-            m_pRequest->m_strMethod = CString(line.substr(0, nBlank));
-            std::string rest = TrimLeftSpace(line.substr(nBlank + 1)).str();
+        if (nBlank != std::string_view::npos) {
+            m_pRequest->m_strMethod = Text(line.substr(0, nBlank));
+            const std::string_view rest = TrimLeftSpace(line.substr(nBlank + 1));
             size_t nBlank2 = rest.find(' ');
-            CString url;
-            if (nBlank2 != std::string::npos) {
-                url = CString(rest.substr(0, nBlank2));
-                m_pRequest->m_strVersion = TrimLeftSpace(rest.substr(nBlank2 + 1));
+            std::string_view url;
+            if (nBlank2 != std::string_view::npos) {
+                url = rest.substr(0, nBlank2);
+                m_pRequest->m_strVersion = Text(TrimLeftSpace(rest.substr(nBlank2 + 1)));
             } else {
                 url = TrimRightSpace(rest);
             }
-            size_t nQuery = url.str().find('?');
-            if (nQuery != std::string::npos) {
-                m_pRequest->m_strArgs = CString(url.str().substr(nQuery + 1));
-                url = CString(url.str().substr(0, nQuery));
+            size_t nQuery = url.find('?');
+            if (nQuery != std::string_view::npos) {
+                m_pRequest->m_strArgs = Text(url.substr(nQuery + 1));
+                url = url.substr(0, nQuery);
                 m_pRequest->m_nExecute = REQ_EXEC_APP;
             }
-            m_pRequest->m_strURL = UrlDecode(url, FALSE);
+            m_pRequest->m_strURL = UrlDecode(Text(url), FALSE);
             // A decoded zero byte would cut the path short at every file call below.
             if (m_pRequest->m_strURL.str().find('\0') != std::string::npos)
                 m_bBadRequest = TRUE;
@@ -244,9 +324,9 @@ void CRequestSocket::ProcessLine() {
         m_nParseState = REQ_STATE_HEADERS;
     } else if (m_nParseState == REQ_STATE_HEADERS) {
         size_t nColon = line.find(':');
-        if (nColon != std::string::npos) {
-            CString name = LowerAscii(CString(line.substr(0, nColon)));
-            CString value = TrimLeftSpace(line.substr(nColon + 1));
+        if (nColon != std::string_view::npos) {
+            CString name(AfxAsciiLower(line.substr(0, nColon)));
+            CString value = Text(TrimLeftSpace(line.substr(nColon + 1)));
             m_pRequest->m_mapHeaders.SetAt(name, value);
         }
     }
@@ -452,14 +532,10 @@ BOOL CRequestSocket::SendAttachedBody() {
     int nSent;
     int nError = 0;
     if (m_nBodyFd >= 0) {
-        off_t nAt = static_cast<off_t>(m_nBodyOffset);
-        ssize_t n = ::sendfile(static_cast<int>(m_hSocket), m_nBodyFd, &nAt, static_cast<size_t>(nWant));
-        nSent = n < 0 ? SOCKET_ERROR : static_cast<int>(n);
-        nError = n < 0 ? AfxErrnoToWsa(errno) : 0;
-        if (n > 0)
-            m_nBodyOffset += n;
+        nSent = SendFile(m_nBodyFd, m_nBodyOffset, nWant);
+        nError = nSent == SOCKET_ERROR ? GetLastError() : 0;
         // The file ended before the body did (it cannot, sealed): the bytes in memory go instead.
-        if (n == 0)
+        if (nSent == 0)
             m_nBodyFd = -1;
     } else {
         nSent = Send(m_pBody, nWant);

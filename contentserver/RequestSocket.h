@@ -16,8 +16,18 @@ class CServerHost;
 // A connection's receive and answer buffer. Each connection starts with 1 MiB of room, so
 // growing it must not clear the bytes as a byte array does: zeroing that megabyte cost more
 // than answering the request. Only bytes that were received, read or appended are ever read.
+// Blocks of exactly kPooledRoom go back to a small store of the thread that lets them go, and the
+// next buffer of that size on the thread takes one from there: taking a megabyte from the heap
+// and giving it back for every connection cost more than answering a small request.
 class CSocketBuffer {
 public:
+    static const INT_PTR kPooledRoom = 1048576;
+
+    CSocketBuffer() = default;
+    ~CSocketBuffer();
+    CSocketBuffer(const CSocketBuffer&) = delete;
+    CSocketBuffer& operator=(const CSocketBuffer&) = delete;
+
     INT_PTR GetSize() const { return m_nSize; }
     BYTE* GetData() { return m_data.get(); }
     const BYTE* GetData() const { return m_data.get(); }
@@ -87,14 +97,14 @@ public:
     // Answers.
     BOOL StartFileResponse();
     void SendFileBody();
-    void WriteStatusLine(CString status);
-    void WriteErrorStatus(CString status);
-    void AppendHeader(CString name, CString value);
-    void AppendHeaderNumber(CString name, int value);
+    void WriteStatusLine(const CString& status);
+    void WriteErrorStatus(const CString& status);
+    void AppendHeader(const CString& name, const CString& value);
+    void AppendHeaderNumber(const CString& name, int value);
     void AppendContentType();
     void AppendContentTypeForExtension(CString extension);
-    int AppendResponseText(CString text);
-    int AppendResponseUtf8(CString text);
+    int AppendResponseText(const CString& text);
+    int AppendResponseUtf8(const CString& text);
     // Appends raw bytes to the answer, growing the buffer in whole 1024-byte steps.
     int AppendResponseBytes(const void* pData, int nLength);
     // Makes bytes that others share the answer's body, sent after the buffered bytes straight
@@ -140,10 +150,15 @@ public:
     DWORD m_dwBodyLeft = 0;
     int m_nBodyFd = -1;
     long long m_nBodyOffset = 0;
+    // The peer's address when the accept gave it.
+    sockaddr_in m_peerAddress{};
+    bool m_bPeerKnown = false;
 
     // Ends a connection that sat idle past the host's time-out: the socket closes at once, and
     // the connection is released as when its peer closes.
     void DropIdle();
+    // The peer's address as the accept gave it, so the request need not ask the system again.
+    void SetPeerAddress(const sockaddr_in& address);
 
 protected:
     // Closes the file an answer sends from, if any.

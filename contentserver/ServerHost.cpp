@@ -127,8 +127,15 @@ BOOL CServerHost::Start() {
     m_pListenSocket = new CListenSocket(this);
     // Loopback only: nothing but the readers on this machine asks this server for anything.
     if (m_pListenSocket->Create(static_cast<UINT>(g_nServerPort), SOCK_STREAM, FD_ACCEPT, "127.0.0.1") &&
-        m_pListenSocket->Listen(kListenBacklog))
+        m_pListenSocket->Listen(kListenBacklog)) {
+        // Every connection carries one answer and is shut down after its last byte. Corked, the
+        // system sends only full segments until then: the headers go with the body's first bytes
+        // and the end of the connection with its last ones, instead of a packet each. The
+        // connections take the option from the listener when they are accepted.
+        int nCork = 1;
+        m_pListenSocket->SetSockOpt(TCP_CORK, &nCork, sizeof nCork, IPPROTO_TCP);
         return TRUE;
+    }
     int nError = CAsyncSocket::GetLastError();
     delete m_pListenSocket; // closes the socket
     m_pListenSocket = nullptr;

@@ -60,6 +60,11 @@ void WatchTermination() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A write to a connection or pipe whose reader has gone must fail with EPIPE, which every
+    // write of the program takes as a closed peer, and not end the program. Caught by a handler
+    // that does nothing rather than ignored: an ignored signal stays ignored in the programs the
+    // client starts, which expect its default.
+    signal(SIGPIPE, [](int) {});
     if (!afxgtk::CGtkPresenter::InitToolkit(&argc, &argv)) {
         std::fprintf(stderr, "kestrin: no display (set DISPLAY, or run it under xvfb-run)\n");
         return 1;

@@ -8,10 +8,6 @@
 #include <cstring>
 #include <vector>
 
-bool AfxIsLeadByte(unsigned char c) {
-    return c >= 0x81 && c <= 0xFE;
-}
-
 namespace {
 
 // Bytes taken by the character at i: a lead byte and the byte after it form one character,

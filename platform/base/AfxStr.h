@@ -131,8 +131,11 @@ private:
     std::string m_s;
 };
 
-// True for a lead byte of the ANSI code page (GBK: 0x81 to 0xFE).
-bool AfxIsLeadByte(unsigned char c);
+// True for a lead byte of the ANSI code page (GBK: 0x81 to 0xFE). Inline: every search through
+// ANSI text asks it for each byte.
+inline bool AfxIsLeadByte(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
+}
 
 class CStringW {
 public:

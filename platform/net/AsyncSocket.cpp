@@ -40,6 +40,10 @@ struct SockState {
     bool acceptEnabled = true;
     bool acceptPaused = false; // the last accept found no descriptor; see PauseAccepting
     bool writeEnabled = false;
+    // The last send took all it was given (or nothing was sent yet on a fresh connection), and
+    // nothing since said the socket is full: selecting FD_WRITE then needs no look at the
+    // descriptor to know that the socket is writable.
+    bool sendRoom = false;
     bool closeDelivered = false;
     bool eofSeen = false;
     bool watched = false;
@@ -154,8 +158,9 @@ int SocketError(int fd) {
 }
 
 void Post(const SockState& s, uint64_t serial, int event, int error) {
-    PostMessageA(s.notifyWnd, WM_SOCKET_NOTIFY, static_cast<WPARAM>(serial),
-                 static_cast<LPARAM>(MAKELONG(static_cast<WORD>(event), static_cast<WORD>(error))));
+    AfxQueuePostWindowMessage(
+        s.owner, s.notifyWnd, WM_SOCKET_NOTIFY, static_cast<WPARAM>(serial),
+        static_cast<LPARAM>(MAKELONG(static_cast<WORD>(event), static_cast<WORD>(error))));
 }
 
 // Runs on the owner thread when the queue finds the descriptor ready.
@@ -184,6 +189,7 @@ void FdReady(uint64_t serial, uint32_t revents) {
             int err = SocketError(s.fd);
             s.stage = Stage::Connected;
             s.writeEnabled = err == 0;
+            s.sendRoom = err == 0;
             if (s.selected & FD_CONNECT)
                 Post(s, serial, FD_CONNECT, err);
             if (err != 0)
@@ -215,6 +221,7 @@ void FdReady(uint64_t serial, uint32_t revents) {
         }
         if ((revents & (EPOLLOUT | EPOLLERR)) && (s.selected & FD_WRITE) && s.writeEnabled) {
             s.writeEnabled = false;
+            s.sendRoom = (revents & EPOLLOUT) != 0;
             Post(s, serial, FD_WRITE, (revents & EPOLLERR) ? SocketError(s.fd) : 0);
         }
         break;
@@ -334,6 +341,31 @@ struct AsyncSocketEngine {
         sock.m_nSerial = serial;
         sock.m_nOwnerThread = st.owner;
     }
+    // The listener accepts again, and the connection it accepted is registered with the listener's
+    // selection, as Winsock's starts: one look at the table for every accept.
+    static void RegisterAccepted(CAsyncSocket& listener, CAsyncSocket& conn) {
+        HWND wnd = NotifyWindow();
+        std::lock_guard<std::mutex> lock(g_mx);
+        SockState st;
+        auto it = States().find(listener.m_nSerial);
+        if (it != States().end()) {
+            it->second.acceptEnabled = true;
+            UpdateWatch(it->first, it->second);
+            st.type = it->second.type;
+            st.selected = it->second.selected;
+        }
+        const uint64_t serial = g_nextSerial.fetch_add(1);
+        st.obj = &conn;
+        st.fd = static_cast<int>(conn.m_hSocket);
+        st.owner = GetCurrentThreadId();
+        st.notifyWnd = wnd;
+        st.stage = Stage::Connected;
+        st.sendRoom = true; // nothing sent yet
+        SockState& s = States()[serial] = st;
+        conn.m_nSerial = serial;
+        conn.m_nOwnerThread = st.owner;
+        Select(serial, s, s.selected);
+    }
     static void Unregister(CAsyncSocket& sock) {
         if (sock.m_nSerial == 0)
             return;
@@ -378,6 +410,34 @@ struct AsyncSocketEngine {
         SetTimer(s.notifyWnd, static_cast<UINT_PTR>(it->first), kAcceptRetryMs, nullptr);
         UpdateWatch(it->first, s, true);
     }
+    // Selects lEvent. FD_WRITE on a connection that is known to take data gives its OnSend at
+    // once, through the queue, as the descriptor would report it at the next look.
+    static void Select(CAsyncSocket& sock, long lEvent) {
+        std::lock_guard<std::mutex> lock(g_mx);
+        auto it = States().find(sock.m_nSerial);
+        if (it != States().end())
+            Select(it->first, it->second, lEvent);
+    }
+    // g_mx held.
+    static void Select(uint64_t serial, SockState& s, long lEvent) {
+        s.selected = lEvent;
+        s.readEnabled = true;
+        s.acceptEnabled = !s.acceptPaused;
+        s.writeEnabled = (lEvent & FD_WRITE) != 0;
+        if (s.writeEnabled && s.stage == Stage::Connected && s.sendRoom) {
+            s.writeEnabled = false;
+            Post(s, serial, FD_WRITE, 0);
+        }
+        UpdateWatch(serial, s);
+    }
+    // A send took less than it was given: the socket may be full.
+    static void SendFell(CAsyncSocket& sock, bool wouldBlock) {
+        Change(sock, [wouldBlock](SockState& s) {
+            s.sendRoom = false;
+            if (wouldBlock)
+                s.writeEnabled = true; // report again when the socket can take data
+        });
+    }
     template <class F> static void Change(CAsyncSocket& sock, F f) {
         std::lock_guard<std::mutex> lock(g_mx);
         auto it = States().find(sock.m_nSerial);
@@ -385,16 +445,6 @@ struct AsyncSocketEngine {
             return;
         f(it->second);
         UpdateWatch(it->first, it->second);
-    }
-    static long Selected(CAsyncSocket& sock) {
-        std::lock_guard<std::mutex> lock(g_mx);
-        auto it = States().find(sock.m_nSerial);
-        return it == States().end() ? 0 : it->second.selected;
-    }
-    static int Type(CAsyncSocket& sock) {
-        std::lock_guard<std::mutex> lock(g_mx);
-        auto it = States().find(sock.m_nSerial);
-        return it == States().end() ? SOCK_STREAM : it->second.type;
     }
 };
 
@@ -494,12 +544,7 @@ BOOL CAsyncSocket::AsyncSelect(long lEvent) {
         WSASetLastError(WSAENOTSOCK);
         return FALSE;
     }
-    AsyncSocketEngine::Change(*this, [lEvent](SockState& s) {
-        s.selected = lEvent;
-        s.readEnabled = true;
-        s.acceptEnabled = !s.acceptPaused;
-        s.writeEnabled = (lEvent & FD_WRITE) != 0;
-    });
+    AsyncSocketEngine::Select(*this, lEvent);
     return TRUE;
 }
 
@@ -517,17 +562,15 @@ BOOL CAsyncSocket::Accept(CAsyncSocket& rConnectedSocket, SOCKADDR* lpSockAddr, 
         WSASetLastError(AfxErrnoToWsa(err));
         return FALSE;
     }
-    AsyncSocketEngine::Change(*this, [](SockState& s) { s.acceptEnabled = true; });
     if (fd < 0) {
+        AsyncSocketEngine::Change(*this, [](SockState& s) { s.acceptEnabled = true; });
         WSASetLastError(AfxErrnoToWsa(err));
         return FALSE;
     }
     if (lpSockAddrLen)
         *lpSockAddrLen = static_cast<int>(len);
     rConnectedSocket.m_hSocket = static_cast<SOCKET>(fd);
-    AsyncSocketEngine::Register(rConnectedSocket, Stage::Connected, AsyncSocketEngine::Type(*this));
-    // The new connection starts with the listener's selection, as Winsock's does.
-    rConnectedSocket.AsyncSelect(AsyncSocketEngine::Selected(*this));
+    AsyncSocketEngine::RegisterAccepted(*this, rConnectedSocket);
     return TRUE;
 }
 
@@ -560,10 +603,26 @@ int CAsyncSocket::Send(const void* lpBuf, int nBufLen, int nFlags) {
         return SOCKET_ERROR;
     }
     int n = ::send(m_hSocket, static_cast<const char*>(lpBuf), nBufLen, nFlags);
-    if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK) {
-        // Report again when the socket can take data.
-        AsyncSocketEngine::Change(*this, [](SockState& s) { s.writeEnabled = true; });
-        WSASetLastError(WSAEWOULDBLOCK);
+    if (n < nBufLen) {
+        const int err = WSAGetLastError();
+        AsyncSocketEngine::SendFell(*this, n < 0 && err == WSAEWOULDBLOCK);
+        if (n < 0)
+            WSASetLastError(err);
+    }
+    return n;
+}
+
+int CAsyncSocket::SendFile(int nFileFd, long long& nOffset, int nCount) {
+    if (m_hSocket == INVALID_SOCKET) {
+        WSASetLastError(WSAENOTSOCK);
+        return SOCKET_ERROR;
+    }
+    int n = AfxSendFile(m_hSocket, nFileFd, &nOffset, nCount);
+    if (n < nCount) {
+        const int err = WSAGetLastError();
+        AsyncSocketEngine::SendFell(*this, n < 0 && err == WSAEWOULDBLOCK);
+        if (n < 0)
+            WSASetLastError(err);
     }
     return n;
 }

@@ -3,7 +3,9 @@
 //
 // - AsyncSelect replaces the selected set. FD_WRITE selected on a writable socket gives an
 //   OnSend at once; after that OnSend comes again only when a Send failed with WSAEWOULDBLOCK
-//   and the socket can take data again.
+//   and the socket can take data again. A connection whose last send took all it was given
+//   counts as writable without a look at the system, so selecting FD_WRITE on it queues its
+//   OnSend straight away; one that took less waits until the system says it takes data.
 // - FD_READ comes while unread data remains, again after each Receive; FD_ACCEPT likewise after
 //   each Accept. FD_CLOSE comes once, after the data has been read.
 // - An Accept that fails for want of a descriptor (WSAEMFILE, WSAENOBUFS) gives no FD_ACCEPT
@@ -69,6 +71,10 @@ public:
     BOOL Attach(SOCKET hSocket, long lEvent = FD_ALL_EVENTS);
     SOCKET Detach();
     static int GetLastError() { return WSAGetLastError(); }
+    // Sends up to nCount bytes of the file nFileFd from nOffset on, straight from the file
+    // (AfxSendFile), and advances nOffset by what went. Like Send, a send that would block
+    // selects the next OnSend for when the socket takes data again.
+    int SendFile(int nFileFd, long long& nOffset, int nCount);
 
     // Virtual operations in the framework's order.
     virtual BOOL Accept(CAsyncSocket& rConnectedSocket, SOCKADDR* lpSockAddr = nullptr,

@@ -1,6 +1,8 @@
 #include "platform/net/Winsock.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/sendfile.h>
 #include <sys/time.h>
 
 #include <atomic>
@@ -323,6 +325,56 @@ int recv(SOCKET s, char* buf, int len, int flags) {
             return static_cast<int>(n);
         if (errno == EINTR)
             continue;
+        return FailTransfer(Fd(s));
+    }
+}
+
+namespace {
+
+// Blocked once per thread: blocking and unblocking it around every send would cost two system
+// calls per send.
+thread_local bool t_bSigpipeBlocked = false;
+
+void BlockSigpipe() {
+    if (t_bSigpipeBlocked)
+        return;
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    t_bSigpipeBlocked = pthread_sigmask(SIG_BLOCK, &pipe, nullptr) == 0;
+}
+
+// The send failed with EPIPE, which raised SIGPIPE for this thread; it waits, blocked, and goes.
+void TakeBackSigpipe() {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    const timespec now{0, 0};
+    int err = errno;
+    while (sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
+    }
+    errno = err;
+}
+
+} // namespace
+
+int AfxSendFile(SOCKET s, int fd, long long* pnOffset, int nCount) {
+    if (!ValidSocket(s))
+        return Fail(WSAENOTSOCK);
+    if (pnOffset == nullptr || nCount < 0 || fd < 0)
+        return Fail(WSAEFAULT);
+    BlockSigpipe();
+    off_t nAt = static_cast<off_t>(*pnOffset);
+    for (;;) {
+        ssize_t n = ::sendfile(Fd(s), fd, &nAt, static_cast<size_t>(nCount));
+        if (n >= 0) {
+            *pnOffset = static_cast<long long>(nAt);
+            return static_cast<int>(n);
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EPIPE && t_bSigpipeBlocked)
+            TakeBackSigpipe();
         return FailTransfer(Fd(s));
     }
 }

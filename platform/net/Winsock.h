@@ -138,6 +138,14 @@ template <class N, std::enable_if_t<std::is_integral_v<N> && !std::is_same_v<N, 
 inline int recv(SOCKET s, char* buf, N len, int flags) {
     return recv(s, buf, static_cast<int>(len), flags);
 }
+// Sends up to nCount bytes of the file fd, from *pnOffset on, straight from the file to the
+// socket as sendfile does, and advances *pnOffset by what went. Returns that count, or
+// SOCKET_ERROR with the Winsock code (WSAEWOULDBLOCK, WSAECONNRESET for a peer that has gone).
+// The system can raise SIGPIPE for such a send to a connection the peer has reset, and no flag
+// asks it not to; so the calling thread keeps SIGPIPE blocked from its first such send on, and
+// takes back the signal that a send to a closed connection left pending. The process goes on
+// whatever it does with SIGPIPE.
+int AfxSendFile(SOCKET s, int fd, long long* pnOffset, int nCount);
 int shutdown(SOCKET s, int how);
 int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen);
 int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen);

@@ -650,9 +650,7 @@ LRESULT DispatchMessageA(const MSG* lpMsg) {
     }
     if (!lpMsg->hwnd)
         return 0;
-    if (GetWindowThreadProcessId(lpMsg->hwnd, nullptr) != GetCurrentThreadId())
-        return 0;
-    return CallProc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+    return afxuser::CallOwnWndProc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
 }
 
 BOOL InSendMessage() {
@@ -810,6 +808,20 @@ BOOL AfxQueueModifyFd(DWORD threadId, int fd, uint32_t events) {
     ev.data.u64 = it->second;
     // Like an added one, a descriptor made ready by the change wakes the waiters by itself.
     return epoll_ctl(q->epfd, EPOLL_CTL_MOD, fd, &ev) == 0 ? TRUE : FALSE;
+}
+
+BOOL AfxQueuePostWindowMessage(DWORD threadId, HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    std::shared_ptr<Queue> other;
+    const std::shared_ptr<Queue>& q =
+        threadId == GetCurrentThreadId() ? SelfQueue() : (other = ExistingQueue(threadId));
+    if (!q)
+        return FALSE;
+    std::lock_guard<std::mutex> lock(q->m);
+    if (q->dead)
+        return FALSE;
+    q->Push(MSG{hWnd, msg, wParam, lParam, GetTickCount(), {0, 0}});
+    SignalPost(q);
+    return TRUE;
 }
 
 BOOL AfxQueueUnwatchFd(DWORD threadId, int fd) {

@@ -11,6 +11,9 @@
 
 #include <cstdint>
 
+struct HWND__;
+using HWND = HWND__*;
+
 // The calling thread's queue descriptor (the queue is created on first use). Do not read from
 // it or close it; only wait for it to become readable. A thread that never asks for it waits
 // only in this module's calls, which look at what is queued first, so its posts to itself
@@ -45,3 +48,7 @@ using AFX_FD_CALLBACK = void (*)(uint64_t cookie, uint32_t revents);
 BOOL AfxQueueWatchFd(DWORD threadId, int fd, uint32_t events, AFX_FD_CALLBACK callback, uint64_t cookie);
 BOOL AfxQueueModifyFd(DWORD threadId, int fd, uint32_t events);
 BOOL AfxQueueUnwatchFd(DWORD threadId, int fd);
+// Posts a message for a window that the caller knows to belong to threadId (a window of the
+// layer's own, such as the sockets' notification window), as PostMessage does but without
+// looking the window up: the callbacks above post one for every ready descriptor.
+BOOL AfxQueuePostWindowMessage(DWORD threadId, HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -527,6 +527,18 @@ LRESULT CallWndProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
     return CallProc(h, msg, w, l);
 }
 
+LRESULT CallOwnWndProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
+    // One look at the window for both questions: every dispatched message asks them.
+    WNDPROC proc = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_mx);
+        auto it = Windows().find(h);
+        if (it != Windows().end() && it->second->tid == GetCurrentThreadId())
+            proc = it->second->proc;
+    }
+    return proc ? proc(h, msg, w, l) : 0;
+}
+
 void DropThreadWindows(DWORD tid) {
     std::vector<HWND> gone;
     {

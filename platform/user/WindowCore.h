@@ -32,6 +32,9 @@ void WakeThreadQueue(DWORD tid);
 // Window half, for the queue half.
 // Runs the window's procedure as it is at the time of the call; 0 for a window that is gone.
 LRESULT CallWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// The same for a message the calling thread dispatches: 0 without a call when the window is gone
+// or belongs to another thread.
+LRESULT CallOwnWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Forgets every window of a thread whose queue is going away with the thread.
 void DropThreadWindows(DWORD tid);
 // Queued input (InputMouse, InputKey) travels as thread messages of these two kinds until a

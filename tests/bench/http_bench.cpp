@@ -1,9 +1,18 @@
 // The local server and the HTTP client beside stock programs on loopback:
-// - requests per second for a 100 KB memory file, HTTP/1.0, one request per connection, beside
-//   nginx (one worker, keep-alive off, the same file on disk) with sendfile off and with it on,
-//   all under wrk;
+// - requests per second for a 100 KB page picture of an item package, loaded into the memory
+//   files as the reader loads one, HTTP/1.0, one request per connection, beside nginx (one
+//   worker, keep-alive off, the same file on disk) with sendfile off, with sendfile on, and with
+//   sendfile and tcp_nopush on (its best for this work), all under wrk -t2 -c32, in alternating
+//   rounds of 6 s whose medians count;
 // - the client's download rate for a 200 MB file from nginx, beside curl's.
 // Prints the figures and their ratios; asserts nothing.
+//
+//   http_bench            everything above
+//   http_bench server     the local server alone under wrk, for a sampling profiler
+//   http_bench profile S  the local server alone under one wrk run of S seconds, then the count
+//                         of answers: for an instruction profiler (valgrind --tool=callgrind
+//                         --separate-threads=yes), whose server thread's count divided by the
+//                         answers does not depend on the machine's load
 #include "contentserver/MyMemFile.h"
 #include "contentserver/ServerHost.h"
 #include "net/MyHttp.h"
@@ -19,16 +28,19 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const size_t kPageSize = 100 * 1024;
+const int kPageCount = 40;
 const size_t kDownloadSize = 200u * 1024 * 1024;
-const char* const kPagePath = "/mag/77/page1.jpg";
+const char* const kPagePath = "/mag/77/p20.jpg";
+const int kThreads = 2;
 const int kConnections = 32;
-const int kSeconds = 3;
+const int kSeconds = 6;
 const int kRounds = 3;
 const int kDownloadRounds = 3;
 
@@ -36,34 +48,105 @@ double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-// Requests per second that wrk reports; -1 when it could not run. Its error lines go along.
-double Wrk(const fs::path& dir, int port, std::string& notes) {
+// Page n's bytes: deterministic, with zero bytes among them, different for every page.
+std::string PageBytes(int n) {
+    std::string page(kPageSize, '\0');
+    for (size_t i = 0; i < page.size(); ++i)
+        page[i] = static_cast<char>((i * 7 + i / 251 + static_cast<size_t>(n)) & 0xFF);
+    return page;
+}
+
+// The item's files as a store package holds them: two reading pages, a cover and the page
+// pictures. Written into `folder`, which both the package writer and nginx read.
+bool WriteItemFiles(const fs::path& folder) {
+    fs::create_directories(folder);
+    std::string reading = "<html><head><title>item</title></head><body>";
+    for (int n = 1; n <= kPageCount; ++n)
+        reading += "<img src=\"p" + std::to_string(n) + ".jpg\">";
+    reading += "</body></html>\n";
+    WriteFileBytes(folder / "view1.html", reading);
+    WriteFileBytes(folder / "view2.html", reading);
+    WriteFileBytes(folder / "1.jpg", PageBytes(0).substr(0, 20000));
+    for (int n = 1; n <= kPageCount; ++n)
+        WriteFileBytes(folder / ("p" + std::to_string(n) + ".jpg"), PageBytes(n));
+    return fs::exists(folder / "p20.jpg");
+}
+
+// Packs the folder into an item package with the project's package writer; "" when it failed.
+std::string MakeItemPackage(const fs::path& dir, const fs::path& folder) {
+    const fs::path exe = dir / "item.exe";
+    int status = -1;
+    RunCommand(std::string(KESTRIN_PYTHON " '") + PROJECT_SOURCE_DIR +
+                   "/tools/packwriter/kestrin_pack.py' exe -o '" + exe.string() + "' --package 188='" +
+                   folder.string() + "'",
+               &status);
+    return status == 0 && fs::exists(exe) ? exe.string() : std::string();
+}
+
+std::string WriteScript(const fs::path& dir) {
     fs::path script = dir / "http10.lua";
-    std::ofstream(script) << "request = function()\n  return \"GET " << kPagePath
-                          << " HTTP/1.0\\r\\nHost: 127.0.0.1\\r\\n\\r\\n\"\nend\n";
-    std::string out =
-        RunCommand("wrk -t2 -c" + std::to_string(kConnections) + " -d" + std::to_string(kSeconds) + "s -s '" +
-                   script.string() + "' http://127.0.0.1:" + std::to_string(port) + kPagePath + " 2>&1");
-    notes.clear();
+    std::ofstream(script) << "local req = \"GET " << kPagePath
+                          << " HTTP/1.0\\r\\nHost: 127.0.0.1\\r\\n\\r\\n\"\n"
+                          << "request = function() return req end\n";
+    return script.string();
+}
+
+struct WrkResult {
+    double rate = -1; // requests per second; -1 when wrk could not run
+    long requests = 0;
+    std::string notes; // its error lines, or its whole output when it failed
+};
+
+WrkResult Wrk(const std::string& script, int port, int seconds) {
+    std::string out = RunCommand("wrk -t" + std::to_string(kThreads) + " -c" + std::to_string(kConnections) +
+                                 " -d" + std::to_string(seconds) + "s -s '" + script +
+                                 "' http://127.0.0.1:" + std::to_string(port) + kPagePath + " 2>&1");
+    WrkResult r;
     size_t at = out.find("Socket errors");
     if (at != std::string::npos)
-        notes += out.substr(at, out.find('\n', at) - at) + " ";
+        r.notes += out.substr(at, out.find('\n', at) - at) + " ";
     at = out.find("Non-2xx");
     if (at != std::string::npos)
-        notes += out.substr(at, out.find('\n', at) - at);
+        r.notes += out.substr(at, out.find('\n', at) - at);
+    at = out.find(" requests in ");
+    if (at != std::string::npos) {
+        size_t start = out.rfind('\n', at);
+        r.requests = std::atol(out.c_str() + (start == std::string::npos ? 0 : start + 1));
+    }
     at = out.find("Requests/sec:");
     if (at == std::string::npos) {
-        notes += out;
-        return -1;
+        r.notes += out;
+        return r;
     }
-    return std::atof(out.c_str() + at + 13);
+    r.rate = std::atof(out.c_str() + at + 13);
+    return r;
+}
+
+// One server's rounds: the median rate, and the notes of the round that gave it.
+struct Series {
+    std::string label;
+    int port = 0;
+    std::vector<WrkResult> rounds;
+    WrkResult Median() const {
+        std::vector<WrkResult> sorted = rounds;
+        std::sort(sorted.begin(), sorted.end(),
+                  [](const WrkResult& a, const WrkResult& b) { return a.rate < b.rate; });
+        return sorted.empty() ? WrkResult{} : sorted[sorted.size() / 2];
+    }
+};
+
+// The answer's body when the server answers the page with 200, else "".
+std::string FetchPage(int port) {
+    std::string url = "http://127.0.0.1:" + std::to_string(port) + kPagePath;
+    return RunCommand("curl -s -0 --fail '" + url + "'");
 }
 
 } // namespace
 
-// With the argument "server" only the local server is measured (for a profiler).
 int main(int argc, char** argv) {
-    const bool serverOnly = argc > 1 && std::string(argv[1]) == "server";
+    const std::string mode = argc > 1 ? argv[1] : "";
+    const int profileSeconds = mode == "profile" && argc > 2 ? std::atoi(argv[2]) : 0;
+    const bool serverOnly = mode == "server" || profileSeconds > 0;
     if (!NginxInstalled() || RunCommand("command -v wrk").empty()) {
         printf("http_bench: nginx or wrk is missing (tools/install-deps.sh bench installs them)\n");
         return 0;
@@ -72,80 +155,91 @@ int main(int argc, char** argv) {
     if (mkdtemp(tmpl) == nullptr)
         return 1;
     fs::path dir = tmpl;
-    fs::create_directories(dir / "www" / "mag" / "77");
-
-    std::string page(kPageSize, '\0');
-    for (size_t i = 0; i < page.size(); ++i)
-        page[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-    std::ofstream(dir / "www" / "mag" / "77" / "page1.jpg", std::ios::binary) << page;
-
-    // The local server, started as the program starts it, with the page as a memory file.
-    // Its bytes are held as a loaded package's are, so answers send them as they send an item's.
-    auto bytes = std::make_shared<CMemFileBytes>(reinterpret_cast<const BYTE*>(page.data()),
-                                                 static_cast<DWORD>(page.size()));
-    g_MyMemFile.AddFile(MemFileWiden(MEMFILE_ROOT "mag\\77\\page1.jpg"), bytes->GetData(),
-                        static_cast<DWORD>(page.size()), 32);
-    static_cast<CMemFileEntry*>(g_MyMemFile.m_arrEntries[0])->pBytes = bytes;
+    const fs::path itemFolder = dir / "www" / "mag" / "77";
+    if (!WriteItemFiles(itemFolder)) {
+        printf("http_bench: the item's files could not be written\n");
+        return 1;
+    }
+    const std::string package = MakeItemPackage(dir, itemFolder);
+    // The local server, started as the program starts it, with the item loaded as the reader
+    // loads one: the store cleared, then the package under the item's type and id.
+    g_MyMemFile.RemoveAll();
+    if (package.empty() ||
+        !g_MyMemFile.LoadPackage(CString(AfxUnmapPath(package)), MemFileWiden(MEMFILE_ROOT "mag\\77\\"))) {
+        printf("http_bench: the item package could not be made or loaded\n");
+        return 1;
+    }
     g_nServerPort = PeerProcess::FreePort();
     if (!g_MyMemFile.StartServer()) {
         printf("http_bench: the local server did not start\n");
         return 1;
     }
-    // Each nginx has a folder of its own for its configuration and logs; both serve one www.
-    int nginxPort = PeerProcess::FreePort();
-    PeerProcess nginx;
-    if (!serverOnly && !StartNginx(nginx, dir, nginxPort, "keepalive_timeout 0; sendfile off;", 1024)) {
-        printf("http_bench: nginx did not start\n");
-        return 1;
+    const std::string expected = PageBytes(20);
+    if (FetchPage(g_nServerPort) != expected)
+        printf("http_bench: the local server does not answer the page with its bytes\n");
+
+    const std::string script = WriteScript(dir);
+    if (profileSeconds > 0) {
+        WrkResult r = Wrk(script, g_nServerPort, profileSeconds);
+        printf("local server: %ld answers, %.0f req/s %s\n", r.requests, r.rate, r.notes.c_str());
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+        return 0;
     }
-    fs::path sendfileDir = dir / "sendfile";
-    fs::create_directories(sendfileDir);
-    fs::create_directory_symlink(dir / "www", sendfileDir / "www");
-    int sendfilePort = PeerProcess::FreePort();
-    PeerProcess nginxSendfile;
-    if (!serverOnly &&
-        !StartNginx(nginxSendfile, sendfileDir, sendfilePort, "keepalive_timeout 0; sendfile on;", 1024)) {
-        printf("http_bench: nginx with sendfile did not start\n");
-        return 1;
-    }
-    // Rounds alternate between the servers and the best of each counts, so a burst of other
-    // work on the machine weighs on all alike.
-    std::string notes, theirNotes, sendfileNotes;
-    double ours = 0, theirs = 0, sendfile = 0;
-    for (int round = 0; round < kRounds; ++round) {
-        std::string n;
-        double r = Wrk(dir, g_nServerPort, n);
-        if (r > ours) {
-            ours = r;
-            notes = n;
-        }
+
+    // Each nginx has a folder of its own for its configuration and logs; all serve one www.
+    struct NginxSetup {
+        const char* name;
+        const char* label;
+        const char* config;
+    };
+    const NginxSetup setups[] = {
+        {"plain", "nginx, one worker, keep-alive off, its default sendfile off",
+         "keepalive_timeout 0; sendfile off;"},
+        {"sendfile", "nginx, one worker, keep-alive off, sendfile on", "keepalive_timeout 0; sendfile on;"},
+        {"nopush", "nginx, one worker, keep-alive off, sendfile on, tcp_nopush on (its best)",
+         "keepalive_timeout 0; sendfile on; tcp_nopush on;"},
+    };
+    std::vector<Series> series;
+    series.push_back(
+        Series{"local server, 100 KB memory file of a loaded item package, HTTP/1.0, one request per "
+               "connection",
+               g_nServerPort,
+               {}});
+    std::vector<std::unique_ptr<PeerProcess>> nginxes;
+    for (const NginxSetup& s : setups) {
         if (serverOnly)
-            continue;
-        r = Wrk(dir, nginxPort, n);
-        if (r > theirs) {
-            theirs = r;
-            theirNotes = n;
+            break;
+        fs::path own = dir / s.name;
+        fs::create_directories(own);
+        fs::create_directory_symlink(dir / "www", own / "www");
+        int port = PeerProcess::FreePort();
+        nginxes.push_back(std::make_unique<PeerProcess>());
+        if (!StartNginx(*nginxes.back(), own, port, s.config, 1024)) {
+            printf("http_bench: nginx (%s) did not start\n", s.config);
+            return 1;
         }
-        r = Wrk(dir, sendfilePort, n);
-        if (r > sendfile) {
-            sendfile = r;
-            sendfileNotes = n;
-        }
+        if (FetchPage(port) != expected)
+            printf("http_bench: nginx (%s) does not answer the page with its bytes\n", s.config);
+        series.push_back(Series{s.label, port, {}});
     }
-    printf(
-        "local server, 100 KB memory file, HTTP/1.0, one request per connection, wrk -c%d: %.0f req/s %s\n",
-        kConnections, ours, notes.c_str());
+    // Rounds alternate between the servers and the medians count, so a burst of other work on
+    // the machine weighs on all alike and one disturbed round does not decide.
+    for (int round = 0; round < kRounds; ++round)
+        for (Series& s : series)
+            s.rounds.push_back(Wrk(script, s.port, kSeconds));
+    const WrkResult ours = series[0].Median();
+    printf("wrk -t%d -c%d, %d rounds of %d s, medians:\n", kThreads, kConnections, kRounds, kSeconds);
+    printf("%s: %.0f req/s %s\n", series[0].label.c_str(), ours.rate, ours.notes.c_str());
+    for (size_t i = 1; i < series.size(); ++i) {
+        const WrkResult theirs = series[i].Median();
+        printf("%s, the same file on disk: %.0f req/s %s\n", series[i].label.c_str(), theirs.rate,
+               theirs.notes.c_str());
+        if (ours.rate > 0 && theirs.rate > 0)
+            printf("  local server / this nginx: %.2fx\n", ours.rate / theirs.rate);
+    }
     if (serverOnly)
         return 0;
-    printf(
-        "nginx, one worker, keep-alive off, its default sendfile off, the same file on disk: %.0f req/s %s\n",
-        theirs, theirNotes.c_str());
-    printf("nginx, one worker, keep-alive off, sendfile on, the same file on disk: %.0f req/s %s\n", sendfile,
-           sendfileNotes.c_str());
-    if (ours > 0 && theirs > 0)
-        printf("local server / nginx: %.2fx\n", ours / theirs);
-    if (ours > 0 && sendfile > 0)
-        printf("local server / nginx with sendfile: %.2fx\n", ours / sendfile);
 
     // Downloads of a 200 MB file from nginx: the client's DownloadFile and curl, best of three.
     {
@@ -154,7 +248,7 @@ int main(int argc, char** argv) {
         for (size_t i = 0; i < kDownloadSize / block.size(); ++i)
             big << block;
     }
-    const std::string url = "http://127.0.0.1:" + std::to_string(nginxPort) + "/big.bin";
+    const std::string url = "http://127.0.0.1:" + std::to_string(series[1].port) + "/big.bin";
     const fs::path target = dir / "down.bin";
     std::string winTarget = target.string();
     std::replace(winTarget.begin(), winTarget.end(), '/', '\\');
@@ -178,8 +272,7 @@ int main(int argc, char** argv) {
     if (best > 0 && bestCurl > 0)
         printf("client / curl: %.2fx\n", best / bestCurl);
 
-    nginx.Stop();
-    nginxSendfile.Stop();
+    nginxes.clear();
     std::error_code ec;
     fs::remove_all(dir, ec);
     return 0;

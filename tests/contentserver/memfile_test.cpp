@@ -86,6 +86,21 @@ TEST_F(MemFileTest, ItemPackageFromMingwExecutableIsFoundWithoutRegardToCase) {
     EXPECT_EQ(store.FindFile(W(kRoot + "mag\\77\\view1.html")), nullptr);
 }
 
+// Of two entries whose names differ only in case, a lookup finds the one added first, whichever
+// case it asks in; the second stays in the list.
+TEST(MemFileStore, TheFirstOfTwoEntriesOfOneNameIsFound) {
+    CMyMemFile store;
+    BYTE first[] = "first", second[] = "second";
+    store.AddFile(W(kRoot + "mag\\1\\Page.html"), first, 5, 32);
+    store.AddFile(W(kRoot + "mag\\1\\page.HTML"), second, 6, 32);
+    ASSERT_EQ(store.m_arrEntries.GetSize(), 2);
+    for (const char* asked : {"mag\\1\\page.html", "MAG\\1\\PAGE.HTML", "mag\\1\\page.HTML"}) {
+        CMemFileEntry* e = store.FindFile(W(kRoot + asked));
+        ASSERT_NE(e, nullptr) << asked;
+        EXPECT_EQ(Data(e), "first") << asked;
+    }
+}
+
 // Names are widened byte by byte: a GBK name matches the same bytes, and only A to Z fold.
 TEST_F(MemFileTest, GbkNamesMatchByteForByte) {
     const std::string gbk = "\xC4\xA3\xD5\x5C.html";
@@ -160,6 +175,31 @@ TEST_F(MemFileTest, RctEntriesAreIndexedInNumericOrder) {
     CMemFileEntry* e = store.FindFile(W(kRoot + "mag\\9\\page1.rct"));
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->strName, W(kRoot + "mag\\9\\Page1.RCT"));
+}
+
+// The index describes the loaded package only: what it pointed into goes with a clear or the next
+// load, so nothing in it points into bytes the store has let go of.
+TEST_F(MemFileTest, RctIndexGoesWithThePackage) {
+    auto names = [] {
+        std::vector<std::string> v;
+        for (INT_PTR i = 0; i < g_RctIndex.m_arrNames.GetSize(); ++i)
+            v.push_back(g_RctIndex.m_arrNames[i].str());
+        return v;
+    };
+    ASSERT_TRUE(Load(BuildPackage({{"1.rct", "first"}, {"a.html", "a"}}), kRoot + "mag\\1\\"));
+    ASSERT_EQ(names(), (std::vector<std::string>{"1.rct"}));
+    ASSERT_TRUE(Load(BuildPackage({{"2.rct", "second"}}), kRoot + "mag\\2\\"));
+    EXPECT_EQ(names(), (std::vector<std::string>{"2.rct"}));
+    void* p = nullptr;
+    EXPECT_FALSE(g_RctIndex.m_mapData.Lookup("1.rct", p));
+    EXPECT_FALSE(g_RctIndex.m_mapSize.Lookup("1.rct", p));
+    ASSERT_TRUE(g_RctIndex.m_mapData.Lookup("2.rct", p));
+    EXPECT_EQ(std::string(static_cast<const char*>(p), 6), "second");
+
+    store.RemoveAll();
+    EXPECT_TRUE(names().empty());
+    EXPECT_EQ(g_RctIndex.m_mapData.GetCount(), 0);
+    EXPECT_EQ(g_RctIndex.m_mapSize.GetCount(), 0);
 }
 
 TEST(RctIndex, SortPadsToTenAndKeepsTheLastTen) {

@@ -7,6 +7,9 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <sys/wait.h>
+
+#include <cstring>
 
 #include <thread>
 
@@ -30,6 +33,8 @@ public:
     }
     int port() const { return m_port; }
     pid_t pid() const { return m_pid; }
+    // True once the process has ended by itself; its wait status then goes to *status.
+    bool Ended(int* status) { return m_peer.Ended(status); }
 
     // Open descriptors below the number given: a descriptor inherited from above the process's
     // limit takes none of the places the limit leaves.
@@ -268,6 +273,40 @@ TEST(ConnectionCap, ClosesConnectionsBeyondItAndServesAgainWhenOneGoes) {
     held.pop_back();
     EXPECT_TRUE(WaitFor([&] { return Exchange(port, kSelfTest).find("<HTTP_OK>") != std::string::npos; }));
     CloseAll(held);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Readers that leave
+
+// Readers that go while a large answer is on its way, as a browser does when a page is left:
+// some close with the answer unread, some half-close first. The child keeps SIGPIPE's default
+// action, which ends a process that writes to a connection its peer has reset; the server must
+// take such a write as a closed connection and go on serving.
+TEST(ReadersThatLeave, EarlyClosesDoNotEndAProcessThatKeepsSigpipe) {
+    TempDir dir;
+    std::string exe =
+        cstest::BuildItemExe(dir, cstest::BuildPackage({{"huge.dat", Payload(4 * 1024 * 1024)}}));
+    ASSERT_FALSE(exe.empty()) << "mingw-w64 resource tools failed";
+    ChildServer child;
+    ASSERT_TRUE(child.Start({"--package", AfxUnmapPath(exe)}));
+    for (int i = 0; i < 100; ++i) {
+        int s = Connect(child.port());
+        if (s < 0)
+            break; // nobody listens any more
+        ASSERT_TRUE(WriteAll(s, "GET /mag/88/huge.dat HTTP/1.0\r\n\r\n"));
+        if (i % 2 == 1)
+            shutdown(s, SHUT_WR);
+        std::string got;
+        ReadHeaders(s, got);
+        close(s); // most of the answer unread: the connection is reset
+    }
+    const bool answered = Exchange(child.port(), kSelfTest).find("<HTTP_OK>") != std::string::npos;
+    int status = 0;
+    const bool ended = !answered && WaitFor([&] { return child.Ended(&status); });
+    EXPECT_TRUE(answered) << "the server process "
+                          << (!ended                ? "stopped answering"
+                              : WIFSIGNALED(status) ? std::string("ended of ") + strsignal(WTERMSIG(status))
+                                                    : std::string("ended"));
 }
 
 // ---------------------------------------------------------------------------------------------

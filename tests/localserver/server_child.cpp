@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < spare && g_nSpare < 64; ++i)
         g_spare[g_nSpare++] = open("/dev/null", O_RDONLY | O_CLOEXEC);
     signal(SIGUSR1, &CloseSpare);
-    signal(SIGPIPE, SIG_IGN);
+    // SIGPIPE keeps its default action here.
     if (package != nullptr && !g_MyMemFile.LoadPackage(package, MemFileWiden(MEMFILE_ROOT "mag\\88\\"))) {
         fprintf(stderr, "the package did not load\n");
         return 2;
