@@ -233,9 +233,12 @@ void CFlashPlayerWnd::ReplyShiftPath(CString path) {
 }
 
 void CFlashPlayerWnd::SetFlashVars() {
-    // A reader without an account is known to the movie by the guest id; the user record keeps
-    // its empty id, so the guest id is never saved or sent as the user's own.
-    CString userId = g_UserInfo.userid.IsEmpty() ? CString(kGuestUserId) : g_UserInfo.userid;
+    // A reader without an account is known to the movie and to the store by the guest id, from now
+    // on for the rest of the run. The user record keeps its empty id: saved, the guest id would
+    // make the next start believe someone had logged in.
+    if (g_UserInfo.userid.IsEmpty())
+        m_strGuestUserId = kGuestUserId;
+    CString userId = g_UserInfo.userid.IsEmpty() ? m_strGuestUserId : g_UserInfo.userid;
     CString encodedId;
     g_CommonFunc.EncodeBase64(m_strItemId.GetString(), encodedId);
     std::vector<CString> vars = {
@@ -250,8 +253,9 @@ void CFlashPlayerWnd::OpenMag() {
 }
 
 void CFlashPlayerWnd::UserPriceBuy() {
-    CString url = BuildPurchaseUrl(g_UserInfo.userid, g_UserInfo.password, m_strItemType, g_UserInfo.username,
-                                   m_strItemId);
+    const CString userId = g_UserInfo.userid.IsEmpty() ? m_strGuestUserId : g_UserInfo.userid;
+    CString url =
+        BuildPurchaseUrl(userId, g_UserInfo.password, m_strItemType, g_UserInfo.username, m_strItemId);
     CMyHttp http;
     CString reply;
     int result = http.GetUrl(url, nullptr, 0, "", reply);

@@ -67,6 +67,9 @@ public:
     CString m_strMovieParam;
     CString m_strStartFile;
     BOOL m_bLocalItem = TRUE;
+    // "1159" once the movie has asked for its settings while nobody was logged in; the purchase
+    // then goes out under it. Kept here, never in the user record.
+    CString m_strGuestUserId;
 
 protected:
     void OnSize(UINT nType, int cx, int cy);

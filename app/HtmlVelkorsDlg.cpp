@@ -199,7 +199,8 @@ BOOL CHtmlVelkorsDlg::HandleCommandLine(CString commandLine) {
     if (commandLine.Find("-p ") != 0)
         return FALSE;
     CString path = commandLine.Mid(3);
-    if (!g_CommonFunc.FileExists(path))
+    // Only a package file opens; a folder, a FIFO or a device is taken as a missing package.
+    if (!g_CommonFunc.FileExists(path) || PathIsDirectoryA(path))
         return FALSE;
     OpenLocalItem(path);
     return TRUE;

@@ -167,7 +167,7 @@ CString CPackInfo::CopyCover() {
     if (!bFound)
         return CString();
 
-    FILE* f = fopen(strTarget, "wb");
+    FILE* f = win_fopen(strTarget, "wb");
     if (f == nullptr)
         return CString();
     bool bWritten = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
@@ -252,7 +252,7 @@ BOOL CPackInfo::ExtractResource(UINT nId, LPCSTR pszTarget, BOOL bUnpack) {
         unpacker.Unpack(package.data(), cbData, pszTarget);
         return TRUE;
     }
-    FILE* f = fopen(pszTarget, "w+b");
+    FILE* f = win_fopen(pszTarget, "w+b");
     if (f == nullptr)
         return FALSE;
     if (cbData > 0)

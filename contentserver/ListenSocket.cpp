@@ -58,7 +58,7 @@ void CMyRequestSocket::ServeDiskFile(const CString& path) {
     const DWORD dwAttr = path.IsEmpty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path);
     CloseFile();
     if (dwAttr == INVALID_FILE_ATTRIBUTES || (dwAttr & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        (m_pFile = fopen(path, "rb")) == nullptr) {
+        (m_pFile = win_fopen(path, "rb")) == nullptr) {
         WriteErrorStatus("404 Not Found");
         return;
     }

@@ -72,7 +72,7 @@ BOOL PackIsPlainFileName(const char* pszName) {
 }
 
 BOOL CPackUnpacker::UnpackFile(CString packagePath, CString folder) {
-    FILE* f = fopen(packagePath, "rb");
+    FILE* f = win_fopen(packagePath, "rb");
     if (f == nullptr)
         return FALSE;
     if (fseek(f, 0, SEEK_END) != 0) {
@@ -115,7 +115,7 @@ BOOL CPackUnpacker::Unpack(BYTE* package, DWORD size, CString folder) {
 }
 
 BOOL CPackUnpacker::WriteEntry(CString path, BYTE* package, DWORD offset, DWORD size) {
-    FILE* f = fopen(path, "wb");
+    FILE* f = win_fopen(path, "wb");
     if (f == nullptr)
         return FALSE;
     BOOL bOk = TRUE;

@@ -315,7 +315,7 @@ BOOL CRequestSocket::StartFileResponse() {
         return FALSE;
     }
     CloseFile();
-    m_pFile = fopen(m_pRequest->m_strFullPath, "rb");
+    m_pFile = win_fopen(m_pRequest->m_strFullPath, "rb");
     if (m_pFile == nullptr) {
         WriteErrorStatus("503 Service Unavailable");
         return FALSE;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <string>
 
@@ -39,16 +40,18 @@ void EnsureTrailingBackslash(CString& strFolder) {
         strFolder += '\\';
 }
 
-// Flushes a written file to the disk, so the rename that follows never exposes an empty file after a
-// power loss. A file system that cannot sync (EINVAL) is taken as it is.
-bool SyncFile(const CString& strPath) {
+// Closes a written file to other users, as every state file is, and flushes it to the disk, so the
+// rename that follows never exposes an empty file after a power loss. A file system that cannot
+// sync (EINVAL) is taken as it is.
+bool SealStateFile(const CString& strPath) {
     std::string strLinux;
     if (!AfxMapPath(strPath, strLinux))
         return false;
-    const int fd = open(strLinux.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = AfxOpenRegularFile(strLinux.c_str(), O_RDONLY);
     if (fd < 0)
         return false;
-    const bool bOk = fsync(fd) == 0 || errno == EINVAL;
+    bool bOk = fchmod(fd, S_IRUSR | S_IWUSR) == 0;
+    bOk = (fsync(fd) == 0 || errno == EINVAL) && bOk;
     return close(fd) == 0 && bOk;
 }
 
@@ -57,7 +60,8 @@ bool SaveReplacing(CXmlDocument& doc, const CString& strPath) {
     static std::atomic<unsigned> s_nSerial{0};
     CString strTemp;
     strTemp.Format("%s.%d-%u.tmp", strPath.GetString(), static_cast<int>(getpid()), s_nSerial.fetch_add(1));
-    if (doc.Save(strTemp) && SyncFile(strTemp) && MoveFileExA(strTemp, strPath, MOVEFILE_REPLACE_EXISTING))
+    if (doc.Save(strTemp) && SealStateFile(strTemp) &&
+        MoveFileExA(strTemp, strPath, MOVEFILE_REPLACE_EXISTING))
         return true;
     DeleteFileA(strTemp);
     return false;
@@ -80,11 +84,13 @@ void CAppPathInfo::BuildDataRoot(CString& strRoot) {
         ILFree(pidl);
     if (!EndsWithBackslash(strRoot))
         strRoot += '\\';
+    // The data root holds the user's password and shelves: no other user may enter it, and a
+    // root an older build made open to others is closed now.
     strRoot += kVendorFolder;
     strRoot += '\\';
-    CreateDirectoryA(strRoot, nullptr);
+    AfxCreatePrivateDirectoryA(strRoot);
     strRoot += kProductFolder;
-    CreateDirectoryA(strRoot, nullptr);
+    AfxCreatePrivateDirectoryA(strRoot);
 }
 
 BOOL CAppPathInfo::Init() {
@@ -92,16 +98,16 @@ BOOL CAppPathInfo::Init() {
     BuildDataRoot(m_strDataRoot);
 
     m_strExeFilesDir = m_strDataRoot + "\\ExeFiles";
-    CreateDirectoryA(m_strExeFilesDir, nullptr);
+    AfxCreatePrivateDirectoryA(m_strExeFilesDir);
     m_strUpdateDir = m_strDataRoot + "\\Update";
-    CreateDirectoryA(m_strUpdateDir, nullptr);
+    AfxCreatePrivateDirectoryA(m_strUpdateDir);
     m_strImagesDir = m_strDataRoot + "\\Images";
-    CreateDirectoryA(m_strImagesDir, nullptr);
-    CreateDirectoryA(m_strImagesDir + "\\book", nullptr);
-    CreateDirectoryA(m_strImagesDir + "\\mag", nullptr);
+    AfxCreatePrivateDirectoryA(m_strImagesDir);
+    AfxCreatePrivateDirectoryA(m_strImagesDir + "\\book");
+    AfxCreatePrivateDirectoryA(m_strImagesDir + "\\mag");
 
     m_strDataDir = m_strDataRoot + "\\Data";
-    CreateDirectoryA(m_strDataDir, nullptr);
+    AfxCreatePrivateDirectoryA(m_strDataDir);
     m_strUserXml = m_strDataDir + "\\user.xml";
     m_strConfigXml = m_strDataDir + "\\config.xml";
     m_strBookClassXml = m_strDataDir + "\\BookClass.xml";

@@ -64,7 +64,9 @@ ULONGLONG CCommonFunc::GetFileLength(CString strPath) {
 }
 
 bool CCommonFunc::FileExists(CString strPath) {
-    return GetFileAttributesA(strPath) != INVALID_FILE_ATTRIBUTES;
+    // A FIFO or a device is neither a file nor a folder: every caller would go on to open it.
+    const DWORD dwAttributes = GetFileAttributesA(strPath);
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
 }
 
 bool CCommonFunc::WriteWholeFile(CString strPath, CString strText) {
@@ -77,12 +79,9 @@ bool CCommonFunc::WriteWholeFile(CString strPath, CString strText) {
     FILE* fp = win_fopen(strTemp, "wb");
     if (fp == nullptr)
         return false;
-    // The replacement keeps the permissions of the file it replaces (user.xml holds a password, and
-    // a user who closed it to others expects it to stay closed), as a write in place would.
-    std::string strLinux;
-    struct stat st {};
-    if (AfxMapPath(strPath, strLinux) && stat(strLinux.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        fchmod(fileno(fp), st.st_mode & 07777);
+    // State files are the user's alone: user.xml holds the password. A file an older build left
+    // open to others is closed by its next write.
+    fchmod(fileno(fp), S_IRUSR | S_IWUSR);
     const size_t nSize = static_cast<size_t>(strText.GetLength());
     bool bOk = nSize == 0 || fwrite(strText.GetString(), 1, nSize, fp) == nSize;
     bOk = fflush(fp) == 0 && bOk;

@@ -20,11 +20,12 @@ public:
 
     // 0 when the file cannot be opened for reading.
     ULONGLONG GetFileLength(CString strPath);
-    // True for any entry, file or folder.
+    // True for a file or a folder; a FIFO, a device or a socket is neither.
     bool FileExists(CString strPath);
 
     // Replaces the file with exactly the text's bytes. The new content goes to a temporary file in
-    // the same folder first, so a crash or a full disk never leaves the old file truncated.
+    // the same folder first, so a crash or a full disk never leaves the old file truncated. The
+    // file is readable and writable by this user only (0600), also when it was not before.
     bool WriteWholeFile(CString strPath, CString strText);
     // The file's bytes up to the first zero byte; false (and "") when it cannot be read.
     bool ReadWholeFile(CString strPath, CString& strText);

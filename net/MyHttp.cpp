@@ -905,7 +905,7 @@ int CMyHttp::DownloadFile(CString url, const char* postData, int postLen, CStrin
         }
         // A 200 answer to a ranged request is the whole file: it replaces the partial data.
         LONGLONG base = append ? offset : 0;
-        FILE* fp = fopen(filePath, append ? "ab" : "wb");
+        FILE* fp = win_fopen(filePath, append ? "ab" : "wb");
         if (!fp) {
             CloseSocket();
             return MYHTTP_ERR_CONNECT;

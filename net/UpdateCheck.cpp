@@ -86,7 +86,7 @@ CString VersionFolder(const CUpdateInfo& info) {
 }
 
 bool ReadFileBytes(const CString& strPath, std::vector<BYTE>& data) {
-    FILE* f = fopen(strPath, "rb");
+    FILE* f = win_fopen(strPath, "rb");
     if (f == nullptr)
         return false;
     data.clear();

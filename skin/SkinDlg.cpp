@@ -13,6 +13,12 @@ int Thickness(LONG v) {
     return std::clamp(static_cast<int>(v), 0, kMaxThickness);
 }
 
+// A margin of the maximised frame as the hit zones and the maximised size use it: any value of the
+// skin file, bounded so that the sums with the window's rectangle cannot overflow.
+LONG FrameMargin(LONG v) {
+    return std::clamp(v, static_cast<LONG>(-kMaxThickness), static_cast<LONG>(kMaxThickness));
+}
+
 bool IsActiveCaption(HWND hWnd) {
     WINDOWINFO wi{};
     wi.cbSize = sizeof(wi);
@@ -316,7 +322,8 @@ LRESULT CSkinDlg::OnNcHitTest(CPoint point) {
         return r;
     CRect w;
     ::GetWindowRect(m_hWnd, &w);
-    const LONG ml = m_rcEdgeMax.left, mt = m_rcEdgeMax.top, mr = m_rcEdgeMax.right, mb = m_rcEdgeMax.bottom;
+    const LONG ml = FrameMargin(m_rcEdgeMax.left), mt = FrameMargin(m_rcEdgeMax.top),
+               mr = FrameMargin(m_rcEdgeMax.right), mb = FrameMargin(m_rcEdgeMax.bottom);
     const struct {
         int code;
         CRect zone;
@@ -526,10 +533,12 @@ void CSkinDlg::OnGetMinMaxInfo(MINMAXINFO* lpMMI) {
     Default();
     RECT work{};
     ::SystemParametersInfo(SPI_GETWORKAREA, 0, &work, 0);
-    lpMMI->ptMaxPosition.x = work.left - m_rcEdgeMax.left;
-    lpMMI->ptMaxPosition.y = work.top - m_rcEdgeMax.top;
-    lpMMI->ptMaxSize.x = (work.right - work.left) + m_rcEdgeMax.left + m_rcEdgeMax.right;
-    lpMMI->ptMaxSize.y = (work.bottom - work.top) + m_rcEdgeMax.top + m_rcEdgeMax.bottom;
+    const LONG ml = FrameMargin(m_rcEdgeMax.left), mt = FrameMargin(m_rcEdgeMax.top),
+               mr = FrameMargin(m_rcEdgeMax.right), mb = FrameMargin(m_rcEdgeMax.bottom);
+    lpMMI->ptMaxPosition.x = work.left - ml;
+    lpMMI->ptMaxPosition.y = work.top - mt;
+    lpMMI->ptMaxSize.x = (work.right - work.left) + ml + mr;
+    lpMMI->ptMaxSize.y = (work.bottom - work.top) + mt + mb;
 }
 
 void CSkinDlg::OnMaxButton() {

@@ -16,10 +16,6 @@ long long ParseSkinNumber(const CString& strText) {
     return std::strtoll(strText.GetString(), nullptr, 10);
 }
 
-int ClampMargin(long long n) {
-    return static_cast<int>(std::clamp<long long>(n, SKIN_MARGIN_MIN, SKIN_MARGIN_MAX));
-}
-
 int ClampInt(long long n) {
     return static_cast<int>(std::clamp<long long>(n, INT_MIN, INT_MAX));
 }
@@ -94,7 +90,7 @@ BOOL CSkinLayout::ParseRectValues(CString strText, CRect* pOut) const {
     int v[4];
     POSITION pos = lstPieces.GetHeadPosition();
     for (int& n : v)
-        n = ClampMargin(ParseSkinNumber(lstPieces.GetNext(pos)));
+        n = ClampInt(ParseSkinNumber(lstPieces.GetNext(pos)));
     if (pOut != nullptr)
         *pOut = CRect(v[0], v[1], v[2], v[3]);
     return TRUE;
@@ -115,5 +111,9 @@ CRect CalcAnchoredRect(CRect rcAnchor, int width, int height, CRect container) {
     long long l, t, r, b;
     place(rcAnchor.left, rcAnchor.right, width, container.left, container.right, l, r);
     place(rcAnchor.top, rcAnchor.bottom, height, container.top, container.bottom, t, b);
-    return CRect(ClampInt(l), ClampInt(t), ClampInt(r), ClampInt(b));
+    // Within half the int range, so the width and height its users take stay ints too.
+    auto half = [](long long n) {
+        return static_cast<int>(std::clamp<long long>(n, INT_MIN / 2, INT_MAX / 2));
+    };
+    return CRect(half(l), half(t), half(r), half(b));
 }

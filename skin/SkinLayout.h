@@ -2,15 +2,12 @@
 // anchored rectangles. A CSkinLayout is built on the stack of the code that needs a skin, loaded
 // with a file of the skin folder, asked for a few items by name and destroyed; it lives on the
 // user-interface thread and is never shared. Lookups are case-sensitive and the last item of a
-// name wins. Skins also arrive over plain HTTP through the update check, so every number read
-// from a file is bounded: margins lie in [-1, 32767] and no placement overflows.
+// name wins. Every number of a file is read as a decimal, whatever its sign or size; skins also
+// arrive over plain HTTP through the update check, so a number beyond the int range saturates
+// and no placement overflows.
 #pragma once
 
 #include "platform/afx.h"
-
-// Parsed margins are clamped into this range; -1 keeps its meaning of a free side.
-inline constexpr int SKIN_MARGIN_MIN = -1;
-inline constexpr int SKIN_MARGIN_MAX = 32767;
 
 // One item of a skin file.
 class CSkinItem {
@@ -55,5 +52,6 @@ private:
 
 // The real rectangle of an anchored one (margins from the container's sides, -1 for a free side)
 // for an item of the given size. Nothing is clipped: margins larger than the container give an
-// empty or inverted rectangle. Results beyond the int range are saturated.
+// empty or inverted rectangle. Coordinates saturate at half the int range, so that the width and
+// height of any result are ints.
 CRect CalcAnchoredRect(CRect rcAnchor, int width, int height, CRect container);

@@ -272,7 +272,7 @@ bool CXmlDocument::ReadTextFile(CXmlStrArg fileName, CString& text, CString* log
     }
     SetLastError(0);
     errno = 0;
-    FILE* f = fopen(fileName.Get(), "rb");
+    FILE* f = win_fopen(fileName.Get(), "rb");
     if (!f) {
         LogFileError(log);
         return false;
@@ -306,7 +306,7 @@ bool CXmlDocument::WriteTextFile(CXmlStrArg fileName, const CString& text, CStri
     }
     SetLastError(0);
     errno = 0;
-    FILE* f = fopen(fileName.Get(), "wb");
+    FILE* f = win_fopen(fileName.Get(), "wb");
     if (!f) {
         LogFileError(log);
         return false;

@@ -93,6 +93,8 @@ int main(int argc, char** argv) {
             dlg.LoadSkin("WinSkin3.xml");
             if (dlg.DoModal() < 0)
                 result = 1;
+        } else {
+            result = app.GetEndStatus();
         }
     }
     AfxWaitForThreads(kThreadsWaitMs);

@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using afxgdi::detail::Picture;
 
@@ -20,14 +22,19 @@ std::atomic<ULONG_PTR> g_nextToken{1};
 enum class ReadResult { Ok, Missing, TooLarge };
 
 ReadResult ReadWholeFile(const std::string& path, std::string& out) {
+    const int fd = AfxOpenRegularFile(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return ReadResult::Missing;
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (fstat(fd, &st) != 0 || st.st_size > kMaxImageFileBytes) {
+        close(fd);
+        return st.st_size > kMaxImageFileBytes ? ReadResult::TooLarge : ReadResult::Missing;
+    }
+    FILE* f = fdopen(fd, "rb");
+    if (!f) {
+        close(fd);
         return ReadResult::Missing;
-    if (st.st_size > kMaxImageFileBytes)
-        return ReadResult::TooLarge;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return ReadResult::Missing;
+    }
     out.clear();
     char buf[65536];
     size_t n;

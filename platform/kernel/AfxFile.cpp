@@ -22,7 +22,7 @@ BOOL CFile::Open(LPCSTR lpszFileName, UINT nOpenFlags, void* pError) {
     std::string path;
     if (!AfxMapPath(lpszFileName, path))
         return FALSE;
-    int flags = O_CLOEXEC;
+    int flags = 0;
     switch (nOpenFlags & 3) {
     case modeWrite:
         flags |= O_WRONLY;
@@ -39,17 +39,11 @@ BOOL CFile::Open(LPCSTR lpszFileName, UINT nOpenFlags, void* pError) {
         if (!(nOpenFlags & modeNoTruncate))
             flags |= O_TRUNC;
     }
-    int fd = open(path.c_str(), flags, 0666);
+    int fd = AfxOpenRegularFile(path.c_str(), flags, 0666);
     if (fd < 0) {
         int err = errno;
         SetLastError(err == ENOENT && (nOpenFlags & modeCreate) ? ERROR_PATH_NOT_FOUND
                                                                 : AfxErrnoToWin32(err));
-        return FALSE;
-    }
-    struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        close(fd);
-        SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     if (nOpenFlags & osSequentialScan)

@@ -86,6 +86,8 @@ DWORD AttributesOf(const struct stat& st, const std::string& name) {
     DWORD a = 0;
     if (S_ISDIR(st.st_mode))
         a |= FILE_ATTRIBUTE_DIRECTORY;
+    else if (!S_ISREG(st.st_mode))
+        a |= FILE_ATTRIBUTE_DEVICE;
     if (!name.empty() && name[0] == '.' && name != "." && name != "..")
         a |= FILE_ATTRIBUTE_HIDDEN;
     if (!(st.st_mode & S_IWUSR))
@@ -137,13 +139,13 @@ bool CopyData(int in, int out) {
 // Copies a regular file with its permission bits and modification time. failIfExists keeps an
 // existing target; a file is never copied over itself.
 bool CopyOneFile(const std::string& src, const std::string& dst, bool failIfExists) {
-    int in = open(src.c_str(), O_RDONLY | O_CLOEXEC);
+    int in = AfxOpenRegularFile(src.c_str(), O_RDONLY);
     if (in < 0) {
         SetErrorFromErrno(errno, src);
         return false;
     }
     struct stat st;
-    if (fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fstat(in, &st) != 0) {
         close(in);
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
@@ -160,14 +162,14 @@ bool CopyOneFile(const std::string& src, const std::string& dst, bool failIfExis
             SetLastError(ERROR_SHARING_VIOLATION);
             return false;
         }
-        if (S_ISDIR(dt.st_mode)) {
+        if (!S_ISREG(dt.st_mode)) {
             close(in);
             SetLastError(ERROR_ACCESS_DENIED);
             return false;
         }
     }
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
-    int out = open(dst.c_str(), flags, st.st_mode & 07777);
+    int flags = O_WRONLY | O_CREAT | (failIfExists ? O_EXCL : O_TRUNC);
+    int out = AfxOpenRegularFile(dst.c_str(), flags, st.st_mode & 07777);
     if (out < 0) {
         int err = errno;
         close(in);
@@ -801,23 +803,111 @@ int _access(const char* path, int mode) {
     return access(p.c_str(), m);
 }
 
+namespace {
+
+// The open(2) flags of an fopen mode; false for a mode fopen would refuse.
+bool FlagsOfMode(const char* mode, int& flags) {
+    int access;
+    switch (mode[0]) {
+    case 'r':
+        access = O_RDONLY;
+        flags = 0;
+        break;
+    case 'w':
+        access = O_WRONLY;
+        flags = O_CREAT | O_TRUNC;
+        break;
+    case 'a':
+        access = O_WRONLY;
+        flags = O_CREAT | O_APPEND;
+        break;
+    default:
+        return false;
+    }
+    for (const char* m = mode + 1; *m; ++m) {
+        if (*m == '+')
+            access = O_RDWR;
+        else if (*m == 'x')
+            flags |= O_EXCL;
+    }
+    flags |= access;
+    return true;
+}
+
+} // namespace
+
+int AfxOpenRegularFile(const char* linuxPath, int flags, unsigned mode) {
+    struct stat st;
+    if (stat(linuxPath, &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            errno = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+            return -1;
+        }
+    } else if (errno != ENOENT || !(flags & O_CREAT)) {
+        return -1;
+    }
+    int fd;
+    do
+        fd = open(linuxPath, flags | O_NONBLOCK | O_CLOEXEC, static_cast<mode_t>(mode));
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return -1;
+    // What was opened may not be what was looked at: the entry can be replaced in between.
+    struct stat opened;
+    if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        const bool folder = S_ISDIR(opened.st_mode);
+        close(fd);
+        errno = folder ? EISDIR : EACCES;
+        return -1;
+    }
+    if (!(flags & O_NONBLOCK))
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+BOOL AfxCreatePrivateDirectoryA(LPCSTR lpPathName) {
+    std::string p;
+    if (!AfxMapPath(lpPathName, p))
+        return FALSE;
+    if (mkdir(p.c_str(), 0700) == 0)
+        return TRUE;
+    const int err = errno;
+    struct stat st;
+    if (err == EEXIST && lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+        (st.st_mode & 077) != 0)
+        chmod(p.c_str(), st.st_mode & 07700);
+    SetLastError(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : AfxErrnoToWin32(err));
+    return FALSE;
+}
+
 FILE* win_fopen(const char* path, const char* mode) {
     std::string p;
-    if (!mode || !AfxMapPath(path, p)) {
+    int flags = 0;
+    if (!mode || !FlagsOfMode(mode, flags)) {
+        errno = EINVAL;
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (!AfxMapPath(path, p)) {
         errno = ENOENT;
         return nullptr;
     }
-    FILE* f = ::fopen(p.c_str(), mode);
-    if (!f) {
-        SetErrorFromErrno(errno, p);
+    int fd = AfxOpenRegularFile(p.c_str(), flags);
+    if (fd < 0) {
+        const int err = errno;
+        if (err == EISDIR || err == EACCES)
+            SetLastError(ERROR_ACCESS_DENIED);
+        else
+            SetErrorFromErrno(err, p);
+        errno = err;
         return nullptr;
     }
-    struct stat st;
-    if (fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
-        std::fclose(f);
-        errno = EISDIR;
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
+    FILE* f = fdopen(fd, mode);
+    if (!f) {
+        const int err = errno;
+        close(fd);
+        SetLastError(AfxErrnoToWin32(err));
+        errno = err;
     }
     return f;
 }

@@ -30,6 +30,8 @@ std::string AfxUnmapPath(const std::string& linuxPath);
 #define FILE_ATTRIBUTE_SYSTEM 0x00000004
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+// An entry that is neither a regular file nor a folder: a FIFO, a device, a socket.
+#define FILE_ATTRIBUTE_DEVICE 0x00000040
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_ATTRIBUTE_TEMPORARY 0x00000100
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
@@ -117,8 +119,22 @@ BOOL PathIsDirectoryA(LPCSTR pszPath);
 // mode 0 exists, 2 writable, 4 readable, 6 both; 0 on success, -1 with errno otherwise.
 int _access(const char* path, int mode);
 
-// fopen through the mapping; a folder cannot be opened (errno EISDIR).
+// fopen of a Windows-form path, through the mapping. Only a regular file opens (or is made): a
+// folder fails with errno EISDIR, a FIFO, a device or a socket with EACCES, at once (GetLastError
+// ERROR_ACCESS_DENIED for both). The stream is not inherited by programs this process starts.
 FILE* win_fopen(const char* path, const char* mode);
+
+// open(2) of a Linux path for a regular file only. The kind is looked at before the open, so a
+// device is never opened (opening one can act: a tape rewinds, a terminal becomes the
+// controlling one), and again on the opened descriptor; the open itself never waits (a FIFO
+// without a peer would block it until one comes). A folder fails with EISDIR, every other kind
+// with EACCES; a missing file is made only with O_CREAT. The descriptor is O_CLOEXEC and
+// blocking (unless flags ask for O_NONBLOCK). -1 with errno on failure.
+int AfxOpenRegularFile(const char* linuxPath, int flags, unsigned mode = 0666);
+
+// CreateDirectoryA for a folder only this user may enter (0700). An existing folder of this user
+// is narrowed to that as well; it still fails with ERROR_ALREADY_EXISTS, as CreateDirectoryA does.
+BOOL AfxCreatePrivateDirectoryA(LPCSTR lpPathName);
 
 #define CreateDirectory CreateDirectoryA
 #define RemoveDirectory RemoveDirectoryA

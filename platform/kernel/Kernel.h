@@ -1,11 +1,7 @@
 // Files, text, profiles, the registry and special folders: the kernel half of the platform that
-// the program's non-GUI code uses.
+// the program's non-GUI code uses. The program opens its Windows-form paths with win_fopen;
+// fopen and std::fopen keep their own meaning, for Linux paths.
 #pragma once
-
-// Every standard header that declares or uses fopen comes first, so the rename below touches
-// only the program's own calls.
-#include <cstdio>
-#include <stdio.h>
 
 #include "platform/kernel/WinError.h"
 #include "platform/kernel/CodePage.h"
@@ -15,7 +11,3 @@
 #include "platform/kernel/Registry.h"
 #include "platform/kernel/ShellFolders.h"
 #include "platform/kernel/SystemInfo.h"
-
-// The program opens files by Windows-form paths; fopen maps them like every other file call.
-// Only the unqualified name is mapped: the program's code calls fopen, never std::fopen.
-#define fopen win_fopen

@@ -6,6 +6,7 @@
 #include "platform/kernel/PeReader.h"
 #include "platform/kernel/WinError.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,20 +101,30 @@ HINSTANCE__* Resolve(HMODULE h) {
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<BYTE>& bytes, DWORD& err) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) {
-        err = errno == ENOENT ? ERROR_MOD_NOT_FOUND : ERROR_ACCESS_DENIED;
+    // Only a regular file is read: a FIFO or a device handed over as a package would otherwise
+    // hold the caller in open() or read() for as long as its other side pleases.
+    int fd = AfxOpenRegularFile(path.c_str(), O_RDONLY);
+    if (fd < 0) {
+        err = errno == ENOENT || errno == ENOTDIR ? ERROR_MOD_NOT_FOUND : ERROR_ACCESS_DENIED;
         return false;
     }
     struct stat st;
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxModuleFile) {
-        fclose(f);
-        err = S_ISDIR(st.st_mode) ? ERROR_ACCESS_DENIED : ERROR_BAD_EXE_FORMAT;
+    if (fstat(fd, &st) != 0 || st.st_size > kMaxModuleFile) {
+        close(fd);
+        err = ERROR_BAD_EXE_FORMAT;
         return false;
     }
     bytes.resize(static_cast<size_t>(st.st_size));
-    size_t got = bytes.empty() ? 0 : fread(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
+    size_t got = 0;
+    while (got < bytes.size()) {
+        ssize_t r = read(fd, bytes.data() + got, bytes.size() - got);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        got += static_cast<size_t>(r);
+    }
+    close(fd);
     if (got != bytes.size()) {
         err = ERROR_BAD_EXE_FORMAT;
         return false;

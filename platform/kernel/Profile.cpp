@@ -91,14 +91,9 @@ std::vector<Line> SplitLines(const std::string& data) {
 
 // Reads the whole file; false when it is missing or cannot be read.
 bool ReadFile(const std::string& path, std::string& data) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = AfxOpenRegularFile(path.c_str(), O_RDONLY);
     if (fd < 0)
         return false;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        close(fd);
-        return false;
-    }
     data.clear();
     char buf[8192];
     for (;;) {
@@ -114,7 +109,8 @@ bool ReadFile(const std::string& path, std::string& data) {
 }
 
 // Replaces the file whole: a temporary file in the same folder, then rename, so a reader in
-// any process sees the old file or the new one, never a half-written one.
+// any process sees the old file or the new one, never a half-written one. The new file is this
+// user's alone (mkstemp's 0600), whatever the file it replaces allowed.
 bool ReplaceFile(const std::string& path, const std::string& data) {
     std::string tmpl = path + ".XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
@@ -124,14 +120,6 @@ bool ReplaceFile(const std::string& path, const std::string& data) {
         int err = errno;
         SetLastError(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : AfxErrnoToWin32(err));
         return false;
-    }
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0)
-        fchmod(fd, st.st_mode & 07777);
-    else {
-        mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd, 0666 & ~mask);
     }
     const char* p = data.data();
     size_t left = data.size();

@@ -1,6 +1,7 @@
 // Private-profile (INI) files in the ANSI code page. Each call is atomic within the process, and
 // a write replaces the file whole (temporary file in the same folder, then rename), so threads
-// writing different keys of one file never lose each other's keys.
+// writing different keys of one file never lose each other's keys. A file written is readable by
+// this user alone (0600); only a regular file is read, anything else reads as a missing file.
 #pragma once
 
 #include "platform/base/Win32Types.h"

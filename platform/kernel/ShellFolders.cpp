@@ -2,6 +2,7 @@
 #include "platform/kernel/FileSys.h"
 #include "platform/kernel/WinError.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,25 @@ std::string AfxGetXdgFolder(const char* envName, const char* homeRelative) {
         return x;
     std::string home = AfxGetHomeFolder();
     return home.empty() ? "" : home + "/" + homeRelative;
+}
+
+namespace {
+
+bool IsPrivateFolder(const struct stat& st) {
+    return S_ISDIR(st.st_mode) && st.st_uid == getuid() && (st.st_mode & 077) == 0;
+}
+
+} // namespace
+
+std::string AfxGetRuntimeFolder() {
+    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+    struct stat st;
+    if (xdg && xdg[0] == '/' && stat(xdg, &st) == 0 && IsPrivateFolder(st))
+        return xdg;
+    std::string dir = "/tmp/afx-runtime-" + std::to_string(getuid());
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return "";
+    return lstat(dir.c_str(), &st) == 0 && IsPrivateFolder(st) ? dir : "";
 }
 
 namespace {

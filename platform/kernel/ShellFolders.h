@@ -49,6 +49,12 @@ std::string AfxGetHomeFolder();
 // ".config") is ~/.config by default.
 std::string AfxGetXdgFolder(const char* envName, const char* homeRelative);
 
+// The folder of this session's sockets and lock files, as a Linux path: $XDG_RUNTIME_DIR when it
+// is a folder of this user that no other user may enter (0700), else /tmp/afx-runtime-<uid>,
+// made so and checked the same way, so that a folder of that name another user made first is
+// never taken. "" when neither can be had.
+std::string AfxGetRuntimeFolder();
+
 #define SHGetPathFromIDList SHGetPathFromIDListA
 #define SHGetFolderPath SHGetFolderPathA
 #define SHGetSpecialFolderPath SHGetSpecialFolderPathA

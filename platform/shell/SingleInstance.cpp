@@ -1,12 +1,15 @@
 #include "platform/shell/SingleInstance.h"
 #include "platform/shell/ShellInternal.h"
 
+#include "platform/kernel/FileSys.h"
+#include "platform/kernel/ShellFolders.h"
 #include "platform/kernel/WinError.h"
 #include "platform/user/ForeignWindow.h"
 #include "platform/user/MsgQueue.h"
 #include "platform/user/Presenter.h"
 #include "platform/user/WinUser.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/epoll.h>
@@ -25,7 +28,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <string>
@@ -58,28 +60,14 @@ int FlockRetry(int fd, int op) {
     return r;
 }
 
-// The folder for the lock files: $XDG_RUNTIME_DIR, or a folder under /tmp that only this user
-// can enter (another user's folder of the same name must not become ours).
+// The folder of the lock files and the windows' endpoints: only this user can make anything in it.
 bool RuntimeDir(std::string& dir) {
-    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-    struct stat st;
-    if (xdg && xdg[0] == '/' && stat(xdg, &st) == 0 && S_ISDIR(st.st_mode)) {
-        dir = xdg;
-        return true;
-    }
-    dir = "/tmp/afx-runtime-" + std::to_string(getuid());
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
-    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
-           (st.st_mode & 077) == 0;
+    dir = AfxGetRuntimeFolder();
+    return !dir.empty();
 }
 
 int OpenLockFile(const std::string& path) {
-    int fd;
-    do
-        fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    while (fd < 0 && errno == EINTR);
-    return fd;
+    return AfxOpenRegularFile(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
 }
 
 } // namespace
@@ -168,29 +156,75 @@ std::string LowerAscii(const char* s) {
     return r;
 }
 
-// A window property is published for the desktop session the process belongs to, as the lock
-// files are: programs started with another runtime folder (another session, or tests that each
-// make their own) neither find nor disturb each other.
-std::string EndpointPrefix() {
+// A window property is published as a socket in the runtime folder, which only this user can
+// write into: another user can neither take the name first nor stand in for the window. Programs
+// started with another runtime folder (another session, or tests that each make their own)
+// neither find nor disturb each other. Property names are lower case; bytes other than letters,
+// digits, ".", "_" and "-" are written as "%xx", so every name is one file name.
+constexpr char kEndpointPrefix[] = "afx-window.";
+// Held while an endpoint is bound or removed, so that two processes never both take a stale
+// endpoint's place.
+constexpr char kGuardPrefix[] = "afx-window-guard.";
+
+std::string EscapeProperty(const std::string& property) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : property) {
+        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        }
+    }
+    return out;
+}
+
+bool UnescapeProperty(const std::string& name, std::string& property) {
+    property.clear();
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] != '%') {
+            property += name[i];
+            continue;
+        }
+        if (i + 2 >= name.size())
+            return false;
+        char hex[3] = {name[i + 1], name[i + 2], 0};
+        char* end = nullptr;
+        unsigned long v = std::strtoul(hex, &end, 16);
+        if (end != hex + 2)
+            return false;
+        property += static_cast<char>(v);
+        i += 2;
+    }
+    return !property.empty();
+}
+
+// The endpoint's path; "" when there is no runtime folder or the path would not fit an address.
+std::string EndpointPath(const std::string& property) {
     std::string dir;
-    if (!RuntimeDir(dir))
-        dir.clear();
-    uint32_t h = 2166136261u; // FNV-1a over the folder's path keeps the name short and fixed
-    for (unsigned char c : dir)
-        h = (h ^ c) * 16777619u;
-    char session[9];
-    std::snprintf(session, sizeof session, "%08x", h);
-    return "afx-window-prop/" + std::to_string(getuid()) + "/" + session + "/";
+    if (property.empty() || !RuntimeDir(dir))
+        return "";
+    std::string path = dir + "/" + kEndpointPrefix + EscapeProperty(property);
+    return path.size() < sizeof(sockaddr_un::sun_path) ? path : "";
+}
+
+std::string GuardPath(const std::string& property) {
+    std::string dir;
+    if (property.empty() || !RuntimeDir(dir))
+        return "";
+    return dir + "/" + kGuardPrefix + EscapeProperty(property);
 }
 
 bool EndpointAddress(const std::string& property, sockaddr_un& addr, socklen_t& len) {
-    std::string name = EndpointPrefix() + property;
+    std::string path = EndpointPath(property);
+    if (path.empty())
+        return false;
     std::memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;
-    if (name.size() + 1 > sizeof addr.sun_path || name.find('\n') != std::string::npos)
-        return false;
-    std::memcpy(addr.sun_path + 1, name.data(), name.size());
-    len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
     return true;
 }
 
@@ -294,40 +328,75 @@ bool Request(const std::string& property, uint32_t op, uint64_t target, uint64_t
     return ok;
 }
 
-// The abstract endpoints of this user that listen now, by property.
+// The properties published in this runtime folder, by name. An endpoint whose process has gone
+// is listed too; a request to it fails at once.
 std::vector<std::string> ListEndpoints() {
     std::vector<std::string> out;
-    std::ifstream in("/proc/net/unix");
-    std::string line;
-    const std::string prefix = "@" + EndpointPrefix();
-    std::getline(in, line); // the heading
-    while (std::getline(in, line)) {
-        // Num RefCount Protocol Flags Type St Inode Path: the path starts after the seventh field.
-        size_t pos = 0;
-        std::string fields[7];
-        bool complete = true;
-        for (auto& field : fields) {
-            size_t start = line.find_first_not_of(' ', pos);
-            if (start == std::string::npos) {
-                complete = false;
-                break;
-            }
-            size_t end = line.find(' ', start);
-            field = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
-            pos = end == std::string::npos ? line.size() : end;
-        }
-        if (!complete || pos >= line.size())
+    std::string dir;
+    if (!RuntimeDir(dir))
+        return out;
+    DIR* d = opendir(dir.c_str());
+    if (!d)
+        return out;
+    const size_t prefix = std::strlen(kEndpointPrefix);
+    while (dirent* e = readdir(d)) {
+        std::string name = e->d_name, property;
+        struct stat st;
+        if (name.compare(0, prefix, kEndpointPrefix) != 0 ||
+            !UnescapeProperty(name.substr(prefix), property) || lstat((dir + "/" + name).c_str(), &st) != 0 ||
+            !S_ISSOCK(st.st_mode) || st.st_uid != getuid())
             continue;
-        std::string path = line.substr(pos + 1);
-        constexpr unsigned long kAcceptsConnections = 0x10000;
-        if ((std::strtoul(fields[3].c_str(), nullptr, 16) & kAcceptsConnections) == 0)
-            continue;
-        if (path.compare(0, prefix.size(), prefix) == 0 && path.size() > prefix.size())
-            out.push_back(path.substr(prefix.size()));
+        out.push_back(property);
     }
+    closedir(d);
     std::sort(out.begin(), out.end());
     out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;
+}
+
+// Binds a listening socket at the endpoint's path. An endpoint left by a process that ended (no
+// one accepts on it) gives its place up; a live one keeps it. false when the endpoint is taken
+// or cannot be made; ino is the socket file's inode, by which it is recognised as ours later.
+bool BindEndpoint(const std::string& path, const std::string& guardPath, int fd, ino_t& ino) {
+    int guard = OpenLockFile(guardPath);
+    if (guard < 0 || FlockRetry(guard, LOCK_EX) != 0) {
+        if (guard >= 0)
+            close(guard);
+        return false;
+    }
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+    bool bound = bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0;
+    if (!bound && errno == EADDRINUSE) {
+        int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        bool stale = probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&addr), len) != 0 &&
+                     errno == ECONNREFUSED;
+        if (probe >= 0)
+            close(probe);
+        struct stat st;
+        if (stale && lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && unlink(path.c_str()) == 0)
+            bound = bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0;
+    }
+    struct stat st;
+    bound = bound && chmod(path.c_str(), 0600) == 0 && lstat(path.c_str(), &st) == 0 && listen(fd, 8) == 0;
+    if (bound)
+        ino = st.st_ino;
+    close(guard);
+    return bound;
+}
+
+// Removes the endpoint at path when it is still the one bound as ino.
+void RemoveEndpoint(const std::string& path, const std::string& guardPath, ino_t ino) {
+    int guard = OpenLockFile(guardPath);
+    if (guard >= 0 && FlockRetry(guard, LOCK_EX) == 0) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0 && st.st_ino == ino && S_ISSOCK(st.st_mode))
+            unlink(path.c_str());
+    }
+    if (guard >= 0)
+        close(guard);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -427,6 +496,7 @@ private:
         std::string property;
         HWND hWnd;
         std::string in; // a connection's request as far as it has come
+        ino_t ino = 0;  // a listener's socket file
     };
 
     bool Lookup(HWND hWnd, Handle& out) {
@@ -503,15 +573,15 @@ void ForeignWindows::PropertySet(HWND hWnd, LPCSTR name) {
     if (current)
         Unpublish(property);
 
-    sockaddr_un addr;
-    socklen_t len;
-    if (!EndpointAddress(property, addr, len))
+    const std::string path = EndpointPath(property), guard = GuardPath(property);
+    if (path.empty() || guard.empty())
         return;
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return;
     // Taken: another process of this user has a window with this property already.
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(fd, 8) != 0) {
+    ino_t ino = 0;
+    if (!BindEndpoint(path, guard, fd, ino)) {
         close(fd);
         return;
     }
@@ -520,7 +590,7 @@ void ForeignWindows::PropertySet(HWND hWnd, LPCSTR name) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         id = m_nextSource++;
-        m_sources[id] = Source{true, fd, tid, property, hWnd, {}};
+        m_sources[id] = Source{true, fd, tid, property, hWnd, {}, ino};
         m_published[property] = id;
     }
     if (!AfxQueueWatchFd(tid, fd, EPOLLIN, &ForeignWindows::OnReady, id))
@@ -564,6 +634,8 @@ void ForeignWindows::CloseSource(uint64_t id) {
     }
     AfxQueueUnwatchFd(s.tid, s.fd);
     close(s.fd);
+    if (s.listener)
+        RemoveEndpoint(EndpointPath(s.property), GuardPath(s.property), s.ino);
 }
 
 void ForeignWindows::OnReady(uint64_t cookie, uint32_t) {
@@ -735,7 +807,7 @@ DWORD SetCrossProcessWait(DWORD milliseconds) {
 }
 
 std::string WindowPropertyEndpoint(const std::string& property) {
-    return EndpointPrefix() + property;
+    return EndpointPath(LowerAscii(property.c_str()));
 }
 
 void InstallForeignWindows() {

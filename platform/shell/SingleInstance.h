@@ -1,14 +1,18 @@
 // Named mutexes and other processes' windows: how a second start of the program finds the first
 // and hands over to it.
 //
-// A named mutex is a lock file in $XDG_RUNTIME_DIR (or, without one, in a folder under /tmp that
-// only this user can enter), locked shared by every process that holds a handle to the name and
-// so for as long as one of them lives: the kernel frees the lock of a process that ends in any
-// way, SIGKILL included. CreateMutexA finds the name taken (GetLastError ERROR_ALREADY_EXISTS)
-// when another handle holds it, in this process or another.
+// Both live in the session's runtime folder: $XDG_RUNTIME_DIR when only this user may enter it,
+// else a folder under /tmp that only this user can enter (AfxGetRuntimeFolder). No other user can
+// make a name there first, so none can take the program's single instance away from it.
+//
+// A named mutex is a lock file in that folder, locked shared by every process that holds a handle
+// to the name and so for as long as one of them lives: the kernel frees the lock of a process
+// that ends in any way, SIGKILL included. CreateMutexA finds the name taken (GetLastError
+// ERROR_ALREADY_EXISTS) when another handle holds it, in this process or another.
 //
 // A property set on a top-level window is published as an endpoint other processes of the same
-// user can find: an abstract Unix socket named after the user and the property. In another
+// user can find: a Unix socket in that folder (mode 0600) named after the property; one left by a
+// process that was killed is taken over by the next window that sets the property. In another
 // process the walk over top-level windows meets a handle standing for that window, and
 // GetPropA (of the property it was found by), IsIconic, ShowWindow, SetForegroundWindow (which
 // also raises it on the desktop), GetLastActivePopup and SendMessageA of WM_COPYDATA on that
@@ -35,7 +39,8 @@ namespace afxshell {
 // How long a call on another process's window waits for the answer (5 s unless set); returns
 // the bound it replaces.
 DWORD SetCrossProcessWait(DWORD milliseconds);
-// The abstract socket name under which a window property is published in this session.
+// The path of the socket under which a window property is published in this session; "" when
+// there is no runtime folder.
 std::string WindowPropertyEndpoint(const std::string& property);
 
 } // namespace afxshell

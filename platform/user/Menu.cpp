@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <map>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -117,9 +119,13 @@ std::vector<BYTE> ReadFileBytes(LPCSTR winPath) {
     std::string path;
     if (!winPath || !*winPath || !AfxMapPath(winPath, path))
         return out;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
+    const int fd = AfxOpenRegularFile(path.c_str(), O_RDONLY);
+    FILE* f = fd < 0 ? nullptr : fdopen(fd, "rb");
+    if (!f) {
+        if (fd >= 0)
+            close(fd);
         return out;
+    }
     BYTE buf[65536];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && out.size() < (16u << 20))

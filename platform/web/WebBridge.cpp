@@ -2,14 +2,23 @@
 
 #include "platform/web/BridgeWire.h"
 
+#include "platform/kernel/ShellFolders.h"
+
 #include <glib-unix.h>
 #include <glib.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace afxweb {
 
@@ -43,14 +52,83 @@ CWebBridge& CWebBridge::Instance() {
 CWebBridge::CWebBridge() = default;
 CWebBridge::~CWebBridge() = default;
 
-bool CWebBridge::Start() {
-    gchar* folder = g_dir_make_tmp("kestrin-web-XXXXXX", nullptr);
-    if (!folder)
+namespace {
+
+constexpr char kFolderPrefix[] = "kestrin-web-";
+constexpr char kSocketName[] = "bridge";
+
+// Whether no one listens on the socket at path (a missing socket counts as one no one listens on).
+bool NobodyListens(const std::string& path) {
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    if (path.size() >= sizeof a.sun_path)
         return false;
-    m_folder = folder;
-    g_free(folder);
+    std::memcpy(a.sun_path, path.c_str(), path.size());
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return false;
+    const bool refused = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 &&
+                         (errno == ECONNREFUSED || errno == ENOENT);
+    close(fd);
+    return refused;
+}
+
+} // namespace
+
+void RemoveStaleBridgeFolders(const std::string& folder) {
+    DIR* d = opendir(folder.c_str());
+    if (!d)
+        return;
+    const size_t prefix = std::strlen(kFolderPrefix);
+    while (dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.compare(0, prefix, kFolderPrefix) != 0)
+            continue;
+        const std::string path = folder + "/" + name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
+            continue;
+        const std::string socketPath = path + "/" + kSocketName;
+        // "<pid>-XXXXXX": gone with its process. Without a pid: an older build's, gone when its
+        // socket is dead (and kept while it is still being set up, with no socket yet).
+        char* end = nullptr;
+        const long pid = std::strtol(name.c_str() + prefix, &end, 10);
+        bool stale;
+        if (end != name.c_str() + prefix && *end == '-' && pid > 0)
+            stale = pid != getpid() && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+        else
+            stale = lstat(socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && NobodyListens(socketPath);
+        if (!stale)
+            continue;
+        unlink(socketPath.c_str());
+        rmdir(path.c_str());
+    }
+    closedir(d);
+}
+
+std::string MakeBridgeFolder(const std::string& folder) {
+    std::string tmpl = folder + "/" + kFolderPrefix + std::to_string(getpid()) + "-XXXXXX";
+    // The socket's whole path must fit an address.
+    if (tmpl.size() + 1 + std::strlen(kSocketName) >= sizeof(sockaddr_un::sun_path))
+        return "";
+    return mkdtemp(tmpl.data()) ? tmpl : "";
+}
+
+bool CWebBridge::Start() {
+    // The runtime folder goes with the session and no other user can enter it; /tmp is the
+    // place of last resort. Either way what killed processes left there goes now.
+    for (const std::string& parent : {AfxGetRuntimeFolder(), std::string(g_get_tmp_dir())}) {
+        if (parent.empty())
+            continue;
+        RemoveStaleBridgeFolders(parent);
+        m_folder = MakeBridgeFolder(parent);
+        if (!m_folder.empty())
+            break;
+    }
+    if (m_folder.empty())
+        return false;
     chmod(m_folder.c_str(), 0700);
-    m_path = m_folder + "/bridge";
+    m_path = m_folder + "/" + kSocketName;
     unsigned char raw[16];
     if (getrandom(raw, sizeof raw, 0) != static_cast<ssize_t>(sizeof raw))
         return false;

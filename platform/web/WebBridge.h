@@ -48,6 +48,13 @@ public:
     }
 };
 
+// The folder of the bridge's socket is made in the session's runtime folder (/tmp when there is
+// none) as kestrin-web-<pid>-XXXXXX. A process that was killed leaves its folder behind; these
+// remove, in folder, the ones whose process has ended (and those of older builds, named without
+// a pid, whose socket no one listens on). Only this user's folders are looked at.
+std::string MakeBridgeFolder(const std::string& folder);
+void RemoveStaleBridgeFolders(const std::string& folder);
+
 class CWebBridge {
 public:
     // The one bridge of the process, started at first use.

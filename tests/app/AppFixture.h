@@ -24,6 +24,9 @@ protected:
         std::filesystem::create_directories(m_home.sub("home"));
         std::filesystem::create_directories(m_home.sub("config"));
         std::filesystem::create_directories(m_home.sub("runtime"));
+        // A session's runtime folder is its user's alone; one open to others is not taken for one.
+        std::filesystem::permissions(m_home.sub("runtime"), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace);
         SetEnv("HOME", m_home.sub("home"));
         SetEnv("XDG_DATA_HOME", m_home.sub("data"));
         SetEnv("XDG_CONFIG_HOME", m_home.sub("config"));

@@ -3,8 +3,11 @@
 //   "socket-failed <hex of the message box text>"  the socket layer could not be used
 //   "run"                                          this process would run its main window
 //   "end"                                          it ended: a second instance, or a hand-over
+//   "in-use <hex of the message box text>"         it ended, the data folder being held; the
+//                                                  process then ends with the start's status
 // With the argument "nosockets" the process runs in a sandbox where the system hands out no
-// socket; any other arguments are its command line, joined by blanks as the client joins them.
+// socket; "datawait=<ms>" bounds the wait for a data folder that is held; any other arguments are
+// its command line, joined by blanks as the client joins them.
 #include "app/HtmlVelkorsApp.h"
 #include "app/PackInfo.h"
 #include "platform/user/HeadlessScreen.h"
@@ -18,6 +21,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -63,11 +67,20 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::string cmdLine;
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "nosockets") != 0)
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "datawait=", 9) == 0)
+            g_dwDataFolderWaitMs = static_cast<DWORD>(std::strtoul(argv[i] + 9, nullptr, 10));
+        else if (std::strcmp(argv[i], "nosockets") != 0)
             cmdLine += (cmdLine.empty() ? "" : " ") + std::string(argv[i]);
+    }
     CPackInfo packInfo;
     BOOL bRun = app.PrepareMainWindow(packInfo, CString(cmdLine));
+    if (!bRun && app.GetEndStatus() != 0) {
+        std::string text = screen.MessageBoxes().empty() ? "" : screen.MessageBoxes().back().text;
+        std::printf("in-use %s\n", Hex(text).c_str());
+        std::fflush(stdout);
+        return app.GetEndStatus();
+    }
     std::printf("%s\n", bRun ? "run" : "end");
     std::fflush(stdout);
     // The self-copy finishes before the process ends, so the tests see its result.

@@ -6,6 +6,7 @@
 #include "platform/shell/SingleInstance.h"
 #include "platform/user/HeadlessScreen.h"
 #include "tests/app/AppFixture.h"
+#include "tests/support/LockHolder.h"
 #include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,7 +42,9 @@ std::string Hex(const std::string& bytes) {
 // A probe started with its output going to a file.
 class Probe {
 public:
-    Probe(const std::string& program, const std::string& outFile, const std::vector<std::string>& args = {})
+    // cwd: the folder the probe starts in ("" for this process's).
+    Probe(const std::string& program, const std::string& outFile, const std::vector<std::string>& args = {},
+          const std::string& cwd = "")
         : m_out(outFile) {
         std::vector<std::string> argv{program};
         argv.insert(argv.end(), args.begin(), args.end());
@@ -52,6 +56,8 @@ public:
         posix_spawn_file_actions_init(&fa);
         posix_spawn_file_actions_addopen(&fa, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+        if (!cwd.empty())
+            posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
         if (posix_spawn(&m_pid, program.c_str(), &fa, nullptr, cargv.data(), environ) != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&fa);
@@ -69,11 +75,12 @@ public:
             m_done = true;
         return m_done;
     }
-    // Waits for the end; the probe's output.
-    std::string Output() {
+    // Waits for the end, which must come with this status; the probe's output.
+    std::string Output(int expectStatus = 0) {
         if (!m_done && m_pid > 0 && waitpid(m_pid, &m_status, 0) == m_pid)
             m_done = true;
-        EXPECT_TRUE(m_done && WIFEXITED(m_status) && WEXITSTATUS(m_status) == 0) << "status " << m_status;
+        EXPECT_TRUE(m_done && WIFEXITED(m_status) && WEXITSTATUS(m_status) == expectStatus)
+            << "status " << m_status;
         return ReadFileBytes(m_out);
     }
 
@@ -96,10 +103,24 @@ std::vector<std::string> Tree(const std::string& root) {
 
 class StartupTest : public FreshHomeTest {
 protected:
-    std::string Run(const char* probe, const std::vector<std::string>& args = {}) {
+    std::string Run(const char* probe, const std::vector<std::string>& args = {}, int expectStatus = 0) {
         Probe p(probe, m_home.sub("probe.out"), args);
         EXPECT_TRUE(p.Started());
-        return p.Output();
+        return p.Output(expectStatus);
+    }
+    // The data folder's lock, held by another process as a running instance holds it.
+    std::unique_ptr<LockHolder> HoldDataFolder() {
+        InitPaths();
+        auto holder = std::make_unique<LockHolder>(DataRoot() + "/" APP_DATA_LOCK_NAME);
+        EXPECT_TRUE(holder->Holds());
+        return holder;
+    }
+    // What a start prints when it finds the data folder held: message 104 of the program's table.
+    static std::string InUse() {
+        return "in-use " +
+               Hex(AfxUtf8ToAnsi(
+                   "程序已经在运行，但无法与它取得联系。请先退出正在运行的程序，然后再启动。")) +
+               "\n";
     }
 };
 
@@ -158,6 +179,24 @@ TEST_F(StartupTest, FailedSocketLayerSaysSoAndTouchesNoFolder) {
     EXPECT_FALSE(fs::exists(m_home.sub("data")));
 }
 
+// An instance of another session (another runtime folder, so no mutex or window this start can
+// find) runs on this data folder: the start says so and ends, having deployed nothing.
+TEST_F(StartupTest, ADataFolderHeldByAnotherProcessEndsTheStartSayingSo) {
+    auto holder = HoldDataFolder();
+    EXPECT_EQ(Run(APP_PROBE_PLAIN, {"datawait=200"}, 1), InUse());
+    EXPECT_FALSE(fs::exists(ExeFiles("Version.ini")));
+    EXPECT_TRUE(fs::is_empty(ExeFiles()));
+}
+
+// The lock goes with its holder however that ends: a client that was killed keeps no start out.
+TEST_F(StartupTest, AKilledHolderKeepsNoStartOut) {
+    InitPaths();
+    LockHolder holder(DataRoot() + "/" APP_DATA_LOCK_NAME);
+    ASSERT_TRUE(holder.Holds());
+    holder.Kill();
+    EXPECT_EQ(Run(APP_PROBE_PLAIN, {"datawait=200"}), "run\n");
+}
+
 // This process plays the running instance: the program's mutex and a main window that carries
 // the program's property, served while the probe starts.
 class SecondInstanceTest : public StartupTest {
@@ -197,12 +236,14 @@ protected:
         CloseHandle(m_mutex);
         StartupTest::TearDown();
     }
-    // Starts the probe and serves the window until the probe has ended.
-    std::string RunSecond(const std::vector<std::string>& args = {}) {
-        Probe p(APP_PROBE_BUNDLE, m_home.sub("second.out"), args);
+    // Starts the probe in cwd ("" for this process's) and serves the window until the probe has
+    // ended with the status expected.
+    std::string RunSecond(const std::vector<std::string>& args = {}, const std::string& cwd = "",
+                          int expectStatus = 0) {
+        Probe p(APP_PROBE_BUNDLE, m_home.sub("second.out"), args, cwd);
         EXPECT_TRUE(p.Started());
         EXPECT_TRUE(testwait::PumpUntil([&] { return p.Ended(); }, std::chrono::seconds(30)));
-        return p.Output();
+        return p.Output(expectStatus);
     }
 
     static std::vector<std::string> s_copies;
@@ -237,6 +278,37 @@ TEST_F(SecondInstanceTest, APackageGivenToTheSecondStartIsHandedOverAndTheBuiltI
     s_copies.clear();
     EXPECT_EQ(RunSecond({"-x"}), "end\n");
     EXPECT_EQ(s_copies, std::vector<std::string>{"0 0 -p " + AfxUnmapPath(APP_PROBE_BUNDLE)});
+}
+
+// A relative path names a file of the folder the second start was made in; the running
+// instance has a folder of its own.
+TEST_F(SecondInstanceTest, ARelativePackagePathIsHandedOverAsTheSecondStartsOwn) {
+    const std::string cwd = m_home.sub("elsewhere");
+    fs::create_directories(cwd + "/sub");
+    const std::string winCwd = AfxUnmapPath(cwd);
+    struct Case {
+        std::string given, handed;
+    } cases[] = {
+        {"item.exe", winCwd + "\\item.exe"},
+        {"sub/some item.exe", winCwd + "\\sub\\some item.exe"},
+        {".\\sub\\..\\..\\up.exe", AfxUnmapPath(m_home.path()) + "\\up.exe"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.given);
+        s_copies.clear();
+        EXPECT_EQ(RunSecond({"-p", c.given}, cwd), "end\n");
+        EXPECT_EQ(s_copies, std::vector<std::string>{"0 0 -p " + c.handed});
+    }
+}
+
+// The running instance holds its data folder, but its window cannot be reached: the start says
+// so and ends, rather than run as a second instance on the same files.
+TEST_F(SecondInstanceTest, AHeldDataFolderWithoutAWindowEndsTheStartSayingSo) {
+    auto holder = HoldDataFolder();
+    RemovePropA(m_main, APP_INSTANCE_NAME);
+    EXPECT_EQ(RunSecond({"datawait=200"}, "", 1), InUse());
+    EXPECT_TRUE(s_copies.empty());
+    EXPECT_TRUE(fs::is_empty(ExeFiles()));
 }
 
 TEST_F(SecondInstanceTest, AMutexWithoutAWindowStartsFully) {

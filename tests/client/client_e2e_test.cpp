@@ -15,6 +15,7 @@
 #include <cairo.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,11 +107,14 @@ protected:
     }
 
     void StartClient() { client = Spawn({}); }
-    // The client with these arguments, in this test's environment.
-    pid_t Spawn(const std::vector<std::string>& args) {
+    // The client with these arguments, in this test's environment, started in cwd ("" for this
+    // process's folder).
+    pid_t Spawn(const std::vector<std::string>& args, const std::string& cwd = "") {
         pid_t pid = fork();
         if (pid == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+                _exit(126);
             setenv("KESTRIN_STORE", storeUrl.c_str(), 1);
             setenv("XDG_DATA_HOME", root.sub("data").c_str(), 1);
             setenv("HOME", root.sub("home").c_str(), 1);
@@ -690,6 +694,9 @@ TEST_F(ClientRoadTest, LogsInThroughTheLoginDialogFromTheShelf) {
     ASSERT_EQ(users.size(), 1u);
     EXPECT_NE(ReadAll(users.begin()->first).find("1001"), std::string::npos)
         << "the user record has no user id";
+    // It holds the password: no other user may read it, or enter the folders above it.
+    EXPECT_EQ(fs::status(users.begin()->first).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(root.sub("data/Tavonel/kestrin4.0")).permissions(), fs::perms::owner_all);
     Shot("dialog_logged_in");
 }
 
@@ -785,6 +792,53 @@ TEST_F(ClientTest, AltSpaceOpensTheWindowMenuAndItsAboutItemTheAboutBox) {
     EXPECT_TRUE(Until([&] { return Windows(about).empty(); }, std::chrono::seconds(20)));
     ASSERT_EQ(kill(client, SIGTERM), 0);
     EXPECT_EQ(ExitStatus(std::chrono::seconds(30)), 0);
+}
+
+// What a careless user may hand to the running client instead of a package: a FIFO, which
+// nobody writes into, and a device. Each second start ends at once, the running client goes on
+// answering, opens the real package handed over next (by a path relative to the folder of that
+// start) and still ends cleanly on SIGTERM.
+TEST_F(ClientRoadTest, AFifoOrADeviceHandedOverIsRefusedAndTheClientGoesOn) {
+    StartClient();
+    ASSERT_TRUE(Until([&] { return Layouts().size() >= 1; }, kLimit)) << "the store page never reported";
+    std::string last = Shot("handover_store");
+    ASSERT_EQ(mkfifo(root.sub("pipe.exe").c_str(), 0600), 0);
+    int status = -1;
+    for (const std::string& path : {root.sub("pipe.exe"), std::string("/dev/zero")}) {
+        SCOPED_TRACE(path);
+        pid_t second = Spawn({"-p", path});
+        ASSERT_GT(second, 0);
+        EXPECT_TRUE(Until([&] { return waitpid(second, &status, WNOHANG) == second; }, kLimit))
+            << "the second start did not end";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        kill(second, SIGKILL); // in case it did not end
+        waitpid(second, nullptr, WNOHANG);
+        EXPECT_EQ(LargeWindows().size(), 1u) << "something opened in a reader";
+    }
+
+    fs::create_directories(root.sub("items"));
+    Output("python3 -c \"import urllib.request;open('" + root.sub("items/m3.exe") +
+           "','wb').write(urllib.request.urlopen('" + storeUrl + "/packages/m3.exe').read())\"");
+    ASSERT_GT(fs::exists(root.sub("items/m3.exe")) ? fs::file_size(root.sub("items/m3.exe")) : 0, 0u);
+    pid_t second = Spawn({"-p", "m3.exe"}, root.sub("items"));
+    ASSERT_GT(second, 0);
+    ASSERT_TRUE(Until([&] { return waitpid(second, &status, WNOHANG) == second; }, kLimit))
+        << "the start with the package did not end";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ASSERT_TRUE(Until([&] { return LargeWindows().size() == 2; }, kLimit)) << "no reading window came up";
+    EXPECT_TRUE(Until(
+        [&] {
+            return Output(
+                       "python3 -c \"import urllib.request,sys;sys.stdout.write(str(urllib.request.urlopen("
+                       "'http://127.0.0.1:8024/mag/m3/view1.html').status))\" 2>/dev/null") == "200";
+        },
+        kLimit))
+        << "the local server does not serve the handed-over package";
+    EXPECT_TRUE(ShotOfChange("handover_read", last));
+
+    ASSERT_EQ(kill(client, SIGTERM), 0);
+    EXPECT_EQ(ExitStatus(std::chrono::seconds(30)), 0);
+    ExpectStateFilesWhole();
 }
 
 } // namespace

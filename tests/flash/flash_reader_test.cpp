@@ -8,6 +8,7 @@
 #include "foundation/AppPathInfo.h"
 #include "library/UserInfo.h"
 #include "net/AppMessages.h"
+#include "net/MyHttp.h"
 #include "platform/kernel/Process.h"
 #include "platform/user/HeadlessScreen.h"
 #include "platform/web/FakeBrowser.h"
@@ -20,6 +21,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace {
@@ -469,6 +471,38 @@ INSTANTIATE_TEST_SUITE_P(
         BuyCase{"StoreUnreachable", "1001", "pa ss&#1", "m7", 1, false, "0",
                 "\xCD\xF8\xC2\xE7\xC1\xAC\xBD\xD3\xB3\xF6\xB4\xED"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+class FlashGuestPurchase : public WithStore<FlashReader> {};
+
+// A reader who is not logged in buys under the guest id the movie was given, from then on; the
+// user record keeps its empty id, so no later save of user.xml can hold the guest's.
+TEST_F(FlashGuestPurchase, GoesOutUnderTheGuestIdOnceTheMovieHasIt) {
+    setenv("KESTRIN_STORE", Base().c_str(), 1);
+    g_UserInfo.userid = "";
+    g_UserInfo.password = "";
+    Open("mag", "m5", 1);
+    Movie().Call("C_UserPriceBuy", {}); // the movie has not asked for its settings yet
+    Movie().Call("C_GetOpenMag", {});
+    Movie().Call("C_UserPriceBuy", {});
+    Open("mag", "m5", 1); // another item of the same run
+    Movie().Call("C_UserPriceBuy", {});
+    unsetenv("KESTRIN_STORE");
+    EXPECT_EQ(g_UserInfo.userid, "");
+
+    CMyHttp http;
+    CString log;
+    ASSERT_EQ(http.GetUrl(CString(Base() + "/_control/log"), nullptr, 0, "", log), MYHTTP_OK);
+    std::vector<std::string> uids;
+    std::istringstream lines(log.str());
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("/magBuy/") == std::string::npos)
+            continue;
+        const size_t at = line.find("&uid=");
+        ASSERT_NE(at, std::string::npos) << line;
+        uids.push_back(line.substr(at + 5, line.find('&', at + 5) - at - 5));
+    }
+    EXPECT_EQ(uids, (std::vector<std::string>{"", "1159", "1159"}));
+}
 
 // Answers the store never gives: passed to the movie as they are, in the ANSI code page, except
 // that only the exact words count.

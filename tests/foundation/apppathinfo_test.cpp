@@ -98,6 +98,40 @@ TEST_F(FreshHome, FirstStartLaysOutTheWholeTree) {
     EXPECT_EQ(m_info.GetConfig("down_save"), download);
 }
 
+fs::perms PermsOf(const std::string& path) {
+    return fs::status(path).permissions();
+}
+
+// The data root holds the user's password and shelves: no other user may enter it or read its
+// state files, also when an older build made it open to all. The download folder is the user's
+// own business and keeps what the umask gives it.
+TEST_F(FreshHome, DataRootIsTheUsersAloneAndTheDownloadFolderAsTheUmaskMakesIt) {
+    const mode_t old = umask(022);
+    const auto owner = fs::perms::owner_all;
+    const auto ownerFile = fs::perms::owner_read | fs::perms::owner_write;
+    ASSERT_TRUE(m_info.Init());
+    for (const char* folder : {"", "Data", "ExeFiles", "Images", "Images/book", "Images/mag", "Update"})
+        EXPECT_EQ(PermsOf(Root() + "/" + folder), owner) << folder;
+    EXPECT_EQ(PermsOf(m_dir.sub("data/Tavonel")), owner);
+    EXPECT_EQ(PermsOf(ConfigFile()), ownerFile);
+
+    // An older build's tree, open to all: the next start closes its folders, and the settings
+    // file is closed when it is written.
+    fs::permissions(ConfigFile(), fs::perms::all);
+    const std::string outside = m_dir.sub("Downloads");
+    ASSERT_TRUE(m_info.SetConfig("down_save", ftest::Win(outside) + "\\"));
+    EXPECT_EQ(PermsOf(ConfigFile()), ownerFile);
+    fs::permissions(Root(), fs::perms::all);
+    fs::permissions(Root() + "/Data", fs::perms::all);
+    CAppPathInfo next;
+    ASSERT_TRUE(next.Init());
+    EXPECT_EQ(PermsOf(Root()), owner);
+    EXPECT_EQ(PermsOf(Root() + "/Data"), owner);
+    EXPECT_EQ(next.GetDownloadFolder(), ftest::Win(outside) + "\\");
+    EXPECT_EQ(PermsOf(outside), fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
+    umask(old);
+}
+
 TEST_F(FreshHome, ConfigIsUtf8OnDiskAndAnsiInMemory) {
     // A data folder with a Chinese name: "杂志" in UTF-8 on disk, GBK in the program.
     Set("XDG_DATA_HOME", m_dir.sub("\xE6\x9D\x82\xE5\xBF\x97"));

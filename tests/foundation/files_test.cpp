@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -50,15 +51,28 @@ TEST(WholeFile, WritesExactBytesAndReadsThemBack) {
     EXPECT_TRUE(Leftovers(dir.path(), {"state.xml"}).empty());
 }
 
-// The replacement keeps the permissions of the file it replaces, as a write in place would.
-TEST(WholeFile, ReplacementKeepsThePermissions) {
+// State files are the user's alone (user.xml holds the password), also one that an older build
+// wrote open to others, whatever the umask.
+TEST(WholeFile, WrittenFilesAreTheUsersAlone) {
     TempDir dir;
+    const mode_t old = umask(0);
     const std::string file = dir.sub("user.xml");
-    WriteFileBytes(file, "<userInfo/>");
-    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
-    ASSERT_TRUE(g_CommonFunc.WriteWholeFile(ftest::Win(file), "<userInfo>\r\n</userInfo>\r\n"));
-    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(ReadFileBytes(file), "<userInfo>\r\n</userInfo>\r\n");
+    struct Case {
+        const char* what;
+        int before; // -1: no file yet
+    } cases[] = {{"a new file", -1}, {"an older file open to all", 0666}, {"a file of the user's", 0600}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(file);
+        if (c.before >= 0) {
+            WriteFileBytes(file, "<userInfo/>");
+            chmod(file.c_str(), static_cast<mode_t>(c.before));
+        }
+        ASSERT_TRUE(g_CommonFunc.WriteWholeFile(ftest::Win(file), "<userInfo>\r\n</userInfo>\r\n"));
+        EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(ReadFileBytes(file), "<userInfo>\r\n</userInfo>\r\n");
+    }
+    umask(old);
 }
 
 TEST(WholeFile, ReadStopsAtZeroByte) {
@@ -167,6 +181,12 @@ TEST(FileExists, FilesAndFolders) {
     fs::create_directory(dir.sub("d"));
     EXPECT_TRUE(g_CommonFunc.FileExists(ftest::Win(dir.sub("f"))));
     EXPECT_TRUE(g_CommonFunc.FileExists(ftest::Win(dir.sub("d"))));
+    // Neither a file nor a folder: a FIFO, whose opening would wait for a writer, and a device.
+    ASSERT_EQ(mkfifo(dir.sub("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(g_CommonFunc.FileExists(ftest::Win(dir.sub("fifo"))));
+    EXPECT_FALSE(g_CommonFunc.FileExists("\\dev\\null"));
+    fs::create_symlink(dir.sub("f"), dir.sub("link"));
+    EXPECT_TRUE(g_CommonFunc.FileExists(ftest::Win(dir.sub("link"))));
     EXPECT_TRUE(g_CommonFunc.FileExists(ftest::Win(dir.sub("F")))); // names compare without case
     EXPECT_FALSE(g_CommonFunc.FileExists(ftest::Win(dir.sub("none"))));
     EXPECT_FALSE(g_CommonFunc.FileExists("C:\\Windows"));

@@ -26,6 +26,7 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -418,6 +419,10 @@ TEST_F(SecondStartTest, ShowsTheHiddenWindowAndOpensThePackageItWasGiven) {
 TEST_F(MainWindowTest, OnlyAHandedOverPackagePathIsActedOn) {
     std::ofstream(dir.sub("item.zip")) << "PK";
     const std::string good = "-p " + dir.win() + "item.zip";
+    // What a careless or hostile hand-over may name instead of a package: each is taken as a
+    // package that is not there, and nothing waits on a FIFO's other side.
+    ASSERT_EQ(mkfifo(dir.sub("fifo.exe").c_str(), 0600), 0);
+    fs::create_directories(dir.sub("folder.exe"));
     struct Case {
         const char* what;
         ULONG_PTR dwData;
@@ -428,6 +433,9 @@ TEST_F(MainWindowTest, OnlyAHandedOverPackagePathIsActedOn) {
     } cases[] = {
         {"a package", 0, good, false, TRUE, true},
         {"a missing package", 0, "-p " + dir.win() + "gone.zip", false, TRUE, false},
+        {"a FIFO", 0, "-p " + dir.win() + "fifo.exe", false, TRUE, false},
+        {"a device", 0, "-p \\dev\\zero", false, TRUE, false},
+        {"a folder", 0, "-p " + dir.win() + "folder.exe", false, TRUE, false},
         {"another kind of data", 7, good, false, FALSE, false},
         {"a zero inside the text", 0, good + std::string(1, '\0') + "x", false, FALSE, false},
         {"text cut before the path", 0, "-p", false, FALSE, false},

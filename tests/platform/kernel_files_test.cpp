@@ -1,8 +1,17 @@
+#include "platform/kernel/FileLock.h"
 #include "platform/kernel/Kernel.h"
+#include "platform/kernel/Module.h"
+#include "tests/support/LockHolder.h"
+#include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <functional>
+#include <memory>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,7 +20,11 @@
 #include <fcntl.h>
 #include <cstring>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -79,7 +92,7 @@ TEST_F(KernelFiles, PathsThatNameNothingFailAsMissing) {
         EXPECT_FALSE(AfxMapPath(p, out));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
         EXPECT_EQ(GetFileAttributesA(p), INVALID_FILE_ATTRIBUTES);
-        EXPECT_EQ(fopen(p, "rb"), nullptr);
+        EXPECT_EQ(win_fopen(p, "rb"), nullptr);
         EXPECT_FALSE(CreateDirectoryA(p, nullptr));
     }
     EXPECT_EQ(GetDriveTypeA("C:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
@@ -89,7 +102,7 @@ TEST_F(KernelFiles, PathsThatNameNothingFailAsMissing) {
 TEST_F(KernelFiles, ExistingNameIsMatchedWithoutRegardToCase) {
     fs::create_directory(L("Skin_2005"));
     Put(L("Skin_2005/Read.Swf"), "movie");
-    FILE* f = fopen(W("skin_2005\\read.swf").c_str(), "rb");
+    FILE* f = win_fopen(W("skin_2005\\read.swf").c_str(), "rb");
     ASSERT_NE(f, nullptr);
     char buf[16] = {};
     EXPECT_EQ(fread(buf, 1, sizeof buf, f), 5u);
@@ -99,7 +112,7 @@ TEST_F(KernelFiles, ExistingNameIsMatchedWithoutRegardToCase) {
     EXPECT_EQ(_access(W("skin_2005\\read.swf").c_str(), 0), 0);
 
     // Writing through another case replaces the existing file rather than adding a second one.
-    f = fopen(W("skin_2005\\READ.swf").c_str(), "wb");
+    f = win_fopen(W("skin_2005\\READ.swf").c_str(), "wb");
     ASSERT_NE(f, nullptr);
     fputs("new", f);
     fclose(f);
@@ -107,7 +120,7 @@ TEST_F(KernelFiles, ExistingNameIsMatchedWithoutRegardToCase) {
     EXPECT_EQ(std::distance(fs::directory_iterator(L("Skin_2005")), fs::directory_iterator()), 1);
 
     // A new file takes the name as given.
-    f = fopen(W("skin_2005\\Layout.XML").c_str(), "wb");
+    f = win_fopen(W("skin_2005\\Layout.XML").c_str(), "wb");
     ASSERT_NE(f, nullptr);
     fclose(f);
     EXPECT_TRUE(fs::exists(L("Skin_2005/Layout.XML")));
@@ -118,10 +131,10 @@ TEST_F(KernelFiles, FolderCannotBeOpenedAsFile) {
     for (const char* mode : {"rb", "r", "r+b"}) {
         SCOPED_TRACE(mode);
         errno = 0;
-        EXPECT_EQ(fopen(W("dir").c_str(), mode), nullptr);
+        EXPECT_EQ(win_fopen(W("dir").c_str(), mode), nullptr);
         EXPECT_EQ(errno, EISDIR);
     }
-    EXPECT_EQ(fopen(W("DIR").c_str(), "rb"), nullptr);
+    EXPECT_EQ(win_fopen(W("DIR").c_str(), "rb"), nullptr);
     CFile file;
     EXPECT_FALSE(file.Open(W("dir").c_str(), CFile::modeRead | CFile::typeBinary));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
@@ -304,6 +317,188 @@ TEST_F(KernelFiles, CFileModesAndLengths) {
 
     EXPECT_FALSE(f.Open(W("nofolder\\x").c_str(), CFile::modeCreate | CFile::modeWrite));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(KernelFiles, ProgramOpenerAndStandardOpenerEachKeepTheirPaths) {
+    FILE* f = win_fopen(W("both.txt").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fputs("bytes", f);
+    fclose(f);
+    // fopen is the C library's own: it takes the Linux path, and the Windows form names nothing.
+    f = std::fopen(L("both.txt").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    char buf[8] = {};
+    EXPECT_EQ(std::fread(buf, 1, sizeof buf, f), 5u);
+    std::fclose(f);
+    EXPECT_STREQ(buf, "bytes");
+    EXPECT_EQ(fopen(W("both.txt").c_str(), "rb"), nullptr);
+}
+
+// Runs op on a thread of its own and tells whether it ended at once. An opener that waits for
+// the other side of the FIFO is set free by opening that side, so that a fault fails the test
+// instead of hanging it.
+bool EndsAtOnce(const std::function<void()>& op, const std::string& fifo) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread t([op, done] {
+        op();
+        done->store(true);
+    });
+    const bool inTime = testwait::WaitFor([&] { return done->load(); }, std::chrono::seconds(3));
+    if (!inTime) {
+        int r = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        int w = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (w >= 0)
+            close(w); // a reader sees the end of the data once it is in
+        char buf[4096];
+        while (!done->load())
+            if (r < 0 || read(r, buf, sizeof buf) <= 0)
+                std::this_thread::yield();
+        if (r >= 0)
+            close(r);
+    }
+    t.join();
+    return inTime;
+}
+
+// A FIFO, a device or a socket where the program expects a file: every opener refuses it at once,
+// without waiting for a peer, and the file calls report it as neither file nor folder.
+TEST_F(KernelFiles, OnlyRegularFilesAreOpened) {
+    std::signal(SIGPIPE, SIG_IGN);
+    ASSERT_EQ(mkfifo(L("pipe").c_str(), 0600), 0);
+    fs::create_symlink(L("pipe"), L("link"));
+    int sock = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strcpy(addr.sun_path, L("sock").c_str());
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    Put(L("file"), "data");
+    struct Entry {
+        const char* what;
+        std::string linux;
+    };
+    std::vector<Entry> entries = {
+        {"a FIFO", L("pipe")}, {"a link to a FIFO", L("link")}, {"a socket", L("sock")}};
+    // A device of its own (the null device's numbers), so that nothing done to it reaches the
+    // system's; only root may make one.
+    if (mknod(L("null").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0)
+        entries.push_back({"a device", L("null")});
+    else
+        std::printf("note: no device node can be made here (not root), so devices go untested\n");
+    struct Opener {
+        const char* what;
+        std::function<bool(const std::string&)> refuses; // given the Windows form
+    } openers[] = {
+        {"win_fopen rb", [](const std::string& w) { return win_fopen(w.c_str(), "rb") == nullptr; }},
+        {"win_fopen wb", [](const std::string& w) { return win_fopen(w.c_str(), "wb") == nullptr; }},
+        {"win_fopen ab", [](const std::string& w) { return win_fopen(w.c_str(), "ab") == nullptr; }},
+        {"CFile read",
+         [](const std::string& w) {
+             CFile f;
+             return !f.Open(w.c_str(), CFile::modeRead) && GetLastError() == ERROR_ACCESS_DENIED;
+         }},
+        {"CFile create",
+         [](const std::string& w) {
+             CFile f;
+             return !f.Open(w.c_str(), CFile::modeCreate | CFile::modeWrite);
+         }},
+        {"LoadLibraryA", [](const std::string& w) { return LoadLibraryA(w.c_str()) == nullptr; }},
+        {"GetPrivateProfileStringA",
+         [](const std::string& w) {
+             char buf[16] = {};
+             return GetPrivateProfileStringA("Version", "skin", "none", buf, sizeof buf, w.c_str()) == 4 &&
+                    std::string(buf) == "none";
+         }},
+        {"CopyFileA from it",
+         [this](const std::string& w) {
+             return !CopyFileA(w.c_str(), W("copy").c_str(), FALSE) && !fs::exists(L("copy"));
+         }},
+        {"CopyFileA onto it",
+         [this](const std::string& w) { return !CopyFileA(W("file").c_str(), w.c_str(), FALSE); }},
+        {"CFileLock",
+         [](const std::string& w) {
+             CFileLock lock;
+             return !lock.TryLock(w.c_str()) && GetLastError() == ERROR_ACCESS_DENIED;
+         }},
+    };
+    for (const Entry& e : entries) {
+        const std::string w = AfxUnmapPath(e.linux);
+        EXPECT_EQ(GetFileAttributesA(w.c_str()) & (FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_DIRECTORY),
+                  static_cast<DWORD>(FILE_ATTRIBUTE_DEVICE))
+            << e.what;
+        for (const Opener& o : openers) {
+            SCOPED_TRACE(std::string(e.what) + ", " + o.what);
+            bool refused = false;
+            EXPECT_TRUE(EndsAtOnce([&] { refused = o.refuses(w); }, L("pipe")));
+            EXPECT_TRUE(refused);
+        }
+    }
+    close(sock);
+    // The FIFO is still a FIFO: nothing wrote through it or over it.
+    struct stat st;
+    ASSERT_EQ(lstat(L("pipe").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(Get(L("file")), "data");
+}
+
+// A profile written while a FIFO stands in its place replaces it, as a missing file would be.
+TEST_F(KernelFiles, ProfileWrittenOverAFifoBecomesAFile) {
+    ASSERT_EQ(mkfifo(L("Version.ini").c_str(), 0600), 0);
+    bool written = false;
+    EXPECT_TRUE(EndsAtOnce(
+        [&] { written = WritePrivateProfileStringA("Version", "skin", "2005", W("Version.ini").c_str()); },
+        L("Version.ini")));
+    EXPECT_TRUE(written);
+    EXPECT_EQ(Get(L("Version.ini")), "[Version]\r\nskin=2005\r\n");
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+// Files and folders the program keeps for itself are this user's alone, also when an older
+// version left them open to others.
+TEST_F(KernelFiles, PrivateFoldersAndProfilesAreTheUsersAlone) {
+    const mode_t old = umask(022);
+    EXPECT_TRUE(AfxCreatePrivateDirectoryA(W("new").c_str()));
+    EXPECT_EQ(ModeOf(L("new")), 0700u);
+    fs::create_directory(L("open"));
+    chmod(L("open").c_str(), 0755);
+    SetLastError(0);
+    EXPECT_FALSE(AfxCreatePrivateDirectoryA(W("open").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(ModeOf(L("open")), 0700u);
+    EXPECT_FALSE(AfxCreatePrivateDirectoryA(W("no\\such").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+
+    ASSERT_TRUE(WritePrivateProfileStringA("Version", "skin", "2005", W("Version.ini").c_str()));
+    EXPECT_EQ(ModeOf(L("Version.ini")), 0600u);
+    chmod(L("Version.ini").c_str(), 0644);
+    ASSERT_TRUE(WritePrivateProfileStringA("Version", "data", "2005", W("Version.ini").c_str()));
+    EXPECT_EQ(ModeOf(L("Version.ini")), 0600u);
+    umask(old);
+}
+
+TEST_F(KernelFiles, FileLockIsOneHoldersAndGoesWithItsProcess) {
+    const std::string lock = W("instance.lock");
+    CFileLock a, b;
+    ASSERT_TRUE(a.TryLock(lock.c_str()));
+    EXPECT_TRUE(a.TryLock(lock.c_str())); // held already
+    EXPECT_EQ(ModeOf(L("instance.lock")), 0600u);
+    SetLastError(0);
+    EXPECT_FALSE(b.TryLock(lock.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    a.Unlock();
+    EXPECT_TRUE(b.TryLock(lock.c_str()));
+    b.Unlock();
+
+    // Held by another process until it is killed; then free at once.
+    LockHolder other(L("instance.lock"));
+    ASSERT_TRUE(other.Holds());
+    EXPECT_FALSE(a.TryLock(lock.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    other.Kill();
+    EXPECT_TRUE(a.TryLock(lock.c_str()));
 }
 
 TEST_F(KernelFiles, FullPathsTempPathAndFreeSpace) {

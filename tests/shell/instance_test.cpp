@@ -6,11 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -216,13 +222,13 @@ TEST_F(InstanceTest, EndpointSurvivesPeersThatSendGarbageOrNothing) {
     PeerProcess first;
     ASSERT_TRUE(StartFirst(first));
     std::string name = afxshell::WindowPropertyEndpoint(m_property);
+    ASSERT_FALSE(name.empty());
     auto connectRaw = [&] {
         int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
-        std::memcpy(addr.sun_path + 1, name.data(), name.size());
-        auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-        EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), len), 0);
+        std::memcpy(addr.sun_path, name.data(), name.size());
+        EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
         return fd;
     };
     // Bytes that are no request: the endpoint hangs up.
@@ -240,6 +246,76 @@ TEST_F(InstanceTest, EndpointSurvivesPeersThatSendGarbageOrNothing) {
     EXPECT_EQ(RunSecond("-p z", &status), (std::vector<std::string>{"mutex 183", "result 77"}));
     EXPECT_TRUE(AwaitLine(first, "copydata 0 0 4 " + Hex("-p z")));
     for (int fd : silent)
+        close(fd);
+}
+
+// Another user of the machine binds the name of the program's endpoint before the program runs,
+// in the abstract namespace and as a file: the running instance still publishes its window, a
+// second start still hands over to it, and the other user cannot talk to it.
+TEST_F(InstanceTest, AnotherUserCannotTakeTheWindowsEndpoint) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can run a process of another user";
+    const std::string name = afxshell::WindowPropertyEndpoint(m_property);
+    ASSERT_FALSE(name.empty());
+    auto address = [&](bool abstract, sockaddr_un& a) {
+        a = sockaddr_un{};
+        a.sun_family = AF_UNIX;
+        std::memcpy(a.sun_path + (abstract ? 1 : 0), name.data(),
+                    std::min(name.size(), sizeof a.sun_path - 1));
+        return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + (abstract ? 1 : 0) + name.size());
+    };
+    int toSquatter[2], fromSquatter[2];
+    ASSERT_EQ(pipe(toSquatter), 0);
+    ASSERT_EQ(pipe(fromSquatter), 0);
+    pid_t squatter = fork();
+    if (squatter == 0) {
+        // The account "nobody": no group, no home, nothing of this user's.
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(1);
+        char report[3] = {'-', '-', '\n'};
+        for (int abstract = 1; abstract >= 0; --abstract) {
+            sockaddr_un a;
+            socklen_t len = address(abstract != 0, a);
+            int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+            if (bind(fd, reinterpret_cast<sockaddr*>(&a), len) == 0 && listen(fd, 8) == 0)
+                report[1 - abstract] = 'b';
+        }
+        (void)!write(fromSquatter[1], report, sizeof report);
+        // Once the first instance runs: try to reach it.
+        char c;
+        (void)!read(toSquatter[0], &c, 1);
+        sockaddr_un a;
+        socklen_t len = address(false, a);
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        const char* answer =
+            connect(fd, reinterpret_cast<sockaddr*>(&a), len) == 0 ? "reached\n" : "refused\n";
+        (void)!write(fromSquatter[1], answer, std::strlen(answer));
+        pause();
+        _exit(0);
+    }
+    ASSERT_GT(squatter, 0);
+    auto readReport = [&] {
+        std::string line;
+        char c;
+        while (read(fromSquatter[0], &c, 1) == 1 && c != '\n')
+            line += c;
+        return line;
+    };
+    const std::string bound = readReport();
+    // Whatever it could bind, the abstract name at least: the program no longer looks there.
+    EXPECT_EQ(bound.size(), 2u) << "the squatter did not run";
+
+    PeerProcess first;
+    EXPECT_TRUE(StartFirst(first));
+    int status = -1;
+    EXPECT_EQ(RunSecond("-p x", &status), (std::vector<std::string>{"mutex 183", "result 77"}));
+    EXPECT_TRUE(AwaitLine(first, "copydata 0 0 4 " + Hex("-p x")));
+
+    (void)!write(toSquatter[1], "g", 1);
+    EXPECT_EQ(readReport(), "refused");
+    kill(squatter, SIGKILL);
+    waitpid(squatter, nullptr, 0);
+    for (int fd : {toSquatter[0], toSquatter[1], fromSquatter[0], fromSquatter[1]})
         close(fd);
 }
 

@@ -38,9 +38,12 @@ INSTANTIATE_TEST_SUITE_P(
         RectCase{"1,2,3,4,5", false, CRect()}, RectCase{"", false, CRect()}, RectCase{",,,", false, CRect()},
         // The conversion: digits up to the first other character; none gives 0.
         RectCase{"a,b,c,d", true, CRect()}, RectCase{"12px,+7,-0,3.9", true, CRect(12, 7, 0, 3)},
-        // Margins are bounded: below -1 is a free side, above 32767 is 32767.
-        RectCase{"-2,-100,-1,-99999999999999999999", true, CRect(-1, -1, -1, -1)},
-        RectCase{"32768,99999999999999999999,32767,4000000000", true, CRect(32767, 32767, 32767, 32767)}));
+        // Every value is a decimal of its own, signs and all: only -1 means a free side, and only
+        // what lies beyond the int range saturates.
+        RectCase{"+5,+6,-7,-8", true, CRect(5, 6, -7, -8)},
+        RectCase{"-2,-100,-1,-99999999999999999999", true, CRect(-2, -100, -1, INT_MIN)},
+        RectCase{"32768,99999999999999999999,2147483647,4000000000", true,
+                 CRect(32768, INT_MAX, INT_MAX, INT_MAX)}));
 
 struct AnchorCase {
     CRect anchor;
@@ -74,11 +77,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Nothing is clipped: margins beyond the container invert the rectangle.
         AnchorCase{CRect(600, 400, 600, 400), 0, 0, kScreen, CRect(600, 400, 400, 200)},
         AnchorCase{CRect(2, 95, 2, 2), 0, 0, CRect(0, 0, 300, 90), CRect(2, 95, 298, 88)},
-        // Extremes saturate instead of overflowing.
+        // A margin below -1 is a distance like any other: the item reaches past that side.
+        AnchorCase{CRect(-8, 0, -7, -1), 10, 30, kScreen, CRect(-8, 0, 1007, 30)},
+        // Extremes saturate at half the int range, so that a width is still an int.
         AnchorCase{CRect(-1, -1, 32767, 32767), INT_MAX, INT_MAX, CRect(INT_MIN, INT_MIN, INT_MIN, INT_MIN),
-                   CRect(INT_MIN, INT_MIN, INT_MIN, INT_MIN)},
+                   CRect(INT_MIN / 2, INT_MIN / 2, INT_MIN / 2, INT_MIN / 2)},
         AnchorCase{CRect(32767, 32767, -1, -1), INT_MAX, INT_MAX, CRect(INT_MAX, INT_MAX, INT_MAX, INT_MAX),
-                   CRect(INT_MAX, INT_MAX, INT_MAX, INT_MAX)}));
+                   CRect(INT_MAX / 2, INT_MAX / 2, INT_MAX / 2, INT_MAX / 2)},
+        AnchorCase{CRect(INT_MIN, 0, INT_MIN, -1), 10, 10, kScreen, CRect(INT_MIN / 2, 0, INT_MAX / 2, 10)}));
 
 const char kBom[] = "\xEF\xBB\xBF";
 const char kDecl[] = "<?xml version=\"1.0\"encoding=\"UTF-8\"?>\r\n";
