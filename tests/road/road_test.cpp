@@ -309,11 +309,14 @@ TEST_F(Road, DeletingAnItemWhileItDownloadsStopsItTakesItsPartialFileAndItsTileA
     CMyBooksHtmlView& shelf = dlg.m_shelfView;
     EXPECT_EQ(WaitFor(shelf, TileState("m2"), Gbk("1 0% 下载中 0%")), Gbk("1 0% 下载中 0%"));
 
-    // A loading item goes without a question.
+    // A loading item goes without a question, at a person's click.
     Eval(shelf, "window.confirm = function (q) { window.asked = q; return true; }; 1");
-    ASSERT_TRUE(ScriptClick(shelf, ".item[data-pid=m2] .act-delete"));
-    EXPECT_EQ(Eval(shelf, TileState("m2")), "none") << "the tile goes at once";
-    EXPECT_EQ(DownState("mag", "m2"), -1);
+    ASSERT_TRUE(Click(shelf, ".item[data-pid=m2] .act-delete"));
+    ASSERT_TRUE(gtkscreen::Until([&] { return DownState("mag", "m2") == -1; }, 20s));
+    // The page answers at once, and shows no tile.
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(WaitFor(shelf, TileState("m2"), "none", 5s), "none") << "the tile goes at once";
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 5s) << "the page was held up";
     ASSERT_TRUE(gtkscreen::Until([&] { return g_DownLoadManager.GetWorkerCount() == 0; }, 20s))
         << "the transfer stopped";
     EXPECT_EQ(g_DownLoadManager.GetRunningCount(), 0);
