@@ -245,7 +245,8 @@ BOOL CHtmlVelkorsDlg::OpenLocalItem(CString path) {
 void CHtmlVelkorsDlg::ReportDamagedPackage(const CString& path) {
     const CString name = path.Mid(path.ReverseFind('\\') + 1);
     CString text;
-    text.Format(AfxUtf8ToAnsi("亲爱的用户，文件“%s”已损坏，无法打开。请删除后重新下载。").c_str(), name.GetString());
+    text.Format(AfxUtf8ToAnsi("亲爱的用户，文件“%s”已损坏，无法打开。请删除后重新下载。").c_str(),
+                name.GetString());
     ::MessageBoxA(m_hWnd, text, AfxUtf8ToAnsi("提示").c_str(), MB_OK | MB_ICONERROR);
 }
 

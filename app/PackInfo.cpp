@@ -285,7 +285,8 @@ UINT CopySelfThreadProc(LPVOID) {
         CString strTemp;
         strTemp.Format("%skestrin.exe.%d.part", (LPCSTR)strFolder, static_cast<int>(getpid()));
         bool bWhole = CopyFileA(strSelf, strTemp, FALSE) && FileSize(strTemp) == FileSize(strSelf) &&
-                      AfxMakeExecutable(strTemp) && MoveFileExA(strTemp, strTarget, MOVEFILE_REPLACE_EXISTING);
+                      AfxMakeExecutable(strTemp) &&
+                      MoveFileExA(strTemp, strTarget, MOVEFILE_REPLACE_EXISTING);
         if (!bWhole) {
             DeleteFileA(strTemp);
             return 1;

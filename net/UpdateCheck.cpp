@@ -40,7 +40,7 @@ const char* const kSkinFiles[] = {"WinSkin.xml",   "WinSkin2.xml", "WinSkin3.xml
 
 struct KnownComponent {
     const char* pszName;
-    const char* pszType; // the only file_type it can be installed as
+    const char* pszType;           // the only file_type it can be installed as
     const char* const* ppRequired; // a package's files, or null for a plain file
     size_t nRequired;
 };
@@ -277,7 +277,8 @@ BOOL IsComponentWhole(const CString& strName, const CString& strPlace) {
             return AfxCanRunProgram(strPlace);
         return PlainFileIsWhole(strName, strPlace) ? TRUE : FALSE;
     }
-    return HoldsAll(*c, [&](const char* pszFile) { return g_CommonFunc.GetFileLength(strPlace + pszFile) > 0; })
+    return HoldsAll(*c,
+                    [&](const char* pszFile) { return g_CommonFunc.GetFileLength(strPlace + pszFile) > 0; })
                ? TRUE
                : FALSE;
 }

@@ -52,7 +52,8 @@ bool IsElfProgram(const unsigned char* head, size_t n, unsigned long long size) 
         return false;
     if (e.e_phnum == 0 || e.e_phentsize != sizeof(Phdr))
         return false;
-    return static_cast<unsigned long long>(e.e_phoff) + static_cast<unsigned long long>(e.e_phnum) * sizeof(Phdr) <=
+    return static_cast<unsigned long long>(e.e_phoff) +
+               static_cast<unsigned long long>(e.e_phnum) * sizeof(Phdr) <=
            size;
 }
 
@@ -76,7 +77,8 @@ bool IsScript(const unsigned char* head, size_t n) {
 BOOL AfxIsProgramImage(LPCSTR pszPath) {
     std::string path;
     struct stat st;
-    if (pszPath == nullptr || !AfxMapPath(pszPath, path) || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (pszPath == nullptr || !AfxMapPath(pszPath, path) || stat(path.c_str(), &st) != 0 ||
+        !S_ISREG(st.st_mode))
         return FALSE;
     FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr)
@@ -85,13 +87,14 @@ BOOL AfxIsProgramImage(LPCSTR pszPath) {
     unsigned char head[256];
     size_t n = std::fread(head, 1, sizeof head, f);
     std::fclose(f);
-    return IsElfProgram(head, n, static_cast<unsigned long long>(st.st_size)) || IsScript(head, n) ? TRUE : FALSE;
+    return IsElfProgram(head, n, static_cast<unsigned long long>(st.st_size)) || IsScript(head, n) ? TRUE
+                                                                                                   : FALSE;
 }
 
 BOOL AfxCanRunProgram(LPCSTR pszPath) {
     std::string path;
     return AfxIsProgramImage(pszPath) && AfxMapPath(pszPath, path) && access(path.c_str(), X_OK) == 0 ? TRUE
-                                                                                                       : FALSE;
+                                                                                                      : FALSE;
 }
 
 BOOL AfxMakeExecutable(LPCSTR pszPath) {

@@ -71,10 +71,16 @@ TEST_F(DeployTest, EachComponentFollowsItsOwnRecordedBuild) {
         bool deployed;
     };
     const Case cases[] = {
-        {"skin", "2007", true, false}, {"data", "2006", true, false}, {"read.swf", "9999", true, false},
-        {"skin", "2005", true, true},  {"data", "1999", true, true},  {"read.swf", "0", false, true},
+        {"skin", "2007", true, false},
+        {"data", "2006", true, false},
+        {"read.swf", "9999", true, false},
+        {"skin", "2005", true, true},
+        {"data", "1999", true, true},
+        {"read.swf", "0", false, true},
         // A newer build recorded whose component is not there gives way to this build's own.
-        {"skin", "2007", false, true}, {"data", "2006", false, true}, {"read.swf", "9999", false, true},
+        {"skin", "2007", false, true},
+        {"data", "2006", false, true},
+        {"read.swf", "9999", false, true},
     };
     const struct {
         const char* key;
@@ -111,10 +117,12 @@ TEST_F(DeployTest, ARecordedNewerComponentThatIsDamagedIsDeployedAgain) {
         const char* label;
         const char* key;
         std::function<void(const std::string&)> leave; // into ExeFiles, for build 2010
-        const char* file;                               // this build's, which comes back
+        const char* file;                              // this build's, which comes back
     } cases[] = {
         {"pages without the pages", "data",
-         [](const std::string& e) { components::WriteFiles(e + "/data_2010", {{"x.txt", "x"}}); },
+         [](const std::string& e) {
+             components::WriteFiles(e + "/data_2010", {{"x.txt", "x"}});
+         },
          "data_2005/Bookshelf.html"},
         {"pages with an empty shelf", "data",
          [](const std::string& e) {
@@ -131,7 +139,9 @@ TEST_F(DeployTest, ARecordedNewerComponentThatIsDamagedIsDeployedAgain) {
          },
          "skin_2005/WinSkin3.xml"},
         {"movie of garbage", "read.swf",
-         [](const std::string& e) { components::WriteFiles(e + "/2010", {{"read.swf", "garbage"}}); },
+         [](const std::string& e) {
+             components::WriteFiles(e + "/2010", {{"read.swf", "garbage"}});
+         },
          "2005/read.swf"},
         {"compressed movie cut short", "read.swf",
          [](const std::string& e) {

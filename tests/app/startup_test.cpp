@@ -189,10 +189,10 @@ struct BadUpdate {
     const char* name;
     const char* component;
     const char* type;
-    std::string bytes;                         // the download, or
+    std::string bytes;                        // the download, or
     std::map<std::string, std::string> files; // a package of these
-    const char* secondStart;                   // what the second start does
-    const char* recorded;                      // the component's build after it
+    const char* secondStart;                  // what the second start does
+    const char* recorded;                     // the component's build after it
 };
 
 void PrintTo(const BadUpdate& c, std::ostream* os) {
@@ -256,7 +256,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadUpdate{"ProgramThatIsNone", "kestrin.exe", "0", "MZ text", {}, "run", "2005"},
         // A program as a download comes, without its execute bits: it is made executable, and
         // the second start hands over to it.
-        BadUpdate{"ProgramWithoutItsExecuteBits", "kestrin.exe", "0", components::Program(), {}, "end", "2010"}));
+        BadUpdate{
+            "ProgramWithoutItsExecuteBits", "kestrin.exe", "0", components::Program(), {}, "end", "2010"}));
 
 TEST_F(StartupTest, FailedSocketLayerSaysSoAndTouchesNoFolder) {
     std::string out = Run(APP_PROBE_PLAIN, {"nosockets"});

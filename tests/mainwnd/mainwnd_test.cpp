@@ -272,7 +272,7 @@ TEST_F(MainWindowTest, CommandLineOpensAnExistingPackageOnly) {
         bool opens;
     } cases[] = {
         {"-p " + path, true, true},
-        {"-p " + damaged, true, false}, // the first tab then shows
+        {"-p " + damaged, true, false},        // the first tab then shows
         {"-p \"" + path + "\"", false, false}, // quotes are part of the path, which
                                                // then does not exist
         {"-p " + path + " ", false, false},
@@ -794,10 +794,8 @@ TEST_F(MainWindowTest, ALocalReadOpensTheFileOnlyWhenItIsCompleteAndThere) {
         bool damaged;
         const char* read; // "local", "online" or "" (a damaged package: named, not read)
     } cases[] = {
-        {"d1", DOWN_STATE_DONE, true, false, "local"},
-        {"d2", DOWN_STATE_DONE, false, false, "online"},
-        {"d3", DOWN_STATE_LOADING, true, false, "online"},
-        {"d4", DOWN_STATE_STOPPED, true, false, "online"},
+        {"d1", DOWN_STATE_DONE, true, false, "local"},     {"d2", DOWN_STATE_DONE, false, false, "online"},
+        {"d3", DOWN_STATE_LOADING, true, false, "online"}, {"d4", DOWN_STATE_STOPPED, true, false, "online"},
         {"d5", DOWN_STATE_DONE, true, true, ""},
     };
     for (const Case& c : cases) {

@@ -833,8 +833,8 @@ TEST(FileNames, APackageNameFitsTheFileSystemWithItsPartialFile) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        CString path = CDownLoadManager::BuildPackagePath("\\d\\Down\\", c.name.c_str(), c.date.c_str(),
-                                                          c.pid.c_str());
+        CString path =
+            CDownLoadManager::BuildPackagePath("\\d\\Down\\", c.name.c_str(), c.date.c_str(), c.pid.c_str());
         ASSERT_EQ(0, path.Find("\\d\\Down\\"));
         const std::string file = AfxAnsiToUtf8(std::string(path.Mid(8)));
         const std::string tail = "[" + c.pid + "].exe";
@@ -844,7 +844,8 @@ TEST(FileNames, APackageNameFitsTheFileSystemWithItsPartialFile) {
             // Nothing is cut that would have fitted (a character takes at most three bytes), and no
             // character is cut in half.
             const std::string whole = AfxAnsiToUtf8(c.name + c.date) + tail;
-            EXPECT_TRUE(file.size() == whole.size() || file.size() + strlen(".temp") > 255u - 3) << file.size();
+            EXPECT_TRUE(file.size() == whole.size() || file.size() + strlen(".temp") > 255u - 3)
+                << file.size();
             std::string back;
             EXPECT_TRUE(AfxUtf8ToAnsi(file, back));
         }
@@ -876,9 +877,9 @@ TEST_F(Downloads, ARecordWhoseStoredNameIsTooLongDownloadsUnderOneThatFits) {
 // no package is a failure, and it is forgotten once the record starts again.
 struct EndCase {
     const char* name;
-    const char* fault;  // for the first answer only, or ""
-    bool stopByHand;    // the shelf's stop, once the first piece is on disk (the store holds the rest)
-    bool blockTemp;     // a folder where the partial file should go
+    const char* fault; // for the first answer only, or ""
+    bool stopByHand;   // the shelf's stop, once the first piece is on disk (the store holds the rest)
+    bool blockTemp;    // a folder where the partial file should go
     bool failed;
 };
 STORETEST_PRINT_BY_NAME(EndCase)

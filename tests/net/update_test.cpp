@@ -268,7 +268,8 @@ TEST_F(Updates, APackageIsInstalledOnlyWhenItChecksOut) {
     ServeBytes("skin.7", "not a package at all");
     fs::create_directories(m_dir / "outside");
     auto pages = WholePages({{"..\\..\\outside\\evil.txt", "bad"}});
-    ServeBytes("data.9", RawPackage(std::vector<std::pair<std::string, std::string>>(pages.begin(), pages.end())));
+    ServeBytes("data.9",
+               RawPackage(std::vector<std::pair<std::string, std::string>>(pages.begin(), pages.end())));
     ServeBytes("read.swf.4", Fws(""));
     SetManifest(Entry("skin", "1", "7", "skin.7") + Entry("data", "1", "9", "data.9") +
                 Entry("read.swf", "0", "4", "read.swf.4"));
@@ -377,7 +378,7 @@ struct BadComponent {
     const char* name;
     const char* component;
     const char* type;
-    std::function<std::string()> bytes;                   // served as the download, or
+    std::function<std::string()> bytes;                        // served as the download, or
     std::function<std::map<std::string, std::string>()> files; // packed by the package writer
 };
 
@@ -404,35 +405,40 @@ TEST_P(BadComponents, AreNotInstalledRecordedOrKept) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, BadComponents,
-    ::testing::Values(
-        BadComponent{"PagesWithoutThePages", "data", "1", nullptr,
-                     [] { return std::map<std::string, std::string>{{"x.txt", "x"}}; }},
-        BadComponent{"PagesWithoutTheSettingsPage", "data", "1", nullptr,
-                     [] {
-                         auto f = WholePages();
-                         f.erase("Setting.html");
-                         return f;
-                     }},
-        BadComponent{"PagesWithAnEmptyShelf", "data", "1", nullptr,
-                     [] {
-                         auto f = WholePages();
-                         f["Bookshelf2.html"] = "";
-                         return f;
-                     }},
-        BadComponent{"SkinWithoutTheMainWindowsSkin", "skin", "1", nullptr,
-                     [] {
-                         auto f = WholeSkin();
-                         f.erase("WinSkin3.xml");
-                         return f;
-                     }},
-        BadComponent{"MovieOfSevenGarbageBytes", "read.swf", "0", [] { return std::string("garbage"); }, nullptr},
-        BadComponent{"MovieShorterThanItsHeaderSays", "read.swf", "0", [] { return Fws("pages", 100); }, nullptr},
-        BadComponent{"CompressedMovieCutShort", "read.swf", "0",
-                     [] { return Cws(std::string(5000, 'm') + "end", 4); }, nullptr},
-        BadComponent{"ProgramThatIsText", "kestrin.exe", "0", [] { return std::string("MZ not a program"); },
-                     nullptr},
-        BadComponent{"ProgramForAnotherProcessor", "kestrin.exe", "0", [] { return ForeignProgram(); }, nullptr},
-        BadComponent{"ProgramCutShort", "kestrin.exe", "0", [] { return Program().substr(0, 100); }, nullptr}));
+    ::testing::Values(BadComponent{"PagesWithoutThePages", "data", "1", nullptr,
+                                   [] {
+                                       return std::map<std::string, std::string>{{"x.txt", "x"}};
+                                   }},
+                      BadComponent{"PagesWithoutTheSettingsPage", "data", "1", nullptr,
+                                   [] {
+                                       auto f = WholePages();
+                                       f.erase("Setting.html");
+                                       return f;
+                                   }},
+                      BadComponent{"PagesWithAnEmptyShelf", "data", "1", nullptr,
+                                   [] {
+                                       auto f = WholePages();
+                                       f["Bookshelf2.html"] = "";
+                                       return f;
+                                   }},
+                      BadComponent{"SkinWithoutTheMainWindowsSkin", "skin", "1", nullptr,
+                                   [] {
+                                       auto f = WholeSkin();
+                                       f.erase("WinSkin3.xml");
+                                       return f;
+                                   }},
+                      BadComponent{"MovieOfSevenGarbageBytes", "read.swf", "0",
+                                   [] { return std::string("garbage"); }, nullptr},
+                      BadComponent{"MovieShorterThanItsHeaderSays", "read.swf", "0",
+                                   [] { return Fws("pages", 100); }, nullptr},
+                      BadComponent{"CompressedMovieCutShort", "read.swf", "0",
+                                   [] { return Cws(std::string(5000, 'm') + "end", 4); }, nullptr},
+                      BadComponent{"ProgramThatIsText", "kestrin.exe", "0",
+                                   [] { return std::string("MZ not a program"); }, nullptr},
+                      BadComponent{"ProgramForAnotherProcessor", "kestrin.exe", "0",
+                                   [] { return ForeignProgram(); }, nullptr},
+                      BadComponent{"ProgramCutShort", "kestrin.exe", "0",
+                                   [] { return Program().substr(0, 100); }, nullptr}));
 
 TEST_F(Updates, WholeComponentsAreInstalledExecutableAndInPlaceOfAnEarlierFolder) {
     // A folder of that version from an earlier attempt, and a movie compressed as the build's is.

@@ -16,10 +16,10 @@ namespace {
 using viewtest::ViewsTest;
 namespace fs = std::filesystem;
 
-const std::vector<std::string> kShelfFunctions = {
-    "AddCategoryItem", "ClearCategoryItem", "ClearBookShelf", "InitBooksData",     "InitUID",       "SelBook",
-    "SelMag",          "CategoryItemClick", "ShowProgress",   "js_StopDownload",   "js_DownloadFailed",
-    "js_ShelfShown"};
+const std::vector<std::string> kShelfFunctions = {"AddCategoryItem", "ClearCategoryItem", "ClearBookShelf",
+                                                  "InitBooksData",   "InitUID",           "SelBook",
+                                                  "SelMag",          "CategoryItemClick", "ShowProgress",
+                                                  "js_StopDownload", "js_DownloadFailed", "js_ShelfShown"};
 
 class ShelfView : public ViewsTest {
 protected:

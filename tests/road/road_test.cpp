@@ -288,8 +288,10 @@ CString Gbk(const char* utf8) {
 
 std::string TileState(const std::string& pid) {
     return "(function () { var e = document.querySelector('.item[data-pid=" + pid +
-           "]'); return e ? e.getAttribute('data-state') + (e.classList.contains('failed') ? ' failed ' : ' ') +"
-           " e.querySelector('.fill').style.width + ' ' + e.querySelector('.badge').textContent : 'none'; })()";
+           "]'); return e ? e.getAttribute('data-state') + (e.classList.contains('failed') ? ' failed ' : ' "
+           "') +"
+           " e.querySelector('.fill').style.width + ' ' + e.querySelector('.badge').textContent : 'none'; "
+           "})()";
 }
 
 TEST_F(Road, DeletingAnItemWhileItDownloadsStopsItTakesItsPartialFileAndItsTileAtOnce) {
@@ -327,7 +329,8 @@ TEST_F(Road, DeletingAnItemWhileItDownloadsStopsItTakesItsPartialFileAndItsTileA
     dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_MY_BOOK);
     Settle();
     EXPECT_EQ(Eval(shelf, TileState("m2")), "none");
-    EXPECT_EQ(Control("/_control/log").find("/packages/m2.exe"), Control("/_control/log").rfind("/packages/m2.exe"))
+    EXPECT_EQ(Control("/_control/log").find("/packages/m2.exe"),
+              Control("/_control/log").rfind("/packages/m2.exe"))
         << "nothing asked for it again";
     EXPECT_FALSE(fs::exists(temp));
     // The gate was never opened: the transfer ended because it was stopped, not because it ran out.
@@ -338,7 +341,8 @@ TEST_F(Road, AStoreThatEndsDuringADownloadShowsAFailureWhichStartRetries) {
     // A store of this test's own, on a port it can come back to.
     const int port = PeerProcess::FreePort();
     auto store = std::make_unique<PeerProcess>();
-    const std::vector<std::string> argv = {"python3", std::string(PROJECT_SOURCE_DIR) + "/tools/store/kestrin_store.py",
+    const std::vector<std::string> argv = {"python3",
+                                           std::string(PROJECT_SOURCE_DIR) + "/tools/store/kestrin_store.py",
                                            "--port", std::to_string(port), "--watch-stdin"};
     ASSERT_TRUE(store->Start(argv));
     const std::string base = "http://127.0.0.1:" + std::to_string(port);
@@ -363,12 +367,14 @@ TEST_F(Road, AStoreThatEndsDuringADownloadShowsAFailureWhichStartRetries) {
     // The store goes away mid-transfer.
     store->KillAndWait(SIGKILL);
     ASSERT_TRUE(gtkscreen::Until([&] { return DownState("mag", "m3") == DOWN_STATE_STOPPED; }, 40s));
-    EXPECT_EQ(WaitFor(shelf, TileState("m3"), Gbk("0 failed 0% 下载失败 0%")), Gbk("0 failed 0% 下载失败 0%"));
+    EXPECT_EQ(WaitFor(shelf, TileState("m3"), Gbk("0 failed 0% 下载失败 0%")),
+              Gbk("0 failed 0% 下载失败 0%"));
     ShotWhenPainted(shelf, "road_shelf_failed.png");
     // Off the shelf and back: still failed, as the program remembers it.
     dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_HOME);
     dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_MY_BOOK);
-    EXPECT_EQ(WaitFor(shelf, TileState("m3"), Gbk("0 failed 0% 下载失败 0%")), Gbk("0 failed 0% 下载失败 0%"));
+    EXPECT_EQ(WaitFor(shelf, TileState("m3"), Gbk("0 failed 0% 下载失败 0%")),
+              Gbk("0 failed 0% 下载失败 0%"));
 
     // The store is back; start tries again and finishes the package.
     store = std::make_unique<PeerProcess>();
@@ -396,16 +402,17 @@ TEST_F(Road, AnUpdateWithoutThePagesLeavesTheShelfPageToOpenAtTheNextStart) {
     const std::string pack = dir.sub("bad_pages");
     fs::create_directories(pack);
     WriteFileBytes(pack + "/x.txt", "x");
-    ASSERT_EQ(std::system(("python3 '" + std::string(PROJECT_SOURCE_DIR) + "/tools/packwriter/kestrin_pack.py' pack '" +
-                           pack + "' -o '" + pack + ".pak'")
+    ASSERT_EQ(std::system(("python3 '" + std::string(PROJECT_SOURCE_DIR) +
+                           "/tools/packwriter/kestrin_pack.py' pack '" + pack + "' -o '" + pack + ".pak'")
                               .c_str()),
               0);
     ASSERT_EQ(std::system(("curl -s --data-binary @'" + pack + ".pak' '" + Base() +
                            "/_control/file?name=data.2010' >/dev/null")
                               .c_str()),
               0);
-    WriteFileBytes(dir.sub("update.xml"), "<files><file file_name=\"data\" file_type=\"1\" version=\"2010\" url=\"" +
-                                              Base() + "/files/data.2010\" mode=\"0\"/></files>");
+    WriteFileBytes(dir.sub("update.xml"),
+                   "<files><file file_name=\"data\" file_type=\"1\" version=\"2010\" url=\"" + Base() +
+                       "/files/data.2010\" mode=\"0\"/></files>");
     ASSERT_EQ(std::system(("curl -s --data-binary @'" + dir.sub("update.xml") + "' '" + Base() +
                            "/_control/manifest' >/dev/null")
                               .c_str()),
@@ -422,7 +429,8 @@ TEST_F(Road, AnUpdateWithoutThePagesLeavesTheShelfPageToOpenAtTheNextStart) {
         << "the shelf page never asked for its categories; the view shows "
         << (shelf.GetBrowser() ? shelf.GetBrowser()->LocationUrl().str() : std::string("(nothing)"));
     EXPECT_EQ(WaitFor(shelf, "document.title", Gbk("我的书架")), Gbk("我的书架"));
-    EXPECT_NE(shelf.GetBrowser()->LocationUrl().Find("data_2005"), -1) << shelf.GetBrowser()->LocationUrl().str();
+    EXPECT_NE(shelf.GetBrowser()->LocationUrl().Find("data_2005"), -1)
+        << shelf.GetBrowser()->LocationUrl().str();
 }
 
 } // namespace

@@ -45,7 +45,8 @@ inline std::string Fws(const std::string& body, int lie = 0) {
 inline std::string Cws(const std::string& body, size_t cut = 0) {
     uLongf n = compressBound(body.size());
     std::string z(n, '\0');
-    compress(reinterpret_cast<Bytef*>(z.data()), &n, reinterpret_cast<const Bytef*>(body.data()), body.size());
+    compress(reinterpret_cast<Bytef*>(z.data()), &n, reinterpret_cast<const Bytef*>(body.data()),
+             body.size());
     z.resize(n - std::min<size_t>(cut, n));
     return "CWS\x0a" + Le32(static_cast<uint32_t>(8 + body.size())) + z;
 }
