@@ -77,7 +77,7 @@ public:
     // The record leaves the shelf: its transfer stops, and its package and partial file go now
     // and, should the transfer still be writing, once it has ended. Nothing starts it again.
     void Discard(CMagInfo* item);
-    // Deletes a package and its ".temp" file, each only when it is a regular file directly in the
+    // Deletes a package and its ".temp" file, each only when it is a regular file inside the
     // download folder: the path comes from the store's texts.
     static void DeletePackageFiles(const CString& savepath);
 
@@ -105,7 +105,8 @@ private:
                                     DownLoadDoneProc done, DownLoadProgressProc progress);
     void UndoStart(CMagInfo* item);
     // A record about to start: its failure is forgotten, and a place on disk too long for the
-    // file system (one an earlier build gave it) is made to fit. Under g_csDownLoadState.
+    // file system (one an earlier build gave it) is made to fit. Under g_csDownLoadState and the
+    // shelf's lock.
     void PrepareStartLocked(CMagInfo* item);
 
     static UINT RequestThreadProc(LPVOID param);

@@ -166,7 +166,6 @@ bool IsWholeSwf(const std::vector<BYTE>& d) {
     }
 }
 
-// Names compare as the file system finds them: letters in either case.
 bool HoldsAll(const KnownComponent& c, const std::function<bool(const char*)>& holds) {
     for (size_t i = 0; i < c.nRequired; ++i)
         if (!holds(c.ppRequired[i]))
@@ -174,6 +173,7 @@ bool HoldsAll(const KnownComponent& c, const std::function<bool(const char*)>& h
     return true;
 }
 
+// Names compare as the file system finds them: letters in either case.
 bool PackageIsWhole(const KnownComponent& c, const std::vector<PackDirEntry>& entries) {
     return HoldsAll(c, [&](const char* pszFile) {
         for (const PackDirEntry& e : entries)

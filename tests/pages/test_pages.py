@@ -324,8 +324,7 @@ class ShelfPageTest(PageCase):
           __done({other: other, failed: failed, done: done, retried: retried, paused: read()});
         """
         got = self.run_page(self.page("Bookshelf2.html"),
-                            SHELF_PROGRAM + SHELF_READ + "shelfData.mag = %s;" % json.dumps(TWO_RECORDS), scenario,
-                            shot="pages_shelf_failed.png")
+                            SHELF_PROGRAM + SHELF_READ + "shelfData.mag = %s;" % json.dumps(TWO_RECORDS), scenario)
         self.assertNoErrors(got)
         r = got["result"]
         self.assertEqual(r["other"][:3], ["0", False, "已暂停 40%"])
