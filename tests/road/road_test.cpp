@@ -397,6 +397,54 @@ TEST_F(Road, AStoreThatEndsDuringADownloadShowsAFailureWhichStartRetries) {
     EXPECT_EQ(ReadFileBytes(package), ReadFileBytes(whole));
 }
 
+TEST_F(Road, ADamagedPackageOnTheShelfIsNamedOpensNoReaderAndAGoodOneStillOpens) {
+    ASSERT_TRUE(dlg.Create(IDD_HTMLVELKORS_DIALOG));
+    dlg.ShowWindow(SW_SHOW);
+    for (const char* pid : {"m4", "m5"})
+        g_DownLoadManager.AddDownLoad("mag", pid);
+    ASSERT_TRUE(gtkscreen::Until(
+        [&] {
+            return DownState("mag", "m4") == DOWN_STATE_DONE && DownState("mag", "m5") == DOWN_STATE_DONE;
+        },
+        30s));
+    // One of them is cut in half on the disk.
+    std::string damaged;
+    {
+        CMagShelfLock lock;
+        AfxMapPath(g_MagShelf.Find("mag", "m4")->savepath.GetString(), damaged);
+    }
+    fs::resize_file(damaged, fs::file_size(damaged) / 2);
+    dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_MY_BOOK);
+    CMyBooksHtmlView& shelf = dlg.m_shelfView;
+    for (const char* pid : {"m4", "m5"})
+        ASSERT_EQ(WaitFor(shelf, TileState(pid), "2 100% "), "2 100% ") << pid;
+
+    std::string said;
+    AnswerTheBox(IDOK, &said);
+    ASSERT_TRUE(Click(shelf, ".item[data-pid=m4] .act-open"));
+    ASSERT_TRUE(gtkscreen::Until([&] { return !said.empty(); }, 20s)) << "no word of the damage";
+    EXPECT_NE(said.find(fs::path(damaged).filename().string()), std::string::npos) << said;
+    EXPECT_NE(said.find("已损坏"), std::string::npos) << said;
+    Settle();
+    EXPECT_FALSE(dlg.m_pHtmlDlg->IsWindowVisible());
+    EXPECT_FALSE(dlg.m_pFlashWnd->IsWindowVisible());
+    EXPECT_TRUE(shelf.IsWindowVisible());
+    EXPECT_EQ(dlg.m_strCurTab, "shelf");
+    EXPECT_EQ(Control("/_control/log").find("/touch/read/"), std::string::npos) << "no online read either";
+
+    // The good one reads as ever, its first page from the local server.
+    ASSERT_TRUE(Click(shelf, ".item[data-pid=m5] .act-open"));
+    ASSERT_TRUE(gtkscreen::Until([&] { return dlg.m_pHtmlDlg->IsWindowVisible() != FALSE; }, 20s));
+    CVorHtmlView& reader = dlg.m_pHtmlDlg->m_view;
+    ASSERT_TRUE(
+        gtkscreen::Until([&] { return reader.GetBrowser() && reader.GetBrowser()->HasDocument(); }, 20s));
+    EXPECT_EQ(WaitFor(reader,
+                      "(function () { var i = document.getElementById('page');"
+                      " return i && i.complete && i.naturalWidth > 0 ? 'shown' : 'not yet'; })()",
+                      "shown"),
+              "shown");
+}
+
 TEST_F(Road, AnUpdateWithoutThePagesLeavesTheShelfPageToOpenAtTheNextStart) {
     // The store offers a page package of a newer build that holds a text file and nothing else.
     const std::string pack = dir.sub("bad_pages");
