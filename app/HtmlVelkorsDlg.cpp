@@ -57,6 +57,7 @@ BEGIN_MESSAGE_MAP(CHtmlVelkorsDlg, CSkinDlg)
 ON_MESSAGE(WM_TOOLBAR_CLICK, OnToolBarClick)
 ON_MESSAGE(WM_APP_EVENT, OnAppEvent)
 ON_MESSAGE(WM_TRAY_NOTIFY, OnTrayNotify)
+ON_MESSAGE(WM_SHELF_SHOWN, OnShelfShown)
 ON_COMMAND(ID_TRAY_SHOW, OnTrayShow)
 ON_COMMAND(ID_TRAY_EXIT, OnTrayExit)
 ON_COMMAND(ID_SKIN_SET, OnSettings)
@@ -202,8 +203,8 @@ BOOL CHtmlVelkorsDlg::HandleCommandLine(CString commandLine) {
     // Only a package file opens; a folder, a FIFO or a device is taken as a missing package.
     if (!g_CommonFunc.FileExists(path) || PathIsDirectoryA(path))
         return FALSE;
-    OpenLocalItem(path);
-    return TRUE;
+    // A damaged package leaves the start to the first tab.
+    return OpenLocalItem(path);
 }
 
 void CHtmlVelkorsDlg::SetPendingShelfType(CString type) {
@@ -216,16 +217,22 @@ CString CHtmlVelkorsDlg::GetPendingShelfType() {
     return m_strPendingShelfType;
 }
 
-void CHtmlVelkorsDlg::OpenLocalItem(CString path) {
+BOOL CHtmlVelkorsDlg::OpenLocalItem(CString path) {
     m_strLastPath = path;
     if (!path.IsEmpty()) {
         CPackInfo pack;
         pack.Load(path);
+        // A reader opened on a package without readable pages would find nothing, and its error
+        // page would blame the network.
+        if (!CMyMemFile::HasItemPages(pack.m_hModule)) {
+            ReportDamagedPackage(path);
+            return FALSE;
+        }
         if (pack.m_strHtmlFlag == "1")
             OpenHtmlReader(path, pack.m_strType, pack.m_strId, pack.m_strPriceFlag);
         else
             OpenFlashReader(path, pack.m_strType, pack.m_strId, pack.m_strPriceFlag);
-        return;
+        return TRUE;
     }
     const CString self = g_CommonFunc.GetModulePath();
     if (m_packInfo.m_strHtmlFlag == "1")
@@ -233,6 +240,15 @@ void CHtmlVelkorsDlg::OpenLocalItem(CString path) {
     else
         OpenFlashReader(self, m_packInfo.m_strType, m_packInfo.m_strId, m_packInfo.m_strPriceFlag);
     m_packInfo.RegisterBundledItem();
+    return TRUE;
+}
+
+void CHtmlVelkorsDlg::ReportDamagedPackage(const CString& path) {
+    const CString name = path.Mid(path.ReverseFind('\\') + 1);
+    CString text;
+    text.Format(AfxUtf8ToAnsi("亲爱的用户，文件“%s”已损坏，无法打开。请删除后重新下载。").c_str(),
+                name.GetString());
+    ::MessageBoxA(m_hWnd, text, AfxUtf8ToAnsi("提示").c_str(), MB_OK | MB_ICONERROR);
 }
 
 void CHtmlVelkorsDlg::ReopenLastLocal() {
@@ -340,6 +356,8 @@ LRESULT CHtmlVelkorsDlg::OnToolBarClick(WPARAM wParam, LPARAM) {
         m_strCurTab = "book";
         break;
     case ID_TB_MY_BOOK: {
+        // Downloads that moved on while the shelf was hidden told no page.
+        const bool bStale = m_bShelfLoaded && !IsShelfVisible();
         if (!m_bShelfLoaded) {
             m_shelfView.Navigate2(ShelfUrl().GetString());
             m_bShelfLoaded = 1;
@@ -357,6 +375,8 @@ LRESULT CHtmlVelkorsDlg::OnToolBarClick(WPARAM wParam, LPARAM) {
         }
         if (!pending.IsEmpty())
             m_shelfView.ChangeShelfType(pending);
+        if (bStale)
+            PostMessage(WM_SHELF_SHOWN);
         m_strCurTab = "shelf";
         break;
     }
@@ -429,8 +449,9 @@ LRESULT CHtmlVelkorsDlg::OnAppEvent(WPARAM wParam, LPARAM lParam) {
         if (!item)
             break;
         if (item->down == DOWN_STATE_DONE && g_CommonFunc.FileExists(item->savepath)) {
-            OpenLocalItem(item->savepath);
-            g_MagShelf.AddRecentRead(item);
+            // A damaged package was not read: it does not join the recent reads.
+            if (OpenLocalItem(item->savepath))
+                g_MagShelf.AddRecentRead(item);
         } else {
             OpenOnlineReader(item->type, item->pid);
         }
@@ -448,8 +469,12 @@ LRESULT CHtmlVelkorsDlg::OnAppEvent(WPARAM wParam, LPARAM lParam) {
             m_shelfView.NotifyDownloadStarted(item->type, item->pid);
         break;
     case EVT_DOWNLOAD_FAILED:
-        if (item && IsShelfVisible())
-            m_shelfView.NotifyDownloadStopped(item->type, item->pid);
+        if (item && IsShelfVisible()) {
+            if (g_DownLoadManager.HasFailed(item))
+                m_shelfView.NotifyDownloadFailed(item->type, item->pid);
+            else
+                m_shelfView.NotifyDownloadStopped(item->type, item->pid);
+        }
         break;
     case EVT_ITEM_REQUEST_FAILED:
     case EVT_DOWNLOAD_ADDED:
@@ -551,7 +576,18 @@ void CHtmlVelkorsDlg::OnCancel() {
 }
 
 void CHtmlVelkorsDlg::OnTrayShow() {
+    const bool bStale = !IsWindowVisible() && m_strCurTab == "shelf";
     ShowWindow(SW_SHOW);
+    if (bStale)
+        PostMessage(WM_SHELF_SHOWN);
+}
+
+LRESULT CHtmlVelkorsDlg::OnShelfShown(WPARAM, LPARAM) {
+    // Called into from the main loop, never in the middle of a page's own call to us, which is
+    // where a reader's close comes from: the page asks for its listing on its own from here.
+    if (IsShelfVisible())
+        m_shelfView.NotifyShown();
+    return 0;
 }
 
 void CHtmlVelkorsDlg::OnTrayExit() {

@@ -24,6 +24,9 @@
 inline constexpr UINT IDM_ABOUTBOX = 0x0010;
 inline constexpr UINT ID_HTML_VIEW = 0x3600;
 inline constexpr UINT ID_TOOL_BAR = 0x3654;
+// Posted to the main window itself when the shelf shows again after a while hidden: the page
+// is told once the call that showed it (a reader's close, say) has returned.
+inline constexpr UINT WM_SHELF_SHOWN = WM_USER + 0x110;
 inline constexpr int TOOL_BAR_WIDTH = 751;
 inline constexpr int TOOL_BAR_HEIGHT = 111;
 inline constexpr int READ_MODE_HTML = 0;
@@ -50,7 +53,9 @@ public:
     CString GetPendingShelfType();
 
     // The reading launchers. Until the reading windows exist they only remember the item.
-    virtual void OpenLocalItem(CString path);
+    // OpenLocalItem is TRUE when a reader opened: a package whose pages cannot be read opens none,
+    // and the user is told which file is damaged.
+    virtual BOOL OpenLocalItem(CString path);
     void ReopenLastLocal();
     void OpenHtmlReader(CString packagePath, CString type, CString id, CString priceFlag);
     void OpenFlashReader(CString packagePath, CString type, CString id, CString priceFlag);
@@ -64,6 +69,7 @@ public:
     LRESULT OnToolBarClick(WPARAM wParam, LPARAM lParam);
     LRESULT OnAppEvent(WPARAM wParam, LPARAM lParam);
     LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
+    LRESULT OnShelfShown(WPARAM wParam, LPARAM lParam);
     void OnTrayShow();
     void OnTrayExit();
     void OnSettings();
@@ -128,6 +134,7 @@ protected:
     void StartWidi();
     void RedownloadAnswer(WPARAM code, LPARAM lParam);
     void CloseReader();
+    void ReportDamagedPackage(const CString& path);
 
     DECLARE_MESSAGE_MAP()
 

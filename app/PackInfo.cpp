@@ -5,11 +5,13 @@
 #include "foundation/AppPathInfo.h"
 #include "foundation/CommonFunc.h"
 #include "library/MagShelf.h"
+#include "net/UpdateCheck.h"
+#include "platform/kernel/ProgramImage.h"
 #include "platform/kernel/Process.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -36,19 +38,10 @@ ULONGLONG FileSize(const CString& path) {
     return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-// An installed copy is started as a program; a file without the execute bits would only be
-// handed to the desktop's document handler.
-bool IsProgram(const CString& path) {
-    std::string p;
-    struct stat st;
-    return AfxMapPath(path, p) && stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-           access(p.c_str(), X_OK) == 0;
-}
-
-// Installed copies are started by path, so the copy must carry the execute bits.
-bool MakeExecutable(const CString& path) {
-    std::string p;
-    return AfxMapPath(path, p) && chmod(p.c_str(), 0755) == 0;
+CString InstalledCopyPath(int nBuild) {
+    CString strCopy;
+    strCopy.Format("%s\\%d\\kestrin.exe", (LPCSTR)g_AppPathInfo.m_strExeFilesDir, nBuild);
+    return strCopy;
 }
 
 } // namespace
@@ -179,18 +172,19 @@ CString CPackInfo::CopyCover() {
 
 BOOL CPackInfo::CheckInstalledVersion() {
     int nInstalled = g_CommonFunc.GetComponentVersion("kestrin.exe");
-    if (nInstalled < PROGRAM_BUILD_NUMBER) {
+    if (nInstalled == PROGRAM_BUILD_NUMBER)
+        return TRUE;
+    CString strCopy = InstalledCopyPath(nInstalled);
+    // A newer copy that is missing or that this system cannot start is no installed copy: this
+    // build installs itself again in its place.
+    if (nInstalled < PROGRAM_BUILD_NUMBER || !IsComponentWhole("kestrin.exe", strCopy)) {
         AfxBeginThread(CopySelfThreadProc, nullptr, THREAD_PRIORITY_NORMAL);
         return TRUE;
     }
-    if (nInstalled == PROGRAM_BUILD_NUMBER)
-        return TRUE;
 
-    CString strCopy;
-    strCopy.Format("%s\\%d\\kestrin.exe", (LPCSTR)g_AppPathInfo.m_strExeFilesDir, nInstalled);
     CString strSelf = g_CommonFunc.GetModulePath();
     // A copy that is this very file would only start this build again, and again.
-    if (!IsProgram(strCopy) || SameFile(strCopy, strSelf))
+    if (SameFile(strCopy, strSelf))
         return TRUE;
 
     // The built-in item is recorded as read only once the newer copy has it: if the launch
@@ -208,6 +202,19 @@ BOOL CPackInfo::CheckInstalledVersion() {
     return FALSE;
 }
 
+namespace {
+
+// Where the program looks for a component now, by the build Version.ini records.
+CString InstalledPlace(const char* pszKey) {
+    if (strcmp(pszKey, "skin") == 0)
+        return g_AppPathInfo.GetSkinDir();
+    if (strcmp(pszKey, "data") == 0)
+        return g_AppPathInfo.GetPageDir();
+    return g_AppPathInfo.GetReadSwfPath();
+}
+
+} // namespace
+
 void CPackInfo::DeployComponents() {
     struct Component {
         const char* pszKey;
@@ -221,8 +228,10 @@ void CPackInfo::DeployComponents() {
         {"read.swf", "%s\\%d\\", 152, "read.swf"},
     };
     for (const Component& c : kComponents) {
-        // A component the update check installed in a newer build stays as it is.
-        if (g_CommonFunc.GetComponentVersion(c.pszKey) > PROGRAM_BUILD_NUMBER)
+        // A component the update check installed in a newer build stays as it is, while it is
+        // whole: one that is missing or damaged gives way to this build's own.
+        if (g_CommonFunc.GetComponentVersion(c.pszKey) > PROGRAM_BUILD_NUMBER &&
+            IsComponentWhole(c.pszKey, InstalledPlace(c.pszKey)))
             continue;
         CString strFolder;
         strFolder.Format(c.pszFolderFormat, (LPCSTR)g_AppPathInfo.m_strExeFilesDir, PROGRAM_BUILD_NUMBER);
@@ -268,13 +277,15 @@ UINT CopySelfThreadProc(LPVOID) {
     CString strTarget = strFolder + "kestrin.exe";
     CString strSelf = g_CommonFunc.GetModulePath();
 
-    if (!g_CommonFunc.FileExists(strTarget)) {
+    // A copy there already stays, unless it is one this system cannot start.
+    if (!IsComponentWhole("kestrin.exe", strTarget)) {
         // The copy becomes the installed one only by a rename once it is whole and executable, so
         // a crash or a full disk leaves either no copy or a complete one, never half a file.
         CString strTemp;
         strTemp.Format("%skestrin.exe.%d.part", (LPCSTR)strFolder, static_cast<int>(getpid()));
         bool bWhole = CopyFileA(strSelf, strTemp, FALSE) && FileSize(strTemp) == FileSize(strSelf) &&
-                      MakeExecutable(strTemp) && MoveFileA(strTemp, strTarget);
+                      AfxMakeExecutable(strTemp) &&
+                      MoveFileExA(strTemp, strTarget, MOVEFILE_REPLACE_EXISTING);
         if (!bWhole) {
             DeleteFileA(strTemp);
             return 1;
@@ -282,8 +293,11 @@ UINT CopySelfThreadProc(LPVOID) {
     }
     if (!g_CommonFunc.FileExists(strTarget))
         return 1;
-    // The update thread may have recorded a newer build meanwhile; that one stays.
-    if (g_CommonFunc.GetComponentVersion("kestrin.exe") < PROGRAM_BUILD_NUMBER)
+    // The update thread may have recorded a newer build meanwhile; that one stays, unless it is
+    // a copy this system cannot start, which this one replaces.
+    int nRecorded = g_CommonFunc.GetComponentVersion("kestrin.exe");
+    if (nRecorded < PROGRAM_BUILD_NUMBER ||
+        (nRecorded > PROGRAM_BUILD_NUMBER && !IsComponentWhole("kestrin.exe", InstalledCopyPath(nRecorded))))
         g_CommonFunc.SetComponentVersion("kestrin.exe", PROGRAM_BUILD_NUMBER);
     return 1;
 }

@@ -7,7 +7,12 @@
 // the installed-copies folder, and unpacks the built-in skin, pages and reader movie.
 //
 // Used on the user-interface thread only; the self-copy runs on a thread of its own that shares
-// nothing with it but Version.ini, where it only ever raises the "kestrin.exe" build.
+// nothing with it but Version.ini, where it only ever raises the "kestrin.exe" build, or puts its
+// own in place of a recorded newer copy that this system cannot start.
+//
+// A component recorded in a newer build than this one is left as it is only while it is whole for
+// its kind (net/UpdateCheck.h, IsComponentWhole); one missing or damaged is deployed again from
+// this build's resources and this build is recorded for it.
 #pragma once
 
 #include "platform/afx.h"
@@ -63,6 +68,7 @@ private:
     CString ReadLogPath();
 };
 
-// The self-copy: puts the running program into ExeFiles\<build>\kestrin.exe unless a file is
-// there already, and records the build once the copy is whole. The parameter is not used.
+// The self-copy: puts the running program into ExeFiles\<build>\kestrin.exe unless a copy that
+// can be started is there already, and records the build once the copy is whole. The parameter
+// is not used.
 UINT CopySelfThreadProc(LPVOID pParam);

@@ -164,6 +164,20 @@ void CMyMemFile::RemoveAll() {
     RemoveAllLocked();
 }
 
+BOOL CMyMemFile::HasItemPages(HMODULE hModule) {
+    if (hModule == nullptr)
+        return FALSE;
+    HRSRC hInfo = FindResourceA(hModule, MAKEINTRESOURCEA(kItemPackageId), kResourceType);
+    HGLOBAL hData = hInfo != nullptr ? LoadResource(hModule, hInfo) : nullptr;
+    const BYTE* pRes = hData != nullptr ? static_cast<const BYTE*>(LockResource(hData)) : nullptr;
+    if (pRes == nullptr)
+        return FALSE;
+    std::vector<PackDirEntry> directory;
+    BOOL bReadable = PackReadDirectory(pRes, SizeofResource(hModule, hInfo), directory);
+    FreeResource(hData);
+    return bReadable;
+}
+
 BOOL CMyMemFile::LoadPackage(CString packagePath, CStringW namePrefix) {
     HMODULE hModule = LoadLibraryA(packagePath);
     if (hModule == nullptr)

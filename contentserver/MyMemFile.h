@@ -74,6 +74,9 @@ public:
     virtual ~CMyMemFile();
 
     BOOL LoadPackage(CString packagePath, CStringW namePrefix);
+    // Whether a module (an item package loaded as one) carries pages the store can load: the
+    // package resource, with a directory that reads. Nothing is loaded.
+    static BOOL HasItemPages(HMODULE hModule);
     void AddFile(LPCWSTR name, BYTE* data, DWORD size, DWORD attributes);
     void RemoveAll();
     CMemFileEntry* FindFile(LPCWSTR path);

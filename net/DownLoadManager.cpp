@@ -7,9 +7,15 @@
 #include "platform/kernel/CodePage.h"
 #include "platform/kernel/FileSys.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 CDownLoadManager g_DownLoadManager;
@@ -42,6 +48,16 @@ void SendProgress(CMagInfo* item, int nPercent) {
 CString TypeOf(CMagInfo* item) {
     CMagShelfLock lock;
     return item->type;
+}
+
+// The real, resolved Linux path of a folder or file of the program's Windows form; "" when it
+// does not exist.
+std::string RealPath(const CString& winPath) {
+    std::string path;
+    if (!AfxMapPath(winPath.GetString(), path))
+        return std::string();
+    char buf[PATH_MAX];
+    return realpath(path.c_str(), buf) ? std::string(buf) : std::string();
 }
 
 } // namespace
@@ -77,11 +93,84 @@ CString CDownLoadManager::SafeFileNamePart(CString part) {
     return CString(out.c_str());
 }
 
+namespace {
+
+// The longest file name the file system takes, counted in the bytes of its own encoding (UTF-8),
+// where a character of the ANSI code page may take one byte more than it does here.
+constexpr size_t kMaxNameBytes = 255;
+const char kTempSuffix[] = ".temp";
+
+// The characters of a safe name part that fit into nBudget bytes on disk, in order; a character
+// the file system's encoding cannot take becomes "_". nBudget is lowered by what was taken.
+std::string FitOnDisk(const CString& text, size_t& nBudget) {
+    std::string out;
+    const char* p = text;
+    const int n = text.GetLength();
+    for (int i = 0; i < n;) {
+        const int len = IsDBCSLeadByte(static_cast<unsigned char>(p[i])) && i + 1 < n ? 2 : 1;
+        std::string ch(p + i, static_cast<size_t>(len)), utf8;
+        if (!AfxAnsiToUtf8(ch, utf8)) {
+            ch = "_";
+            utf8 = "_";
+        }
+        if (utf8.size() > nBudget)
+            break;
+        nBudget -= utf8.size();
+        out += ch;
+        i += len;
+    }
+    return out;
+}
+
+// The last part of a Windows-form path (after its last backslash, trail bytes aside).
+int NameStart(const CString& path) {
+    return path.ReverseFind('\\') + 1;
+}
+
+// Whether a package's file name and its ".temp" file's name fit the file system.
+bool FitsOnDisk(const CString& path) {
+    std::string utf8;
+    CString name = path.Mid(NameStart(path));
+    return AfxAnsiToUtf8(std::string(name), utf8) && utf8.size() + strlen(kTempSuffix) <= kMaxNameBytes;
+}
+
+} // namespace
+
 CString CDownLoadManager::BuildPackagePath(CString folder, CString name, CString date, CString pid) {
-    CString path;
-    path.Format("%s%s%s[%s].exe", folder, SafeFileNamePart(name), SafeFileNamePart(date),
-                SafeFileNamePart(pid));
-    return path;
+    CString tail;
+    tail.Format("[%s].exe", SafeFileNamePart(pid).GetString());
+    size_t nBudget = kMaxNameBytes - strlen(kTempSuffix);
+    // The pid names the record's file: it is kept whole, and only what room is left goes to the
+    // name and date. A pid too long even for that gives a file that cannot be made, which the
+    // download reports as failed.
+    std::string fittedTail = FitOnDisk(tail, nBudget);
+    std::string head;
+    if (fittedTail.size() == static_cast<size_t>(tail.GetLength()))
+        head = FitOnDisk(SafeFileNamePart(name) + SafeFileNamePart(date), nBudget);
+    else
+        fittedTail = tail.str();
+    return folder + CString(head.c_str()) + CString(fittedTail.c_str());
+}
+
+void CDownLoadManager::DeletePackageFiles(const CString& savepath) {
+    std::string folder = RealPath(g_AppPathInfo.GetDownloadFolder());
+    if (folder.empty() || savepath.IsEmpty())
+        return;
+    for (const CString& winPath : {savepath, savepath + kTempSuffix}) {
+        std::string path;
+        if (!AfxMapPath(winPath.GetString(), path))
+            continue;
+        // Never a folder, a link or anything outside the download folder.
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        size_t slash = path.find_last_of('/');
+        std::string parent =
+            RealPath(CString(AfxUnmapPath(slash == 0 ? std::string("/") : path.substr(0, slash)).c_str()));
+        if (parent.empty() || (parent != folder && parent.compare(0, folder.size() + 1, folder + "/") != 0))
+            continue;
+        unlink(path.c_str());
+    }
 }
 
 CString CDownLoadManager::BuildCoverPath(CString imagesDir, CString type, CString pid) {
@@ -177,7 +266,7 @@ void CDownLoadManager::StartRequestThread(void* context, CString url, DownLoadDo
     if (AfxBeginThread(RequestThreadProc, task, THREAD_PRIORITY_NORMAL) == nullptr) {
         WorkerEnded();
         if (done != nullptr)
-            done(context, "", MYHTTP_ERR_CONNECT);
+            done(context, "", MYHTTP_ERR_CONNECT, FALSE);
         delete task;
     }
 }
@@ -186,6 +275,7 @@ UINT CDownLoadManager::RequestThreadProc(LPVOID param) {
     auto* task = static_cast<CDownLoadTask*>(param);
     CString body;
     int nResult;
+    BOOL bStopped;
     {
         // In the registry while it runs, so an exit stops it like any transfer. Its context is the
         // request's own record, never an item, so no item's stop or start finds it.
@@ -193,12 +283,13 @@ UINT CDownLoadManager::RequestThreadProc(LPVOID param) {
         g_DownLoadManager.RegisterHttp(&http, task->pContext);
         nResult = http.GetUrl(task->strUrl, nullptr, 0, "", body);
         g_DownLoadManager.UnregisterHttp(&http, task->pContext);
+        bStopped = http.IsStopped();
     }
     CString reply;
     if (nResult == MYHTTP_OK)
         reply = g_CommonFunc.ConvertCodePage(body, CP_UTF8, CP_ACP);
     if (task->pfnDone != nullptr)
-        task->pfnDone(task->pContext, reply, nResult);
+        task->pfnDone(task->pContext, reply, nResult, bStopped);
     delete task;
     g_DownLoadManager.WorkerEnded();
     return 0;
@@ -256,9 +347,10 @@ UINT CDownLoadManager::DownLoadThreadProc(LPVOID param) {
     }
     // Out of the registry before the completion handling, which may start the next transfer.
     g_DownLoadManager.UnregisterHttp(http, task->pContext);
+    const BOOL bStopped = http->IsStopped();
     delete http;
     if (task->pfnDone != nullptr)
-        task->pfnDone(task->pContext, task->strPath, nResult);
+        task->pfnDone(task->pContext, task->strPath, nResult, bStopped);
     delete task;
     g_DownLoadManager.WorkerEnded();
     return 0;
@@ -286,7 +378,7 @@ BOOL CDownLoadManager::AddDownLoad(CString type, CString pid) {
     return TRUE;
 }
 
-void CDownLoadManager::OnTouchReply(void* context, CString reply, int /*nHttpResult*/) {
+void CDownLoadManager::OnTouchReply(void* context, CString reply, int /*nHttpResult*/, BOOL /*bStopped*/) {
     auto* msg = static_cast<CMsgInfo*>(context);
     const CString pid = msg->m_strParam1;
     const CString type = msg->m_strParam2;
@@ -363,6 +455,7 @@ void CDownLoadManager::OnTouchReply(void* context, CString reply, int /*nHttpRes
         if (g_nDownLoadCount < MAX_AUTO_DOWNLOADS && item->down == DOWN_STATE_STOPPED) {
             ++g_nDownLoadCount;
             item->down = DOWN_STATE_LOADING;
+            g_DownLoadManager.m_state.failed.erase(item);
             bStart = true;
         }
     }
@@ -391,6 +484,14 @@ void CDownLoadManager::OnTouchReply(void* context, CString reply, int /*nHttpRes
 }
 
 // --- starting --------------------------------------------------------------------------------
+
+void CDownLoadManager::PrepareStartLocked(CMagInfo* item) {
+    m_state.failed.erase(item);
+    if (!FitsOnDisk(item->savepath)) {
+        const CString path = item->savepath;
+        item->savepath = BuildPackagePath(path.Left(NameStart(path)), item->name, item->date, item->pid);
+    }
+}
 
 void CDownLoadManager::UndoStart(CMagInfo* item) {
     CSingleLock lock(&g_csDownLoadState, TRUE);
@@ -436,12 +537,14 @@ void CDownLoadManager::StartNextWaiting() {
         CSingleLock lock(&g_csDownLoadState, TRUE);
         CMagShelfLock shelfLock;
         // A record that never had its place on disk prepared has nowhere to go: it leaves the
-        // queue instead of holding it up.
-        while ((item = g_MagShelf.FindFirstWaiting()) != nullptr && item->savepath.IsEmpty())
+        // queue instead of holding it up, and so does one on its way off the shelf.
+        while ((item = g_MagShelf.FindFirstWaiting()) != nullptr &&
+               (item->savepath.IsEmpty() || m_state.discarded.count(item) != 0))
             item->down = DOWN_STATE_STOPPED;
         if (item != nullptr) {
             item->down = DOWN_STATE_LOADING;
             ++g_nDownLoadCount;
+            PrepareStartLocked(item);
         }
     }
     if (item != nullptr)
@@ -458,10 +561,11 @@ void CDownLoadManager::StartDownLoad(CString type, CString pid) {
         item = g_MagShelf.Find(type, pid);
         // Only a stopped or waiting record starts; one that loads or is done keeps its count.
         if (item == nullptr || (item->down != DOWN_STATE_STOPPED && item->down != DOWN_STATE_WAITING) ||
-            item->savepath.IsEmpty())
+            item->savepath.IsEmpty() || m_state.discarded.count(item) != 0)
             return;
         item->down = DOWN_STATE_LOADING;
         ++g_nDownLoadCount;
+        PrepareStartLocked(item);
     }
     Launch(item, FALSE);
 }
@@ -486,17 +590,30 @@ int CDownLoadManager::OnDownLoadProgress(void* context, LONGLONG bytesDone, LONG
     return 1;
 }
 
-void CDownLoadManager::OnDownLoadDone(void* context, CString result, int nHttpResult) {
+void CDownLoadManager::OnDownLoadDone(void* context, CString result, int nHttpResult, BOOL bStopped) {
     auto* item = static_cast<CMagInfo*>(context);
     if (item == nullptr)
         return;
     const bool bDone = nHttpResult == MYHTTP_OK && g_CommonFunc.FileExists(result);
-    if (!bDone)
+    bool bDiscarded;
+    {
+        CSingleLock lock(&g_csDownLoadState, TRUE);
+        bDiscarded = g_DownLoadManager.m_state.discarded.count(item) != 0;
+        // Known before the event goes out, so whoever hears it can tell a failure from a stop.
+        if (!bDone && !bStopped && !bDiscarded)
+            g_DownLoadManager.m_state.failed.insert(item);
+    }
+    if (bDiscarded) {
+        // Deleted from the shelf while it ran: what the transfer left on disk goes too, and no
+        // one is told of a record no page lists.
+        DeletePackageFiles(result);
+    } else if (!bDone) {
         SendEvent(EVT_DOWNLOAD_FAILED, ItemParam(item));
+    }
     {
         CSingleLock lock(&g_csDownLoadState, TRUE);
         CMagShelfLock shelfLock;
-        item->down = bDone ? DOWN_STATE_DONE : DOWN_STATE_STOPPED;
+        item->down = bDone && !bDiscarded ? DOWN_STATE_DONE : DOWN_STATE_STOPPED;
         --g_nDownLoadCount;
         if (bDone) {
             // The file itself gives the lengths: a quick download has had no progress report.
@@ -505,13 +622,34 @@ void CDownLoadManager::OnDownLoadDone(void* context, CString result, int nHttpRe
             item->filelen = nSize;
         }
     }
-    if (bDone)
+    if (bDone && !bDiscarded)
         SendProgress(item, 100);
     g_MagShelf.Save(TypeOf(item));
     g_DownLoadManager.StartNextWaiting();
 }
 
-void CDownLoadManager::OnIgnoreDone(void*, CString, int) {}
+void CDownLoadManager::OnIgnoreDone(void*, CString, int, BOOL) {}
+
+BOOL CDownLoadManager::HasFailed(CMagInfo* item) {
+    CSingleLock lock(&g_csDownLoadState, TRUE);
+    return m_state.failed.count(item) != 0 ? TRUE : FALSE;
+}
+
+void CDownLoadManager::Discard(CMagInfo* item) {
+    if (item == nullptr)
+        return;
+    CString savepath;
+    {
+        CSingleLock lock(&g_csDownLoadState, TRUE);
+        m_state.discarded.insert(item);
+        m_state.failed.erase(item);
+        CMagShelfLock shelfLock;
+        savepath = item->savepath;
+    }
+    Stop(nullptr, item);
+    // A worker still running has the partial file open; it deletes it again once it has ended.
+    DeletePackageFiles(savepath);
+}
 
 // --- exit ------------------------------------------------------------------------------------
 

@@ -43,11 +43,20 @@ BOOL SelectUpdates(CUpdateInfoList& list);
 // Downloads every marked entry into the Update folder; FALSE, at the first entry that could not
 // be downloaded, leaving the later ones untried.
 BOOL DownloadUpdates(CUpdateInfoList& list);
-// Installs every downloaded entry that checks out and records its version; always TRUE.
+// Installs every downloaded entry that is whole for its kind, each under a temporary name moved
+// into place, and records its version; a download that does not install is deleted from the
+// Update folder. Always TRUE.
 BOOL InstallUpdates(CUpdateInfoList& list);
 void FreeUpdates(CUpdateInfoList& list);
 
 // The four components an update may name: "kestrin.exe", "skin", "data" and "read.swf".
 BOOL IsKnownComponent(const CString& strName);
+// Whether an installed component is whole for its kind at its place: the folder (ending in a
+// backslash) of the page package holds the pages the program opens, that of the skin package the
+// skin files it loads, none of them empty; the movie file is a SWF by its signature whose length
+// is what its header says; the program file is a program this system starts, with its execute
+// bits. The update installs and records only what passes, and the start-up deploys its own
+// component again in place of a recorded one that does not.
+BOOL IsComponentWhole(const CString& strName, const CString& strPlace);
 // Records nBuild for the component unless Version.ini already holds a higher one.
 void RecordComponentVersion(const CString& strName, int nBuild);

@@ -8,12 +8,7 @@
 #include "net/DownLoadManager.h"
 #include "pages/LoginDlg.h"
 #include "pages/PageViews.h"
-#include "platform/kernel/FileSys.h"
 #include "platform/kernel/Process.h"
-
-#include <climits>
-#include <cstdlib>
-#include <sys/stat.h>
 
 namespace {
 
@@ -41,16 +36,6 @@ CString ReadKind(const CString& type) {
 
 bool ItemArgs(LPCSTR type, LPCSTR pid) {
     return pageviews::IsItemToken(type) && pageviews::IsItemToken(pid);
-}
-
-// The real, resolved Linux path of a folder or file of the program's Windows form; "" when it
-// does not exist.
-std::string RealPath(const CString& winPath) {
-    std::string path;
-    if (!AfxMapPath(winPath.GetString(), path))
-        return std::string();
-    char buf[PATH_MAX];
-    return realpath(path.c_str(), buf) ? std::string(buf) : std::string();
 }
 
 } // namespace
@@ -90,6 +75,16 @@ void CMyBooksHtmlView::ChangeShelfType(CString strType) {
 void CMyBooksHtmlView::NotifyDownloadStopped(CString strType, CString strPid) {
     if (m_bLoaded && strType == m_strType)
         CallJScript("js_StopDownload", strType, strPid);
+}
+
+void CMyBooksHtmlView::NotifyDownloadFailed(CString strType, CString strPid) {
+    if (m_bLoaded && strType == m_strType && !CallJScript("js_DownloadFailed", strType, strPid))
+        CallJScript("js_StopDownload", strType, strPid);
+}
+
+void CMyBooksHtmlView::NotifyShown() {
+    if (m_bLoaded)
+        CallJScript("js_ShelfShown");
 }
 
 void CMyBooksHtmlView::NotifyDownloadStarted(CString strType, CString strPid) {
@@ -199,6 +194,7 @@ BOOL CMyBooksHtmlView::C_LoadBookShelf(LPCSTR type, LPCSTR category) {
         filter = parts[1];
     }
     CString text;
+    std::vector<CMagInfo*> listed;
     {
         CMagShelfLock lock;
         for (INT_PTR i = 0; i < list.GetSize(); ++i) {
@@ -211,11 +207,24 @@ BOOL CMyBooksHtmlView::C_LoadBookShelf(LPCSTR type, LPCSTR category) {
             if (item->down == DOWN_STATE_WAITING)
                 item->down = DOWN_STATE_STOPPED;
             text += FormatRecord(*item);
+            listed.push_back(item);
         }
     }
     CallJScript("ClearBookShelf");
     if (!text.IsEmpty())
         CallJScript("InitBooksData", text);
+    // The record text has no word for a failure, which the shelf files keep as a stop: the page
+    // hears of each failed download it lists.
+    for (CMagInfo* item : listed) {
+        if (g_DownLoadManager.HasFailed(item)) {
+            CString pid;
+            {
+                CMagShelfLock lock;
+                pid = item->pid;
+            }
+            CallJScript("js_DownloadFailed", CString(type), pid);
+        }
+    }
     return TRUE;
 }
 
@@ -270,24 +279,6 @@ BOOL CMyBooksHtmlView::C_OpenFolder(LPCSTR type, LPCSTR pid) {
     return TRUE;
 }
 
-void CMyBooksHtmlView::DeletePackage(const CString& strSavePath) {
-    std::string folder = RealPath(g_AppPathInfo.GetDownloadFolder());
-    std::string path;
-    if (folder.empty() || strSavePath.IsEmpty() || !AfxMapPath(strSavePath.GetString(), path))
-        return;
-    // The record's path comes from the store's texts: only a plain file directly named by it
-    // inside the download folder goes, never a folder, a link or anything outside.
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return;
-    size_t slash = path.find_last_of('/');
-    std::string parent =
-        RealPath(CString(AfxUnmapPath(slash == 0 ? std::string("/") : path.substr(0, slash))));
-    if (parent.empty() || (parent != folder && parent.compare(0, folder.size() + 1, folder + "/") != 0))
-        return;
-    unlink(path.c_str());
-}
-
 BOOL CMyBooksHtmlView::C_DeleteFile(LPCSTR type, LPCSTR category, LPCSTR pid) {
     if (!ItemArgs(type, pid))
         return FALSE;
@@ -299,16 +290,10 @@ BOOL CMyBooksHtmlView::C_DeleteFile(LPCSTR type, LPCSTR category, LPCSTR pid) {
     CMagInfo* item = g_MagShelf.Find(kind, pid);
     if (!item)
         return TRUE;
-    if (!recent) {
-        // A running transfer would go on writing the package it is deleted under.
-        g_DownLoadManager.Stop(nullptr, item);
-        CString savepath;
-        {
-            CMagShelfLock lock;
-            savepath = item->savepath;
-        }
-        DeletePackage(savepath);
-    }
+    // Off the shelf the record's transfer stops, and neither its package nor its partial file
+    // stays behind: a new download of the item starts from its first byte.
+    if (!recent)
+        g_DownLoadManager.Discard(item);
     g_MagShelf.Remove(kind, pid);
     return TRUE;
 }

@@ -27,10 +27,16 @@ public:
     void NotifyReDownLoad(CString strState, CString strSortId, CString strPid);
     void ChangeShelfType(CString strType);
     void NotifyDownloadStopped(CString strType, CString strPid);
+    // A download that ended without its package although nobody stopped it; a page without its
+    // own word for that hears of a stop.
+    void NotifyDownloadFailed(CString strType, CString strPid);
     void NotifyDownloadStarted(CString strType, CString strPid);
     void NotifyProgress(CString strPid, CString strType, CString strPercent);
     void NotifyUserId(CString strUserId);
     void SelectShelf(CString strType, CString strCategory);
+    // The shelf is shown again: what changed while it was hidden reached no page, so the page
+    // lists its items anew.
+    void NotifyShown();
 
     // Page methods.
     BOOL C_InitClassList(LPCSTR type);
@@ -60,8 +66,4 @@ public:
     CString m_strType;
     CString m_strRequestedType;
     CString m_strPendingCategory;
-
-protected:
-    // Deletes a record's package when it is a regular file inside the download folder.
-    static void DeletePackage(const CString& strSavePath);
 };

@@ -192,6 +192,21 @@ int CWebBridge::OnConn(int fd, unsigned, void* self) {
     return G_SOURCE_CONTINUE;
 }
 
+int CWebBridge::OnDrain(void* self) {
+    auto* b = static_cast<CWebBridge*>(self);
+    b->m_drainSource = 0;
+    std::vector<std::shared_ptr<Conn>> conns;
+    for (auto& [fd, conn] : b->m_conns)
+        conns.push_back(conn);
+    for (auto& c : conns) {
+        while (c->ch.HasFrame()) {
+            Frame f = c->ch.PopFrame();
+            b->Handle(c, f);
+        }
+    }
+    return G_SOURCE_REMOVE;
+}
+
 void CWebBridge::Drop(const std::shared_ptr<Conn>& c) {
     if (c->source)
         g_source_remove(c->source);
@@ -309,6 +324,16 @@ bool CWebBridge::Invoke(uint64_t page, const std::string& function, const std::v
     bool late = false;
     bool ok = c->ch.Send(f) && Await(c, f.id, reply, late);
     m_replies.erase(f.id);
+    // Frames read together with the reply stay in their channels, and the sockets' watches do
+    // not come back for what was already read: they are served from the main loop.
+    if (m_serving.empty() && !m_drainSource) {
+        for (auto& [fd, conn] : m_conns) {
+            if (conn->ch.HasFrame()) {
+                m_drainSource = g_idle_add(reinterpret_cast<GSourceFunc>(OnDrain), this);
+                break;
+            }
+        }
+    }
     if (timedOut)
         *timedOut = late;
     if (!ok || reply.Field(0) != "1")

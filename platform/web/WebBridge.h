@@ -95,9 +95,11 @@ private:
     void Drop(const std::shared_ptr<Conn>& c);
     static int OnListen(int fd, unsigned cond, void* self);
     static int OnConn(int fd, unsigned cond, void* self);
+    static int OnDrain(void* self);
 
     int m_listen = -1;
     unsigned m_listenSource = 0;
+    unsigned m_drainSource = 0;
     std::string m_folder, m_path, m_token;
     std::map<int, std::shared_ptr<Conn>> m_conns;
     std::map<uint64_t, std::weak_ptr<Conn>> m_pageConn;

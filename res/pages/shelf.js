@@ -18,6 +18,8 @@ var Shelf = {
 };
 
 var STATE_TEXT = { 0: "已暂停", 1: "下载中", 2: "已下载", 3: "等待中" };
+// A download that ended on its own without its file: stopped, as far as the program's states go.
+var FAILED_TEXT = "下载失败";
 
 // One record of the program's listing: "pic,pid,state,percent,name date,pid". A name may itself
 // hold commas, so only the first four fields and the last are positional and everything between
@@ -148,6 +150,7 @@ function ShowProgress(pid, type, percent) {
   var p = parseInt(percent, 10);
   it.record.percent = isNaN(p) ? 0 : Math.max(0, Math.min(100, p));
   it.record.state = it.record.percent >= 100 ? 2 : 1;
+  it.record.failed = false;
   renderState(it);
 }
 
@@ -155,7 +158,22 @@ function js_StopDownload(type, pid) {
   var it = Shelf.items[pid];
   if (!it || type !== Shelf.type) return;
   if (it.record.state !== 2) it.record.state = 0;
+  it.record.failed = false;
   renderState(it);
+}
+
+// The download ended without its file although nobody stopped it; starting it again retries.
+function js_DownloadFailed(type, pid) {
+  var it = Shelf.items[pid];
+  if (!it || type !== Shelf.type || it.record.state === 2) return;
+  it.record.state = 0;
+  it.record.failed = true;
+  renderState(it);
+}
+
+// The shelf is shown again after a while hidden, when the program's reports reached no page.
+function js_ShelfShown() {
+  relistSoon();
 }
 
 // --- the page's own work --------------------------------------------------------------------
@@ -239,9 +257,11 @@ function action(it, label, cls, fn) {
 function renderState(it) {
   var r = it.record;
   it.element.setAttribute("data-state", String(r.state));
+  it.element.classList.toggle("failed", !!r.failed);
   it.fill.style.width = r.percent + "%";
   it.bar.classList.toggle("hidden", r.state === 2);
-  it.badge.textContent = r.state === 2 ? "" : (STATE_TEXT[r.state] || "") + " " + r.percent + "%";
+  var text = r.failed ? FAILED_TEXT : (STATE_TEXT[r.state] || "");
+  it.badge.textContent = r.state === 2 ? "" : text + " " + r.percent + "%";
   it.badge.classList.toggle("hidden", r.state === 2);
   it.actions.textContent = "";
   var type = Shelf.type, pid = r.pid;
@@ -256,6 +276,7 @@ function renderState(it) {
     action(it, "开始", "primary act-start", function () {
       if (ext().C_StartDownLoad(type, pid)) {
         r.state = 1;
+        r.failed = false;
         renderState(it);
       }
     });
@@ -265,6 +286,14 @@ function renderState(it) {
 
 function deleteItem(it) {
   var pid = it.record.pid;
+  // A finished item is asked about first: off the shelf its file goes, and a new download
+  // would be needed.
+  if (it.record.state === 2) {
+    var question = Shelf.category === "new_read"
+      ? "确定要从最近阅读中移除“" + it.record.name + "”吗？"
+      : "确定要删除“" + it.record.name + "”吗？删除后需要重新下载。";
+    if (!window.confirm(question)) return;
+  }
   ext().C_DeleteFile(Shelf.type, Shelf.category, pid);
   it.element.remove();
   delete Shelf.items[pid];

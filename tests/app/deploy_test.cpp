@@ -2,11 +2,13 @@
 // decided component by component by the build Version.ini records.
 #include "app/PackInfo.h"
 #include "tests/app/AppFixture.h"
+#include "tests/support/Components.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,15 +53,34 @@ TEST_F(DeployTest, FreshRootGetsEveryBuiltInComponentAndRecordsThisBuild) {
     EXPECT_EQ(Version("kestrin.exe"), "");
 }
 
+// A whole component of the build, where the program looks for it.
+void InstallWhole(const std::string& exeFiles, const std::string& key, const std::string& build) {
+    if (key == "skin")
+        components::WriteFiles(exeFiles + "/skin_" + build, components::WholeSkin());
+    else if (key == "data")
+        components::WriteFiles(exeFiles + "/data_" + build, components::WholePages());
+    else
+        components::WriteFiles(exeFiles + "/" + build, {{"read.swf", components::Fws("movie " + build)}});
+}
+
 TEST_F(DeployTest, EachComponentFollowsItsOwnRecordedBuild) {
     struct Case {
         const char* key;
         const char* recorded;
+        bool installed; // a whole component of the recorded build is there
         bool deployed;
     };
     const Case cases[] = {
-        {"skin", "2007", false}, {"data", "2006", false}, {"read.swf", "9999", false},
-        {"skin", "2005", true},  {"data", "1999", true},  {"read.swf", "0", true},
+        {"skin", "2007", true, false},
+        {"data", "2006", true, false},
+        {"read.swf", "9999", true, false},
+        {"skin", "2005", true, true},
+        {"data", "1999", true, true},
+        {"read.swf", "0", false, true},
+        // A newer build recorded whose component is not there gives way to this build's own.
+        {"skin", "2007", false, true},
+        {"data", "2006", false, true},
+        {"read.swf", "9999", false, true},
     };
     const struct {
         const char* key;
@@ -68,10 +89,12 @@ TEST_F(DeployTest, EachComponentFollowsItsOwnRecordedBuild) {
                  {"data", "data_2005/Bookshelf.html"},
                  {"read.swf", "2005/read.swf"}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.key) + "=" + c.recorded);
+        SCOPED_TRACE(std::string(c.key) + "=" + c.recorded + (c.installed ? " installed" : " missing"));
         fs::remove_all(ExeFiles());
         fs::create_directories(ExeFiles());
         SetVersion(c.key, c.recorded);
+        if (c.installed)
+            InstallWhole(ExeFiles(), c.key, c.recorded);
         // An earlier deployment of this build, changed since: it is put back when deployed again.
         for (const auto& w : where) {
             fs::create_directories(fs::path(ExeFiles(w.file)).parent_path());
@@ -88,14 +111,66 @@ TEST_F(DeployTest, EachComponentFollowsItsOwnRecordedBuild) {
     }
 }
 
+// What an update of an earlier build could leave recorded: the start-up gives each back its own.
+TEST_F(DeployTest, ARecordedNewerComponentThatIsDamagedIsDeployedAgain) {
+    const struct {
+        const char* label;
+        const char* key;
+        std::function<void(const std::string&)> leave; // into ExeFiles, for build 2010
+        const char* file;                              // this build's, which comes back
+    } cases[] = {
+        {"pages without the pages", "data",
+         [](const std::string& e) {
+             components::WriteFiles(e + "/data_2010", {{"x.txt", "x"}});
+         },
+         "data_2005/Bookshelf.html"},
+        {"pages with an empty shelf", "data",
+         [](const std::string& e) {
+             auto pages = components::WholePages();
+             pages["Bookshelf2.html"] = "";
+             components::WriteFiles(e + "/data_2010", pages);
+         },
+         "data_2005/Bookshelf.html"},
+        {"skin without its window skin", "skin",
+         [](const std::string& e) {
+             auto skin = components::WholeSkin();
+             skin.erase("WinSkin3.xml");
+             components::WriteFiles(e + "/skin_2010", skin);
+         },
+         "skin_2005/WinSkin3.xml"},
+        {"movie of garbage", "read.swf",
+         [](const std::string& e) {
+             components::WriteFiles(e + "/2010", {{"read.swf", "garbage"}});
+         },
+         "2005/read.swf"},
+        {"compressed movie cut short", "read.swf",
+         [](const std::string& e) {
+             components::WriteFiles(e + "/2010", {{"read.swf", components::Cws(std::string(3000, 'm'), 5)}});
+         },
+         "2005/read.swf"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        fs::remove_all(ExeFiles());
+        fs::create_directories(ExeFiles());
+        SetVersion(c.key, "2010");
+        c.leave(ExeFiles());
+        CPackInfo info;
+        info.DeployComponents();
+        EXPECT_EQ(Version(c.key), "2005");
+        EXPECT_TRUE(fs::exists(ExeFiles(c.file)));
+    }
+}
+
 TEST_F(DeployTest, ANewerInstalledSkinFolderIsNotTouched) {
-    fs::create_directories(ExeFiles("skin_2007"));
+    InstallWhole(ExeFiles(), "skin", "2007");
     WriteFileBytes(ExeFiles("skin_2007/WinSkin3.xml"), "<skin name=\"2007\"/>");
     SetVersion("skin", "2007");
+    const std::vector<std::string> before = Tree(ExeFiles("skin_2007"));
     CPackInfo info;
     info.DeployComponents();
     EXPECT_FALSE(fs::exists(ExeFiles("skin_2005")));
-    EXPECT_EQ(Tree(ExeFiles("skin_2007")), std::vector<std::string>{"WinSkin3.xml"});
+    EXPECT_EQ(Tree(ExeFiles("skin_2007")), before);
     EXPECT_EQ(ReadFileBytes(ExeFiles("skin_2007/WinSkin3.xml")), "<skin name=\"2007\"/>");
     EXPECT_EQ(Version("skin"), "2007");
     EXPECT_TRUE(fs::exists(ExeFiles("data_2005/Bookshelf.html")));

@@ -5,7 +5,10 @@
 #include "app/HtmlVelkorsApp.h"
 #include "platform/shell/SingleInstance.h"
 #include "platform/user/HeadlessScreen.h"
+#include "net/UpdateCheck.h"
 #include "tests/app/AppFixture.h"
+#include "tests/net/StorePeer.h"
+#include "tests/support/Components.h"
 #include "tests/support/LockHolder.h"
 #include "tests/support/WaitFor.h"
 
@@ -18,8 +21,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -101,12 +107,18 @@ std::vector<std::string> Tree(const std::string& root) {
     return out;
 }
 
+// The output of a start of the program: the probe, run to its end.
+std::string RunProbe(const TempDir& home, const char* probe, const std::vector<std::string>& args = {},
+                     int expectStatus = 0) {
+    Probe p(probe, home.sub("probe.out"), args);
+    EXPECT_TRUE(p.Started());
+    return p.Output(expectStatus);
+}
+
 class StartupTest : public FreshHomeTest {
 protected:
     std::string Run(const char* probe, const std::vector<std::string>& args = {}, int expectStatus = 0) {
-        Probe p(probe, m_home.sub("probe.out"), args);
-        EXPECT_TRUE(p.Started());
-        return p.Output(expectStatus);
+        return RunProbe(m_home, probe, args, expectStatus);
     }
     // The data folder's lock, held by another process as a running instance holds it.
     std::unique_ptr<LockHolder> HoldDataFolder() {
@@ -141,12 +153,12 @@ TEST_F(StartupTest, FreshDataRootDeploysThisBuildAndInstallsItsCopy) {
 
 TEST_F(StartupTest, AnInstalledNewerSkinIsLeftAlone) {
     InitPaths(); // to lay out what the probe finds
-    fs::create_directories(ExeFiles("skin_2007"));
-    WriteFileBytes(ExeFiles("skin_2007/WinSkin3.xml"), "<skin/>");
+    components::WriteFiles(ExeFiles("skin_2007"), components::WholeSkin());
+    const std::vector<std::string> skin = Tree(ExeFiles("skin_2007"));
     SetVersion("skin", "2007");
     EXPECT_EQ(Run(APP_PROBE_PLAIN), "run\n");
     EXPECT_FALSE(fs::exists(ExeFiles("skin_2005")));
-    EXPECT_EQ(Tree(ExeFiles("skin_2007")), std::vector<std::string>{"WinSkin3.xml"});
+    EXPECT_EQ(Tree(ExeFiles("skin_2007")), skin);
     EXPECT_EQ(Version("skin"), "2007");
     EXPECT_EQ(Version("data"), "2005");
     EXPECT_EQ(Version("read.swf"), "2005");
@@ -168,6 +180,106 @@ TEST_F(StartupTest, NewerInstalledCopyTakesTheStartWithTheBuiltInItem) {
     EXPECT_EQ(Tree(ExeFiles()),
               (std::vector<std::string>{"2006", "2006/kestrin.exe", "ReadLog.ini", "Version.ini"}));
 }
+
+TEST_F(StartupTest, ARecordedNewerCopyThatCannotStartIsReplacedByThisBuild) {
+    struct Case {
+        const char* label;
+        std::string bytes;
+        fs::perms mode;
+    } cases[] = {
+        {"a program without its execute bits", components::Program(), fs::perms::owner_read},
+        {"a text that is no program", "MZ text", fs::perms::owner_all},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        fs::remove_all(DataRoot());
+        InitPaths();
+        components::WriteFiles(ExeFiles("2010"), {{"kestrin.exe", c.bytes}});
+        fs::permissions(ExeFiles("2010/kestrin.exe"), c.mode, fs::perm_options::replace);
+        SetVersion("kestrin.exe", "2010");
+        // No hand-over to it: this build starts, installs itself and is the copy on record.
+        EXPECT_EQ(Run(APP_PROBE_PLAIN), "run\n");
+        EXPECT_EQ(ReadFileBytes(ExeFiles("2005/kestrin.exe")), ReadFileBytes(APP_PROBE_PLAIN));
+        EXPECT_EQ(Version("kestrin.exe"), "2005");
+    }
+}
+
+// A whole run of the update against the store, between two starts of the program: what the
+// update does not find whole is neither kept nor recorded, so the second start has every
+// component of its own, its shelf page included.
+struct BadUpdate {
+    const char* name;
+    const char* component;
+    const char* type;
+    std::string bytes;                        // the download, or
+    std::map<std::string, std::string> files; // a package of these
+    const char* secondStart;                  // what the second start does
+    const char* recorded;                     // the component's build after it
+};
+
+void PrintTo(const BadUpdate& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class UpdateThenRestart : public WithStore<FreshHomeTest>, public ::testing::WithParamInterface<BadUpdate> {
+protected:
+    std::string Run() { return RunProbe(m_home, APP_PROBE_PLAIN); }
+    std::string Store(const std::string& pathAndQuery, const std::string& postFile = std::string()) {
+        return RunCommand("curl -s " + (postFile.empty() ? "" : "--data-binary @'" + postFile + "' ") + "'" +
+                          Base() + pathAndQuery + "'");
+    }
+};
+
+TEST_P(UpdateThenRestart, TheSecondStartHasEveryComponentWhole) {
+    const BadUpdate& c = GetParam();
+    SetEnv("KESTRIN_STORE", Base());
+    ASSERT_EQ(Run(), "run\n"); // the first start deploys this build and installs its copy
+    InitPaths();
+    std::string download = m_home.sub("download");
+    if (c.files.empty()) {
+        WriteFileBytes(download, c.bytes);
+    } else {
+        components::WriteFiles(m_home.sub("pack"), c.files);
+        ASSERT_EQ(std::system((std::string(KESTRIN_PYTHON " '") + PROJECT_SOURCE_DIR +
+                               "/tools/packwriter/kestrin_pack.py' pack '" + m_home.sub("pack") + "' -o '" +
+                               download + "'")
+                                  .c_str()),
+                  0);
+    }
+    Store("/_control/file?name=component", download);
+    WriteFileBytes(m_home.sub("update.xml"), std::string("<files><file file_name=\"") + c.component +
+                                                 "\" file_type=\"" + c.type + "\" version=\"2010\" url=\"" +
+                                                 Base() + "/files/component\" mode=\"0\"/></files>");
+    Store("/_control/manifest", m_home.sub("update.xml"));
+    UpdateThreadProc(nullptr);
+    ASSERT_NE(Store("/_control/log").find("GET /files/component"), std::string::npos);
+
+    EXPECT_EQ(Run(), std::string(c.secondStart) + "\n");
+    EXPECT_EQ(Version(c.component), c.recorded);
+    for (const char* key : {"kestrin.exe", "skin", "data", "read.swf"}) {
+        if (std::string(key) != c.component) {
+            EXPECT_EQ(Version(key), "2005") << key;
+        }
+    }
+    // The pages, the skin and the movie the program takes from its folders are all there.
+    for (const char* file : {"data_2005/Bookshelf2.html", "data_2005/Error.html", "skin_2005/WinSkin3.xml",
+                             "2005/read.swf", "2005/kestrin.exe"})
+        EXPECT_TRUE(fs::exists(ExeFiles(file))) << file;
+    EXPECT_TRUE(IsComponentWhole("data", g_AppPathInfo.GetPageDir()));
+    EXPECT_TRUE(IsComponentWhole("read.swf", g_AppPathInfo.GetReadSwfPath()));
+    EXPECT_TRUE(fs::is_empty(DataRoot() + "/Update") || std::string(c.recorded) == "2010");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Manifests, UpdateThenRestart,
+    ::testing::Values(
+        BadUpdate{"PagesHoldingOnlyAText", "data", "1", "", {{"x.txt", "x"}}, "run", "2005"},
+        BadUpdate{"MovieOfSevenGarbageBytes", "read.swf", "0", "garbage", {}, "run", "2005"},
+        BadUpdate{"ProgramThatIsNone", "kestrin.exe", "0", "MZ text", {}, "run", "2005"},
+        // A program as a download comes, without its execute bits: it is made executable, and
+        // the second start hands over to it.
+        BadUpdate{
+            "ProgramWithoutItsExecuteBits", "kestrin.exe", "0", components::Program(), {}, "end", "2010"}));
 
 TEST_F(StartupTest, FailedSocketLayerSaysSoAndTouchesNoFolder) {
     std::string out = Run(APP_PROBE_PLAIN, {"nosockets"});

@@ -72,38 +72,49 @@ TEST_F(InstalledVersionTest, FirstStartCopiesItselfAndRecordsTheBuildOnceTheCopy
     EXPECT_EQ(left, std::vector<std::string>{"kestrin.exe"});
 }
 
-TEST_F(InstalledVersionTest, SelfCopyOnlyEverRaisesTheRecordedBuild) {
+TEST_F(InstalledVersionTest, SelfCopyRaisesTheRecordedBuildOrReplacesACopyThatCannotStart) {
     struct Case {
         const char* what;
         const char* recorded;
-        bool targetThere;  // an installed copy of this build exists already
+        int recordedCopy;  // for a recorded newer build: 0 none on disk, 1 one that starts
+        int targetThere;   // a copy of this build exists already: 0 no, 1 one that starts, 2 one that cannot
         bool folderIsFile; // the copy's folder cannot be made
         const char* want;
     };
     const Case cases[] = {
-        {"a newer build was recorded meanwhile", "2006", false, false, "2006"},
-        {"an older build is raised", "2001", false, false, "2005"},
-        {"an existing copy is kept and recorded", "", true, false, "2005"},
-        {"a copy that cannot be made is not recorded", "", false, true, ""},
+        {"a newer build was recorded meanwhile", "2006", 1, 0, false, "2006"},
+        {"a newer build recorded whose copy is not there gives way", "2006", 0, 0, false, "2005"},
+        {"an older build is raised", "2001", 0, 0, false, "2005"},
+        {"an existing copy is kept and recorded", "", 0, 1, false, "2005"},
+        {"an existing copy that cannot start is replaced", "", 0, 2, false, "2005"},
+        {"a copy that cannot be made is not recorded", "", 0, 0, true, ""},
     };
+    const std::string runs = "#!/bin/sh\nexit 0\n";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(ExeFiles());
         fs::create_directories(ExeFiles());
         if (*c.recorded)
             SetVersion("kestrin.exe", c.recorded);
+        if (c.recordedCopy) {
+            fs::create_directories(ExeFiles(std::string(c.recorded)));
+            WriteFileBytes(ExeFiles(std::string(c.recorded) + "/kestrin.exe"), runs);
+            chmod(ExeFiles(std::string(c.recorded) + "/kestrin.exe").c_str(), 0755);
+        }
         if (c.targetThere) {
             fs::create_directories(ExeFiles("2005"));
-            WriteFileBytes(ExeFiles("2005/kestrin.exe"), "installed before");
+            WriteFileBytes(ExeFiles("2005/kestrin.exe"), c.targetThere == 1 ? runs : "installed before");
+            chmod(ExeFiles("2005/kestrin.exe").c_str(), 0755);
         }
         if (c.folderIsFile)
             WriteFileBytes(ExeFiles("2005"), "in the way");
         EXPECT_EQ(CopySelfThreadProc(nullptr), 1u);
         EXPECT_EQ(Version("kestrin.exe"), c.want);
-        if (c.targetThere)
-            EXPECT_EQ(ReadFileBytes(ExeFiles("2005/kestrin.exe")), "installed before");
-        else if (!c.folderIsFile)
-            EXPECT_EQ(ReadFileBytes(ExeFiles("2005/kestrin.exe")), ReadFileBytes(SelfPath()));
+        const bool self = c.targetThere != 1 && !c.folderIsFile;
+        if (c.targetThere == 1)
+            EXPECT_EQ(ReadFileBytes(ExeFiles("2005/kestrin.exe")), runs);
+        else if (self)
+            EXPECT_TRUE(ReadFileBytes(ExeFiles("2005/kestrin.exe")) == ReadFileBytes(SelfPath()));
         else
             EXPECT_EQ(ReadFileBytes(ExeFiles("2005")), "in the way");
     }
@@ -146,9 +157,19 @@ TEST_F(InstalledVersionTest, ThisCopyStartsWhenTheNewerOneCannotTakeOver) {
             fs::create_symlink(SelfPath(), ExeFiles("2006/kestrin.exe"));
         CPackInfo info;
         EXPECT_TRUE(info.CheckInstalledVersion());
+        ASSERT_EQ(AfxWaitForThreads(10000), 0);
         // The built-in item stays due: this copy offers it itself.
         EXPECT_TRUE(ItemDue());
         EXPECT_FALSE(fs::exists(ArgsFile()));
+        // A recorded copy that cannot start is no installed copy: this build installs itself.
+        if (c.setup == 3) {
+            EXPECT_EQ(Version("kestrin.exe"), "2006");
+            EXPECT_FALSE(fs::exists(ExeFiles("2005")));
+        } else {
+            EXPECT_EQ(Version("kestrin.exe"), "2005");
+            EXPECT_TRUE(ReadFileBytes(ExeFiles("2005/kestrin.exe")) == ReadFileBytes(SelfPath()));
+            EXPECT_TRUE(IsExecutable(ExeFiles("2005/kestrin.exe")));
+        }
     }
 }
 

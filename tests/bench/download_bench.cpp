@@ -36,8 +36,8 @@ int s_result = 0;
 std::atomic<int> s_reports{0};
 std::atomic<int> s_events{0};
 
-void Done(void* context, CString path, int result) {
-    CDownLoadManager::OnDownLoadDone(context, path, result);
+void Done(void* context, CString path, int result, BOOL stopped) {
+    CDownLoadManager::OnDownLoadDone(context, path, result, stopped);
     std::lock_guard<std::mutex> guard(s_lock);
     s_finished = true;
     s_result = result;

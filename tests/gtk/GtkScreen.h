@@ -21,6 +21,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -42,6 +43,39 @@ template <class Cond> bool Until(Cond&& cond, std::chrono::milliseconds bound = 
     }
     g_source_remove(tick);
     return held;
+}
+
+// Runs fn from the main context once a visible top-level GTK window of type T is there, then
+// stops looking; fn gets the window. For answering a modal question from inside its loop.
+template <class Fn> inline void WhenShown(GType type, Fn fn) {
+    struct Job {
+        GType type;
+        std::function<void(GtkWidget*)> fn;
+    };
+    auto* job = new Job{type, fn};
+    g_timeout_add_full(
+        G_PRIORITY_DEFAULT, 10,
+        [](gpointer p) -> gboolean {
+            auto* j = static_cast<Job*>(p);
+            GList* all = gtk_window_list_toplevels();
+            GtkWidget* found = nullptr;
+            for (GList* l = all; l && !found; l = l->next) {
+                GtkWidget* w = static_cast<GtkWidget*>(l->data);
+                if (G_TYPE_CHECK_INSTANCE_TYPE(w, j->type) && gtk_widget_get_mapped(w))
+                    found = w;
+                if (!found && GTK_IS_WINDOW(w) && gtk_widget_get_mapped(w)) {
+                    GtkWidget* child = gtk_bin_get_child(GTK_BIN(w));
+                    if (child && G_TYPE_CHECK_INSTANCE_TYPE(child, j->type))
+                        found = child;
+                }
+            }
+            g_list_free(all);
+            if (!found)
+                return G_SOURCE_CONTINUE;
+            j->fn(found);
+            return G_SOURCE_REMOVE;
+        },
+        job, [](gpointer p) { delete static_cast<Job*>(p); });
 }
 
 // Runs a command line (xdotool, import) and waits for it; true when it exits with 0.

@@ -41,14 +41,46 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// An item package as the package writer makes it: a view1.html and a view2.html among its pages,
+// and the edition strings given (an empty value leaves its string out).
+std::string MakeItem(TempDir& dir, const std::string& name, const std::string& type, const std::string& id,
+                     const std::string& htmlFlag, const std::string& priceFlag) {
+    const std::string pages = dir.sub(name + "_pages");
+    fs::create_directories(pages);
+    WriteFileBytes(pages + "/view1.html", "<html>" + id + " free</html>");
+    WriteFileBytes(pages + "/view2.html", "<html>" + id + " priced</html>");
+    std::string cmd = std::string(KESTRIN_PYTHON " '") + PROJECT_SOURCE_DIR +
+                      "/tools/packwriter/kestrin_pack.py' exe -o '" + dir.sub(name) + "' --package 188='" +
+                      pages + "'";
+    for (const auto& [rid, value] :
+         {std::pair<int, std::string>{162, id}, {294, type}, {280, htmlFlag}, {227, priceFlag}})
+        if (!value.empty())
+            cmd += " --string " + std::to_string(rid) + "=" + value;
+    int status = -1;
+    std::string said = RunCommand(cmd + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << cmd << "\n" << said;
+    return dir.win() + name;
+}
+
+// Whether the memory-file store holds the named file of an item.
+bool Served(const char* type, const char* id, const char* file) {
+    CString name;
+    name.Format("%s%s\\%s\\%s", MEMFILE_ROOT, type, id, file);
+    EnterCriticalSection(&g_csMemFile);
+    bool found = g_MyMemFile.FindFile(MemFileWiden(name.GetString())) != nullptr;
+    LeaveCriticalSection(&g_csMemFile);
+    return found;
+}
+
 // The window without what reaches beyond it: no local server, no store downloads, no update
 // check; the launchers only note what they were asked to open.
 class TestDlg : public CHtmlVelkorsDlg {
 public:
     std::vector<std::string> opened; // "local <path>" or "online <type> <pid>"
-    void OpenLocalItem(CString path) override {
-        CHtmlVelkorsDlg::OpenLocalItem(path);
+    BOOL OpenLocalItem(CString path) override {
+        BOOL bOpened = CHtmlVelkorsDlg::OpenLocalItem(path);
         opened.push_back("local " + path.str());
+        return bOpened;
     }
     void OpenOnlineReader(CString type, CString pid) override {
         CHtmlVelkorsDlg::OpenOnlineReader(type, pid);
@@ -175,16 +207,19 @@ protected:
         dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_HOME);
         dlg.m_magView.m_bLoaded = TRUE;
     }
-    CMagInfo* AddItem(const char* type, const char* pid, int down, bool withFile) {
+    // withFile: an item package of the record's at its place on disk ("damaged": bytes that are none).
+    CMagInfo* AddItem(const char* type, const char* pid, int down, bool withFile, bool damaged = false) {
         auto* item = new CMagInfo;
         item->pid = pid;
         item->sort_id = "s7";
         item->down = down;
         item->type = type;
         item->name = "Name";
-        item->savepath = CString(dir.win() + "Down\\") + pid + ".zip";
-        if (withFile)
-            std::ofstream(dir.sub("Down/") + pid + ".zip") << "PK";
+        item->savepath = CString(dir.win() + pid + ".exe");
+        if (withFile && damaged)
+            std::ofstream(dir.sub(pid) + ".exe") << "PK";
+        else if (withFile)
+            MakeItem(dir, std::string(pid) + ".exe", type, pid, "1", "0");
         g_MagShelf.Add(item, type, FALSE);
         return item;
     }
@@ -229,34 +264,50 @@ TEST_F(MainWindowTest, StartsOnTheMagazineStoreAndLoadsEachPageOnce) {
 }
 
 TEST_F(MainWindowTest, CommandLineOpensAnExistingPackageOnly) {
-    std::ofstream(dir.sub("item.zip")) << "PK";
-    const std::string path = dir.win() + "item.zip";
+    const std::string path = MakeItem(dir, "item.exe", "mag", "i1", "1", "0");
+    std::ofstream(dir.sub("damaged.exe")) << "PK";
+    const std::string damaged = dir.win() + "damaged.exe";
     struct Case {
         std::string cmdLine;
+        bool tried; // handed to the launcher
         bool opens;
     } cases[] = {
-        {"-p " + path, true},
-        {"-p \"" + path + "\"", false}, // quotes are part of the path, which
-                                        // then does not exist
-        {"-p " + path + " ", false},
-        {"-p" + path, false},
-        {"", false},
+        {"-p " + path, true, true},
+        {"-p " + damaged, true, false},        // the first tab then shows
+        {"-p \"" + path + "\"", false, false}, // quotes are part of the path, which
+                                               // then does not exist
+        {"-p " + path + " ", false, false},
+        {"-p" + path, false, false},
+        {"", false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cmdLine);
         dlg.opened.clear();
         EXPECT_EQ(dlg.HandleCommandLine(CString(c.cmdLine)), c.opens ? TRUE : FALSE);
-        EXPECT_EQ(dlg.opened,
-                  c.opens ? std::vector<std::string>{"local " + path} : std::vector<std::string>{});
+        EXPECT_EQ(dlg.opened, c.tried ? std::vector<std::string>{"local " + c.cmdLine.substr(3)}
+                                      : std::vector<std::string>{});
     }
 }
 
 TEST_F(MainWindowTest, APackageOnTheCommandLineIsTheFirstThingShown) {
-    std::ofstream(dir.sub("item.zip")) << "PK";
-    Start(("-p " + dir.win() + "item.zip").c_str());
-    EXPECT_EQ(dlg.opened, std::vector<std::string>{"local " + dir.win() + "item.zip"});
+    const std::string item = MakeItem(dir, "item.exe", "mag", "i1", "1", "0");
+    Start(("-p " + item).c_str());
+    EXPECT_EQ(dlg.opened, std::vector<std::string>{"local " + item});
     EXPECT_EQ(dlg.m_strCurTab, "");
     EXPECT_EQ(Navigations(dlg.m_magView), 0u);
+    EXPECT_TRUE(screen.MessageBoxes().empty());
+}
+
+TEST_F(MainWindowTest, ADamagedPackageOnTheCommandLineIsNamedAndTheStoreShows) {
+    std::ofstream(dir.sub("broken.exe")) << "PK";
+    Start(("-p " + dir.win() + "broken.exe").c_str());
+    ASSERT_EQ(screen.MessageBoxes().size(), 1u);
+    EXPECT_NE(screen.MessageBoxes()[0].text.find("broken.exe"), std::string::npos);
+    EXPECT_NE(screen.MessageBoxes()[0].text.find(AfxUtf8ToAnsi("已损坏")), std::string::npos);
+    EXPECT_EQ(dlg.m_strCurTab, "mag");
+    EXPECT_TRUE(dlg.m_magView.IsWindowVisible());
+    EXPECT_FALSE(dlg.m_pHtmlDlg->IsWindowVisible());
+    EXPECT_FALSE(dlg.m_pFlashWnd->IsWindowVisible());
 }
 
 TEST_F(MainWindowTest, EscHidesToTheTrayAndTheTrayBringsItBack) {
@@ -748,27 +799,30 @@ TEST_F(MainWindowTest, ALocalReadOpensTheFileOnlyWhenItIsCompleteAndThere) {
         const char* pid;
         int down;
         bool file;
-        bool local;
+        bool damaged;
+        const char* read; // "local", "online" or "" (a damaged package: named, not read)
     } cases[] = {
-        {"d1", DOWN_STATE_DONE, true, true},
-        {"d2", DOWN_STATE_DONE, false, false},
-        {"d3", DOWN_STATE_LOADING, true, false},
-        {"d4", DOWN_STATE_STOPPED, true, false},
+        {"d1", DOWN_STATE_DONE, true, false, "local"},     {"d2", DOWN_STATE_DONE, false, false, "online"},
+        {"d3", DOWN_STATE_LOADING, true, false, "online"}, {"d4", DOWN_STATE_STOPPED, true, false, "online"},
+        {"d5", DOWN_STATE_DONE, true, true, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pid);
-        CMagInfo* item = AddItem("book", c.pid, c.down, c.file);
+        CMagInfo* item = AddItem("book", c.pid, c.down, c.file, c.damaged);
         dlg.opened.clear();
+        const size_t boxes = screen.MessageBoxes().size();
         Event(EVT_READ_LOCAL, reinterpret_cast<LPARAM>(item));
+        const std::string read = c.read;
         std::string expected =
-            c.local ? "local " + item->savepath.str() : std::string("online book ") + c.pid;
+            read == "online" ? std::string("online book ") + c.pid : "local " + item->savepath.str();
         EXPECT_EQ(dlg.opened, std::vector<std::string>{expected});
+        EXPECT_EQ(screen.MessageBoxes().size(), boxes + (read.empty() ? 1 : 0));
         CMagInfoList recent;
         g_MagShelf.GetList("book_read", recent);
         bool inRecent = false;
         for (INT_PTR i = 0; i < recent.GetSize(); ++i)
             inRecent = inRecent || recent[i]->pid == c.pid;
-        EXPECT_EQ(inRecent, c.local);
+        EXPECT_EQ(inRecent, read == "local");
     }
 }
 
@@ -882,37 +936,6 @@ TEST_F(MainWindowTest, UnknownCodesAreIgnored) {
 
 // ---- the readers
 
-// An item package as the package writer makes it: a view1.html and a view2.html among its pages,
-// and the edition strings given (an empty value leaves its string out).
-std::string MakeItem(TempDir& dir, const std::string& name, const std::string& type, const std::string& id,
-                     const std::string& htmlFlag, const std::string& priceFlag) {
-    const std::string pages = dir.sub(name + "_pages");
-    fs::create_directories(pages);
-    WriteFileBytes(pages + "/view1.html", "<html>" + id + " free</html>");
-    WriteFileBytes(pages + "/view2.html", "<html>" + id + " priced</html>");
-    std::string cmd = std::string(KESTRIN_PYTHON " '") + PROJECT_SOURCE_DIR +
-                      "/tools/packwriter/kestrin_pack.py' exe -o '" + dir.sub(name) + "' --package 188='" +
-                      pages + "'";
-    for (const auto& [rid, value] :
-         {std::pair<int, std::string>{162, id}, {294, type}, {280, htmlFlag}, {227, priceFlag}})
-        if (!value.empty())
-            cmd += " --string " + std::to_string(rid) + "=" + value;
-    int status = -1;
-    std::string said = RunCommand(cmd + " 2>&1", &status);
-    EXPECT_EQ(status, 0) << cmd << "\n" << said;
-    return dir.win() + name;
-}
-
-// Whether the memory-file store holds the named file of an item.
-bool Served(const char* type, const char* id, const char* file) {
-    CString name;
-    name.Format("%s%s\\%s\\%s", MEMFILE_ROOT, type, id, file);
-    EnterCriticalSection(&g_csMemFile);
-    bool found = g_MyMemFile.FindFile(MemFileWiden(name.GetString())) != nullptr;
-    LeaveCriticalSection(&g_csMemFile);
-    return found;
-}
-
 class ReaderTest : public MainWindowTest {
 protected:
     CReadHtmlView& ReadView() { return dlg.m_pHtmlDlg->m_view; }
@@ -1003,6 +1026,71 @@ TEST_F(ReaderTest, ALocalItemOpensInTheReaderItsFlagsAskFor) {
             EXPECT_EQ(dlg.m_pFlashWnd->m_strBase, c.served ? CString("http://127.0.0.1:8024/mag/" + id + "/")
                                                            : CString(MEMFILE_ROOT "mag\\" + id + "\\"));
         }
+    }
+}
+
+// A resource-only executable whose MYDATA holds exactly the given items ("188=file").
+std::string MakeExe(TempDir& dir, const std::string& name, const std::vector<std::string>& items) {
+    std::string cmd = std::string(KESTRIN_PYTHON " '") + PROJECT_SOURCE_DIR +
+                      "/tools/packwriter/kestrin_pack.py' exe -o '" + dir.sub(name) + "' --string 280=1";
+    for (const std::string& item : items)
+        cmd += " --file " + item;
+    int status = -1;
+    std::string said = RunCommand(cmd + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << cmd << "\n" << said;
+    return ReadFileBytes(dir.sub(name));
+}
+
+TEST_F(ReaderTest, ADamagedPackageOpensNoReaderAndNamesTheFileAndTheNextGoodOneOpens) {
+    const std::string good = MakeItem(dir, "good.exe", "mag", "g1", "1", "0");
+    const std::string whole = ReadFileBytes(dir.sub("good.exe"));
+    // A directory that claims 5001 entries, behind some bytes.
+    const uint32_t trailer[3] = {8, 5001 * 264, 5001};
+    WriteFileBytes(dir.sub("count.bin"),
+                   std::string(8, 'x') + std::string(reinterpret_cast<const char*>(trailer), sizeof trailer));
+    std::string random(65536, '\0');
+    for (size_t i = 0; i < random.size(); ++i)
+        random[i] = static_cast<char>((i * 2654435761u) >> 13);
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"empty", ""},
+        {"truncated", whole.substr(0, whole.size() / 2)},
+        {"wrong magic", "XY" + whole.substr(2)},
+        {"random", random},
+        {"no pages", MakeExe(dir, "nopages.bin", {})},
+        {"pages that do not read", MakeExe(dir, "badpages.bin", {"188=" + dir.sub("count.bin")})},
+    };
+    readerPages.push_back("http://127.0.0.1:8024/mag/g1/view2.html");
+    Start();
+    g_MyMemFile.m_nServerState = 2;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = std::string("damaged ") + c.name + ".exe";
+        WriteFileBytes(dir.sub(file), c.bytes);
+        dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_MY_BOOK);
+        const size_t boxes = screen.MessageBoxes().size();
+        const size_t reads = FakeOf(ReadView())->Navigations().size();
+        EXPECT_FALSE(dlg.OpenLocalItem((dir.win() + file).c_str()));
+        ASSERT_EQ(screen.MessageBoxes().size(), boxes + 1);
+        const auto& box = screen.MessageBoxes().back();
+        EXPECT_NE(box.text.find(file), std::string::npos) << box.text;
+        EXPECT_NE(box.text.find(AfxUtf8ToAnsi("已损坏")), std::string::npos) << box.text;
+        EXPECT_EQ(box.owner, dlg.GetSafeHwnd());
+        // No reader came up, nothing was fetched for it, and the shelf is still there.
+        EXPECT_FALSE(Visible(dlg.m_pHtmlDlg));
+        EXPECT_FALSE(Visible(dlg.m_pFlashWnd));
+        EXPECT_EQ(dlg.m_pFlashWnd->m_pFlash, nullptr);
+        EXPECT_EQ(FakeOf(ReadView())->Navigations().size(), reads);
+        EXPECT_TRUE(Visible(&dlg.m_shelfView));
+        EXPECT_EQ(dlg.m_strCurTab, "shelf");
+        // The next good package reads as ever.
+        EXPECT_TRUE(dlg.OpenLocalItem(good.c_str()));
+        EXPECT_TRUE(Visible(dlg.m_pHtmlDlg));
+        EXPECT_TRUE(Served("mag", "g1", "view2.html"));
+        EXPECT_EQ(LastReadNavigation(), CString("http://127.0.0.1:8024/mag/g1/view2.html"));
+        EXPECT_EQ(screen.MessageBoxes().size(), boxes + 1);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "contentserver/MyMemFile.h"
 #include "net/StoreRequests.h"
+#include "platform/kernel/CodePage.h"
 
 #include <algorithm>
 #include <future>
@@ -699,7 +700,7 @@ TEST_F(Downloads, CategoryFilesAreFetchedWholeAndKeptWhenAFetchFails) {
 
 namespace {
 std::promise<void>* s_holdDone = nullptr;
-void HoldDone(void*, CString, int) {
+void HoldDone(void*, CString, int, BOOL) {
     s_holdDone->get_future().wait();
 }
 } // namespace
@@ -757,4 +758,201 @@ TEST_F(Downloads, AStoreNameThatCouldClimbOutStaysInTheDownloadFolder) {
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(DOWN_STATE_DONE, item->down);
     EXPECT_TRUE(fs::exists(m_dir / "Down" / ".._.._x_[__].exe"));
+}
+
+namespace {
+
+// A file name's length on the disk, where it is UTF-8.
+size_t DiskBytes(const fs::path& p) {
+    return p.filename().string().size();
+}
+
+// n times one character, in the ANSI code page.
+std::string Repeat(const char* utf8, int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i)
+        s += utf8;
+    return AfxUtf8ToAnsi(s);
+}
+
+} // namespace
+
+struct LongNameCase {
+    const char* name;
+    const char* pid;
+};
+STORETEST_PRINT_BY_NAME(LongNameCase)
+
+class LongNames : public StoreTest, public ::testing::WithParamInterface<LongNameCase> {};
+
+// The file system counts a name in UTF-8, where a Chinese character takes three bytes: the name
+// on disk is shortened to fit with its ".temp", and "[pid].exe" stays whole.
+TEST_P(LongNames, DownloadUnderANameThatFitsTheFileSystem) {
+    const char* pid = GetParam().pid;
+    g_DownLoadManager.AddDownLoad("mag", pid);
+    ASSERT_TRUE(m_win->WaitFor([&](auto& ev) { return Finished(ev, pid); }));
+    ASSERT_TRUE(WaitIdle());
+    CMagInfo* item = g_MagShelf.Find("mag", pid);
+    ASSERT_NE(nullptr, item);
+    EXPECT_FALSE(Has(m_win->Events(), EVT_DOWNLOAD_FAILED, pid));
+    EXPECT_EQ(DOWN_STATE_DONE, item->down);
+    const fs::path pkg = LinuxPath(item->savepath);
+    ASSERT_TRUE(fs::exists(pkg)) << pkg;
+    const std::string file = pkg.filename().string();
+    EXPECT_LE(DiskBytes(pkg) + strlen(".temp"), 255u) << file;
+    const std::string tail = "[" + std::string(pid) + "].exe";
+    ASSERT_GT(file.size(), tail.size());
+    EXPECT_EQ(tail, file.substr(file.size() - tail.size()));
+    // As much of the name as fits, cut at a character: it still reads as UTF-8 and starts the
+    // way the item's name does.
+    const std::string name = AfxAnsiToUtf8(std::string(item->name));
+    const std::string head = file.substr(0, file.size() - tail.size());
+    EXPECT_GT(head.size(), 200u);
+    EXPECT_EQ(0u, name.find(head.substr(0, 150)));
+    RunCommand("curl -s -o '" + (m_dir / "ref.exe").string() + "' '" + Base() + "/packages/m1.exe'");
+    EXPECT_EQ(Sha256(m_dir / "ref.exe"), Sha256(pkg));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, LongNames,
+                         ::testing::Values(LongNameCase{"HundredChineseCharacters", "longcjk100"},
+                                           LongNameCase{"TwoHundredFiftyFiveAscii", "longascii255"}));
+
+TEST(FileNames, APackageNameFitsTheFileSystemWithItsPartialFile) {
+    const std::string cjk = Repeat("书", 120);
+    struct Case {
+        const char* label;
+        std::string name, date, pid;
+        bool fits;
+    } cases[] = {
+        {"short", "Name", "2026-01", "m1", true},
+        {"Chinese name", cjk, AfxUtf8ToAnsi("第1版"), "b7", true},
+        {"ASCII name", std::string(255, 'a'), "2026-01", "a1", true},
+        {"long date", "n", std::string(300, 'd'), "a2", true},
+        // A pid the name cannot even hold: it is kept whole, and the file cannot be made.
+        {"pid too long", "n", "d", std::string(250, 'p'), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        CString path =
+            CDownLoadManager::BuildPackagePath("\\d\\Down\\", c.name.c_str(), c.date.c_str(), c.pid.c_str());
+        ASSERT_EQ(0, path.Find("\\d\\Down\\"));
+        const std::string file = AfxAnsiToUtf8(std::string(path.Mid(8)));
+        const std::string tail = "[" + c.pid + "].exe";
+        EXPECT_EQ(tail, file.substr(file.size() - std::min(file.size(), tail.size())));
+        EXPECT_EQ(c.fits, file.size() + strlen(".temp") <= 255u) << file.size();
+        if (c.fits) {
+            // Nothing is cut that would have fitted (a character takes at most three bytes), and no
+            // character is cut in half.
+            const std::string whole = AfxAnsiToUtf8(c.name + c.date) + tail;
+            EXPECT_TRUE(file.size() == whole.size() || file.size() + strlen(".temp") > 255u - 3)
+                << file.size();
+            std::string back;
+            EXPECT_TRUE(AfxUtf8ToAnsi(file, back));
+        }
+    }
+}
+
+TEST_F(Downloads, ARecordWhoseStoredNameIsTooLongDownloadsUnderOneThatFits) {
+    // What an earlier build stored for a long name: a place on disk no file can have.
+    CMagInfo* item = ShelfRecord("oldlong", Base() + "/blob?size=5000", DOWN_STATE_WAITING);
+    const std::string gbk = Repeat("长", 100);
+    {
+        CMagShelfLock lock;
+        item->name = gbk.c_str();
+        item->savepath = g_AppPathInfo.GetDownloadFolder() + gbk.c_str() + "[oldlong].exe";
+    }
+    g_DownLoadManager.StartWaiting();
+    ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Finished(ev, "oldlong"); }));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(DOWN_STATE_DONE, StateOf(item));
+    const fs::path pkg = LinuxPath(item->savepath);
+    EXPECT_TRUE(fs::exists(pkg));
+    EXPECT_LE(DiskBytes(pkg) + strlen(".temp"), 255u);
+    EXPECT_EQ(BlobSha(Base(), 5000), Sha256(pkg));
+    // The shelf file keeps the place that was used.
+    EXPECT_NE(std::string::npos, ReadFile(m_dir / "Data" / "MagShelf.xml").find(std::string(item->savepath)));
+}
+
+// How a transfer ended decides what the shelf shows: only one that nobody stopped and that left
+// no package is a failure, and it is forgotten once the record starts again.
+struct EndCase {
+    const char* name;
+    const char* fault; // for the first answer only, or ""
+    bool stopByHand;   // the shelf's stop, once the first piece is on disk (the store holds the rest)
+    bool blockTemp;    // a folder where the partial file should go
+    bool failed;
+};
+STORETEST_PRINT_BY_NAME(EndCase)
+
+class TransferEnds : public StoreTest, public ::testing::WithParamInterface<EndCase> {};
+
+TEST_P(TransferEnds, AFailureIsToldFromAStop) {
+    const EndCase& c = GetParam();
+    CMagInfo* item = ShelfRecord("end", Base() + "/blob?size=300000&gate=end", DOWN_STATE_STOPPED);
+    if (*c.fault)
+        Control(std::string("/_control/fault?count=1&") + c.fault);
+    if (!c.stopByHand)
+        Release("end");
+    const fs::path temp = LinuxPath(item->savepath + ".temp");
+    if (c.blockTemp)
+        fs::create_directories(temp);
+    g_DownLoadManager.StartDownLoad("mag", "end");
+    if (c.stopByHand) {
+        ASSERT_TRUE(WaitUntil([&] {
+            std::error_code ec;
+            return fs::file_size(temp, ec) == 65536;
+        }));
+        g_DownLoadManager.Stop(nullptr, item);
+    }
+    ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Has(ev, EVT_DOWNLOAD_FAILED, "end"); }));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(DOWN_STATE_STOPPED, StateOf(item));
+    EXPECT_EQ(c.failed, g_DownLoadManager.HasFailed(item) != FALSE);
+    // The shelf file keeps a failure as a stop: the next start-up queues it again.
+    EXPECT_NE(std::string::npos, ReadFile(m_dir / "Data" / "MagShelf.xml").find("<down>0</down>"));
+
+    if (c.blockTemp)
+        fs::remove(temp);
+    Control("/_control/release?all=1");
+    m_win->Clear();
+    g_DownLoadManager.StartDownLoad("mag", "end");
+    EXPECT_FALSE(g_DownLoadManager.HasFailed(item));
+    ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Finished(ev, "end"); }));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(DOWN_STATE_DONE, StateOf(item));
+    EXPECT_FALSE(g_DownLoadManager.HasFailed(item));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, TransferEnds,
+                         ::testing::Values(EndCase{"StoreClosesMidway", "cut=100000", false, false, true},
+                                           EndCase{"StoreAnswersAnError", "status=503", false, false, true},
+                                           EndCase{"PartialFileCannotBeMade", "", false, true, true},
+                                           EndCase{"StoppedByHand", "", true, false, false}));
+
+TEST_F(Downloads, ADiscardedTransferStopsAndTakesItsFilesAlong) {
+    // The store sends the first 64 KiB and holds the rest.
+    CMagInfo* item = ShelfRecord("gone", Base() + "/blob?size=600000&gate=gone", DOWN_STATE_STOPPED);
+    CMagInfo* next = ShelfRecord("next", Base() + "/blob?size=1000", DOWN_STATE_WAITING);
+    g_DownLoadManager.StartDownLoad("mag", "gone");
+    const fs::path temp = LinuxPath(item->savepath + ".temp");
+    ASSERT_TRUE(WaitUntil([&] {
+        std::error_code ec;
+        return fs::file_size(temp, ec) == 65536;
+    }));
+    g_DownLoadManager.Discard(item);
+    EXPECT_FALSE(fs::exists(temp)) << "the partial file goes at once";
+    g_MagShelf.Remove("mag", "gone");
+    ASSERT_TRUE(WaitUntil([] { return g_DownLoadManager.GetRunningCount() == 0; }));
+    ASSERT_TRUE(m_win->WaitFor([](auto& ev) { return Finished(ev, "next"); }));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_FALSE(fs::exists(temp));
+    EXPECT_FALSE(fs::exists(LinuxPath(item->savepath)));
+    // Nobody lists it: no event, no failure, and nothing starts it again.
+    EXPECT_TRUE(CodesFor(m_win->Events(), "gone").empty());
+    EXPECT_FALSE(g_DownLoadManager.HasFailed(item));
+    g_DownLoadManager.StartDownLoad("mag", "gone");
+    EXPECT_EQ(0, g_DownLoadManager.GetRunningCount());
+    // The completion of the stopped transfer went on to the queue as any does.
+    EXPECT_EQ(DOWN_STATE_DONE, StateOf(next));
+    EXPECT_EQ(1u, CountLines(Control("/_control/log"), "gate=gone"));
 }

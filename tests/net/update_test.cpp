@@ -7,10 +7,14 @@
 #include "net/DownLoadManager.h"
 
 #include "tests/net/StorePeer.h"
+#include "tests/support/Components.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,12 +24,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <ostream>
 #include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
+using namespace components;
 
 namespace {
 
@@ -44,6 +50,14 @@ std::string RawPackage(const std::vector<std::pair<std::string, std::string>>& e
     uint32_t trailer[3] = {static_cast<uint32_t>(body.size()), static_cast<uint32_t>(dir.size()),
                            static_cast<uint32_t>(entries.size())};
     return body + dir + std::string(reinterpret_cast<const char*>(trailer), 12);
+}
+
+// The same program for another processor.
+std::string ForeignProgram() {
+    std::string p = Program();
+    p[18] = static_cast<char>(p[18] == 0x28 ? 0x3E : 0x28); // e_machine: x86-64 and ARM swap
+    p[19] = 0;
+    return p;
 }
 
 class Updates : public WithStore<> {
@@ -127,10 +141,10 @@ TEST_F(Updates, OnlyNewerComponentsAreInstalledAndRecorded) {
     g_CommonFunc.SetComponentVersion("skin", 5);
     g_CommonFunc.SetComponentVersion("data", 8);
     g_CommonFunc.SetComponentVersion("kestrin.exe", 3);
-    ServePackage("skin.7", {{"main.xml", "<skin/>"}, {"back.bmp", std::string(3000, '\x42')}});
-    ServePackage("data.8", {{"shelf.html", "<html/>"}});
-    ServeBytes("kestrin.exe.2", "MZ old program");
-    ServeBytes("read.swf.4", "FWS reader movie");
+    ServePackage("skin.7", WholeSkin({{"back.bmp", std::string(3000, '\x42')}}));
+    ServePackage("data.8", WholePages());
+    ServeBytes("kestrin.exe.2", Program());
+    ServeBytes("read.swf.4", Fws("reader movie"));
     SetManifest(Entry("skin", "1", "7", "skin.7") + Entry("data", "1", "8", "data.8") +
                 Entry("kestrin.exe", "0", "2", "kestrin.exe.2") + Entry("read.swf", "0", "4", "read.swf.4") +
                 // Names of no component of the program are not updates at all.
@@ -142,11 +156,14 @@ TEST_F(Updates, OnlyNewerComponentsAreInstalledAndRecorded) {
     EXPECT_EQ(3, Version("kestrin.exe"));
     EXPECT_EQ(4, Version("read.swf"));
     EXPECT_EQ(0, Version("evil"));
-    std::vector<std::string> want = {"4", "4/read.swf", "skin_7", "skin_7/back.bmp", "skin_7/main.xml"};
+    std::vector<std::string> want = {"4", "4/read.swf", "skin_7"};
+    for (auto& [file, data] : WholeSkin({{"back.bmp", ""}}))
+        want.push_back("skin_7/" + file);
+    std::sort(want.begin(), want.end());
     EXPECT_EQ(want, Installed());
-    EXPECT_EQ("<skin/>", ReadFileBytes(Exe("skin_7/main.xml")));
+    EXPECT_EQ("<items name=\"WinSkin3.xml\"/>", ReadFileBytes(Exe("skin_7/WinSkin3.xml")));
     EXPECT_EQ(std::string(3000, '\x42'), ReadFileBytes(Exe("skin_7/back.bmp")));
-    EXPECT_EQ("FWS reader movie", ReadFileBytes(Exe("4/read.swf")));
+    EXPECT_EQ(Fws("reader movie"), ReadFileBytes(Exe("4/read.swf")));
     // The folders the program looks in are the new ones.
     EXPECT_EQ(g_AppPathInfo.m_strExeFilesDir + "\\skin_7\\", g_AppPathInfo.GetSkinDir());
     EXPECT_TRUE(g_CommonFunc.FileExists(g_AppPathInfo.GetReadSwfPath()));
@@ -239,7 +256,7 @@ INSTANTIATE_TEST_SUITE_P(Downloads, CutUpdates,
                                            CutCase{"Missing", "?status=404", UPDATE_MAX_ATTEMPTS}));
 
 TEST_F(Updates, ADownloadCutOnceIsTriedAgainAndInstalled) {
-    ServePackage("data.3", {{"b.txt", std::string(200000, 'd')}});
+    ServePackage("data.3", WholePages({{"b.txt", std::string(200000, 'd')}}));
     SetManifest(Entry("data", "1", "3", "data.3"));
     Curl("/_control/fault?path=/files/data.3&cut=70000&count=2");
     UpdateThreadProc(nullptr);
@@ -250,8 +267,10 @@ TEST_F(Updates, ADownloadCutOnceIsTriedAgainAndInstalled) {
 TEST_F(Updates, APackageIsInstalledOnlyWhenItChecksOut) {
     ServeBytes("skin.7", "not a package at all");
     fs::create_directories(m_dir / "outside");
-    ServeBytes("data.9", RawPackage({{"ok.txt", "fine"}, {"..\\..\\outside\\evil.txt", "bad"}}));
-    ServeBytes("read.swf.4", "FWS");
+    auto pages = WholePages({{"..\\..\\outside\\evil.txt", "bad"}});
+    ServeBytes("data.9",
+               RawPackage(std::vector<std::pair<std::string, std::string>>(pages.begin(), pages.end())));
+    ServeBytes("read.swf.4", Fws(""));
     SetManifest(Entry("skin", "1", "7", "skin.7") + Entry("data", "1", "9", "data.9") +
                 Entry("read.swf", "0", "4", "read.swf.4"));
     UpdateThreadProc(nullptr);
@@ -266,21 +285,23 @@ TEST_F(Updates, APackageIsInstalledOnlyWhenItChecksOut) {
 
 TEST_F(Updates, AComponentOfTheWrongKindOrAnUnknownKindInstallsNothing) {
     ServeBytes("skin.7", "a plain file named skin");
-    ServeBytes("read.swf.4", "FWS");
+    ServeBytes("read.swf.4", Fws(""));
     SetManifest(Entry("skin", "0", "7", "skin.7") + Entry("read.swf", "2", "4", "read.swf.4"));
     UpdateThreadProc(nullptr);
     EXPECT_EQ(0, Version("skin"));
     EXPECT_EQ(0, Version("read.swf"));
     EXPECT_TRUE(Installed().empty());
-    // Both were downloaded all the same.
-    EXPECT_TRUE(fs::exists(m_dir / "Update" / "skin.7"));
-    EXPECT_TRUE(fs::exists(m_dir / "Update" / "read.swf.4"));
+    // Both were downloaded all the same, and what did not install is not kept.
+    std::string log = Curl("/_control/log");
+    EXPECT_NE(std::string::npos, log.find("GET /files/skin.7"));
+    EXPECT_NE(std::string::npos, log.find("GET /files/read.swf.4"));
+    EXPECT_TRUE(fs::is_empty(m_dir / "Update"));
 }
 
 TEST_F(Updates, ARecordedVersionIsNeverLowered) {
     g_CommonFunc.SetComponentVersion("skin", 5);
-    ServePackage("skin.7", {{"main.xml", "<skin/>"}});
-    ServeBytes("kestrin.exe.6", "MZ new");
+    ServePackage("skin.7", WholeSkin());
+    ServeBytes("kestrin.exe.6", Program());
     SetManifest(Entry("skin", "1", "7", "skin.7") + Entry("kestrin.exe", "0", "6", "kestrin.exe.6"));
     CUpdateInfoList list;
     ASSERT_TRUE(ParseUpdateXml(GetUpdateXml(), list));
@@ -293,12 +314,13 @@ TEST_F(Updates, ARecordedVersionIsNeverLowered) {
     g_CommonFunc.SetComponentVersion("kestrin.exe", 8);
     // A program copy of that version is already in place from an earlier run: it is kept.
     fs::create_directories(Exe("6"));
-    WriteFileBytes(Exe("6/kestrin.exe"), "MZ in place");
+    WriteFileBytes(Exe("6/kestrin.exe"), "#!/bin/sh\nexit 0\n");
+    chmod(Exe("6/kestrin.exe").c_str(), 0755);
     EXPECT_TRUE(InstallUpdates(list));
     FreeUpdates(list);
     EXPECT_EQ(9, Version("skin"));
     EXPECT_EQ(8, Version("kestrin.exe"));
-    EXPECT_EQ("MZ in place", ReadFileBytes(Exe("6/kestrin.exe")));
+    EXPECT_EQ("#!/bin/sh\nexit 0\n", ReadFileBytes(Exe("6/kestrin.exe")));
 
     RecordComponentVersion("data", 4);
     RecordComponentVersion("data", 3);
@@ -306,13 +328,14 @@ TEST_F(Updates, ARecordedVersionIsNeverLowered) {
 }
 
 TEST_F(Updates, AFirstStartRecordsAPlainComponentAlreadyInPlace) {
-    ServeBytes("kestrin.exe.6", "MZ new");
+    ServeBytes("kestrin.exe.6", Program());
     SetManifest(Entry("kestrin.exe", "0", "6", "kestrin.exe.6"));
     fs::create_directories(Exe("6"));
-    WriteFileBytes(Exe("6/kestrin.exe"), "MZ in place");
+    WriteFileBytes(Exe("6/kestrin.exe"), "#!/bin/sh\nexit 0\n");
+    chmod(Exe("6/kestrin.exe").c_str(), 0755);
     UpdateThreadProc(nullptr);
     EXPECT_EQ(6, Version("kestrin.exe"));
-    EXPECT_EQ("MZ in place", ReadFileBytes(Exe("6/kestrin.exe")));
+    EXPECT_EQ("#!/bin/sh\nexit 0\n", ReadFileBytes(Exe("6/kestrin.exe")));
 }
 
 TEST_F(Updates, NoManifestChangesNothing) {
@@ -328,7 +351,7 @@ TEST_F(Updates, NoManifestChangesNothing) {
 }
 
 TEST_F(Updates, ExitStopsTheUpdateAndWaitsForIt) {
-    ServePackage("data.3", {{"b.txt", std::string(300000, 'd')}});
+    ServePackage("data.3", WholePages({{"b.txt", std::string(300000, 'd')}}));
     SetManifest(Entry("data", "1", "3", "data.3?gate=upd"));
     EXPECT_TRUE(StartUpdateThread());
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -347,6 +370,100 @@ TEST_F(Updates, ExitStopsTheUpdateAndWaitsForIt) {
     EXPECT_TRUE(StartUpdateThread());
     EXPECT_EQ(0, g_DownLoadManager.GetWorkerCount());
     g_DownLoadManager.Reopen();
+}
+
+// A component that is not whole for its kind is neither installed nor recorded, and its download
+// does not stay: the program would otherwise look for it there from the next start on.
+struct BadComponent {
+    const char* name;
+    const char* component;
+    const char* type;
+    std::function<std::string()> bytes;                        // served as the download, or
+    std::function<std::map<std::string, std::string>()> files; // packed by the package writer
+};
+
+void PrintTo(const BadComponent& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BadComponents : public Updates, public ::testing::WithParamInterface<BadComponent> {};
+
+TEST_P(BadComponents, AreNotInstalledRecordedOrKept) {
+    const BadComponent& c = GetParam();
+    const std::string file = std::string(c.component) + ".9";
+    if (c.files)
+        ServePackage(file, c.files());
+    else
+        ServeBytes(file, c.bytes());
+    SetManifest(Entry(c.component, c.type, "9", file));
+    UpdateThreadProc(nullptr);
+    EXPECT_NE(std::string::npos, Curl("/_control/log").find("GET /files/" + file)) << "it was fetched";
+    EXPECT_EQ(0, Version(c.component));
+    EXPECT_TRUE(Installed().empty()) << Installed().front();
+    EXPECT_TRUE(fs::is_empty(m_dir / "Update"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, BadComponents,
+    ::testing::Values(BadComponent{"PagesWithoutThePages", "data", "1", nullptr,
+                                   [] {
+                                       return std::map<std::string, std::string>{{"x.txt", "x"}};
+                                   }},
+                      BadComponent{"PagesWithoutTheSettingsPage", "data", "1", nullptr,
+                                   [] {
+                                       auto f = WholePages();
+                                       f.erase("Setting.html");
+                                       return f;
+                                   }},
+                      BadComponent{"PagesWithAnEmptyShelf", "data", "1", nullptr,
+                                   [] {
+                                       auto f = WholePages();
+                                       f["Bookshelf2.html"] = "";
+                                       return f;
+                                   }},
+                      BadComponent{"SkinWithoutTheMainWindowsSkin", "skin", "1", nullptr,
+                                   [] {
+                                       auto f = WholeSkin();
+                                       f.erase("WinSkin3.xml");
+                                       return f;
+                                   }},
+                      BadComponent{"MovieOfSevenGarbageBytes", "read.swf", "0",
+                                   [] { return std::string("garbage"); }, nullptr},
+                      BadComponent{"MovieShorterThanItsHeaderSays", "read.swf", "0",
+                                   [] { return Fws("pages", 100); }, nullptr},
+                      BadComponent{"CompressedMovieCutShort", "read.swf", "0",
+                                   [] { return Cws(std::string(5000, 'm') + "end", 4); }, nullptr},
+                      BadComponent{"ProgramThatIsText", "kestrin.exe", "0",
+                                   [] { return std::string("MZ not a program"); }, nullptr},
+                      BadComponent{"ProgramForAnotherProcessor", "kestrin.exe", "0",
+                                   [] { return ForeignProgram(); }, nullptr},
+                      BadComponent{"ProgramCutShort", "kestrin.exe", "0",
+                                   [] { return Program().substr(0, 100); }, nullptr}));
+
+TEST_F(Updates, WholeComponentsAreInstalledExecutableAndInPlaceOfAnEarlierFolder) {
+    // A folder of that version from an earlier attempt, and a movie compressed as the build's is.
+    fs::create_directories(Exe("data_9"));
+    WriteFileBytes(Exe("data_9/x.txt"), "left over");
+    ServePackage("data.9", WholePages({{"shelf.css", "a {}"}}));
+    const std::string movie = Cws(std::string(5000, 'm') + "end");
+    ServeBytes("read.swf.9", movie);
+    ServeBytes("kestrin.exe.9", Program());
+    SetManifest(Entry("data", "1", "9", "data.9") + Entry("read.swf", "0", "9", "read.swf.9") +
+                Entry("kestrin.exe", "0", "9", "kestrin.exe.9"));
+    UpdateThreadProc(nullptr);
+    for (const char* c : {"data", "read.swf", "kestrin.exe"})
+        EXPECT_EQ(9, Version(c)) << c;
+    std::vector<std::string> want = {"9", "9/kestrin.exe", "9/read.swf", "data_9"};
+    for (auto& [file, data] : WholePages({{"shelf.css", ""}}))
+        want.push_back("data_9/" + file);
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(want, Installed()) << "nothing of the earlier folder, no temporary name";
+    EXPECT_EQ(movie, ReadFileBytes(Exe("9/read.swf")));
+    EXPECT_EQ(Program(), ReadFileBytes(Exe("9/kestrin.exe")));
+    EXPECT_EQ(0, access(Exe("9/kestrin.exe").c_str(), X_OK)) << "the copy can be started";
+    EXPECT_TRUE(IsComponentWhole("kestrin.exe", WinPath(Exe("9/kestrin.exe"))));
+    EXPECT_TRUE(IsComponentWhole("data", g_AppPathInfo.GetPageDir()));
+    EXPECT_TRUE(IsComponentWhole("read.swf", g_AppPathInfo.GetReadSwfPath()));
 }
 
 } // namespace

@@ -16,9 +16,10 @@ namespace {
 using viewtest::ViewsTest;
 namespace fs = std::filesystem;
 
-const std::vector<std::string> kShelfFunctions = {
-    "AddCategoryItem", "ClearCategoryItem", "ClearBookShelf", "InitBooksData",  "InitUID", "SelBook",
-    "SelMag",          "CategoryItemClick", "ShowProgress",   "js_StopDownload"};
+const std::vector<std::string> kShelfFunctions = {"AddCategoryItem", "ClearCategoryItem", "ClearBookShelf",
+                                                  "InitBooksData",   "InitUID",           "SelBook",
+                                                  "SelMag",          "CategoryItemClick", "ShowProgress",
+                                                  "js_StopDownload", "js_DownloadFailed", "js_ShelfShown"};
 
 class ShelfView : public ViewsTest {
 protected:
@@ -211,6 +212,34 @@ TEST_F(ShelfView, NotificationsReachOnlyALoadedPageOfTheirType) {
                                                "AddCategoryItem(new_read|" + Gbk("最近阅读") + ")"}));
 }
 
+TEST_F(ShelfView, AFailedDownloadIsToldAndListedAsFailedAndAStopAsAStop) {
+    Call("C_InitClassList", {"mag"});
+    CMagInfo* failed = AddItem("mag", "21", "7", DOWN_STATE_LOADING, 40, 100);
+    CMagInfo* stopped = AddItem("mag", "22", "7", DOWN_STATE_LOADING, 10, 100);
+    {
+        CSingleLock lock(&g_csDownLoadState, TRUE);
+        g_nDownLoadCount = 2;
+    }
+    // The two transfers end as the download workers end them.
+    CDownLoadManager::OnDownLoadDone(failed, failed->savepath, MYHTTP_ERR_CONNECT, FALSE);
+    CDownLoadManager::OnDownLoadDone(stopped, stopped->savepath, MYHTTP_ERR_CONNECT, TRUE);
+    EXPECT_EQ(g_DownLoadManager.GetRunningCount(), 0);
+    calls.clear();
+    view->NotifyDownloadFailed("mag", "21");
+    view->NotifyDownloadFailed("book", "21"); // the page shows magazines
+    EXPECT_EQ(Call("C_LoadBookShelf", {"mag", ""}), "1");
+    EXPECT_EQ(calls, (std::vector<std::string>{"js_DownloadFailed(mag|21)", "ClearBookShelf()",
+                                               "InitBooksData(p21,21,0,40,Name 2012-11,21;p22,22,0,10,Name "
+                                               "2012-11,22)",
+                                               "js_DownloadFailed(mag|21)"}));
+    // A page without a word for failures hears of a stop.
+    fakes.back()->AddPage(PageUrl("Bookshelf.html"), PageOf({"js_StopDownload"}));
+    view->Navigate2(PageUrl("Bookshelf.html").GetString());
+    calls.clear();
+    view->NotifyDownloadFailed("mag", "21");
+    EXPECT_EQ(calls, (std::vector<std::string>{"js_StopDownload(mag|21)"}));
+}
+
 TEST_F(ShelfView, PageCallsBecomeEvents) {
     CMagInfo* item = AddItem("mag", "11", "7", DOWN_STATE_DONE);
     EXPECT_EQ(Call("C_GoShelf", {"book", "5"}), "1");
@@ -269,7 +298,7 @@ TEST_F(ShelfView, DeleteRemovesOnlyTheRecordsOwnFileInTheDownloadFolder) {
         const char* survivor; // the file that must still exist afterwards, or ""
     };
     const Case cases[] = {
-        {"a", dir.win() + "Down\\a.zip", "Down/a.zip.temp"},
+        {"a", dir.win() + "Down\\a.zip", ""},
         {"b", dir.win() + "outside.zip", "outside.zip"},
         {"c", dir.win() + "Down\\..\\outside.zip", "outside.zip"},
         {"d", dir.win() + "Down\\folder.zip", "Down/folder.zip"},
@@ -282,7 +311,9 @@ TEST_F(ShelfView, DeleteRemovesOnlyTheRecordsOwnFileInTheDownloadFolder) {
         EXPECT_EQ(g_MagShelf.Find("mag", c.pid), nullptr) << "the record goes in any case";
         EXPECT_TRUE(fs::exists(fs::symlink_status(dir.sub(c.survivor)))) << c.pid;
     }
+    // The partial file goes with its package: nothing could resume it once the record is gone.
     EXPECT_FALSE(fs::exists(dir.sub("Down/a.zip")));
+    EXPECT_FALSE(fs::exists(dir.sub("Down/a.zip.temp")));
     EXPECT_EQ(ReadFileBytes(dir.sub("outside.zip")), "keep");
 }
 

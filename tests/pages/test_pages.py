@@ -238,6 +238,7 @@ class ShelfPageTest(PageCase):
           cards[0].querySelector(".act-open").click();
           cards[0].querySelector(".act-folder").click();
           CategoryItemClick("new_read");
+          window.confirm = function () { return true; };
           document.querySelector('#grid .item[data-pid="11"] .act-delete').click();
           __done({afterStart: afterStart, afterStop: afterStop, progress: progress, done: done,
                   left: shelfView().map(function (i) { return i.pid; })});
@@ -302,6 +303,80 @@ class ShelfPageTest(PageCase):
         self.assertEqual((got["result"]["a"], got["result"]["b"]), ("已登录", "未登录"))
         self.assertEqual(got["result"]["defined"], [])
         self.assertEqual(self.calls(got, "C_ShowLogin"), [[""]])
+
+    def test_a_failed_download_says_so_and_start_retries(self):
+        scenario = r"""
+          var read = function () {
+            var e = document.querySelector('#grid .item[data-pid="12"]');
+            return [e.getAttribute("data-state"), e.classList.contains("failed"), e.querySelector(".badge").textContent,
+                    Array.prototype.map.call(e.querySelectorAll("button"), function (b) { return b.className; })];
+          };
+          js_DownloadFailed("book", "12");                 // another shelf type: ignored
+          var other = read();
+          js_DownloadFailed("mag", "12");
+          var failed = read();
+          js_DownloadFailed("mag", "11");                  // a finished item stays finished
+          var done = document.querySelector('#grid .item[data-pid="11"]').getAttribute("data-state");
+          document.querySelector('#grid .item[data-pid="12"] .act-start').click();
+          var retried = read();
+          js_DownloadFailed("mag", "12");
+          js_StopDownload("mag", "12");                   // a stop by hand is a pause again
+          __done({other: other, failed: failed, done: done, retried: retried, paused: read()});
+        """
+        got = self.run_page(self.page("Bookshelf2.html"),
+                            SHELF_PROGRAM + SHELF_READ + "shelfData.mag = %s;" % json.dumps(TWO_RECORDS), scenario)
+        self.assertNoErrors(got)
+        r = got["result"]
+        self.assertEqual(r["other"][:3], ["0", False, "已暂停 40%"])
+        self.assertEqual(r["failed"], ["0", True, "下载失败 40%", ["primary act-start", "act-delete"]])
+        self.assertEqual(r["done"], "2")
+        self.assertEqual(self.calls(got, "C_StartDownLoad"), [["mag", "12"]])
+        self.assertEqual(r["retried"][:3], ["1", False, "下载中 40%"])
+        self.assertEqual(r["paused"][:3], ["0", False, "已暂停 40%"])
+
+    def test_deleting_a_finished_item_asks_first(self):
+        scenario = r"""
+          var asked = [];
+          window.confirm = function (q) { asked.push(q); return answers.shift(); };
+          var answers = [false, true, true];
+          var del = function (pid) { document.querySelector('#grid .item[data-pid="' + pid + '"] .act-delete').click(); };
+          del("11");                                      // refused: nothing happens
+          var kept = shelfView().map(function (i) { return i.pid; });
+          del("12");                                      // not finished: no question
+          del("11");
+          var left = shelfView().map(function (i) { return i.pid; });
+          CategoryItemClick("new_read");
+          del("11");                                      // from the recent reads: asked in its own words
+          __done({asked: asked, kept: kept, left: left});
+        """
+        got = self.run_page(self.page("Bookshelf2.html"),
+                            SHELF_PROGRAM + SHELF_READ + "shelfData.mag = %s;" % json.dumps(TWO_RECORDS), scenario)
+        self.assertNoErrors(got)
+        r = got["result"]
+        self.assertEqual(r["kept"], ["11", "12"])
+        self.assertEqual(r["left"], [])
+        self.assertEqual(self.calls(got, "C_DeleteFile"), [["mag", "", "12"], ["mag", "", "11"], ["mag", "new_read", "11"]])
+        self.assertEqual(len(r["asked"]), 3)
+        self.assertIn("Name", r["asked"][0])
+        self.assertIn("删除", r["asked"][0])
+        self.assertIn("最近阅读", r["asked"][2])
+
+    def test_shown_again_the_shelf_lists_anew(self):
+        scenario = r"""
+          var before = __calls("C_LoadBookShelf").length;
+          shelfData.mag = "p2,12,2,100,Other 2012-10,12";
+          js_ShelfShown();
+          js_ShelfShown();
+          __waitFor(function () { return __calls("C_LoadBookShelf").length > before; }, function () {
+            __done({relisted: __calls("C_LoadBookShelf").slice(before), items: shelfView().map(function (i) {
+              return [i.pid, i.state]; })});
+          });
+        """
+        got = self.run_page(self.page("Bookshelf2.html"),
+                            SHELF_PROGRAM + SHELF_READ + "shelfData.mag = %s;" % json.dumps(TWO_RECORDS), scenario)
+        self.assertNoErrors(got)
+        self.assertEqual(got["result"]["relisted"], [["mag", ""]])
+        self.assertEqual(got["result"]["items"], [["12", "2"]])
 
     def test_empty_shelf_says_so(self):
         got = self.run_page(self.page("Bookshelf2.html"), SHELF_PROGRAM,

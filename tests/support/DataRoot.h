@@ -1,5 +1,5 @@
-// Points the program's path object at a data root inside a test folder ("Data", "Down" and
-// "ExeFiles" under it, made here) and starts the shelf and the user record empty, so that tests
+// Points the program's path object at a data root inside a test folder ("Data", "Down",
+// "ExeFiles" and "Update" under it, made here) and starts the shelf and the user record empty, so that tests
 // of the views and of the main window never read or write the real user's files.
 #pragma once
 
@@ -15,9 +15,11 @@ inline void UseTestDataRoot(const TempDir& dir) {
     fs::create_directories(dir.sub("Data"));
     fs::create_directories(dir.sub("Down"));
     fs::create_directories(dir.sub("ExeFiles"));
+    fs::create_directories(dir.sub("Update"));
     CString data = CString(dir.win() + "Data");
     g_AppPathInfo.m_strDataDir = data;
     g_AppPathInfo.m_strExeFilesDir = CString(dir.win() + "ExeFiles");
+    g_AppPathInfo.m_strUpdateDir = CString(dir.win() + "Update");
     g_AppPathInfo.m_strMagShelfXml = data + "\\MagShelf.xml";
     g_AppPathInfo.m_strBookShelfXml = data + "\\BookShelf.xml";
     g_AppPathInfo.m_strMagNewReadXml = data + "\\MagNewRead.xml";

@@ -38,7 +38,8 @@ item, each "page ADDRESS" is one page in reading order. The addresses name the p
 folder ("pages/p1.jpg"); the program serves each by the part after the last "/".
 Test items named by their pid: "emptyN" (empty reply), "nopidN" (a record without pid), "multiN"
 (three records, the one asked in the middle), "multinotN" (two records, neither the one asked),
-"blobSIZE-ARGS" (a record whose package is /blob?size=SIZE&ARGS, "~" standing for "&").
+"blobSIZE-ARGS" (a record whose package is /blob?size=SIZE&ARGS, "~" standing for "&"),
+"longcjkN" and "longasciiN" (item m1's package under a name of N Chinese or N ASCII characters).
 
 Misbehaviour, for tests (query parameters of /packages/..., /blob and /files/..., or set for the
 next answers with GET /_control/fault?...&count=N; a fault with path=PREFIX applies to the answers
@@ -796,6 +797,13 @@ class Handler(socketserver.StreamRequestHandler):
             recs.insert(1, {"id": "9", "pid": pid, "type": kind, "sort_id": "11", "name": "asked",
                             "date": "d", "price": "0"})
             return self.answer(booklist(recs, self.base()), "text/xml")
+        m = re.match(r"^long(cjk|ascii)(\d+)$", pid)
+        if m:
+            unit = "长名称杂志的特别纪念版" if m.group(1) == "cjk" else "A long item name "
+            n = int(m.group(2))
+            rec = dict(store.items["m1"], pid=pid, name=(unit * (n // len(unit) + 1))[:n], type=kind or "mag",
+                       load_url="%s/packages/m1.exe" % self.base(), size=len(store.package("m1")))
+            return self.answer(booklist([rec], self.base()), "text/xml")
         m = re.match(r"^blob(\d+)(?:-(.*))?$", pid)
         if m:
             size = int(m.group(1))

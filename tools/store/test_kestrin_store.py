@@ -196,6 +196,15 @@ class StoreTest(unittest.TestCase):
         pids = [b.findtext("pid") for b in ET.fromstring(data).findall("booklist")]
         self.assertEqual(pids, ["multinot1-other1", "multinot1-other2"])
 
+    def test_long_named_items_carry_the_name_asked_for_and_a_real_package(self):
+        for pid, n, first in (("longcjk100", 100, "长"), ("longascii255", 255, "A")):
+            r, data = self.get("/touch/api/?vs=1&type=mag&pid=%s&source=" % pid)
+            record = ET.fromstring(data).find("booklist")
+            name = record.findtext("name")
+            self.assertEqual((record.findtext("pid"), len(name), name[0]), (pid, n, first))
+            path = "/" + record.findtext("load_url").split("/", 3)[3]
+            self.assertEqual(self.get(path)[1], self.get("/packages/m1.exe")[1])
+
     def test_covers_are_jpegs_a_browser_decodes(self):
         chromium = shutil.which("chromium")
         if not chromium:

@@ -58,6 +58,13 @@ gboolean RunDeferred(gpointer) {
     todo.swap(g_bridge->deferred);
     for (const auto& f : todo)
         Serve(f);
+    // Frames read together with a reply that ended a wait: the socket has nothing more to say
+    // about them, so its watch would not come back for them.
+    while (g_bridge->channel.HasFrame()) {
+        Frame f = g_bridge->channel.PopFrame();
+        if (f.kind != afxweb::wire::kReply)
+            Serve(f);
+    }
     return G_SOURCE_REMOVE;
 }
 
@@ -96,7 +103,7 @@ bool Request(Frame request, Frame& reply) {
             break;
         b.channel.Pump();
     }
-    if (--b.waitDepth == 0 && !b.deferred.empty() && !b.deferredSource)
+    if (--b.waitDepth == 0 && (!b.deferred.empty() || b.channel.HasFrame()) && !b.deferredSource)
         b.deferredSource = g_idle_add(RunDeferred, nullptr);
     return ok;
 }
