@@ -9,7 +9,13 @@
 #include "platform/shell/SingleInstance.h"
 #include "platform/user/AfxDialog.h"
 #include "platform/user/WinUser.h"
+#include "platform/kernel/FileSys.h"
+#include "platform/kernel/Module.h"
 #include "res/resource.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
 
 BOOL CHtmlVelkorsApp::InitBeforeMainWindow() {
     if (!AfxSocketInit()) {
@@ -66,6 +72,11 @@ BOOL CHtmlVelkorsApp::PrepareMainWindow(CPackInfo& packInfo, const CString& strC
     packInfo.DeployComponents();
     // The player goes with the program, in its "player" folder: the update check installs the
     // movie alone.
-    PublishReaderPlayer(g_AppPathInfo.m_strExeDir + "\\player\\");
+    const std::string player = AfxProgramCompanionFolder(kPlayerFolderName);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(player + "/player.html", ec))
+        std::fprintf(stderr, "kestrin: no movie player in %s: items for the movie reader cannot be read\n",
+                     player.c_str());
+    PublishReaderPlayer(CString(AfxUnmapPath(player) + "\\"));
     return TRUE;
 }
