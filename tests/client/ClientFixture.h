@@ -108,6 +108,8 @@ protected:
     }
 
     void StartClient() { client = Spawn({}); }
+    // The client opening a package, as "kestrin -p <package>" does.
+    void StartClient(const std::string& package) { client = Spawn({"-p", package}); }
     // The client with these arguments, in this test's environment.
     pid_t Spawn(const std::vector<std::string>& args) {
         pid_t pid = fork();
