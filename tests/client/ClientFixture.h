@@ -6,6 +6,7 @@
 
 #include "tests/support/PeerProcess.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TrayerPeer.h"
 #include "tests/support/XvfbDisplay.h"
 
 #include <gtest/gtest.h>
@@ -297,10 +298,7 @@ protected:
     static constexpr auto kLimit = std::chrono::seconds(60);
 
     bool StartTray() {
-        if (!tray.Start({"trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel", "--width",
-                         "120", "--heighttype", "pixel", "--height", "32", "--SetDockType", "false",
-                         "--transparent", "false"},
-                        false))
+        if (!StartTrayer(tray))
             return false;
         return Until(
             [] { return !Output("xdotool search --onlyvisible --class trayer 2>/dev/null").empty(); },
@@ -343,6 +341,14 @@ protected:
             if (auto b = Geometry(id); b && b->w > 600 && b->h > 400)
                 boxes.push_back(*b);
         return boxes;
+    }
+    // The reading window shown over the main window, when there is one.
+    std::optional<Box> ShownReader() {
+        auto main = MainWindow();
+        for (const Box& b : LargeWindows())
+            if (main && b.id != main->id)
+                return b;
+        return std::nullopt;
     }
     // The client's small windows that are shown: its tray icon, embedded in trayer, and the tray
     // menu while it is up.

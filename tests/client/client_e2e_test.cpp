@@ -153,10 +153,7 @@ TEST_F(ClientRoadTest, LogsInDownloadsToTheShelfHidesToTheTrayAndExitsFromIt) {
 
     // The movie's close button (the last of its buttons at the top right) ends the reading: the
     // pointer first rests on it until the movie shows it lit, then presses.
-    std::optional<Box> movie;
-    for (const Box& b : LargeWindows())
-        if (b.id != MainWindow()->id)
-            movie = b;
+    std::optional<Box> movie = ShownReader();
     ASSERT_TRUE(movie);
     const int closeX = movie->x + movie->w - 60, closeY = movie->y + 24;
     const std::string probe = std::string(PROJECT_BINARY_DIR) + "/road_hover_probe.png";

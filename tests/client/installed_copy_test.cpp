@@ -114,10 +114,7 @@ TEST_F(InstalledCopyTest, ACopyStartedByTheHandOverPlaysAMovieAndItsPagesCallIt)
     pid_t second = Spawn({"-p", package});
     ASSERT_TRUE(Until([&] { return waitpid(second, &status, WNOHANG) == second; }, kLimit));
     ASSERT_TRUE(Until([&] { return LargeWindows().size() == 2; }, kLimit)) << "no movie reader came up";
-    std::optional<Box> reader;
-    for (const Box& b : LargeWindows())
-        if (b.id != MainWindow()->id)
-            reader = b;
+    std::optional<Box> reader = ShownReader();
     ASSERT_TRUE(reader);
     EXPECT_TRUE(MovieShowsPage(*reader, "f1", 1, std::string(PROJECT_BINARY_DIR) + "/client_copy_movie.png"))
         << "the copy's movie reader shows no page; see client_copy_movie.png";

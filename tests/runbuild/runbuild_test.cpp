@@ -19,10 +19,7 @@ TEST_F(RunBuildTest, TheMovieReaderPlaysAMovie) {
     ASSERT_TRUE(Until([&] { return LargeWindows().size() == 2; }, kLimit))
         << "no movie reader came up; the client said:\n"
         << ReadAll(LogPath());
-    std::optional<Box> reader;
-    for (const Box& b : LargeWindows())
-        if (b.id != MainWindow()->id)
-            reader = b;
+    std::optional<Box> reader = ShownReader();
     ASSERT_TRUE(reader);
     EXPECT_TRUE(MovieShowsPage(*reader, "f1", 1, std::string(PROJECT_BINARY_DIR) + "/runbuild_movie.png"))
         << "the movie reader shows no page; see runbuild_movie.png; the client said:\n"
