@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build test unit asan tsan fuzz bench run demo clean
+.PHONY: all deps build test unit asan tsan fuzz bench run run-build demo clean
 
 all: build
 
@@ -51,14 +51,20 @@ bench:
 	@set -e; for b in tools/bench/*.sh build/tests/bench/*_bench; do \
 	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done
 
-# Only what the client needs: its packages, and the kestrin target with the resources and the
-# movie it carries; no test peer and no test.
-run:
-	@tools/install-deps.sh run
-	@$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	@$(CMAKE) --build build -j$(JOBS) --target kestrin
-	@if [ -x build/app/kestrin ]; then tools/run-client.sh; \
+# Only what the client needs: its packages, and the kestrin target with what it carries and what
+# goes beside it (resources, skins, pages, the movie and its player, the browser extension); no
+# test peer and no test. RUN_BUILD is the folder it builds in; a test builds the same in one of
+# its own and plays a movie with it.
+RUN_BUILD ?= build
+
+run: run-build
+	@if [ -x $(RUN_BUILD)/app/kestrin ]; then KESTRIN_CLIENT=$(RUN_BUILD)/app/kestrin tools/run-client.sh; \
 	else echo "The client is not built: see the build output above."; fi
+
+run-build:
+	@tools/install-deps.sh run
+	@$(CMAKE) -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@$(CMAKE) --build $(RUN_BUILD) -j$(JOBS) --target kestrin
 
 demo: build
 	@if [ -z "$$DISPLAY" ]; then echo "make demo needs a desktop: set DISPLAY (see the README)"; exit 1; fi

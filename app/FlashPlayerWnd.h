@@ -98,5 +98,7 @@ CString FlashStartFile(const CString& strPriceFlag);
 // page and to fetch the reader movie from there. Called once at start-up; the addresses carry
 // the server's port, so that is set first.
 constexpr char kPlayerUrlPath[] = "/player/";
+// The player folder goes with the program under this name (AfxProgramCompanionFolder).
+constexpr char kPlayerFolderName[] = "player";
 constexpr char kPlayerMovieUrlPath[] = "/player/read.swf";
 void PublishReaderPlayer(const CString& strPlayerFolder);

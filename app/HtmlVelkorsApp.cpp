@@ -9,10 +9,14 @@
 #include "platform/shell/SingleInstance.h"
 #include "platform/user/AfxDialog.h"
 #include "platform/user/WinUser.h"
+#include "platform/kernel/FileSys.h"
+#include "platform/kernel/Module.h"
 #include "res/resource.h"
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <string>
 #include <thread>
 
 DWORD g_dwDataFolderWaitMs = 5000;
@@ -136,6 +140,11 @@ BOOL CHtmlVelkorsApp::PrepareMainWindow(CPackInfo& packInfo, const CString& strC
     packInfo.DeployComponents();
     // The player goes with the program, in its "player" folder: the update check installs the
     // movie alone.
-    PublishReaderPlayer(g_AppPathInfo.m_strExeDir + "\\player\\");
+    const std::string player = AfxProgramCompanionFolder(kPlayerFolderName);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(player + "/player.html", ec))
+        std::fprintf(stderr, "kestrin: no movie player in %s: items for the movie reader cannot be read\n",
+                     player.c_str());
+    PublishReaderPlayer(CString(AfxUnmapPath(player) + "\\"));
     return TRUE;
 }

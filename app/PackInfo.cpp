@@ -1,13 +1,17 @@
 #include "app/PackInfo.h"
 
+#include "app/FlashPlayerWnd.h"
 #include "contentserver/MyMemFile.h"
 #include "contentserver/PackUnpacker.h"
 #include "foundation/AppPathInfo.h"
 #include "foundation/CommonFunc.h"
 #include "library/MagShelf.h"
 #include "net/UpdateCheck.h"
+#include "platform/kernel/FileSys.h"
+#include "platform/kernel/Module.h"
 #include "platform/kernel/ProgramImage.h"
 #include "platform/kernel/Process.h"
+#include "platform/web/WebKitBrowser.h"
 
 #include <unistd.h>
 
@@ -42,6 +46,48 @@ CString InstalledCopyPath(int nBuild) {
     CString strCopy;
     strCopy.Format("%s\\%d\\kestrin.exe", (LPCSTR)g_AppPathInfo.m_strExeFilesDir, nBuild);
     return strCopy;
+}
+
+// The folders that go with the program, beside its file: a copy without them starts, but reads
+// no movie and shows pages that cannot call it.
+const char* const kCompanionFolders[] = {kPlayerFolderName, afxweb::kWebExtensionFolderName};
+
+// The companions this program has that the installed-copy folder lacks.
+std::vector<std::string> MissingCompanions(const CString& strFolder) {
+    std::vector<std::string> missing;
+    std::string folder;
+    if (!AfxMapPath(strFolder, folder))
+        return missing;
+    std::error_code ec;
+    for (const char* name : kCompanionFolders)
+        if (std::filesystem::is_directory(AfxProgramCompanionFolder(name), ec) &&
+            !std::filesystem::exists(folder + "/" + name, ec))
+            missing.push_back(name);
+    return missing;
+}
+
+// Copies the companions the folder lacks into it, each under a temporary name first and renamed
+// once whole, so a companion that is there is complete. False when one could not be copied.
+bool CopyCompanions(const CString& strFolder) {
+    std::string folder;
+    if (!AfxMapPath(strFolder, folder))
+        return false;
+    namespace fs = std::filesystem;
+    for (const std::string& name : MissingCompanions(strFolder)) {
+        const std::string target = folder + "/" + name;
+        const std::string temp = target + "." + std::to_string(getpid()) + ".part";
+        std::error_code ec;
+        fs::remove_all(temp, ec);
+        fs::copy(AfxProgramCompanionFolder(name.c_str()), temp, fs::copy_options::recursive, ec);
+        if (!ec)
+            fs::rename(temp, target, ec);
+        if (ec) {
+            std::error_code ignored;
+            fs::remove_all(temp, ignored);
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -172,8 +218,15 @@ CString CPackInfo::CopyCover() {
 
 BOOL CPackInfo::CheckInstalledVersion() {
     int nInstalled = g_CommonFunc.GetComponentVersion("kestrin.exe");
-    if (nInstalled == PROGRAM_BUILD_NUMBER)
+    if (nInstalled == PROGRAM_BUILD_NUMBER) {
+        // A copy of this build made without what goes with it is completed, so it runs whole
+        // when an older build hands over to it.
+        CString strFolder;
+        strFolder.Format("%s\\%d\\", (LPCSTR)g_AppPathInfo.m_strExeFilesDir, PROGRAM_BUILD_NUMBER);
+        if (g_CommonFunc.FileExists(strFolder + "kestrin.exe") && !MissingCompanions(strFolder).empty())
+            AfxBeginThread(CopySelfThreadProc, nullptr, THREAD_PRIORITY_NORMAL);
         return TRUE;
+    }
     CString strCopy = InstalledCopyPath(nInstalled);
     // A newer copy that is missing or that this system cannot start is no installed copy: this
     // build installs itself again in its place.
@@ -277,6 +330,9 @@ UINT CopySelfThreadProc(LPVOID) {
     CString strTarget = strFolder + "kestrin.exe";
     CString strSelf = g_CommonFunc.GetModulePath();
 
+    // What goes with the program first: the copy's file appears only once the copy runs whole.
+    if (!CopyCompanions(strFolder))
+        return 1;
     // A copy there already stays, unless it is one this system cannot start.
     if (!IsComponentWhole("kestrin.exe", strTarget)) {
         // The copy becomes the installed one only by a rename once it is whole and executable, so

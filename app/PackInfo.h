@@ -45,7 +45,8 @@ public:
     void RegisterBundledItem();
     CString CopyCover();
 
-    // FALSE when a newer installed copy has been started and this process must end.
+    // FALSE when a newer installed copy has been started and this process must end. With this
+    // build installed already, an installed copy that lacks what goes with it is completed.
     BOOL CheckInstalledVersion();
     void DeployComponents();
     BOOL ExtractResource(UINT nId, LPCSTR pszTarget, BOOL bUnpack);
@@ -69,6 +70,7 @@ private:
 };
 
 // The self-copy: puts the running program into ExeFiles\<build>\kestrin.exe unless a copy that
-// can be started is there already, and records the build once the copy is whole. The parameter
-// is not used.
+// can be started is there already, with the folders that go with it (its movie player and browser extension) beside
+// it, and records the build once the copy is whole. A copy of this build that lacks those folders
+// gets them. The parameter is not used.
 UINT CopySelfThreadProc(LPVOID pParam);

@@ -11,10 +11,11 @@ run=(cmake make g++ pkg-config python3 zlib1g-dev
      libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev fonts-wqy-zenhei haxe
      libgtk-3-dev libwebkit2gtk-4.1-dev xvfb xauth imagemagick)
 # The tests add GoogleTest and the peers they drive: curl, the mingw tools, nginx, chromium, a
-# window manager, a tray host, a session bus and xdotool for real input.
+# window manager, a tray host, a session bus, xdotool for real input, and a Wayland compositor
+# with XWayland for a desktop session of today.
 build=("${run[@]}" googletest libgtest-dev libgmock-dev curl
        binutils-mingw-w64-i686 nginx-light chromium libglib2.0-bin
-       xdotool trayer openbox dbus-daemon)
+       xdotool trayer openbox dbus-daemon weston xwayland)
 fuzz=(clang libclang-rt-14-dev)
 bench=(wrk libpugixml-dev nginx-light)
 case "${1:-build}" in

@@ -5,7 +5,8 @@
 # running until interrupted (Ctrl+C), or, with HEADLESS_SHOT_ONLY=1 as well, ends after the shot.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
-client="$here/build/app/kestrin"
+# The client `make run` built (KESTRIN_CLIENT names another build's).
+client="${KESTRIN_CLIENT:-$here/build/app/kestrin}"
 if [ ! -x "$client" ]; then
     echo "run-client: $client is not built (make build)" >&2
     exit 1

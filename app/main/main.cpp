@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -66,7 +67,17 @@ int main(int argc, char** argv) {
     // client starts, which expect its default.
     signal(SIGPIPE, [](int) {});
     if (!afxgtk::CGtkPresenter::InitToolkit(&argc, &argv)) {
-        std::fprintf(stderr, "kestrin: no display (set DISPLAY, or run it under xvfb-run)\n");
+        const char* x = std::getenv("DISPLAY");
+        if (x && *x)
+            std::fprintf(stderr, "kestrin: cannot open the X display %s\n", x);
+        else if (const char* w = std::getenv("WAYLAND_DISPLAY"); w && *w)
+            std::fprintf(stderr,
+                         "kestrin: this Wayland session (%s) offers no X server: DISPLAY is not set. "
+                         "The client runs through the session's XWayland; turn it on, or run the "
+                         "client under xvfb-run\n",
+                         w);
+        else
+            std::fprintf(stderr, "kestrin: no display (set DISPLAY, or run it under xvfb-run)\n");
         return 1;
     }
     afxgtk::CGtkPresenter presenter;

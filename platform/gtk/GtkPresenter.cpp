@@ -203,6 +203,11 @@ void CGtkPresenter::Install() {
 }
 
 bool CGtkPresenter::InitToolkit(int* argc, char*** argv) {
+    // Windows are placed in screen coordinates and the presenter speaks X11 (the tray, the window
+    // manager's move, the stacking), none of which a Wayland surface has. In a Wayland session
+    // GTK would choose its Wayland backend, so only X11 is allowed: the program then runs through
+    // the X server the session provides (XWayland), and without one it finds no display.
+    gdk_set_allowed_backends("x11");
     return gtk_init_check(argc, argv) != FALSE;
 }
 

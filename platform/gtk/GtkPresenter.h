@@ -52,8 +52,9 @@ public:
     void Install();
     // The presenter installed now, or null.
     static CGtkPresenter* Installed();
-    // Opens the display for the toolkit; false when there is none. Call before anything else
-    // of the toolkit, on the thread that becomes the user-interface thread.
+    // Opens the X display for the toolkit (in a Wayland session, the session's XWayland; never
+    // a Wayland backend); false when there is none. Call before anything else of the toolkit,
+    // on the thread that becomes the user-interface thread.
     static bool InitToolkit(int* argc, char*** argv);
     // The notification area it installed (valid after Install).
     CGtkTrayHost& Tray();

@@ -12,7 +12,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -214,18 +216,49 @@ HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
     return nullptr;
 }
 
+namespace {
+
+// The running program's file, links resolved; "" when the system does not say.
+std::string ProgramFile() {
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+// Whether the path lies inside the folder, both taken with their links resolved.
+bool Inside(const std::string& path, const char* folder) {
+    char* real = realpath(folder, nullptr);
+    if (!real)
+        return false;
+    std::string root = std::string(real) + "/";
+    free(real);
+    return path.compare(0, root.size(), root) == 0;
+}
+
+} // namespace
+
+std::string AfxProgramCompanionFolder(const char* pszName) {
+    const std::string self = ProgramFile();
+    const std::string beside = self.substr(0, self.rfind('/') + 1) + pszName;
+#if defined(KESTRIN_BUILD_TREE) && defined(KESTRIN_PROGRAM_DIR)
+    std::error_code ec;
+    if (!std::filesystem::is_directory(beside, ec) && !self.empty() && Inside(self, KESTRIN_BUILD_TREE))
+        return std::string(KESTRIN_PROGRAM_DIR) + "/" + pszName;
+#endif
+    return beside;
+}
+
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
     if (hModule && hModule != ProgramModule()) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
     }
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) {
+    const std::string self = ProgramFile();
+    if (self.empty()) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
     }
-    std::string path = AfxUnmapPath(std::string(buf, static_cast<size_t>(n)));
+    std::string path = AfxUnmapPath(self);
     if (!lpFilename || nSize == 0) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;

@@ -4,6 +4,8 @@
 
 #include "platform/base/Win32Types.h"
 
+#include <string>
+
 struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__*;
 using HMODULE = HINSTANCE;
@@ -58,6 +60,13 @@ HMODULE GetModuleHandleA(LPCSTR lpModuleName);
 // The program's full path in the Windows form used inside the program ("\home\u\kestrin").
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 #define GetModuleFileName GetModuleFileNameA
+
+// A folder that goes with the running program (its movie player, its browser extension), as a
+// Linux path: the one of this name beside the program's file, wherever the program was copied.
+// A program of the build tree that has none beside it (a test program) takes the build's own,
+// the one beside the built client; a program elsewhere never does, so a copy that lacks the
+// folder is seen to lack it. The folder named may not exist.
+std::string AfxProgramCompanionFolder(const char* pszName);
 
 HINSTANCE AfxGetResourceHandle();
 HINSTANCE AfxGetInstanceHandle();

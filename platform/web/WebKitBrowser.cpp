@@ -2,26 +2,31 @@
 
 #include "platform/gtk/GtkPresenter.h"
 #include "platform/kernel/CodePage.h"
+#include "platform/kernel/Module.h"
 #include "platform/user/WinUser.h"
 #include "platform/web/NavigationPolicy.h"
 #include "platform/web/WebBridge.h"
 
 #include <webkit2/webkit2.h>
 
+#include <cstdio>
+#include <filesystem>
+
 namespace afxweb {
 
 namespace {
 
-std::string g_extensionFolder =
-#ifdef KESTRIN_WEB_EXTENSION_DIR
-    KESTRIN_WEB_EXTENSION_DIR;
-#else
-    "";
-#endif
+std::string g_extensionFolder = AfxProgramCompanionFolder(kWebExtensionFolderName);
 
 WebKitWebContext* SharedContext() {
     static WebKitWebContext* context = [] {
         CWebBridge& bridge = CWebBridge::Instance();
+        // Without the extension no page reaches the program (no window.external): said once,
+        // where the user sees it, since the pages themselves only fail quietly.
+        std::error_code ec;
+        if (!std::filesystem::is_directory(g_extensionFolder, ec))
+            std::fprintf(stderr, "kestrin: no browser extension in %s: the pages cannot call the program\n",
+                         g_extensionFolder.c_str());
         WebKitWebContext* c = webkit_web_context_new();
         webkit_web_context_set_cache_model(c, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
         webkit_web_context_set_web_extensions_directory(c, g_extensionFolder.c_str());
@@ -43,6 +48,10 @@ std::string Utf8(const CString& ansi) {
 
 void SetWebExtensionFolder(const std::string& folder) {
     g_extensionFolder = folder;
+}
+
+std::string WebExtensionFolder() {
+    return g_extensionFolder;
 }
 
 struct CWebKitBrowser::Impl : IPageEndpoint {

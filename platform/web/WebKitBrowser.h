@@ -24,9 +24,13 @@ class CWebKitBrowser;
 // the bridge could not start.
 std::unique_ptr<CWebKitBrowser> CreateWebKitBrowser(HWND hChild);
 
-// Where the web-process extension is loaded from (the build's or the installation's folder);
-// to be set before the first control is made.
+// The folder of the web-process extension goes with the program under this name (beside its
+// file; AfxProgramCompanionFolder).
+inline constexpr char kWebExtensionFolderName[] = "webext";
+// Where the web-process extension is loaded from: by default the program's own folder of that
+// name; to be set before the first control is made.
 void SetWebExtensionFolder(const std::string& folder);
+std::string WebExtensionFolder();
 
 class CWebKitBrowser : public IBrowserControl {
 public:

@@ -23,7 +23,7 @@ add_custom_command(
   VERBATIM)
 
 # The player goes beside the program (build/app/player/), where the program serves it from.
-set(player_out ${PROJECT_BINARY_DIR}/app/player)
+set(player_out ${KESTRIN_PROGRAM_DIR}/player)
 set(KESTRIN_PLAYER_DIR ${player_out} CACHE INTERNAL "the player page with Ruffle")
 set(ruffle_npm ${movie_out}/npm)
 add_custom_command(
@@ -31,7 +31,7 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${ruffle_npm} ${player_out}/ruffle
   COMMAND ${CMAKE_COMMAND} -E make_directory ${ruffle_npm}
   COMMAND ${KESTRIN_NPM} install --prefix ${ruffle_npm} --no-save --no-package-lock --no-audit --no-fund
-          --loglevel=error @ruffle-rs/ruffle@${KESTRIN_RUFFLE_VERSION}
+          --loglevel=error --prefer-offline @ruffle-rs/ruffle@${KESTRIN_RUFFLE_VERSION}
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${ruffle_npm}/node_modules/@ruffle-rs/ruffle ${player_out}/ruffle
   COMMENT "Installing Ruffle ${KESTRIN_RUFFLE_VERSION} for the player page"
   VERBATIM)

@@ -10,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -72,3 +74,27 @@ protected:
     TempDir m_home{"app_home_"};
     ScopedEnv m_env;
 };
+
+// Every path under a folder (files and folders), relative to it, sorted.
+inline std::vector<std::string> Tree(const std::string& root) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        out.push_back(fs::relative(it->path(), root).string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Every file under a folder with its bytes, by relative path: two copies of one tree compare equal.
+inline std::map<std::string, std::string> TreeFiles(const std::string& root) {
+    namespace fs = std::filesystem;
+    std::map<std::string, std::string> files;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        if (it->is_regular_file())
+            files[fs::relative(it->path(), root).string()] = ReadFileBytes(it->path());
+    return files;
+}

@@ -16,16 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> Tree(const std::string& root) {
-    std::vector<std::string> out;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-        out.push_back(fs::relative(it->path(), root).string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 std::string Fixture(const std::string& rel) {
     return ReadFileBytes(std::string(EDITION_DIR) + "/" + rel);
 }

@@ -97,16 +97,6 @@ private:
     bool m_done = false;
 };
 
-std::vector<std::string> Tree(const std::string& root) {
-    std::vector<std::string> out;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-        out.push_back(fs::relative(it->path(), root).string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 // The output of a start of the program: the probe, run to its end.
 std::string RunProbe(const TempDir& home, const char* probe, const std::vector<std::string>& args = {},
                      int expectStatus = 0) {
@@ -149,6 +139,21 @@ TEST_F(StartupTest, FreshDataRootDeploysThisBuildAndInstallsItsCopy) {
         EXPECT_EQ(Version(key), "2005") << key;
     // This build carries no built-in item: nothing is recorded as read.
     EXPECT_FALSE(fs::exists(ExeFiles("ReadLog.ini")));
+}
+
+// A program copied out of the build tree, with a player of its own beside it and no browser
+// extension: its installed copy carries that player, and nothing of the build's folders.
+TEST_F(StartupTest, AProgramOutsideTheBuildTakesWhatGoesWithItFromBesideItOnly) {
+    const std::string elsewhere = m_home.sub("elsewhere");
+    fs::create_directories(elsewhere + "/player");
+    WriteFileBytes(elsewhere + "/player/player.html", "beside the program");
+    fs::copy_file(APP_PROBE_PLAIN, elsewhere + "/kestrin");
+    fs::permissions(elsewhere + "/kestrin", fs::perms::owner_all);
+    EXPECT_EQ(Run((elsewhere + "/kestrin").c_str()), "run\n");
+    EXPECT_EQ(TreeFiles(ExeFiles("2005/player")),
+              (std::map<std::string, std::string>{{"player.html", "beside the program"}}));
+    EXPECT_FALSE(fs::exists(ExeFiles("2005/webext")));
+    EXPECT_EQ(Version("kestrin.exe"), "2005");
 }
 
 TEST_F(StartupTest, AnInstalledNewerSkinIsLeftAlone) {

@@ -1,6 +1,7 @@
 // The hand-over to a newer installed copy and the self-copy into the installed-copies folder.
 #include "app/PackInfo.h"
 #include "foundation/CommonFunc.h"
+#include "platform/kernel/Module.h"
 #include "tests/app/AppFixture.h"
 #include "tests/support/WaitFor.h"
 
@@ -10,6 +11,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,9 @@ bool IsExecutable(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && (st.st_mode & S_IXUSR) != 0;
 }
+
+// The folders that go with the program, where this test program finds them (the build's own).
+const char* const kCompanions[] = {"player", "webext"};
 
 class InstalledVersionTest : public FreshHomeTest {
 protected:
@@ -66,10 +72,32 @@ TEST_F(InstalledVersionTest, FirstStartCopiesItselfAndRecordsTheBuildOnceTheCopy
     EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(SelfPath()));
     EXPECT_TRUE(IsExecutable(copy));
     EXPECT_EQ(Version("kestrin.exe"), "2005");
-    std::vector<std::string> left;
+    // The copy carries what goes with the program, whole, and nothing half-copied is left.
+    std::set<std::string> left;
     for (const auto& e : fs::directory_iterator(ExeFiles("2005")))
-        left.push_back(e.path().filename().string());
-    EXPECT_EQ(left, std::vector<std::string>{"kestrin.exe"});
+        left.insert(e.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"kestrin.exe", "player", "webext"}));
+    for (const char* name : kCompanions) {
+        const auto source = TreeFiles(AfxProgramCompanionFolder(name));
+        EXPECT_FALSE(source.empty()) << name << " is not built";
+        EXPECT_TRUE(TreeFiles(ExeFiles("2005/") + name) == source) << name;
+    }
+}
+
+TEST_F(InstalledVersionTest, AnInstalledCopyOfThisBuildWithoutWhatGoesWithItIsCompleted) {
+    fs::create_directories(ExeFiles("2005/player"));
+    WriteFileBytes(ExeFiles("2005/kestrin.exe"), "installed before");
+    WriteFileBytes(ExeFiles("2005/player/player.html"), "kept");
+    SetVersion("kestrin.exe", "2005");
+    CPackInfo info;
+    EXPECT_TRUE(info.CheckInstalledVersion());
+    ASSERT_EQ(AfxWaitForThreads(10000), 0);
+    // The missing folder is added; what was there stays as it was.
+    EXPECT_TRUE(TreeFiles(ExeFiles("2005/webext")) == TreeFiles(AfxProgramCompanionFolder("webext")));
+    EXPECT_EQ(TreeFiles(ExeFiles("2005/player")),
+              (std::map<std::string, std::string>{{"player.html", "kept"}}));
+    EXPECT_EQ(ReadFileBytes(ExeFiles("2005/kestrin.exe")), "installed before");
+    EXPECT_EQ(Version("kestrin.exe"), "2005");
 }
 
 TEST_F(InstalledVersionTest, SelfCopyRaisesTheRecordedBuildOrReplacesACopyThatCannotStart) {

@@ -4,6 +4,7 @@
 #include "platform/shell/ShellApi.h"
 #include "tests/support/PeerProcess.h"
 #include "tests/support/RecordingWindow.h"
+#include "tests/support/TrayerPeer.h"
 #include "tests/gtk/GtkScreen.h"
 
 #include <cstring>
@@ -112,10 +113,7 @@ protected:
         Shell_NotifyIconA(NIM_DELETE, &d);
     }
     bool StartTray() {
-        if (!tray.Start({"trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel", "--width",
-                         "120", "--heighttype", "pixel", "--height", "32", "--SetDockType", "false",
-                         "--transparent", "false"},
-                        false))
+        if (!StartTrayer(tray))
             return false;
         return Until([&] { return m_presenter->Tray().IsAvailable(); });
     }

@@ -7,6 +7,7 @@
 #include "contentserver/ServerHost.h"
 #include "foundation/AppPathInfo.h"
 #include "net/AppMessages.h"
+#include "platform/kernel/CodePage.h"
 #include "platform/shell/TrayHost.h"
 #include "platform/web/WebKitBrowser.h"
 #include "res/resource.h"
@@ -226,6 +227,64 @@ TEST_F(ReaderOnScreen, TheStripLiesOverThePageUntilThePageHidesItAndItsCloseButt
     EXPECT_TRUE(gtkscreen::Until([&] { return !dlg.m_pHtmlDlg->IsWindowVisible(); }, 10s));
     EXPECT_EQ(dlg.m_strCurTab, "book");
     EXPECT_TRUE(dlg.m_bookView.IsWindowVisible());
+}
+
+// Online reading: the store's own reading page of an item, in the reading window under its strip.
+TEST_F(ReaderOnScreen, OnlineReadingShowsTheStoresReadingPageBelowTheStrip) {
+    PeerProcess store;
+    ASSERT_TRUE(
+        store.Start({KESTRIN_PYTHON, std::string(PROJECT_SOURCE_DIR) + "/tools/store/kestrin_store.py",
+                     "--port", "0", "--watch-stdin"}));
+    const std::string host = "http://127.0.0.1:" + std::to_string(store.Port());
+    setenv("KESTRIN_STORE", host.c_str(), 1);
+    ASSERT_TRUE(dlg.Create(IDD_HTMLVELKORS_DIALOG));
+    ASSERT_NE(dlg.m_pHtmlDlg->m_view.GetBrowser(), nullptr) << "no engine";
+
+    dlg.OpenOnlineReader("mag", "m2");
+    ASSERT_TRUE(dlg.m_pHtmlDlg->IsWindowVisible());
+    const CString address((host + "/touch/read/mag/?vs=1&pid=m2").c_str());
+    ASSERT_TRUE(gtkscreen::Until([&] { return Eval("location.href") == address; }, 20s))
+        << Eval("location.href");
+    // The item's name is the page's title, and the page shows its first page picture.
+    const CString name(AfxUtf8ToAnsi("杂志第2号").c_str());
+    EXPECT_TRUE(gtkscreen::Until([&] { return Eval("document.title") == name; }, 20s))
+        << Eval("document.documentElement.outerHTML+' h1 at '+JSON.stringify(document.querySelector('h1')&&"
+                "document.querySelector('h1').getBoundingClientRect())");
+    RECT pic{};
+    EXPECT_TRUE(gtkscreen::Until([&] { return PictureRect(pic, "p1.jpg"); }, 20s))
+        << Eval("document.body.innerHTML");
+
+    // Below the strip the screen shows the page's own background, wherever the page does not
+    // draw its pictures; the strip lies over the band above.
+    const CString background =
+        Eval("(function(){var c=getComputedStyle(document.body).backgroundColor.match(/\\d+/g);"
+             "return c?String((c[0]<<16)|(c[1]<<8)|(c[2]|0)):'';})()");
+    ASSERT_FALSE(background.IsEmpty());
+    const uint32_t paper = static_cast<uint32_t>(std::stoul(background.GetString()));
+    EXPECT_FALSE(Near(paper, 0xFFFFFF, 8)) << "the page has no colour of its own";
+    EXPECT_FALSE(Near(paper, 0xE1E1E1, 8)) << "the page has the closed reader's colour";
+    RECT view{};
+    ::GetWindowRect(dlg.m_pHtmlDlg->m_view.GetSafeHwnd(), &view);
+    const std::string path = std::string(PROJECT_BINARY_DIR) + "/reader_online_page.png";
+    bool shown = gtkscreen::Until(
+        [&] {
+            Settle();
+            cairo_surface_t* s = gtkscreen::Shot(view, path);
+            if (!s)
+                return false;
+            const int w = cairo_image_surface_get_width(s);
+            // Left of the picture, below the strip and the page's head; inside the strip; and the
+            // dark band across the top of the page picture.
+            const uint32_t below = PixelAt(s, 4, HTML_TOOL_HEIGHT + 60), strip = PixelAt(s, w / 2, 60),
+                           band = PixelAt(s, (pic.left + pic.right) / 2 - view.left,
+                                          pic.top - view.top + (pic.bottom - pic.top) / 40);
+            cairo_surface_destroy(s);
+            return Near(below, paper, 6) && !Near(strip, paper, 6) && !Near(band, paper, 40) &&
+                   !Near(band, 0xFFFFFF, 40);
+        },
+        20s);
+    EXPECT_TRUE(shown) << "see " << path;
+    EXPECT_GT(pic.top - view.top, HTML_TOOL_HEIGHT) << "the page picture lies under the strip";
 }
 
 } // namespace

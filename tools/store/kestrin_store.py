@@ -22,7 +22,11 @@ The requests it answers (values UTF-8, percent-encoded):
                                                        "(", ")" and "-") or plain
   POST /touch/login/?vs=1&source=  body username=&password=   the login: JSON {"result": "ok",
       "userid", "username", "vip", "money"} or {"result": "error", "message"}; any origin may ask
-  GET /touch/read/book/ /touch/read/mag/               the online reading pages
+  GET /touch/read/book/ /touch/read/mag/ ?vs=1&pid=PID   an item's online reading page: the
+                                                       reading page of the HTML items (its head
+                                                       below the client's 95-pixel reading strip)
+                                                       on its own paper colour, over the item's
+                                                       pages, /touch/read/pages/PID/pN.jpg
   GET /magazine/digi_subscription.php                  the subscription page
   GET /packages/PID.exe, /covers/PID.jpg, /covers/PID_s.jpg   packages and covers of the catalogue
 The catalogue's other items (m1..m8, b1..b5) are read in the HTML reader (MYDATA 280 is "1"):
@@ -240,7 +244,7 @@ def html_item_pages(item):
 READING_PAGE = """<!DOCTYPE html>
 <html><head><meta charset="gbk"><title>%(title)s</title>
 <style>
-html, body { margin: 0; height: 100%%; background: #E1E1E1; font-family: sans-serif; }
+html, body { margin: 0; height: 100%%; background: %(background)s; font-family: sans-serif; }
 body { display: flex; flex-direction: column; }
 #head { flex: none; padding: 103px 16px 6px; display: flex; align-items: center; gap: 10px; }
 #head h1 { font-size: 20px; margin: 0 auto 0 0; color: #333; }
@@ -251,6 +255,7 @@ body { display: flex; flex-direction: column; }
 #page { height: 100%%; box-shadow: 0 2px 8px rgba(0, 0, 0, 0.35); background: #fff; }
 </style></head>
 <body>
+<!-- The client's reading strip lies over the top 95 pixels of the page: the head starts below it. -->
 <div id="head">
 <h1>%(title)s</h1>
 <span id="note">%(note)s</span>
@@ -316,7 +321,38 @@ def reading_page(item, count, priced):
     else:
         note = ""
     pages = ", ".join('"p%d.jpg"' % n for n in range(1, count + 1))
-    return (READING_PAGE % {"title": xml_text(item["name"]), "note": note, "pages": pages}).encode("gbk")
+    return (READING_PAGE % {"title": xml_text(item["name"]), "note": note, "pages": pages,
+                            "background": "#E1E1E1"}).encode("gbk")
+
+
+# The online reading page's own colour, a paper tone unlike the reader's grey.
+ONLINE_PAPER = "#EADFC8"
+
+
+def item_page_count(item):
+    return item["pages"] if item.get("flash") else html_item_pages(item)
+
+
+def item_page_picture(item, n):
+    """Page n (from 1) of any item, as its package holds it."""
+    if item.get("flash"):
+        return flash_page(item, n)
+    return page_picture(item["pid"], n, columns=2, figure=True)
+
+
+def online_reading_page(item):
+    """The store's online reading page of an item, in GBK: the reading page of the HTML items on
+    the store's paper colour, over the item's pages as the store serves them; for an unknown item,
+    the same page saying so."""
+    if item is None:
+        values = {"title": "没有找到这份读物", "note": "", "pages": ""}
+    else:
+        count = item_page_count(item)
+        values = {"title": xml_text(item["name"]), "note": "在线阅读",
+                  "pages": ", ".join('"/touch/read/pages/%s/p%d.jpg"' % (item["pid"], n)
+                                     for n in range(1, count + 1))}
+    values["background"] = ONLINE_PAPER
+    return (READING_PAGE % values).encode("gbk")
 
 
 def html_item_files(item):
@@ -326,7 +362,7 @@ def html_item_files(item):
     files = {b"view1.html": reading_page(item, count, False), b"view2.html": reading_page(item, count, True),
              b"1.jpg": cover_for(item["pid"])}
     for n in range(1, count + 1):
-        files[b"p%d.jpg" % n] = page_picture(item["pid"], n, columns=2, figure=True)
+        files[b"p%d.jpg" % n] = item_page_picture(item, n)
     return files
 
 
@@ -505,7 +541,7 @@ def flash_item_files(item):
     """The files of a Flash item's package, name -> bytes."""
     files = {b"stream": flash_start_file(item, False), b"stream2": flash_start_file(item, True)}
     for n in range(1, item["pages"] + 1):
-        files[b"p%d.jpg" % n] = flash_page(item, n)
+        files[b"p%d.jpg" % n] = item_page_picture(item, n)
     return files
 
 
@@ -765,7 +801,10 @@ class Handler(socketserver.StreamRequestHandler):
         if path in pages:
             return self.answer(self.store_page(pages[path], q), "text/html; charset=utf-8")
         if path in ("/touch/read/book/", "/touch/read/mag/"):
-            return self.answer(self.read_page(q), "text/html; charset=utf-8")
+            return self.answer(online_reading_page(store.items.get(q.get("pid", ""))), "text/html; charset=gbk")
+        m = re.match(r"^/touch/read/pages/([A-Za-z0-9_-]+)/p(\d+)\.jpg$", path)
+        if m and m.group(1) in store.items and 1 <= int(m.group(2)) <= item_page_count(store.items[m.group(1)]):
+            return self.answer(item_page_picture(store.items[m.group(1)], int(m.group(2))), "image/jpeg")
         if path == "/magazine/digi_subscription.php":
             return self.answer("<html><body>订阅</body></html>".encode("utf-8"), "text/html; charset=utf-8")
         return self.reply(404, b"")
@@ -887,12 +926,6 @@ class Handler(socketserver.StreamRequestHandler):
         with open(STORE_PAGE, encoding="utf-8") as f:
             html = f.read()
         return html.replace("/*CATALOGUE*/", text).encode("utf-8")
-
-    def read_page(self, q):
-        item = self.server.store.items.get(q.get("pid", ""))
-        name = xml_text(item["name"]) if item else ""
-        return ("<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body><h1>%s</h1></body></html>"
-                % name).encode("utf-8")
 
     def control(self, what, q, body):
         store = self.server.store

@@ -249,6 +249,30 @@ class StoreTest(unittest.TestCase):
         priced = next(i for i in kestrin_store.make_items() if int(i["price"]))
         self.assertIn("付费", kestrin_store.html_item_files(priced)[b"view2.html"].decode("gbk"))
 
+    def test_online_reading_pages_show_the_items_pages_from_the_store(self):
+        import re
+        for pid, path in (("m2", "/touch/read/mag/"), ("b1", "/touch/read/book/"), ("f1", "/touch/read/mag/")):
+            item = next(i for i in kestrin_store.make_items() + kestrin_store.make_flash_items() if i["pid"] == pid)
+            r, data = self.get(path + "?vs=1&pid=" + pid)
+            self.assertEqual((r.status, r.getheader("Content-Type")), (200, "text/html; charset=gbk"))
+            text = data.decode("gbk")
+            self.assertIn("<title>%s</title>" % item["name"], text)
+            self.assertIn("background: %s" % kestrin_store.ONLINE_PAPER, text)
+            pictures = [n.strip().strip('"') for n in re.search(r"var pages = \[(.*?)\];", text).group(1).split(",")]
+            self.assertEqual(pictures, ["/touch/read/pages/%s/p%d.jpg" % (pid, n)
+                                        for n in range(1, kestrin_store.item_page_count(item) + 1)])
+            for address in pictures:
+                r, picture = self.get(address)
+                self.assertEqual((r.status, r.getheader("Content-Type")), (200, "image/jpeg"), address)
+                # The picture the item's package carries for that page.
+                self.assertEqual(picture, kestrin_store.item_page_picture(item, int(re.search(r"p(\d+)\.jpg$", address).group(1))))
+        # An item the store does not have: a page that says so, and no pictures past the last.
+        r, data = self.get("/touch/read/mag/?vs=1&pid=")
+        self.assertEqual(r.status, 200)
+        self.assertIn("没有找到", data.decode("gbk"))
+        self.assertEqual(self.get("/touch/read/pages/m2/p99.jpg")[0].status, 404)
+        self.assertEqual(self.get("/touch/read/pages/nosuch/p1.jpg")[0].status, 404)
+
     def test_listens_on_the_port_it_is_given(self):
         import socket
         s = socket.socket()
