@@ -48,6 +48,7 @@ bench:
 	@tools/install-deps.sh bench
 	@$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@$(CMAKE) --build build -j$(JOBS)
+	@$(CMAKE) --build build -j$(JOBS) --target startup_floor
 	@set -e; for b in tools/bench/*.sh build/tests/bench/*_bench; do \
 	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done
 

@@ -32,6 +32,7 @@ enum Kind : uint8_t {
     kReply = 6,  // either way: id of the request answered, ok "1"/"0", result
     kLimit = 7,  // web process → program: page url; reply: "1" limited, allowed requests...
     kError = 8,  // web process → program: a script or console error's text, its source; reply: none
+    kLoaded = 9, // web process → program: the page's main document is complete; never answered
 };
 
 struct Frame {

@@ -7,12 +7,14 @@
 #include <glib-unix.h>
 #include <glib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <set>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/socket.h>
@@ -29,6 +31,8 @@ struct CWebBridge::Conn {
     bool authed = false;
     pid_t pid = 0;
     unsigned source = 0;
+    // The pages whose main document in this process is complete, as the process last said.
+    std::set<uint64_t> complete;
 };
 
 CWebBridge& CWebBridge::Instance() {
@@ -250,6 +254,13 @@ void CWebBridge::Handle(const std::shared_ptr<Conn>& c, Frame& f) {
             it->second = std::make_unique<Frame>(std::move(f));
         return;
     }
+    if (f.kind == wire::kLoaded) {
+        c->complete.insert(f.page);
+        return;
+    }
+    // A main frame asking about its window.external has a new document, still loading.
+    if (f.kind == wire::kFrame && f.Field(1) == "1")
+        c->complete.erase(f.page);
     // The latest process to speak for a page serves it (a cross-site navigation moves it). A
     // process asking about the page's requests or reporting an error may still be loading its
     // document, and may be about to wait on the engine's own messages to us: calls are sent to
@@ -262,7 +273,7 @@ void CWebBridge::Handle(const std::shared_ptr<Conn>& c, Frame& f) {
     reply.page = f.page;
     auto ep = m_endpoints.find(f.page);
     IPageEndpoint* endpoint = ep == m_endpoints.end() ? nullptr : ep->second;
-    m_serving.push_back(f.id);
+    m_serving.push_back({f.id, c.get()});
     switch (f.kind) {
     case wire::kFrame: {
         std::vector<std::string> methods;
@@ -306,16 +317,40 @@ void CWebBridge::Handle(const std::shared_ptr<Conn>& c, Frame& f) {
     c->ch.Send(reply);
 }
 
-bool CWebBridge::Invoke(uint64_t page, const std::string& function, const std::vector<std::string>& args,
-                        std::string* result, bool* timedOut) {
+std::shared_ptr<CWebBridge::Conn> CWebBridge::PageConn(uint64_t page) const {
     auto it = m_pageConn.find(page);
     std::shared_ptr<Conn> c = it == m_pageConn.end() ? nullptr : it->second.lock();
-    if (!c || !c->ch.Open())
+    return c && c->ch.Open() ? c : nullptr;
+}
+
+bool CWebBridge::Invoke(uint64_t page, const std::string& function, const std::vector<std::string>& args,
+                        std::string* result, bool* timedOut) {
+    if (timedOut)
+        *timedOut = false;
+    std::shared_ptr<Conn> c = PageConn(page);
+    if (!c)
+        return false;
+    // What the page's process has said and is not read yet counts: its document may have
+    // completed, or given way to a new one. Serving it may move the page to another process.
+    c->ch.Pump();
+    while (c->ch.HasFrame()) {
+        Frame pending = c->ch.PopFrame();
+        Handle(c, pending);
+    }
+    c = PageConn(page);
+    if (!c)
+        return false;
+    // A process waiting on a request of its own that is being served now reads our call at
+    // once. Any other may be held in the engine's own waits while its document loads, where
+    // nothing of ours is read: it gets calls only once its document is complete.
+    bool waitsOnUs =
+        std::any_of(m_serving.begin(), m_serving.end(), [&](const Serving& s) { return s.conn == c.get(); });
+    if (!waitsOnUs && !c->complete.count(page))
         return false;
     Frame f;
     f.kind = wire::kInvoke;
     f.id = wire::MakeId(m_counter);
-    f.parent = m_serving.empty() ? 0 : m_serving.back();
+    f.parent = m_serving.empty() ? 0 : m_serving.back().id;
     f.page = page;
     f.fields.push_back(function);
     f.fields.insert(f.fields.end(), args.begin(), args.end());
@@ -360,7 +395,7 @@ bool CWebBridge::Await(const std::shared_ptr<Conn>& c, uint64_t id, Frame& reply
         for (auto& conn : conns) {
             while (conn->ch.HasFrame() && !m_replies[id]) {
                 Frame f = conn->ch.PopFrame();
-                bool request = f.kind != wire::kReply;
+                bool request = f.kind != wire::kReply && f.kind != wire::kLoaded;
                 Handle(conn, f);
                 served = served || request;
             }

@@ -8,8 +8,10 @@
 // idle). While Invoke waits it serves every request of every web process, the way a thread that
 // sends a message still answers messages sent to it, so calls nest to any depth and across views.
 // No wait is unbounded: a web process that closes its connection (it died) fails every call
-// waiting on it at once, and one that gives no answer for the time-out fails the call. Strings are
-// UTF-8 here; the code page edge is the browser control above.
+// waiting on it at once, and one that gives no answer for the time-out fails the call. A call is
+// sent only to a page whose main document its process has reported complete, or to a page whose
+// process waits on a request of its own that is being served: any other fails at once, unsent.
+// Strings are UTF-8 here; the code page edge is the browser control above.
 #pragma once
 
 #include <cstdint>
@@ -72,9 +74,9 @@ public:
     void Detach(uint64_t page);
 
     // Calls the page's global function by name with string arguments. False when the page has
-    // no document yet, lacks the function, throws, its web process dies or does not answer in
-    // time (then *timedOut is set: the process is stuck and only its end frees the page); the
-    // result is the function's value as text.
+    // no complete document (at once, nothing is sent), lacks the function, throws, its web
+    // process dies or does not answer in time (then *timedOut is set: the process is stuck and
+    // only its end frees the page); the result is the function's value as text.
     bool Invoke(uint64_t page, const std::string& function, const std::vector<std::string>& args,
                 std::string* result, bool* timedOut = nullptr);
 
@@ -86,6 +88,11 @@ public:
 
 private:
     struct Conn;
+    // A request of a web process that the program is serving now, and whose process waits.
+    struct Serving {
+        uint64_t id;
+        const Conn* conn;
+    };
     CWebBridge();
     ~CWebBridge();
     bool Start();
@@ -93,6 +100,8 @@ private:
     void Handle(const std::shared_ptr<Conn>& c, wire::Frame& f);
     bool Await(const std::shared_ptr<Conn>& c, uint64_t id, wire::Frame& reply, bool& timedOut);
     void Drop(const std::shared_ptr<Conn>& c);
+    // The live connection that serves the page now, or null.
+    std::shared_ptr<Conn> PageConn(uint64_t page) const;
     static int OnListen(int fd, unsigned cond, void* self);
     static int OnConn(int fd, unsigned cond, void* self);
     static int OnDrain(void* self);
@@ -106,7 +115,7 @@ private:
     std::map<uint64_t, IPageEndpoint*> m_endpoints;
     std::map<uint64_t, std::unique_ptr<wire::Frame>> m_replies;
     uint32_t m_counter = 0;
-    std::vector<uint64_t> m_serving;
+    std::vector<Serving> m_serving;
     int m_timeoutMs = 20000;
 };
 

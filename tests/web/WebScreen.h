@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -75,7 +76,8 @@ public:
 };
 
 // A web server on a loopback port of its own, for pages of another site: "/404..." answers 404,
-// "/hang..." never answers, any other path the page set for it (or a plain page).
+// "/hang..." never answers, "/held..." answers once the test releases it, any other path the page
+// set for it (or a plain page).
 class PageServer {
 public:
     PageServer() {
@@ -98,6 +100,8 @@ public:
         close(m_fd);
         for (int c : m_held)
             close(c);
+        for (const auto& h : m_gated)
+            close(h.first);
     }
     std::string Url(const std::string& path) const {
         return "http://127.0.0.1:" + std::to_string(m_port) + path;
@@ -106,7 +110,31 @@ public:
     // Set before the first request.
     std::map<std::string, std::string> pages;
 
+    // How many "/held..." requests wait for their answer now.
+    size_t Held() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_gated.size();
+    }
+    // Answers the held requests, and from now on answers "/held..." at once.
+    void Release() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_released = true;
+        for (const auto& [c, path] : m_gated)
+            Answer(c, path);
+        m_gated.clear();
+    }
+
 private:
+    void Answer(int c, const std::string& path) {
+        std::string status = path.rfind("/404", 0) == 0 ? "404 Not Found" : "200 OK";
+        auto it = pages.find(path);
+        std::string body = it != pages.end() ? it->second : "<html><body>page " + path + "</body></html>";
+        std::string answer = "HTTP/1.1 " + status +
+                             "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
+                             "\r\nConnection: close\r\n\r\n" + body;
+        send(c, answer.data(), answer.size(), MSG_NOSIGNAL);
+        close(c);
+    }
     void Run() {
         while (!m_stop) {
             int c = accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
@@ -127,13 +155,11 @@ private:
                 m_held.push_back(c);
                 continue;
             }
-            std::string status = path.rfind("/404", 0) == 0 ? "404 Not Found" : "200 OK";
-            auto it = pages.find(path);
-            std::string body = it != pages.end() ? it->second : "<html><body>page " + path + "</body></html>";
-            std::string answer = "HTTP/1.1 " + status + "\r\nContent-Type: text/html\r\nContent-Length: " +
-                                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-            send(c, answer.data(), answer.size(), MSG_NOSIGNAL);
-            close(c);
+            std::lock_guard<std::mutex> lock(m_lock);
+            if (path.rfind("/held", 0) == 0 && !m_released)
+                m_gated.emplace_back(c, path);
+            else
+                Answer(c, path);
         }
     }
     int m_fd = -1;
@@ -141,6 +167,9 @@ private:
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
     std::vector<int> m_held;
+    std::mutex m_lock; // guards m_gated and m_released
+    std::vector<std::pair<int, std::string>> m_gated;
+    bool m_released = false;
 };
 
 class WebTest : public gtkscreen::ScreenTest {

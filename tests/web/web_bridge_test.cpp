@@ -273,6 +273,50 @@ TEST_F(Bridge, AFrameFromAnUntrustedSiteHasNoExternalInsideATrustedPage) {
     EXPECT_EQ(Call(b, "theirs"), "undefined");
 }
 
+// A page whose load is held by one of its resources: the program's call fails at once, unsent,
+// whatever holds the page (its process may be waiting in the engine itself, where no call of ours
+// is read); once the page is complete the same call runs, in the same process.
+TEST_F(Bridge, ACallIntoAPageStillLoadingFailsAtOnceAndRunsOnceItIsComplete) {
+    const std::string ready = "<script>var runs = 0; function ready() { return 'ran ' + (++runs); }</script>";
+    struct Case {
+        const char* what;
+        std::string body;
+    } cases[] = {
+        {"a picture still coming", ready + "<img src='/held.png'>"},
+        {"a script still coming", ready + "<script src='/held.js'></script>"},
+        {"a synchronous request still waiting",
+         ready +
+             "<script>var x = new XMLHttpRequest(); x.open('GET', '/held.txt', false); x.send();</script>"},
+    };
+    // Long enough for any live page to answer, short enough that a call sent into a process that
+    // cannot read it ends the process within the test.
+    struct ShortTimeout {
+        ShortTimeout() { afxweb::CWebBridge::Instance().SetTimeout(3000); }
+        ~ShortTimeout() { afxweb::CWebBridge::Instance().SetTimeout(20000); }
+    } shortTimeout;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PageServer site;
+        site.pages["/page.html"] =
+            "<!DOCTYPE html><html><head><meta charset='utf-8'></head><body>" + c.body + "</body></html>";
+        view.trustedPrefixes = {site.Origin()};
+        int gone = view.processGone;
+        size_t completed = view.completed.size();
+        b->Navigate2(CString(site.Url("/page.html")));
+        ASSERT_TRUE(gtkscreen::Until([&] { return site.Held() > 0; }, 20s)) << "the page never asked for it";
+        int pid = b->WebProcessId();
+        EXPECT_GT(pid, 0);
+        EXPECT_EQ(Call(b, "ready"), "<FALSE>");
+        EXPECT_FALSE(b->HasDocument());
+        site.Release();
+        ASSERT_TRUE(
+            gtkscreen::Until([&] { return view.completed.size() > completed && b->HasDocument(); }, 20s));
+        EXPECT_EQ(Call(b, "ready"), "ran 1") << "the call made while loading never ran";
+        EXPECT_EQ(view.processGone, gone);
+        EXPECT_EQ(b->WebProcessId(), pid) << "the page's process lives on";
+    }
+}
+
 TEST_F(Bridge, ARefusedNavigationLeavesThePageInPlace) {
     PageServer site;
     view.allowNavigation = [&](const std::string& url) { return url.rfind(Prefix(), 0) == 0; };

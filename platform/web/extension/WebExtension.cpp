@@ -10,6 +10,12 @@
 // own. alert and confirm go over the same socket, never through WebKit's own synchronous IPC,
 // which would wait on a program that is itself waiting on us.
 //
+// A page tells the program when its main document is complete (its load event), and a new main
+// document's first question says it is loading again. The program sends a call of its own only
+// to a complete document, since a loading one may hold its process in the engine's own waits,
+// where no call of ours is read; a call inside the page's own chain finds the page waiting on
+// us, and needs only the page's document parsed.
+//
 // Before a request leaves, the program is asked once per document address whether that page's
 // requests are limited; a request the limit does not allow is cancelled here, in the page's own
 // process, so not even a cross-origin answer the server permits can reach the page.
@@ -37,8 +43,11 @@ struct Bridge {
     std::map<uint64_t, Frame> replies;
     std::vector<Frame> deferred;
     guint deferredSource = 0;
-    // Pages whose current main-frame document has loaded: the gate of the program's calls.
+    // Pages whose current main-frame document has been parsed: the gate of calls inside the
+    // page's own chain.
     std::map<uint64_t, bool> loaded;
+    // Pages whose current main-frame document is complete: the gate of every other call.
+    std::map<uint64_t, bool> complete;
     // Each page's request limit, for the document address it was given for.
     struct Limit {
         std::string uri;
@@ -50,20 +59,22 @@ struct Bridge {
 
 Bridge* g_bridge = nullptr;
 
-void Serve(const Frame& request);
+// nested: the request arrived while this process waited on the program inside the page's own
+// chain of calls.
+void Serve(const Frame& request, bool nested);
 
 gboolean RunDeferred(gpointer) {
     g_bridge->deferredSource = 0;
     std::vector<Frame> todo;
     todo.swap(g_bridge->deferred);
     for (const auto& f : todo)
-        Serve(f);
+        Serve(f, false);
     // Frames read together with a reply that ended a wait: the socket has nothing more to say
     // about them, so its watch would not come back for them.
     while (g_bridge->channel.HasFrame()) {
         Frame f = g_bridge->channel.PopFrame();
         if (f.kind != afxweb::wire::kReply)
-            Serve(f);
+            Serve(f, false);
     }
     return G_SOURCE_REMOVE;
 }
@@ -93,7 +104,7 @@ bool Request(Frame request, Frame& reply) {
             else if (f.parent == 0)
                 b.deferred.push_back(std::move(f));
             else
-                Serve(f);
+                Serve(f, true);
             continue;
         }
         if (!b.channel.Open())
@@ -168,14 +179,52 @@ void DefineFunction(JSCContext* ctx, JSCValue* on, const char* name, GCallback c
     g_object_unref(fn);
 }
 
+// The main document's load event: the document is complete. Only the engine's own event counts
+// (a page may dispatch a "load" of its own at any time).
+JSCValue* OnLoadEvent(GPtrArray* args, gpointer data) {
+    uint64_t pageId = reinterpret_cast<uintptr_t>(data);
+    JSCContext* ctx = jsc_context_get_current();
+    bool trusted = false;
+    if (args->len && jsc_value_is_object(static_cast<JSCValue*>(g_ptr_array_index(args, 0)))) {
+        JSCValue* isTrusted =
+            jsc_value_object_get_property(static_cast<JSCValue*>(g_ptr_array_index(args, 0)), "isTrusted");
+        trusted = jsc_value_to_boolean(isTrusted);
+        g_object_unref(isTrusted);
+    }
+    if (trusted && !g_bridge->complete[pageId]) {
+        g_bridge->complete[pageId] = true;
+        Frame f;
+        f.kind = afxweb::wire::kLoaded;
+        f.page = pageId;
+        g_bridge->channel.Send(f);
+    }
+    return jsc_value_new_undefined(ctx);
+}
+
+// Listens before any script of the page can: the window is new and the page's own listeners,
+// capturing ones included, come after this one.
+void WatchLoad(JSCContext* ctx, JSCValue* window, uint64_t pageId) {
+    JSCValue* fn = jsc_value_new_function_variadic(ctx, nullptr, G_CALLBACK(OnLoadEvent),
+                                                   reinterpret_cast<gpointer>(static_cast<uintptr_t>(pageId)),
+                                                   nullptr, JSC_TYPE_VALUE);
+    JSCValue* r = jsc_value_object_invoke_method(window, "addEventListener", G_TYPE_STRING, "load",
+                                                 JSC_TYPE_VALUE, fn, G_TYPE_BOOLEAN, TRUE, G_TYPE_NONE);
+    if (r)
+        g_object_unref(r);
+    g_object_unref(fn);
+}
+
 void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
     uint64_t pageId = webkit_web_page_get_id(page);
     bool main = webkit_frame_is_main_frame(frame);
-    if (main)
-        g_bridge->loaded[pageId] = false;
     JSCContext* ctx = webkit_frame_get_js_context_for_script_world(frame, world);
     JSCValue* global = jsc_context_get_global_object(ctx);
     gpointer pageData = reinterpret_cast<gpointer>(static_cast<uintptr_t>(pageId));
+    if (main) {
+        g_bridge->loaded[pageId] = false;
+        g_bridge->complete[pageId] = false;
+        WatchLoad(ctx, global, pageId);
+    }
     DefineFunction(ctx, global, "alert", G_CALLBACK(Alert), pageData, nullptr);
     DefineFunction(ctx, global, "confirm", G_CALLBACK(Confirm), pageData, nullptr);
 
@@ -270,7 +319,7 @@ void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
 }
 
 // Runs a page function the program named, with string arguments, to its end.
-void Serve(const Frame& request) {
+void Serve(const Frame& request, bool nested) {
     Bridge& b = *g_bridge;
     Frame reply;
     reply.kind = afxweb::wire::kReply;
@@ -279,8 +328,9 @@ void Serve(const Frame& request) {
     reply.fields = {"0", ""};
     if (request.kind == afxweb::wire::kInvoke) {
         WebKitWebPage* page = webkit_web_extension_get_page(b.extension, request.page);
-        auto gate = b.loaded.find(request.page);
-        if (page && gate != b.loaded.end() && gate->second) {
+        auto& gates = nested ? b.loaded : b.complete;
+        auto gate = gates.find(request.page);
+        if (page && gate != gates.end() && gate->second) {
             b.serving.push_back(request.id);
             // Still the way to a page's main frame from its own process in this WebKit.
             G_GNUC_BEGIN_IGNORE_DEPRECATIONS
@@ -320,7 +370,7 @@ gboolean OnReadable(gint, GIOCondition, gpointer) {
     while (b.channel.HasFrame()) {
         Frame f = b.channel.PopFrame();
         if (f.kind != afxweb::wire::kReply)
-            Serve(f);
+            Serve(f, false);
     }
     return b.channel.Open() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
