@@ -28,6 +28,9 @@ inline constexpr int TOOL_BAR_WIDTH = 751;
 inline constexpr int TOOL_BAR_HEIGHT = 111;
 inline constexpr int READ_MODE_HTML = 0;
 inline constexpr int READ_MODE_FLASH = 1;
+// Posted to the main window itself once it is shown or active: the reading window that was shown
+// over it comes back and takes the keyboard.
+inline constexpr UINT WM_READER_FRONT = WM_USER + 0x108;
 
 class CMagInfo;
 
@@ -68,6 +71,9 @@ public:
     void OnTrayExit();
     void OnSettings();
     void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnActivate(UINT nState, CWnd* pWndOther, BOOL bMinimized);
+    void OnShowWindow(BOOL bShow, UINT nStatus);
+    LRESULT OnReaderFront(WPARAM wParam, LPARAM lParam);
     void OnSize(UINT nType, int cx, int cy);
     void OnDestroy();
     void OnPaint();
@@ -128,6 +134,8 @@ protected:
     void StartWidi();
     void RedownloadAnswer(WPARAM code, LPARAM lParam);
     void CloseReader();
+    // The reading window shown now, or null.
+    CWnd* ShownReader() const;
 
     DECLARE_MESSAGE_MAP()
 

@@ -137,8 +137,23 @@ BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
 }
 
 LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM) {
+    RECT before{};
+    ::GetWindowRect(m_hWnd, &before);
     Default();
-    return OnInitDialog();
+    LRESULT result = OnInitDialog();
+    // The framework centres a modal or unowned dialog over its owner once it has initialised,
+    // unless its template places it itself or its initialisation moved it; a size set there
+    // (SWP_NOMOVE) is centred as it now is.
+    if (!::IsWindow(m_hWnd))
+        return result;
+    const DWORD style = GetStyle();
+    RECT after{};
+    ::GetWindowRect(m_hWnd, &after);
+    HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
+    if (!(style & (WS_VISIBLE | WS_CHILD | DS_ABSALIGN | DS_CENTER | DS_CENTERMOUSE)) &&
+        after.left == before.left && after.top == before.top && (!owner || !::IsWindowEnabled(owner)))
+        CenterWindow();
+    return result;
 }
 
 namespace {

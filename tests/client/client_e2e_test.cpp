@@ -18,7 +18,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -213,7 +215,7 @@ TEST_F(ClientTest, StartsOnTheMagazineStoreAndEndsCleanlyOnSigterm) {
                       std::chrono::seconds(60)))
         << "the store was never asked for the magazine page; its log:\n"
         << StoreLog();
-    const std::string shot = std::string(PROJECT_BINARY_DIR) + "/client_magazine_store.png";
+    const std::string shot = XvfbDisplay::ShotPath("client_magazine_store.png");
     EXPECT_TRUE(Until(
         [&] {
             return std::system(("import -window root png24:" + shot + " >/dev/null 2>&1").c_str()) == 0 &&
@@ -221,6 +223,18 @@ TEST_F(ClientTest, StartsOnTheMagazineStoreAndEndsCleanlyOnSigterm) {
         },
         std::chrono::seconds(60)))
         << "the screen never showed a painted page: " << shot;
+    // The main window is named on the task bar by its caption, with its icon.
+    std::vector<std::string> main = Windows("墨舟匣V4.0");
+    ASSERT_EQ(main.size(), 1u) << "no shown window is named as the program";
+    const std::string id = main[0].substr(0, main[0].find(' '));
+    auto prop = [&](const char* atom) {
+        return Output("DISPLAY=" + display.Name() + " xprop -notype -id " + id + " " + atom + " 2>/dev/null");
+    };
+    EXPECT_NE(prop("_NET_WM_NAME").find("\"墨舟匣V4.0\""), std::string::npos) << prop("_NET_WM_NAME");
+    EXPECT_NE(prop("WM_NAME").find("\""), std::string::npos) << prop("WM_NAME");
+    const std::string icon = prop("_NET_WM_ICON");
+    EXPECT_TRUE(icon.find("16 x 16") != std::string::npos || icon.find("= 16, 16,") != std::string::npos)
+        << icon.substr(0, 200);
 
     ASSERT_EQ(kill(client, SIGTERM), 0);
     EXPECT_EQ(ExitStatus(std::chrono::seconds(30)), 0);
@@ -331,14 +345,16 @@ protected:
             return std::nullopt;
         return Box{v["X"], v["Y"], v["WIDTH"], v["HEIGHT"], id};
     }
-    // The main window while it is shown: the client's one window that covers most of the screen
-    // (its reading windows are not shown on this road).
-    std::optional<Box> MainWindow() {
-        for (const auto& id : Windows("--pid " + std::to_string(client)))
+    // The client's large window named so while it is shown: the main window ("墨舟匣V4.0") and
+    // the reading windows ("我的窗口") cover most of the screen.
+    std::optional<Box> LargeWindowNamed(const std::string& name) {
+        for (const auto& id : Windows("--pid " + std::to_string(client) + " --name '^" + name + "$'"))
             if (auto b = Geometry(id); b && b->w > 600 && b->h > 400)
                 return b;
         return std::nullopt;
     }
+    std::optional<Box> MainWindow() { return LargeWindowNamed("墨舟匣V4.0"); }
+    std::optional<Box> Reader() { return LargeWindowNamed("我的窗口"); }
     // The client's large windows that are shown: the main window, and a reading window over it.
     std::vector<Box> LargeWindows() {
         std::vector<Box> boxes;
@@ -405,15 +421,15 @@ protected:
     // The screen as it is now, as the next step's screenshot in the build folder.
     std::string Shot(const std::string& step) {
         const std::string path =
-            std::string(PROJECT_BINARY_DIR) + "/road_" + std::to_string(++shots) + "_" + step + ".png";
+            XvfbDisplay::ShotPath("road_" + std::to_string(++shots) + "_" + step + ".png");
         std::system(("import -window root png24:" + path + " >/dev/null 2>&1").c_str());
         return path;
     }
     // Waits until the screen has changed from the last shot, shows a painted page (not one flat
     // colour) and has come to rest (two shots in a row alike), then keeps it as this step's shot.
     bool ShotOfChange(const std::string& step, const std::string& last) {
-        const std::string a = std::string(PROJECT_BINARY_DIR) + "/road_settle_a.png";
-        const std::string b = std::string(PROJECT_BINARY_DIR) + "/road_settle_b.png";
+        const std::string a = XvfbDisplay::ShotPath("road_settle_a.png");
+        const std::string b = XvfbDisplay::ShotPath("road_settle_b.png");
         bool settled = Until(
             [&] {
                 std::system(("import -window root png24:" + a + " >/dev/null 2>&1").c_str());
@@ -453,9 +469,80 @@ protected:
         return found;
     }
 
+    // What xprop says of a property of a window ("-root" or the window's id), after its "=" or
+    // ":"; "" when the window has none.
+    static std::string Prop(const std::string& window, const char* atom) {
+        const std::string out = Output("xprop -notype " + (window == "-root" ? window : "-id " + window) + " " +
+                                       atom + " 2>/dev/null");
+        const size_t at = out.find_first_of(":=");
+        if (at == std::string::npos || out.find("not found") != std::string::npos ||
+            out.find("no such atom") != std::string::npos)
+            return "";
+        size_t from = out.find_first_not_of(" ", at + 1);
+        std::string v = from == std::string::npos ? "" : out.substr(from);
+        while (!v.empty() && (v.back() == '\n' || v.back() == ' '))
+            v.pop_back();
+        return v;
+    }
+    // The windows a property names, as xdotool numbers them.
+    static std::vector<std::string> WindowIds(const std::string& value) {
+        std::vector<std::string> ids;
+        for (size_t at = value.find("0x"); at != std::string::npos; at = value.find("0x", at + 2))
+            ids.push_back(std::to_string(std::stoul(value.substr(at), nullptr, 16)));
+        return ids;
+    }
+    // The window with the desktop's keyboard: the window manager's active window, or without one
+    // the X server's input focus.
+    static std::string ActiveWindow() {
+        if (XvfbDisplay::WindowManagerWanted()) {
+            auto ids = WindowIds(Prop("-root", "_NET_ACTIVE_WINDOW"));
+            return ids.empty() ? "" : ids[0];
+        }
+        std::string id = Output("xdotool getwindowfocus -f 2>/dev/null");
+        while (!id.empty() && id.back() == '\n')
+            id.pop_back();
+        return id;
+    }
+    // Under a window manager, whether it stacks window a above window b; without one the
+    // program's own raising decides, and the screenshots show it.
+    static bool StackedAbove(const std::string& a, const std::string& b) {
+        if (!XvfbDisplay::WindowManagerWanted())
+            return true;
+        auto ids = WindowIds(Prop("-root", "_NET_CLIENT_LIST_STACKING")); // bottom first
+        auto ia = std::find(ids.begin(), ids.end(), a), ib = std::find(ids.begin(), ids.end(), b);
+        return ia != ids.end() && ib != ids.end() && ia > ib;
+    }
+
     PeerProcess tray;
     int shots = 0;
 };
+
+// The box of a screenshot's pixels inside the region that the test says are of a colour.
+std::optional<Box> ColourBox(const std::string& png, const Box& region,
+                             const std::function<bool(int r, int g, int b)>& wanted) {
+    cairo_surface_t* s = cairo_image_surface_create_from_png(png.c_str());
+    std::optional<Box> found;
+    if (cairo_surface_status(s) == CAIRO_STATUS_SUCCESS) {
+        cairo_surface_flush(s);
+        int x0 = INT_MAX, y0 = INT_MAX, x1 = -1, y1 = -1;
+        const int w = cairo_image_surface_get_width(s), h = cairo_image_surface_get_height(s);
+        for (int y = std::max(0, region.y); y < std::min(h, region.y + region.h); ++y) {
+            auto* row = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(s) +
+                                                          y * cairo_image_surface_get_stride(s));
+            for (int x = std::max(0, region.x); x < std::min(w, region.x + region.w); ++x)
+                if (wanted(row[x] >> 16 & 0xFF, row[x] >> 8 & 0xFF, row[x] & 0xFF)) {
+                    x0 = std::min(x0, x);
+                    y0 = std::min(y0, y);
+                    x1 = std::max(x1, x);
+                    y1 = std::max(y1, y);
+                }
+        }
+        if (x1 >= 0)
+            found = Box{x0, y0, x1 - x0 + 1, y1 - y0 + 1, ""};
+    }
+    cairo_surface_destroy(s);
+    return found;
+}
 
 TEST_F(ClientRoadTest, LogsInDownloadsToTheShelfHidesToTheTrayAndExitsFromIt) {
     ASSERT_TRUE(StartTray()) << "trayer did not come up";
@@ -585,7 +672,7 @@ TEST_F(ClientRoadTest, LogsInDownloadsToTheShelfHidesToTheTrayAndExitsFromIt) {
             movie = b;
     ASSERT_TRUE(movie);
     const int closeX = movie->x + movie->w - 60, closeY = movie->y + 24;
-    const std::string probe = std::string(PROJECT_BINARY_DIR) + "/road_hover_probe.png";
+    const std::string probe = XvfbDisplay::ShotPath("road_hover_probe.png");
     // The movie has drawn its bar once the button stands out from the bar's empty middle.
     std::string atRest;
     EXPECT_TRUE(Until(
@@ -665,6 +752,11 @@ TEST_F(ClientRoadTest, LogsInThroughTheLoginDialogFromTheShelf) {
         kLimit))
         << "the login dialog never came up";
     EXPECT_TRUE(ShotOfChange("dialog_open", last));
+    // Centred over the main window, which it stays above, with the keyboard.
+    EXPECT_NEAR(dialog->cx(), win->cx(), 2) << dialog->x << "," << dialog->y << " over " << win->x << "," << win->y;
+    EXPECT_NEAR(dialog->cy(), win->cy(), 2);
+    EXPECT_TRUE(Until([&] { return ActiveWindow() == dialog->id; }, kLimit)) << "the dialog has not the keyboard";
+    EXPECT_TRUE(StackedAbove(dialog->id, win->id));
     // The user name field of login.html: centred, 208 px down the dialog; Tab goes on to the
     // password, and Enter there submits the form.
     ASSERT_TRUE(Xdo("windowfocus --sync " + dialog->id));
@@ -720,6 +812,125 @@ TEST_F(ClientRoadTest, AHeldUpDownloadCompletesOnceTheStoreGoesOn) {
         << "the held download never completed";
 }
 
+// A reading window opened from the shelf by a click on its item's "阅读": above the main window
+// and holding the keyboard, so that PageDown, Right and PageUp pressed on the keyboard turn the
+// reading page's pages with no window given the focus by hand. Esc takes it to the tray with the
+// main window, the tray icon brings both back with the keys still the reader's, and closing it
+// gives the keyboard back to the main window, painted. The movie reader takes Enter the same way.
+TEST_F(ClientRoadTest, AReaderFromTheShelfIsAboveTheMainWindowAndTakesTheKeys) {
+    ASSERT_TRUE(StartTray()) << "trayer did not come up";
+    StartClient();
+    ASSERT_TRUE(Until([&] { return Layouts().size() >= 1; }, kLimit)) << StoreLog();
+    auto layout = Layouts().back();
+    std::string last = Shot("keys_store");
+
+    const uintmax_t m3Size = PackageSize("m3");
+    ASSERT_GT(m3Size, 0u);
+    ASSERT_TRUE(ClickInPage(layout, "download-m3"));
+    ASSERT_TRUE(Until(
+        [&] {
+            auto done = FilesEndingIn("[m3].exe");
+            return done.size() == 1 && done.begin()->second == m3Size && FilesEndingIn(".temp").empty();
+        },
+        kLimit))
+        << "the download never completed";
+    ClickShelfTab();
+    ASSERT_TRUE(ShotOfChange("keys_shelf", last)) << "the shelf never came up";
+    const std::string shelf = Shot("keys_shelf_again");
+    auto main = MainWindow();
+    ASSERT_TRUE(main);
+
+    // The item's "阅读" is the page's one orange button below the shelf's header, under the first
+    // cover.
+    const int viewLeft = main->x + kViewLeft, viewTop = main->y + kViewTop;
+    auto read = ColourBox(shelf, Box{viewLeft, viewTop + 240, 220, 120, ""}, [](int r, int g, int b) {
+        return r >= 0xA0 && r <= 0xD8 && g >= 0x5C && g <= 0x96 && b >= 0x10 && b <= 0x52 && r > g && g > b;
+    });
+    ASSERT_TRUE(read) << "no read button on " << shelf;
+    ASSERT_TRUE(Xdo("mousemove " + std::to_string(read->cx()) + " " + std::to_string(read->cy()) + " click 1"));
+    std::optional<Box> reader;
+    ASSERT_TRUE(Until([&] { return (reader = Reader()).has_value(); }, kLimit)) << "no reading window came up";
+    EXPECT_TRUE(ShotOfChange("keys_reader", shelf));
+    EXPECT_TRUE(Until([&] { return ActiveWindow() == reader->id; }, kLimit))
+        << "the reader has not the keyboard: " << ActiveWindow();
+    EXPECT_TRUE(StackedAbove(reader->id, main->id)) << Prop("-root", "_NET_CLIENT_LIST_STACKING");
+
+    // The page's keys, pressed on the keyboard wherever the desktop sends them.
+    std::string page1 = Shot("keys_page1");
+    ASSERT_TRUE(Xdo("key Next"));
+    EXPECT_TRUE(ShotOfChange("keys_page2", page1)) << "PageDown did not turn the page";
+    std::string page2 = Shot("keys_page2_kept");
+    ASSERT_TRUE(Xdo("key Right"));
+    EXPECT_TRUE(ShotOfChange("keys_page3", page2)) << "Right did not turn the page";
+    std::string page3 = Shot("keys_page3_kept");
+    ASSERT_TRUE(Xdo("key Prior"));
+    EXPECT_TRUE(ShotOfChange("keys_page2_again", page3)) << "PageUp did not turn the page back";
+    EXPECT_TRUE(SamePixels(Shot("keys_page2_again_kept"), page2)) << "PageUp went elsewhere than page 2";
+
+    // Esc hides the program to the tray, the reader with it.
+    ASSERT_TRUE(Xdo("key Escape"));
+    ASSERT_TRUE(Until([&] { return LargeWindows().empty(); }, kLimit)) << "Esc left a window on the screen";
+    const std::string hidden = Shot("keys_hidden");
+    std::optional<Box> icon;
+    ASSERT_TRUE(Until([&] { return (icon = TrayIcon()).has_value(); }, kLimit));
+    ASSERT_TRUE(Xdo("mousemove " + std::to_string(icon->cx()) + " " + std::to_string(icon->cy()) +
+                    " click --repeat 2 --delay 80 1"));
+    ASSERT_TRUE(Until([&] { return LargeWindows().size() == 2; }, kLimit)) << "the tray did not bring both back";
+    EXPECT_TRUE(ShotOfChange("keys_back_from_tray", hidden));
+    reader = Reader();
+    main = MainWindow();
+    ASSERT_TRUE(reader && main);
+    EXPECT_TRUE(Until([&] { return ActiveWindow() == reader->id; }, kLimit))
+        << "the reader came back without the keyboard: " << ActiveWindow();
+    EXPECT_TRUE(StackedAbove(reader->id, main->id));
+    const std::string back = Shot("keys_back_kept");
+    ASSERT_TRUE(Xdo("key Next"));
+    EXPECT_TRUE(ShotOfChange("keys_page3_after_tray", back)) << "the keys did not come back with the reader";
+
+    // The strip's close button: the main window has the keyboard again and shows the shelf.
+    last = Shot("keys_before_close");
+    ASSERT_TRUE(Xdo("mousemove " + std::to_string(reader->x + 35) + " " + std::to_string(reader->y + 55) +
+                    " click 1"));
+    ASSERT_TRUE(Until([&] { return !Reader(); }, kLimit)) << "the reader did not close";
+    EXPECT_TRUE(ShotOfChange("keys_reader_closed", last));
+    EXPECT_TRUE(Until([&] { return ActiveWindow() == main->id; }, kLimit))
+        << "the main window did not get the keyboard back: " << ActiveWindow();
+    EXPECT_GT(ColoursOf(Shot("keys_shelf_after_reading")), 16u) << "the main window is not painted";
+
+    // The movie reader, from a hand-over: Enter on the keyboard turns the movie's page.
+    const std::string flashPackage = root.sub("f1.exe");
+    Output("python3 -c \"import urllib.request;open('" + flashPackage + "','wb').write(urllib.request.urlopen('" +
+           storeUrl + "/packages/f1.exe').read())\"");
+    ASSERT_GT(fs::exists(flashPackage) ? fs::file_size(flashPackage) : 0, 0u);
+    last = Shot("keys_before_movie");
+    pid_t second = Spawn({"-p", flashPackage});
+    int status = -1;
+    ASSERT_TRUE(Until([&] { return waitpid(second, &status, WNOHANG) == second; }, kLimit));
+    ASSERT_TRUE(Until([&] { return (reader = Reader()).has_value(); }, kLimit)) << "no movie reader came up";
+    EXPECT_TRUE(Until([&] { return ActiveWindow() == reader->id; }, kLimit))
+        << "the movie reader has not the keyboard: " << ActiveWindow();
+    EXPECT_TRUE(StackedAbove(reader->id, main->id));
+    // The movie has drawn its bar once its close button stands out from the bar's middle.
+    const int closeX = reader->x + reader->w - 60, closeY = reader->y + 24;
+    std::string movie;
+    EXPECT_TRUE(Until(
+        [&] {
+            movie = Shot("keys_movie");
+            const std::string button = PixelAt(movie, closeX, closeY);
+            return !button.empty() && button != PixelAt(movie, reader->x + reader->w / 2, closeY) &&
+                   ColoursOf(movie) > 16;
+        },
+        kLimit))
+        << "the movie never drew its page";
+    ASSERT_TRUE(ShotOfChange("keys_movie_settled", last));
+    movie = Shot("keys_movie_page1");
+    ASSERT_TRUE(Xdo("key Return"));
+    EXPECT_TRUE(ShotOfChange("keys_movie_page2", movie)) << "Enter did not turn the movie's page";
+
+    ASSERT_EQ(kill(client, SIGTERM), 0);
+    EXPECT_EQ(ExitStatus(std::chrono::seconds(30)), 0);
+}
+
 TEST_F(ClientTest, AltSpaceOpensTheWindowMenuAndItsAboutItemTheAboutBox) {
     StartClient();
     ASSERT_TRUE(Until([&] { return StoreLog().find("/touch/magazine/") != std::string::npos; },
@@ -767,7 +978,7 @@ TEST_F(ClientTest, AltSpaceOpensTheWindowMenuAndItsAboutItemTheAboutBox) {
     in >> id >> x >> y >> width >> height;
     EXPECT_GT(width, 150);
     EXPECT_GT(height, 80);
-    const std::string shot = std::string(PROJECT_BINARY_DIR) + "/about_box.png";
+    const std::string shot = XvfbDisplay::ShotPath("about_box.png");
     const std::string crop = std::to_string(width) + "x" + std::to_string(height) + "+" + std::to_string(x) +
                              "+" + std::to_string(y);
     ASSERT_TRUE(Until(

@@ -118,7 +118,7 @@ protected:
         RECT pic{};
         EXPECT_TRUE(gtkscreen::Until([&] { return PictureRect(pic, name); }, 20s))
             << Eval("document.body.innerHTML");
-        const std::string path = std::string(PROJECT_BINARY_DIR) + "/" + shot;
+        const std::string path = XvfbDisplay::ShotPath(shot);
         uint32_t paper = 0;
         bool painted = gtkscreen::Until(
             [&] {
@@ -169,7 +169,7 @@ TEST_F(ReaderOnScreen, AStoreItemIsReadFromTheLocalServerAndTurnsItsPages) {
     RECT window{};
     ::GetWindowRect(dlg.m_pHtmlDlg->GetSafeHwnd(), &window);
     if (cairo_surface_t* s =
-            gtkscreen::Shot(window, std::string(PROJECT_BINARY_DIR) + "/reader_html_window.png"))
+            gtkscreen::Shot(window, XvfbDisplay::ShotPath("reader_html_window.png")))
         cairo_surface_destroy(s);
 
     // The page turner's key, as the person at the screen presses it.
@@ -205,7 +205,7 @@ TEST_F(ReaderOnScreen, TheStripLiesOverThePageUntilThePageHidesItAndItsCloseButt
     dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_MAKE_BOOK);
     dlg.OpenLocalItem(package.c_str());
     ShootPage("p1.jpg", "reader_strip_page.png");
-    const std::string probe = std::string(PROJECT_BINARY_DIR) + "/reader_strip_probe.png";
+    const std::string probe = XvfbDisplay::ShotPath("reader_strip_probe.png");
     // Below the close button, inside the strip: the skin's dark band, not the page's grey.
     auto stripShown = [&] {
         Settle();
