@@ -146,6 +146,18 @@ bool WindowManagerMoves(GtkWidget* window) {
     return moves;
 }
 
+// Whether a child window and its parents below the top-level window are shown. A widget over it
+// stays shown while only the top-level window is hidden: the GTK window goes off the screen with
+// its widgets as they are, and the widget with the keyboard keeps it (a page's engine hands back
+// a key it did not take to the focus widget, which must still be there when the window is hidden
+// meanwhile).
+bool ShownInTop(HWND child) {
+    for (HWND h = child; h && GetAncestor(h, GA_PARENT); h = GetAncestor(h, GA_PARENT))
+        if (!(GetWindowLongPtrA(h, GWL_STYLE) & WS_VISIBLE))
+            return false;
+    return IsWindow(child) != FALSE;
+}
+
 // The monitor our windows are placed on.
 GdkMonitor* Monitor() {
     GdkDisplay* d = gdk_display_get_default();
@@ -405,9 +417,13 @@ void CGtkPresenter::FocusChanged(HWND h) {
     auto it = h ? m_attached.find(h) : m_attached.end();
     if (it == m_attached.end())
         return;
-    const Top* t = FindTop(it->second.top);
-    if (t && gtk_widget_get_parent(it->second.widget) == t->fixed)
-        gtk_widget_grab_focus(it->second.widget);
+    // GTK gives the focus to a shown widget only, and a child just shown may not have shown its
+    // widget yet.
+    GtkWidget* widget = it->second.widget;
+    SyncWidgets(it->second.top);
+    const Top* t = FindTop(GetAncestor(h, GA_ROOT));
+    if (t && gtk_widget_get_parent(widget) == t->fixed)
+        gtk_widget_grab_focus(widget);
 }
 
 void CGtkPresenter::WindowDestroyed(HWND h) {
@@ -613,7 +629,7 @@ void CGtkPresenter::SyncWidgets(HWND hTop) {
         RECT r{};
         GetWindowRect(child, &r);
         int w = r.right - r.left, h = r.bottom - r.top;
-        bool visible = IsWindowVisible(child) && w > 0 && h > 0;
+        bool visible = ShownInTop(child) && w > 0 && h > 0;
         gtk_fixed_move(GTK_FIXED(t->fixed), a.widget, r.left - t->rect.left, r.top - t->rect.top);
         gtk_widget_set_size_request(a.widget, std::max(w, 1), std::max(h, 1));
         gtk_widget_set_visible(a.widget, visible);
@@ -650,7 +666,7 @@ void CGtkPresenter::SyncOverlays(Top& t) {
             continue;
         for (HWND c = GetWindow(attached, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
             if (!m_attached.count(c))
-                want[c] = IsWindowVisible(c) != FALSE;
+                want[c] = ShownInTop(c);
     }
     for (auto it = t.overlays.begin(); it != t.overlays.end();) {
         if (want.count(it->first)) {
@@ -784,6 +800,16 @@ int CGtkPresenter::OnKey(GtkWidget* w, GdkEventKey* e, void* p) {
     self->m_clicks.Reset();
     UINT vk = VirtualKey(e->keyval);
     bool down = e->type == GDK_KEY_PRESS;
+    // A key a page did not take comes back from the engine as the very same event, for the
+    // window to handle: the kernel heard it the first time. And the keys the program presses
+    // into a page itself (sent events) are no keyboard's.
+    const bool again = e->time != 0 && e->time == self->m_lastKeyTime && e->hardware_keycode == self->m_lastKeyCode &&
+                       e->type == self->m_lastKeyType;
+    self->m_lastKeyTime = e->time;
+    self->m_lastKeyCode = e->hardware_keycode;
+    self->m_lastKeyType = e->type;
+    if (again || e->send_event)
+        vk = 0, down = false;
     // Keys with Alt held (Alt itself included) are the system's, unless Ctrl makes it AltGr.
     const bool sys = ((e->state & GDK_MOD1_MASK) || vk == VK_MENU) && !(e->state & GDK_CONTROL_MASK);
     if (vk)
@@ -803,9 +829,14 @@ int CGtkPresenter::OnKey(GtkWidget* w, GdkEventKey* e, void* p) {
         }
     }
     // A native widget with the focus (a page's browser view) takes the key as well, or nothing
-    // could be typed into a page; the kernel has already seen it, so the dialog keeps Esc.
+    // could be typed into a page; the kernel has already seen it. Esc is the exception: the
+    // program's windows take it before any control (the dialog manager's cancel), and the window
+    // it hides must not leave a page's engine waiting to hand the key back to a window that is
+    // gone, which costs the page the next key it is given.
     GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(w));
     auto* top = self->FindTop(static_cast<HWND>(g_object_get_data(G_OBJECT(w), "afx-hwnd")));
+    if (e->keyval == GDK_KEY_Escape)
+        return TRUE;
     return focus && top && focus != top->area ? FALSE : TRUE;
 }
 

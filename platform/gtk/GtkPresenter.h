@@ -150,6 +150,10 @@ private:
     GdkWindow* m_grabbed = nullptr;
     CClickRule m_clicks;
     unsigned m_lastButtonTime = 0;
+    // The last key event, to know it when the engine of a page hands it back.
+    unsigned m_lastKeyTime = 0;
+    unsigned m_lastKeyCode = 0;
+    int m_lastKeyType = 0;
     // Set while a window is moved to where the window manager put it, so the move is not sent
     // back to the window manager.
     bool m_following = false;

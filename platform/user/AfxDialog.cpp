@@ -21,18 +21,6 @@ HWND SafeOwner(CWnd* pParent) {
     return h ? ::GetAncestor(h, GA_ROOT) : nullptr;
 }
 
-// Offers the message to the PreTranslateMessage of its window and each parent up to stop.
-bool PreTranslateTree(HWND stop, MSG* pMsg) {
-    for (HWND h = pMsg->hwnd; h; h = ::GetAncestor(h, GA_PARENT)) {
-        if (CWnd* p = CWnd::FromHandlePermanent(h))
-            if (p->PreTranslateMessage(pMsg))
-                return true;
-        if (h == stop)
-            break;
-    }
-    return false;
-}
-
 } // namespace
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
@@ -80,7 +68,7 @@ INT_PTR CDialog::DoModal() {
             ::PostQuitMessage(static_cast<int>(msg.wParam)); // for the loop outside this one
             break;
         }
-        if (!PreTranslateTree(h, &msg)) {
+        if (!CWnd::WalkPreTranslateTree(h, &msg)) {
             ::TranslateMessage(&msg);
             ::DispatchMessageA(&msg);
         }

@@ -383,6 +383,17 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     return ::DefWindowProcA(m_hWnd, message, wParam, lParam);
 }
 
+BOOL CWnd::WalkPreTranslateTree(HWND hWndStop, MSG* pMsg) {
+    for (HWND h = pMsg->hwnd; h; h = ::GetAncestor(h, GA_PARENT)) {
+        if (CWnd* p = FromHandlePermanent(h))
+            if (p->PreTranslateMessage(pMsg))
+                return TRUE;
+        if (h == hWndStop)
+            break;
+    }
+    return FALSE;
+}
+
 BOOL CWnd::PreTranslateMessage(MSG*) {
     return FALSE;
 }

@@ -424,6 +424,9 @@ public:
     // themselves here.
     virtual void PostNcDestroy() {}
     virtual BOOL PreTranslateMessage(MSG* pMsg);
+    // Offers the message to the PreTranslateMessage of its window and of each parent up to
+    // hWndStop, as a modal loop does before it dispatches; TRUE when one took it.
+    static BOOL WalkPreTranslateTree(HWND hWndStop, MSG* pMsg);
 
     // The default handling of the message being dispatched (the handlers below call it).
     LRESULT Default();

@@ -274,9 +274,9 @@ std::optional<Box> ParseBox(const std::string& text) {
     return b;
 }
 
-// Whether two screenshots show the same pixels; ImageMagick's files carry times, so the bytes of
-// two shots of one screen differ.
-bool SamePixels(const std::string& a, const std::string& b) {
+// Whether two screenshots show the same pixels (in the region, when one is given); ImageMagick's
+// files carry times, so the bytes of two shots of one screen differ.
+bool SamePixels(const std::string& a, const std::string& b, std::optional<Box> region = std::nullopt) {
     cairo_surface_t* sa = cairo_image_surface_create_from_png(a.c_str());
     cairo_surface_t* sb = cairo_image_surface_create_from_png(b.c_str());
     bool same = cairo_surface_status(sa) == CAIRO_STATUS_SUCCESS &&
@@ -287,12 +287,13 @@ bool SamePixels(const std::string& a, const std::string& b) {
         cairo_surface_flush(sa);
         cairo_surface_flush(sb);
         const int h = cairo_image_surface_get_height(sa), w = cairo_image_surface_get_width(sa);
-        for (int y = 0; same && y < h; ++y) {
+        const Box r = region ? *region : Box{0, 0, w, h, ""};
+        for (int y = std::max(0, r.y); same && y < std::min(h, r.y + r.h); ++y) {
             auto* ra = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(sa) +
                                                          y * cairo_image_surface_get_stride(sa));
             auto* rb = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(sb) +
                                                          y * cairo_image_surface_get_stride(sb));
-            for (int x = 0; same && x < w; ++x)
+            for (int x = std::max(0, r.x); same && x < std::min(w, r.x + r.w); ++x)
                 same = (ra[x] & 0xFFFFFF) == (rb[x] & 0xFFFFFF);
         }
     }
@@ -348,7 +349,7 @@ protected:
     // The client's large window named so while it is shown: the main window ("墨舟匣V4.0") and
     // the reading windows ("我的窗口") cover most of the screen.
     std::optional<Box> LargeWindowNamed(const std::string& name) {
-        for (const auto& id : Windows("--pid " + std::to_string(client) + " --name '^" + name + "$'"))
+        for (const auto& id : Windows("--all --pid " + std::to_string(client) + " --name '^" + name + "$'"))
             if (auto b = Geometry(id); b && b->w > 600 && b->h > 400)
                 return b;
         return std::nullopt;
@@ -851,6 +852,8 @@ TEST_F(ClientRoadTest, AReaderFromTheShelfIsAboveTheMainWindowAndTakesTheKeys) {
     std::optional<Box> reader;
     ASSERT_TRUE(Until([&] { return (reader = Reader()).has_value(); }, kLimit)) << "no reading window came up";
     EXPECT_TRUE(ShotOfChange("keys_reader", shelf));
+    // The screen shows the reading page's grey beside its page, not a main window left black.
+    EXPECT_EQ(PixelAt(Shot("keys_reader_kept"), reader->x + 100, reader->y + 400), "225,225,225");
     EXPECT_TRUE(Until([&] { return ActiveWindow() == reader->id; }, kLimit))
         << "the reader has not the keyboard: " << ActiveWindow();
     EXPECT_TRUE(StackedAbove(reader->id, main->id)) << Prop("-root", "_NET_CLIENT_LIST_STACKING");
@@ -865,7 +868,10 @@ TEST_F(ClientRoadTest, AReaderFromTheShelfIsAboveTheMainWindowAndTakesTheKeys) {
     std::string page3 = Shot("keys_page3_kept");
     ASSERT_TRUE(Xdo("key Prior"));
     EXPECT_TRUE(ShotOfChange("keys_page2_again", page3)) << "PageUp did not turn the page back";
-    EXPECT_TRUE(SamePixels(Shot("keys_page2_again_kept"), page2)) << "PageUp went elsewhere than page 2";
+    // The reading page's counter ("第 2 / 5 页", right-aligned in the row below the strip) as on
+    // page 2; the page picture is scaled anew at each show, to pixels a little apart.
+    const Box counter{reader->x + reader->w - 360, reader->y + 102, 80, 30, ""};
+    EXPECT_TRUE(SamePixels(Shot("keys_page2_again_kept"), page2, counter)) << "PageUp went elsewhere than page 2";
 
     // Esc hides the program to the tray, the reader with it.
     ASSERT_TRUE(Xdo("key Escape"));
@@ -895,7 +901,9 @@ TEST_F(ClientRoadTest, AReaderFromTheShelfIsAboveTheMainWindowAndTakesTheKeys) {
     EXPECT_TRUE(ShotOfChange("keys_reader_closed", last));
     EXPECT_TRUE(Until([&] { return ActiveWindow() == main->id; }, kLimit))
         << "the main window did not get the keyboard back: " << ActiveWindow();
-    EXPECT_GT(ColoursOf(Shot("keys_shelf_after_reading")), 16u) << "the main window is not painted";
+    const std::string after = Shot("keys_shelf_after_reading");
+    EXPECT_GT(ColoursOf(after), 2u) << "the main window is not painted: " << after;
+    EXPECT_NE(PixelAt(after, main->cx(), main->cy()), "0,0,0") << "the main window is black: " << after;
 
     // The movie reader, from a hand-over: Enter on the keyboard turns the movie's page.
     const std::string flashPackage = root.sub("f1.exe");
@@ -912,18 +920,18 @@ TEST_F(ClientRoadTest, AReaderFromTheShelfIsAboveTheMainWindowAndTakesTheKeys) {
     EXPECT_TRUE(StackedAbove(reader->id, main->id));
     // The movie has drawn its bar once its close button stands out from the bar's middle.
     const int closeX = reader->x + reader->w - 60, closeY = reader->y + 24;
-    std::string movie;
+    const std::string probe = XvfbDisplay::ShotPath("road_keys_probe.png");
     EXPECT_TRUE(Until(
         [&] {
-            movie = Shot("keys_movie");
-            const std::string button = PixelAt(movie, closeX, closeY);
-            return !button.empty() && button != PixelAt(movie, reader->x + reader->w / 2, closeY) &&
-                   ColoursOf(movie) > 16;
+            std::system(("import -window root png24:" + probe + " >/dev/null 2>&1").c_str());
+            const std::string button = PixelAt(probe, closeX, closeY);
+            return !button.empty() && button != PixelAt(probe, reader->x + reader->w / 2, closeY);
         },
         kLimit))
-        << "the movie never drew its page";
-    ASSERT_TRUE(ShotOfChange("keys_movie_settled", last));
-    movie = Shot("keys_movie_page1");
+        << "the movie never drew its bar";
+    fs::remove(probe);
+    ASSERT_TRUE(ShotOfChange("keys_movie", last));
+    const std::string movie = Shot("keys_movie_page1");
     ASSERT_TRUE(Xdo("key Return"));
     EXPECT_TRUE(ShotOfChange("keys_movie_page2", movie)) << "Enter did not turn the movie's page";
 
@@ -931,7 +939,7 @@ TEST_F(ClientRoadTest, AReaderFromTheShelfIsAboveTheMainWindowAndTakesTheKeys) {
     EXPECT_EQ(ExitStatus(std::chrono::seconds(30)), 0);
 }
 
-TEST_F(ClientTest, AltSpaceOpensTheWindowMenuAndItsAboutItemTheAboutBox) {
+TEST_F(ClientTest, AltSpaceOrTheCaptionOpensTheWindowMenuAndItsAboutItemTheAboutBox) {
     StartClient();
     ASSERT_TRUE(Until([&] { return StoreLog().find("/touch/magazine/") != std::string::npos; },
                       std::chrono::seconds(60)))
@@ -949,15 +957,30 @@ TEST_F(ClientTest, AltSpaceOpensTheWindowMenuAndItsAboutItemTheAboutBox) {
         }
         return false;
     };
-    // Alt+Space until the menu shows, then its last item, the about item, until the box shows:
-    // a key the client was not ready for yet is pressed again.
+    // Alt+Space opens it; a window manager keeps Alt+Space for its own window menu (openbox
+    // does), and there the program's menu opens from a right click on its caption band, left of
+    // the tool bar.
+    auto openMenu = [&] {
+        if (!XvfbDisplay::WindowManagerWanted()) {
+            X("key alt+space");
+            return;
+        }
+        std::vector<std::string> main = Windows("墨舟匣V4.0");
+        int x = 0, y = 0, width = 0, height = 0;
+        std::string id;
+        if (main.empty() || !(std::istringstream(main[0]) >> id >> x >> y >> width >> height))
+            return;
+        X("mousemove " + std::to_string(x + 290) + " " + std::to_string(y + 50) + " click 3");
+    };
+    // The menu until it shows, then its last item, the about item, until the box shows: a key
+    // the client was not ready for yet is pressed again.
     std::vector<std::string> boxes;
     ASSERT_TRUE(Until(
         [&] {
             if ((boxes = Windows(about)).size() == 1)
                 return true;
             if (!menuShown()) {
-                X("key alt+space");
+                openMenu();
                 Until(menuShown, std::chrono::seconds(2));
                 return false;
             }
@@ -971,7 +994,7 @@ TEST_F(ClientTest, AltSpaceOpensTheWindowMenuAndItsAboutItemTheAboutBox) {
             return false;
         },
         std::chrono::seconds(40)))
-        << "Alt+Space and the about item showed no about box";
+        << "the window menu and its about item showed no about box";
     std::istringstream in(boxes[0]);
     std::string id;
     int x = 0, y = 0, width = 0, height = 0;

@@ -46,6 +46,29 @@ template <class Cond> bool Until(Cond&& cond, std::chrono::milliseconds bound = 
     return held;
 }
 
+// Serves the thread's queue as a program's modal loop does (each message offered to the
+// PreTranslateMessage of its window and its parents up to stop first, so a dialog's keys work)
+// until cond holds or the bound passes.
+template <class Cond> bool ModalUntil(HWND stop, Cond&& cond, std::chrono::milliseconds bound = 10s) {
+    auto deadline = std::chrono::steady_clock::now() + bound;
+    UINT_PTR tick = SetTimer(nullptr, 0, 10, nullptr); // GetMessage returns in time to check the bound
+    bool held = cond();
+    while (!held && std::chrono::steady_clock::now() < deadline) {
+        MSG m;
+        if (!GetMessageA(&m, nullptr, 0, 0)) {
+            PostQuitMessage(static_cast<int>(m.wParam));
+            break;
+        }
+        if (!CWnd::WalkPreTranslateTree(stop, &m)) {
+            TranslateMessage(&m);
+            DispatchMessageA(&m);
+        }
+        held = cond();
+    }
+    KillTimer(nullptr, tick);
+    return held;
+}
+
 // Runs a command line (xdotool, import) and waits for it; true when it exits with 0.
 inline bool Command(const std::string& command) {
     std::string line = command + " >/dev/null 2>&1";

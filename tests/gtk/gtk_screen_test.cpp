@@ -426,6 +426,48 @@ TEST_F(WindowsOnScreen, KeysReachTheFocusedWidgetAndTheKernel) {
     })) << testing::PrintToString(rec.Log());
 }
 
+// A page's engine hands a key it does not take back to its window as the very same event: the
+// kernel hears it once. Esc is the window's (the dialog manager's cancel) and never the page's,
+// as a window it hides would leave the engine waiting to hand it back.
+TEST_F(WindowsOnScreen, AKeyTheWidgetHandsBackReachesTheKernelOnceAndEscOnlyTheKernel) {
+    MakeWindowWithChild();
+    GtkWidget* entry = gtk_entry_new();
+    ASSERT_TRUE(m_presenter->AttachWidget(child, entry));
+    ASSERT_TRUE(Until([&] { return gtk_widget_get_mapped(entry) == TRUE; }));
+    SetFocus(child);
+    ASSERT_TRUE(Until([&] { return gtk_window_is_active(m_presenter->NativeWindow(top)) == TRUE; }));
+    struct Widget {
+        std::vector<guint> pressed;
+        bool handing = false;
+    } widget;
+    g_signal_connect(entry, "key-press-event",
+                     G_CALLBACK(+[](GtkWidget*, GdkEventKey* e, gpointer p) -> gboolean {
+                         auto* w = static_cast<Widget*>(p);
+                         w->pressed.push_back(e->keyval);
+                         if (e->keyval != GDK_KEY_F5 || w->handing)
+                             return FALSE;
+                         w->handing = true;
+                         GdkEvent* copy = gdk_event_copy(reinterpret_cast<GdkEvent*>(e));
+                         gtk_main_do_event(copy);
+                         gdk_event_free(copy);
+                         w->handing = false;
+                         return TRUE;
+                     }),
+                     &widget);
+    auto downs = [&](const std::string& vk) {
+        return std::count(rec.Log().begin(), rec.Log().end(), "c WM_KEYDOWN " + vk);
+    };
+    rec.Clear();
+    ASSERT_TRUE(Command("xdotool key F5"));
+    ASSERT_TRUE(Until([&] { return downs("116") > 0 && widget.pressed.size() >= 2; }));
+    Settle();
+    EXPECT_EQ(downs("116"), 1) << testing::PrintToString(rec.Log());
+    ASSERT_TRUE(Command("xdotool key Escape"));
+    ASSERT_TRUE(Until([&] { return downs("27") > 0; }));
+    Settle();
+    EXPECT_EQ(std::count(widget.pressed.begin(), widget.pressed.end(), GDK_KEY_Escape), 0) << "the page had Esc";
+}
+
 TEST_F(WindowsOnScreen, AttachedWidgetFollowsItsChildWindow) {
     MakeWindowWithChild();
     HWND other = Make("d", WS_CHILD | WS_VISIBLE, RECT{120, 30, 190, 110}, top, RGB(0, 0, 0));
