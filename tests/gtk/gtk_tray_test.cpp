@@ -111,8 +111,9 @@ protected:
 };
 
 TEST_F(TrayTest, RightClickOpensTheMenuAndTheChoiceArrives) {
-    // The pointer was last over a window of ours far from the icon: the menu opens where the
-    // pointer is, at the icon, not where our windows last saw it.
+    // The pointer was last seen by a window of ours far from the icon, which then went away (as
+    // the main window goes to the tray from under the pointer): the menu opens where the pointer
+    // is, at the icon, not where our windows last saw it.
     HWND elsewhere = rec.Make(WS_POPUP | WS_VISIBLE, RECT{600, 400, 700, 500});
     rec.Name(elsewhere, "e");
     // Moved until the window hears it: a window manager may map the window some time after GTK.
@@ -125,6 +126,8 @@ TEST_F(TrayTest, RightClickOpensTheMenuAndTheChoiceArrives) {
         ++step;
         return false;
     })) << testing::PrintToString(rec.Log());
+    ShowWindow(elsewhere, SW_HIDE);
+    ASSERT_TRUE(Until([&] { return !gtk_widget_get_mapped(GTK_WIDGET(m_presenter->NativeWindow(elsewhere))); }));
     ASSERT_TRUE(StartTray()) << "trayer did not take the tray selection";
     ASSERT_TRUE(Add());
     RECT area{};
