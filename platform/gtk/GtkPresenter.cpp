@@ -393,9 +393,7 @@ void CGtkPresenter::WindowIconChanged(HWND h) {
     Top* t = FindTop(h);
     if (!t)
         return;
-    auto icon = [h](WPARAM which) {
-        return reinterpret_cast<HICON>(SendMessageA(h, WM_GETICON, which, 0));
-    };
+    auto icon = [h](WPARAM which) { return reinterpret_cast<HICON>(SendMessageA(h, WM_GETICON, which, 0)); };
     HICON small = icon(ICON_SMALL), big = icon(ICON_BIG);
     if (!big)
         big = small;
@@ -803,13 +801,15 @@ int CGtkPresenter::OnKey(GtkWidget* w, GdkEventKey* e, void* p) {
     // A key a page did not take comes back from the engine as the very same event, for the
     // window to handle: the kernel heard it the first time. And the keys the program presses
     // into a page itself (sent events) are no keyboard's.
-    const bool again = e->time != 0 && e->time == self->m_lastKeyTime && e->hardware_keycode == self->m_lastKeyCode &&
-                       e->type == self->m_lastKeyType;
+    const bool again = e->time != 0 && e->time == self->m_lastKeyTime &&
+                       e->hardware_keycode == self->m_lastKeyCode && e->type == self->m_lastKeyType;
     self->m_lastKeyTime = e->time;
     self->m_lastKeyCode = e->hardware_keycode;
     self->m_lastKeyType = e->type;
-    if (again || e->send_event)
-        vk = 0, down = false;
+    if (again || e->send_event) {
+        vk = 0;
+        down = false;
+    }
     // Keys with Alt held (Alt itself included) are the system's, unless Ctrl makes it AltGr.
     const bool sys = ((e->state & GDK_MOD1_MASK) || vk == VK_MENU) && !(e->state & GDK_CONTROL_MASK);
     if (vk)

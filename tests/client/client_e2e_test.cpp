@@ -473,8 +473,8 @@ protected:
     // What xprop says of a property of a window ("-root" or the window's id), after its "=" or
     // ":"; "" when the window has none.
     static std::string Prop(const std::string& window, const char* atom) {
-        const std::string out = Output("xprop -notype " + (window == "-root" ? window : "-id " + window) + " " +
-                                       atom + " 2>/dev/null");
+        const std::string out = Output("xprop -notype " + (window == "-root" ? window : "-id " + window) +
+                                       " " + atom + " 2>/dev/null");
         const size_t at = out.find_first_of(":=");
         if (at == std::string::npos || out.find("not found") != std::string::npos ||
             out.find("no such atom") != std::string::npos)
@@ -754,9 +754,11 @@ TEST_F(ClientRoadTest, LogsInThroughTheLoginDialogFromTheShelf) {
         << "the login dialog never came up";
     EXPECT_TRUE(ShotOfChange("dialog_open", last));
     // Centred over the main window, which it stays above, with the keyboard.
-    EXPECT_NEAR(dialog->cx(), win->cx(), 2) << dialog->x << "," << dialog->y << " over " << win->x << "," << win->y;
+    EXPECT_NEAR(dialog->cx(), win->cx(), 2)
+        << dialog->x << "," << dialog->y << " over " << win->x << "," << win->y;
     EXPECT_NEAR(dialog->cy(), win->cy(), 2);
-    EXPECT_TRUE(Until([&] { return ActiveWindow() == dialog->id; }, kLimit)) << "the dialog has not the keyboard";
+    EXPECT_TRUE(Until([&] { return ActiveWindow() == dialog->id; }, kLimit))
+        << "the dialog has not the keyboard";
     EXPECT_TRUE(StackedAbove(dialog->id, win->id));
     // The user name field of login.html: centred, 208 px down the dialog; Tab goes on to the
     // password, and Enter there submits the form.
@@ -848,9 +850,11 @@ TEST_F(ClientRoadTest, AReaderFromTheShelfIsAboveTheMainWindowAndTakesTheKeys) {
         return r >= 0xA0 && r <= 0xD8 && g >= 0x5C && g <= 0x96 && b >= 0x10 && b <= 0x52 && r > g && g > b;
     });
     ASSERT_TRUE(read) << "no read button on " << shelf;
-    ASSERT_TRUE(Xdo("mousemove " + std::to_string(read->cx()) + " " + std::to_string(read->cy()) + " click 1"));
+    ASSERT_TRUE(
+        Xdo("mousemove " + std::to_string(read->cx()) + " " + std::to_string(read->cy()) + " click 1"));
     std::optional<Box> reader;
-    ASSERT_TRUE(Until([&] { return (reader = Reader()).has_value(); }, kLimit)) << "no reading window came up";
+    ASSERT_TRUE(Until([&] { return (reader = Reader()).has_value(); }, kLimit))
+        << "no reading window came up";
     EXPECT_TRUE(ShotOfChange("keys_reader", shelf));
     // The screen shows the reading page's grey beside its page, not a main window left black.
     EXPECT_EQ(PixelAt(Shot("keys_reader_kept"), reader->x + 100, reader->y + 400), "225,225,225");
@@ -871,7 +875,8 @@ TEST_F(ClientRoadTest, AReaderFromTheShelfIsAboveTheMainWindowAndTakesTheKeys) {
     // The reading page's counter ("第 2 / 5 页", right-aligned in the row below the strip) as on
     // page 2; the page picture is scaled anew at each show, to pixels a little apart.
     const Box counter{reader->x + reader->w - 360, reader->y + 102, 80, 30, ""};
-    EXPECT_TRUE(SamePixels(Shot("keys_page2_again_kept"), page2, counter)) << "PageUp went elsewhere than page 2";
+    EXPECT_TRUE(SamePixels(Shot("keys_page2_again_kept"), page2, counter))
+        << "PageUp went elsewhere than page 2";
 
     // Esc hides the program to the tray, the reader with it.
     ASSERT_TRUE(Xdo("key Escape"));
@@ -881,7 +886,8 @@ TEST_F(ClientRoadTest, AReaderFromTheShelfIsAboveTheMainWindowAndTakesTheKeys) {
     ASSERT_TRUE(Until([&] { return (icon = TrayIcon()).has_value(); }, kLimit));
     ASSERT_TRUE(Xdo("mousemove " + std::to_string(icon->cx()) + " " + std::to_string(icon->cy()) +
                     " click --repeat 2 --delay 80 1"));
-    ASSERT_TRUE(Until([&] { return LargeWindows().size() == 2; }, kLimit)) << "the tray did not bring both back";
+    ASSERT_TRUE(Until([&] { return LargeWindows().size() == 2; }, kLimit))
+        << "the tray did not bring both back";
     EXPECT_TRUE(ShotOfChange("keys_back_from_tray", hidden));
     reader = Reader();
     main = MainWindow();
@@ -907,8 +913,8 @@ TEST_F(ClientRoadTest, AReaderFromTheShelfIsAboveTheMainWindowAndTakesTheKeys) {
 
     // The movie reader, from a hand-over: Enter on the keyboard turns the movie's page.
     const std::string flashPackage = root.sub("f1.exe");
-    Output("python3 -c \"import urllib.request;open('" + flashPackage + "','wb').write(urllib.request.urlopen('" +
-           storeUrl + "/packages/f1.exe').read())\"");
+    Output("python3 -c \"import urllib.request;open('" + flashPackage +
+           "','wb').write(urllib.request.urlopen('" + storeUrl + "/packages/f1.exe').read())\"");
     ASSERT_GT(fs::exists(flashPackage) ? fs::file_size(flashPackage) : 0, 0u);
     last = Shot("keys_before_movie");
     pid_t second = Spawn({"-p", flashPackage});
@@ -934,6 +940,10 @@ TEST_F(ClientRoadTest, AReaderFromTheShelfIsAboveTheMainWindowAndTakesTheKeys) {
     const std::string movie = Shot("keys_movie_page1");
     ASSERT_TRUE(Xdo("key Return"));
     EXPECT_TRUE(ShotOfChange("keys_movie_page2", movie)) << "Enter did not turn the movie's page";
+    // The movie's Esc is the program's too: to the tray, the movie reader with it.
+    ASSERT_TRUE(Xdo("key Escape"));
+    EXPECT_TRUE(Until([&] { return LargeWindows().empty(); }, kLimit)) << "Esc left the movie on the screen";
+    Shot("keys_movie_hidden");
 
     ASSERT_EQ(kill(client, SIGTERM), 0);
     EXPECT_EQ(ExitStatus(std::chrono::seconds(30)), 0);

@@ -87,6 +87,22 @@ protected:
             GTEST_SKIP() << "the window manager never took the window; its move is not tested";
         ASSERT_TRUE(onScreen) << "the window never reached the X screen: " << Where(top);
     }
+    // The window with its child, a text entry over the child, and the kernel's focus on the child
+    // alone: the window took the desktop's keyboard when the kernel activated it, and the focus
+    // on the child gives the child's widget the keys.
+    GtkWidget* FocusedEntry() {
+        MakeWindowWithChild();
+        GtkWidget* entry = gtk_entry_new();
+        EXPECT_TRUE(m_presenter->AttachWidget(child, entry));
+        EXPECT_TRUE(Until([&] { return gtk_widget_get_mapped(entry) == TRUE; }));
+        SetFocus(child);
+        EXPECT_TRUE(gtk_widget_is_focus(entry)) << "the widget is not GTK's focus";
+        [&] {
+            ASSERT_TRUE(Until([&] { return gtk_window_is_active(m_presenter->NativeWindow(top)) == TRUE; }))
+                << "the active window never got the desktop's keyboard";
+        }();
+        return entry;
+    }
     std::string Where(HWND h) {
         RECT k{}, x = gtkscreen::XGeometry(*m_presenter, h);
         GetWindowRect(h, &k);
@@ -240,7 +256,8 @@ TEST_F(WindowsOnScreen, CaptionDragMovesTheWindow) {
         GetWindowRect(top, &before);
         rec.Clear();
         int x = before.left + 20, y = before.top + 5;
-        ASSERT_TRUE(Command("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " mousedown 1"));
+        ASSERT_TRUE(
+            Command("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " mousedown 1"));
         ASSERT_TRUE(Until([&] {
             return std::count(rec.Log().begin(), rec.Log().end(),
                               "w WM_NCLBUTTONDOWN 2 " + std::to_string(x) + "," + std::to_string(y)) == 1;
@@ -255,7 +272,8 @@ TEST_F(WindowsOnScreen, CaptionDragMovesTheWindow) {
         });
         ASSERT_TRUE(Command("xdotool mouseup 1"));
         EXPECT_TRUE(moved) << "the window did not move with the pointer";
-        EXPECT_TRUE(Until([&] { return OnScreen(top); })) << "the kernel's rectangle is not where the window is";
+        EXPECT_TRUE(Until([&] { return OnScreen(top); }))
+            << "the kernel's rectangle is not where the window is";
         EXPECT_EQ(std::count(rec.Log().begin(), rec.Log().end(), "w WM_CAPTURECHANGED 0"), 0)
             << "the kernel ran its own loop instead of the window manager's";
         EXPECT_EQ(GetCapture(), nullptr);
@@ -263,9 +281,9 @@ TEST_F(WindowsOnScreen, CaptionDragMovesTheWindow) {
         rec.Clear();
         RECT now{};
         GetWindowRect(top, &now);
-        ASSERT_TRUE(
-            Xdo("mousemove " + std::to_string(now.left + 30) + " " + std::to_string(now.top + 70) + " click 1",
-                "c WM_LBUTTONUP 10,10"));
+        ASSERT_TRUE(Xdo("mousemove " + std::to_string(now.left + 30) + " " + std::to_string(now.top + 70) +
+                            " click 1",
+                        "c WM_LBUTTONUP 10,10"));
         return;
     }
     ASSERT_TRUE(Command("xdotool mousemove 60 35 mousedown 1 mousemove 100 60 mousemove 160 135 mouseup 1"));
@@ -362,7 +380,8 @@ TEST_F(WindowsOnScreen, AnOwnedWindowStaysAboveItsOwnerAndActivationReachesTheDe
     MakeWindowWithChild();
     HWND owned = Make("o", WS_POPUP | WS_VISIBLE, RECT{120, 60, 300, 200}, top, RGB(0, 160, 0));
     ASSERT_TRUE(Until([&] { return OnScreen(owned); })) << Where(owned);
-    const unsigned long ownerXid = gtkscreen::XidOf(*m_presenter, top), ownedXid = gtkscreen::XidOf(*m_presenter, owned);
+    const unsigned long ownerXid = gtkscreen::XidOf(*m_presenter, top),
+                        ownedXid = gtkscreen::XidOf(*m_presenter, owned);
     EXPECT_EQ(gtkscreen::XItems(ownedXid, "WM_TRANSIENT_FOR"), std::vector<unsigned long>{ownerXid});
     Display* x = gdk_x11_display_get_xdisplay(gdk_display_get_default());
     const unsigned long skip = XInternAtom(x, "_NET_WM_STATE_SKIP_TASKBAR", False);
@@ -372,7 +391,8 @@ TEST_F(WindowsOnScreen, AnOwnedWindowStaysAboveItsOwnerAndActivationReachesTheDe
     };
     EXPECT_TRUE(Until([&] { return skipsTaskBar(ownedXid); })) << "an owned window is on the task bar";
     EXPECT_FALSE(skipsTaskBar(ownerXid));
-    EXPECT_TRUE(Until([&] { return gtkscreen::XActive(ownedXid); })) << "the shown popup has not the keyboard";
+    EXPECT_TRUE(Until([&] { return gtkscreen::XActive(ownedXid); }))
+        << "the shown popup has not the keyboard";
 
     // The owner brought to the front takes the keyboard and stays below its popup.
     SetForegroundWindow(top);
@@ -401,18 +421,11 @@ namespace {
 
 // The placement of a native widget over a child window, for the browser views.
 // Typing into a native widget whose child window has the kernel's focus (a page's browser view):
-// the widget gets the text, and the kernel still sees the keys, so a dialog keeps its Esc.
+// the widget gets the text, and the kernel still sees the keys, so a dialog keeps its keys.
 TEST_F(WindowsOnScreen, KeysReachTheFocusedWidgetAndTheKernel) {
-    MakeWindowWithChild();
-    GtkWidget* entry = gtk_entry_new();
-    ASSERT_TRUE(m_presenter->AttachWidget(child, entry));
-    ASSERT_TRUE(Until([&] { return gtk_widget_get_mapped(entry) == TRUE; }));
-    // The kernel's focus alone: the window took the desktop's keyboard when the kernel activated
-    // it, and the focus on the child gives the child's widget the keys.
-    SetFocus(child);
-    EXPECT_TRUE(gtk_widget_has_focus(entry) || gtk_widget_is_focus(entry)) << "the widget is not GTK's focus";
-    ASSERT_TRUE(Until([&] { return gtk_window_is_active(m_presenter->NativeWindow(top)) == TRUE; }))
-        << "the active window never got the desktop's keyboard";
+    GtkWidget* entry = FocusedEntry();
+    if (HasFatalFailure())
+        return;
     rec.Clear();
     ASSERT_TRUE(Command("xdotool type --delay 20 'ab c'"));
     EXPECT_TRUE(Until([&] { return std::string(gtk_entry_get_text(GTK_ENTRY(entry))) == "ab c"; }))
@@ -430,12 +443,9 @@ TEST_F(WindowsOnScreen, KeysReachTheFocusedWidgetAndTheKernel) {
 // kernel hears it once. Esc is the window's (the dialog manager's cancel) and never the page's,
 // as a window it hides would leave the engine waiting to hand it back.
 TEST_F(WindowsOnScreen, AKeyTheWidgetHandsBackReachesTheKernelOnceAndEscOnlyTheKernel) {
-    MakeWindowWithChild();
-    GtkWidget* entry = gtk_entry_new();
-    ASSERT_TRUE(m_presenter->AttachWidget(child, entry));
-    ASSERT_TRUE(Until([&] { return gtk_widget_get_mapped(entry) == TRUE; }));
-    SetFocus(child);
-    ASSERT_TRUE(Until([&] { return gtk_window_is_active(m_presenter->NativeWindow(top)) == TRUE; }));
+    GtkWidget* entry = FocusedEntry();
+    if (HasFatalFailure())
+        return;
     struct Widget {
         std::vector<guint> pressed;
         bool handing = false;
@@ -465,7 +475,8 @@ TEST_F(WindowsOnScreen, AKeyTheWidgetHandsBackReachesTheKernelOnceAndEscOnlyTheK
     ASSERT_TRUE(Command("xdotool key Escape"));
     ASSERT_TRUE(Until([&] { return downs("27") > 0; }));
     Settle();
-    EXPECT_EQ(std::count(widget.pressed.begin(), widget.pressed.end(), GDK_KEY_Escape), 0) << "the page had Esc";
+    EXPECT_EQ(std::count(widget.pressed.begin(), widget.pressed.end(), GDK_KEY_Escape), 0)
+        << "the page had Esc";
 }
 
 TEST_F(WindowsOnScreen, AttachedWidgetFollowsItsChildWindow) {

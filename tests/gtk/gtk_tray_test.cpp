@@ -127,7 +127,8 @@ TEST_F(TrayTest, RightClickOpensTheMenuAndTheChoiceArrives) {
         return false;
     })) << testing::PrintToString(rec.Log());
     ShowWindow(elsewhere, SW_HIDE);
-    ASSERT_TRUE(Until([&] { return !gtk_widget_get_mapped(GTK_WIDGET(m_presenter->NativeWindow(elsewhere))); }));
+    ASSERT_TRUE(
+        Until([&] { return !gtk_widget_get_mapped(GTK_WIDGET(m_presenter->NativeWindow(elsewhere))); }));
     ASSERT_TRUE(StartTray()) << "trayer did not take the tray selection";
     ASSERT_TRUE(Add());
     RECT area{};
@@ -175,9 +176,9 @@ TEST_F(TrayTest, RightClickOpensTheMenuAndTheChoiceArrives) {
     g_source_remove_by_user_data(&pick); // when the menu never came
     EXPECT_TRUE(chosen) << "the menu's choice never came back as WM_COMMAND";
     EXPECT_EQ(pick.picked, "E_xit");
-    EXPECT_LE(std::abs(pick.menuAt.x - static_cast<int>(c.x)), 8) << "the menu opened at " << pick.menuAt.x << ","
-                                                                   << pick.menuAt.y << ", the icon is at " << c.x
-                                                                   << "," << c.y;
+    EXPECT_LE(std::abs(pick.menuAt.x - static_cast<int>(c.x)), 8)
+        << "the menu opened at " << pick.menuAt.x << "," << pick.menuAt.y << ", the icon is at " << c.x << ","
+        << c.y;
     EXPECT_LE(std::abs(pick.menuAt.y - static_cast<int>(c.y)), 8);
     DestroyWindow(elsewhere);
     ASSERT_GE(notes.size(), 2u);

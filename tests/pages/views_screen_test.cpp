@@ -177,7 +177,8 @@ TEST_F(ViewsOnScreen, TheLoginDialogOpensCentredOverItsOwnerAndAboveIt) {
     })) << "the screen has the dialog elsewhere than the kernel";
     EXPECT_EQ(gtkscreen::XItems(dlgXid, "WM_TRANSIENT_FOR"), std::vector<unsigned long>{ownerXid});
     EXPECT_TRUE(gtkscreen::Until([&] { return gtkscreen::XAbove(dlgXid, ownerXid); }));
-    EXPECT_TRUE(gtkscreen::Until([&] { return gtkscreen::XActive(dlgXid); })) << "the dialog has not the keyboard";
+    EXPECT_TRUE(gtkscreen::Until([&] { return gtkscreen::XActive(dlgXid); }))
+        << "the dialog has not the keyboard";
     ASSERT_TRUE(gtkscreen::Until([&] { return dlg.m_wndView.GetBrowser()->HasDocument(); }, 20s));
     EXPECT_TRUE(PaintedShot(dlg.GetSafeHwnd(), "views_login_over_owner.png"));
     // The screen around the dialog, owner and all, for the eye.

@@ -168,8 +168,7 @@ TEST_F(ReaderOnScreen, AStoreItemIsReadFromTheLocalServerAndTurnsItsPages) {
     // The whole reading window, strip and all, for the eye.
     RECT window{};
     ::GetWindowRect(dlg.m_pHtmlDlg->GetSafeHwnd(), &window);
-    if (cairo_surface_t* s =
-            gtkscreen::Shot(window, XvfbDisplay::ShotPath("reader_html_window.png")))
+    if (cairo_surface_t* s = gtkscreen::Shot(window, XvfbDisplay::ShotPath("reader_html_window.png")))
         cairo_surface_destroy(s);
 
     // The page turner's key, as the person at the screen presses it.
@@ -220,7 +219,8 @@ TEST_F(ReaderOnScreen, TheShownReaderHasTheKeysAndGoesToTheTrayAndBackWithTheMai
     ASSERT_TRUE(gtkscreen::Command("xdotool key Escape"));
     EXPECT_TRUE(gtkscreen::ModalUntil(
         main, [&] { return !::IsWindowVisible(main) && !::IsWindowVisible(reader); }, 10s))
-        << "Esc left the main window " << ::IsWindowVisible(main) << ", the reader " << ::IsWindowVisible(reader);
+        << "Esc left the main window " << ::IsWindowVisible(main) << ", the reader "
+        << ::IsWindowVisible(reader);
     EXPECT_TRUE(gtkscreen::Until([&] {
         GtkWidget* w = GTK_WIDGET(m_presenter->NativeWindow(reader));
         return !gtk_widget_get_mapped(w);
@@ -237,7 +237,8 @@ TEST_F(ReaderOnScreen, TheShownReaderHasTheKeysAndGoesToTheTrayAndBackWithTheMai
     ASSERT_TRUE(gtkscreen::Command("xdotool mousemove " + std::to_string(strip.left + 35) + " " +
                                    std::to_string(strip.top + 55) + " click 1"));
     EXPECT_TRUE(gtkscreen::Until([&] { return !::IsWindowVisible(reader); }, 10s));
-    EXPECT_TRUE(gtkscreen::Until([&] { return GetActiveWindow() == main && gtkscreen::XActive(mainXid); }, 10s))
+    EXPECT_TRUE(
+        gtkscreen::Until([&] { return GetActiveWindow() == main && gtkscreen::XActive(mainXid); }, 10s))
         << "the main window did not get the keyboard back";
     EXPECT_TRUE(dlg.m_shelfView.IsWindowVisible());
 }
