@@ -129,9 +129,9 @@ LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM) {
     ::GetWindowRect(m_hWnd, &before);
     Default();
     LRESULT result = OnInitDialog();
-    // The framework centres a modal or unowned dialog over its owner once it has initialised,
-    // unless its template places it itself or its initialisation moved it; a size set there
-    // (SWP_NOMOVE) is centred as it now is.
+    // The framework centres a modal dialog over its owner (which the dialog has taken off input)
+    // once it has initialised, unless its template places it itself or its initialisation moved
+    // it; a size set there (SWP_NOMOVE) is centred as it now is.
     if (!::IsWindow(m_hWnd))
         return result;
     const DWORD style = GetStyle();
@@ -139,7 +139,7 @@ LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM) {
     ::GetWindowRect(m_hWnd, &after);
     HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
     if (!(style & (WS_VISIBLE | WS_CHILD | DS_ABSALIGN | DS_CENTER | DS_CENTERMOUSE)) &&
-        after.left == before.left && after.top == before.top && (!owner || !::IsWindowEnabled(owner)))
+        after.left == before.left && after.top == before.top && owner && !::IsWindowEnabled(owner))
         CenterWindow();
     return result;
 }

@@ -21,6 +21,8 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -274,9 +276,9 @@ std::optional<Box> ParseBox(const std::string& text) {
     return b;
 }
 
-// Whether two screenshots show the same pixels (in the region, when one is given); ImageMagick's
-// files carry times, so the bytes of two shots of one screen differ.
-bool SamePixels(const std::string& a, const std::string& b, std::optional<Box> region = std::nullopt) {
+// Whether two screenshots show the same pixels; ImageMagick's files carry times, so the bytes of
+// two shots of one screen differ.
+bool SamePixels(const std::string& a, const std::string& b) {
     cairo_surface_t* sa = cairo_image_surface_create_from_png(a.c_str());
     cairo_surface_t* sb = cairo_image_surface_create_from_png(b.c_str());
     bool same = cairo_surface_status(sa) == CAIRO_STATUS_SUCCESS &&
@@ -287,13 +289,12 @@ bool SamePixels(const std::string& a, const std::string& b, std::optional<Box> r
         cairo_surface_flush(sa);
         cairo_surface_flush(sb);
         const int h = cairo_image_surface_get_height(sa), w = cairo_image_surface_get_width(sa);
-        const Box r = region ? *region : Box{0, 0, w, h, ""};
-        for (int y = std::max(0, r.y); same && y < std::min(h, r.y + r.h); ++y) {
+        for (int y = 0; same && y < h; ++y) {
             auto* ra = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(sa) +
                                                          y * cairo_image_surface_get_stride(sa));
             auto* rb = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(sb) +
                                                          y * cairo_image_surface_get_stride(sb));
-            for (int x = std::max(0, r.x); same && x < std::min(w, r.x + r.w); ++x)
+            for (int x = 0; same && x < w; ++x)
                 same = (ra[x] & 0xFFFFFF) == (rb[x] & 0xFFFFFF);
         }
     }
@@ -543,6 +544,39 @@ std::optional<Box> ColourBox(const std::string& png, const Box& region,
     }
     cairo_surface_destroy(s);
     return found;
+}
+
+// How many pixels of a region two screenshots show clearly apart (a channel more than 48 off):
+// text the engine draws again is not always the same to the last pixel, another text is far off.
+size_t PixelsApart(const std::string& a, const std::string& b, const Box& region) {
+    cairo_surface_t* sa = cairo_image_surface_create_from_png(a.c_str());
+    cairo_surface_t* sb = cairo_image_surface_create_from_png(b.c_str());
+    size_t apart = SIZE_MAX;
+    if (cairo_surface_status(sa) == CAIRO_STATUS_SUCCESS &&
+        cairo_surface_status(sb) == CAIRO_STATUS_SUCCESS &&
+        cairo_image_surface_get_width(sa) == cairo_image_surface_get_width(sb) &&
+        cairo_image_surface_get_height(sa) == cairo_image_surface_get_height(sb)) {
+        cairo_surface_flush(sa);
+        cairo_surface_flush(sb);
+        apart = 0;
+        const int w = cairo_image_surface_get_width(sa), h = cairo_image_surface_get_height(sa);
+        for (int y = std::max(0, region.y); y < std::min(h, region.y + region.h); ++y) {
+            auto* ra = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(sa) +
+                                                         y * cairo_image_surface_get_stride(sa));
+            auto* rb = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(sb) +
+                                                         y * cairo_image_surface_get_stride(sb));
+            for (int x = std::max(0, region.x); x < std::min(w, region.x + region.w); ++x)
+                for (int shift : {0, 8, 16})
+                    if (std::abs(static_cast<int>(ra[x] >> shift & 0xFF) -
+                                 static_cast<int>(rb[x] >> shift & 0xFF)) > 48) {
+                        ++apart;
+                        break;
+                    }
+        }
+    }
+    cairo_surface_destroy(sa);
+    cairo_surface_destroy(sb);
+    return apart;
 }
 
 TEST_F(ClientRoadTest, LogsInDownloadsToTheShelfHidesToTheTrayAndExitsFromIt) {
@@ -875,7 +909,8 @@ TEST_F(ClientRoadTest, AReaderFromTheShelfIsAboveTheMainWindowAndTakesTheKeys) {
     // The reading page's counter ("第 2 / 5 页", right-aligned in the row below the strip) as on
     // page 2; the page picture is scaled anew at each show, to pixels a little apart.
     const Box counter{reader->x + reader->w - 360, reader->y + 102, 80, 30, ""};
-    EXPECT_TRUE(SamePixels(Shot("keys_page2_again_kept"), page2, counter))
+    const std::string again = Shot("keys_page2_again_kept");
+    EXPECT_LT(PixelsApart(again, page2, counter) * 4, PixelsApart(again, page3, counter))
         << "PageUp went elsewhere than page 2";
 
     // Esc hides the program to the tray, the reader with it.
