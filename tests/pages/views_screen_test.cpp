@@ -182,7 +182,9 @@ TEST_F(ViewsOnScreen, TheLoginDialogOpensCentredOverItsOwnerAndAboveIt) {
     ASSERT_TRUE(gtkscreen::Until([&] { return dlg.m_wndView.GetBrowser()->HasDocument(); }, 20s));
     EXPECT_TRUE(PaintedShot(dlg.GetSafeHwnd(), "views_login_over_owner.png"));
     // The screen around the dialog, owner and all, for the eye.
-    gtkscreen::Shot(RECT{0, 0, 1024, 768}, XvfbDisplay::ShotPath("views_login_over_owner_screen.png"));
+    if (cairo_surface_t* screen = gtkscreen::Shot(RECT{0, 0, 1024, 768},
+                                                  XvfbDisplay::ShotPath("views_login_over_owner_screen.png")))
+        cairo_surface_destroy(screen);
     dlg.DestroyWindow();
     owner.EnableWindow(TRUE);
     owner.Detach();
