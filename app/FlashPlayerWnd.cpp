@@ -90,6 +90,7 @@ void PublishReaderPlayer(const CString& strPlayerFolder) {
 
 BEGIN_MESSAGE_MAP(CFlashPlayerWnd, CWnd)
 ON_WM_SIZE()
+ON_WM_SETFOCUS()
 ON_MESSAGE(WM_FLASH_LOGIN, OnFlashLogin)
 ON_MESSAGE(WM_FLASH_RETIRE, OnFlashRetire)
 END_MESSAGE_MAP()
@@ -140,6 +141,9 @@ void CFlashPlayerWnd::OpenMovie(CString type, CString id, CString movieParam, in
     m_strStartFile = startFile;
     m_bLocalItem = bLocal;
     m_strSwfPath = g_AppPathInfo.GetReadSwfPath();
+    // A new control of the window that has the keyboard takes it, as the old one had it.
+    if (::GetActiveWindow() == m_hWnd)
+        m_pFlash->SetFocus();
     m_pFlash->LoadMovie(0, m_strSwfPath);
     m_pFlash->put_WMode("transparent");
     m_pFlash->put_Quality("high");
@@ -281,6 +285,20 @@ void CFlashPlayerWnd::UserPriceBuy() {
     }
     if (m_pFlash)
         m_pFlash->CallFunction(BuildFlashInvoke("F_ReUserBuyInfo", {status, message}));
+}
+
+void CFlashPlayerWnd::OnSetFocus(CWnd* pOldWnd) {
+    CWnd::OnSetFocus(pOldWnd);
+    if (m_pFlash && m_pFlash->GetSafeHwnd())
+        m_pFlash->SetFocus();
+}
+
+BOOL CFlashPlayerWnd::PreTranslateMessage(MSG* pMsg) {
+    if (pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_ESCAPE) {
+        g_pMainDlg.Send(WM_COMMAND, IDCANCEL, 0);
+        return TRUE;
+    }
+    return CWnd::PreTranslateMessage(pMsg);
 }
 
 void CFlashPlayerWnd::OnSize(UINT nType, int cx, int cy) {

@@ -50,6 +50,10 @@ public:
     void CloseMovie();
     void SendEnterKey();
 
+    // Esc is the main window's, which hides the program to the notification area and this
+    // window with it; the movie hears Enter only.
+    BOOL PreTranslateMessage(MSG* pMsg) override;
+
     void OnFlashCall(LPCSTR request);
     void SetFlashVars();
     void OpenMag();
@@ -73,6 +77,8 @@ public:
 
 protected:
     void OnSize(UINT nType, int cx, int cy);
+    // The window's keyboard goes to the control, whose page hands it to the movie.
+    void OnSetFocus(CWnd* pOldWnd);
     LRESULT OnFlashLogin(WPARAM wParam, LPARAM lParam);
     LRESULT OnFlashRetire(WPARAM wParam, LPARAM lParam);
     DECLARE_MESSAGE_MAP()

@@ -151,6 +151,7 @@ BEGIN_MESSAGE_MAP(CHtmlDlg, CDialog)
 ON_WM_CREATE()
 ON_WM_SIZE()
 ON_WM_CLOSE()
+ON_WM_SETFOCUS()
 END_MESSAGE_MAP()
 
 CHtmlDlg::CHtmlDlg(CWnd* pParent) : CDialog(IDD_HTML_DLG, pParent) {}
@@ -167,6 +168,18 @@ void CHtmlDlg::OnSize(UINT nType, int cx, int cy) {
     CDialog::OnSize(nType, cx, cy);
     if (::IsWindow(m_view.GetSafeHwnd()))
         m_view.MoveWindow(0, 0, cx, cy, TRUE);
+}
+
+void CHtmlDlg::OnSetFocus(CWnd* pOldWnd) {
+    CDialog::OnSetFocus(pOldWnd);
+    if (::IsWindow(m_view.GetSafeHwnd()))
+        m_view.SetFocus();
+}
+
+void CHtmlDlg::OnOK() {}
+
+void CHtmlDlg::OnCancel() {
+    g_pMainDlg.Send(WM_COMMAND, IDCANCEL, 0);
 }
 
 void CHtmlDlg::OnClose() {

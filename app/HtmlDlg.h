@@ -64,9 +64,16 @@ public:
 
     CReadHtmlView m_view;
 
+    // Enter typed into the page is the page's own; Esc is the main window's, which hides the
+    // program to the notification area and this window with it.
+    void OnOK() override;
+    void OnCancel() override;
+
 protected:
     int OnCreate(LPCREATESTRUCT lpCreateStruct);
     void OnSize(UINT nType, int cx, int cy);
+    // The window's keyboard goes to its page.
+    void OnSetFocus(CWnd* pOldWnd);
     // A page's MyClose asks the window to close: the reader closes as from its strip, and the
     // window itself stays, as the main window relies on it for every later read.
     void OnClose();

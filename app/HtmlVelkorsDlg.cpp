@@ -33,13 +33,15 @@ const std::string& ReaderTitle() {
     return title;
 }
 
-// A reading window: an owned popup over the work area that never takes activation from the
-// main window.
+// A reading window: a popup over the work area, owned by the main window so that it stays above
+// it. Shown by the reading tab, it takes the keyboard, so that its page keys reach the page and
+// Enter the movie; hidden, it gives the keyboard back to the main window. It takes nothing while
+// the start-up shows it before the main window is on the screen.
 void CreateReaderWindow(CWnd& wnd, const CRect& rcWork, HWND hOwner) {
-    wnd.CreateEx(WS_EX_NOACTIVATE, nullptr, ReaderTitle().c_str(), WS_POPUP, rcWork.left, rcWork.top,
-                 rcWork.Width(), rcWork.Height(), hOwner, 0);
+    wnd.CreateEx(0, nullptr, ReaderTitle().c_str(), WS_POPUP, rcWork.left, rcWork.top, rcWork.Width(),
+                 rcWork.Height(), hOwner, 0);
     ::SetWindowPos(wnd.GetSafeHwnd(), HWND_TOP, rcWork.left, rcWork.top, rcWork.Width(), rcWork.Height(),
-                   SWP_SHOWWINDOW);
+                   SWP_SHOWWINDOW | SWP_NOACTIVATE);
 }
 
 // The download manager's request worker names the type of each item it adds; the window that
@@ -62,6 +64,9 @@ ON_COMMAND(ID_TRAY_SHOW, OnTrayShow)
 ON_COMMAND(ID_TRAY_EXIT, OnTrayExit)
 ON_COMMAND(ID_SKIN_SET, OnSettings)
 ON_WM_SYSCOMMAND()
+ON_WM_ACTIVATE()
+ON_WM_SHOWWINDOW()
+ON_MESSAGE(WM_READER_FRONT, OnReaderFront)
 ON_WM_SIZE()
 ON_WM_DESTROY()
 ON_WM_QUERYDRAGICON()
@@ -571,8 +576,42 @@ void CHtmlVelkorsDlg::OnCancel() {
         CSkinDlg::OnCancel();
         return;
     }
+    // The reading window shown over it goes with it, so that no reader stays on the screen over a
+    // program that is gone to the tray, and comes back with it.
+    ::ShowOwnedPopups(m_hWnd, FALSE);
     // Hidden with no tray icon the window could never be brought back.
     ShowWindow(m_trayIcon.IsEnabled() ? SW_HIDE : SW_MINIMIZE);
+}
+
+CWnd* CHtmlVelkorsDlg::ShownReader() const {
+    for (CWnd* reader : {static_cast<CWnd*>(m_pFlashWnd), static_cast<CWnd*>(m_pHtmlDlg)})
+        if (reader && ::IsWindow(reader->GetSafeHwnd()) && reader->IsWindowVisible())
+            return reader;
+    return nullptr;
+}
+
+void CHtmlVelkorsDlg::OnActivate(UINT nState, CWnd* pWndOther, BOOL bMinimized) {
+    CSkinDlg::OnActivate(nState, pWndOther, bMinimized);
+    // However the main window was brought to the front (the tray, the task bar, a second start),
+    // a reading window shown over it keeps the keyboard; after this activation has run its course.
+    if (nState != WA_INACTIVE && ShownReader())
+        PostMessage(WM_READER_FRONT);
+}
+
+void CHtmlVelkorsDlg::OnShowWindow(BOOL bShow, UINT nStatus) {
+    CSkinDlg::OnShowWindow(bShow, nStatus);
+    if (bShow)
+        PostMessage(WM_READER_FRONT); // once the window is shown and active
+}
+
+LRESULT CHtmlVelkorsDlg::OnReaderFront(WPARAM, LPARAM) {
+    if (!IsWindowVisible())
+        return 0;
+    ::ShowOwnedPopups(m_hWnd, TRUE);
+    CWnd* reader = ShownReader();
+    if (reader && ::GetActiveWindow() == m_hWnd)
+        reader->SetActiveWindow();
+    return 0;
 }
 
 void CHtmlVelkorsDlg::OnTrayShow() {

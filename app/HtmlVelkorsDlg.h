@@ -31,6 +31,9 @@ inline constexpr int TOOL_BAR_WIDTH = 751;
 inline constexpr int TOOL_BAR_HEIGHT = 111;
 inline constexpr int READ_MODE_HTML = 0;
 inline constexpr int READ_MODE_FLASH = 1;
+// Posted to the main window itself once it is shown or active: the reading window that was shown
+// over it comes back and takes the keyboard.
+inline constexpr UINT WM_READER_FRONT = WM_USER + 0x108;
 
 class CMagInfo;
 
@@ -74,6 +77,9 @@ public:
     void OnTrayExit();
     void OnSettings();
     void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnActivate(UINT nState, CWnd* pWndOther, BOOL bMinimized);
+    void OnShowWindow(BOOL bShow, UINT nStatus);
+    LRESULT OnReaderFront(WPARAM wParam, LPARAM lParam);
     void OnSize(UINT nType, int cx, int cy);
     void OnDestroy();
     void OnPaint();
@@ -135,6 +141,8 @@ protected:
     void RedownloadAnswer(WPARAM code, LPARAM lParam);
     void CloseReader();
     void ReportDamagedPackage(const CString& path);
+    // The reading window shown now, or null.
+    CWnd* ShownReader() const;
 
     DECLARE_MESSAGE_MAP()
 

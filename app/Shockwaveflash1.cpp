@@ -51,9 +51,11 @@ ON_WM_KEYDOWN()
 END_MESSAGE_MAP()
 
 void CShockwaveflash1::OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags) {
-    (void)nRepCnt;
     (void)nFlags;
-    if (m_control)
+    // A key typed on the keyboard has reached the player page from the screen already, the page
+    // holding the keyboard; only the keys the program sends (with no repeat count, as
+    // SendEnterKey sends Enter) are pressed into it.
+    if (m_control && nRepCnt == 0)
         m_control->PressKey(nChar);
 }
 

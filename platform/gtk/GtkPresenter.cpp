@@ -146,6 +146,18 @@ bool WindowManagerMoves(GtkWidget* window) {
     return moves;
 }
 
+// Whether a child window and its parents below the top-level window are shown. A widget over it
+// stays shown while only the top-level window is hidden: the GTK window goes off the screen with
+// its widgets as they are, and the widget with the keyboard keeps it (a page's engine hands back
+// a key it did not take to the focus widget, which must still be there when the window is hidden
+// meanwhile).
+bool ShownInTop(HWND child) {
+    for (HWND h = child; h && GetAncestor(h, GA_PARENT); h = GetAncestor(h, GA_PARENT))
+        if (!(GetWindowLongPtrA(h, GWL_STYLE) & WS_VISIBLE))
+            return false;
+    return IsWindow(child) != FALSE;
+}
+
 // The monitor our windows are placed on.
 GdkMonitor* Monitor() {
     GdkDisplay* d = gdk_display_get_default();
@@ -168,6 +180,8 @@ CGtkPresenter::CGtkPresenter() = default;
 CGtkPresenter::~CGtkPresenter() {
     if (m_grabbed)
         gdk_seat_ungrab(gdk_display_get_default_seat(gdk_display_get_default()));
+    if (m_deactivation)
+        g_source_remove(m_deactivation);
     if (m_installed) {
         if (afxshell::CurrentTrayHost() == m_tray.get())
             afxshell::SetTrayHost(m_previousTray);
@@ -192,6 +206,7 @@ void CGtkPresenter::Install() {
         return;
     m_previous = afxuser::SetPresenter(this);
     m_installed = true;
+    m_uiThread = GetCurrentThreadId();
     g_installed = this;
     m_source = g_unix_fd_add(AfxGetThreadQueueFd(), G_IO_IN,
                              reinterpret_cast<GUnixFDSourceFunc>(&CGtkPresenter::OnQueueReady), this);
@@ -332,9 +347,14 @@ void CGtkPresenter::WindowCreated(HWND h) {
     DWORD ex = static_cast<DWORD>(GetWindowLongPtrA(h, GWL_EXSTYLE));
     if (ex & WS_EX_NOACTIVATE)
         gtk_window_set_accept_focus(win, FALSE);
-    char title[256] = {0};
-    GetWindowTextA(h, title, sizeof title);
-    gtk_window_set_title(win, Utf8(title).c_str());
+    // An owned window stays above its owner (WM_TRANSIENT_FOR), and, as on Windows, only an
+    // unowned window or one that asks for it has a button of its own on the task bar.
+    if (HWND owner = GetWindow(h, GW_OWNER)) {
+        if (const Top* o = FindTop(owner))
+            gtk_window_set_transient_for(win, GTK_WINDOW(o->window));
+        if (!(ex & WS_EX_APPWINDOW))
+            gtk_window_set_skip_taskbar_hint(win, TRUE);
+    }
     t.fixed = gtk_fixed_new();
     t.area = gtk_drawing_area_new();
     gtk_widget_set_can_focus(t.area, TRUE);
@@ -360,6 +380,53 @@ void CGtkPresenter::WindowCreated(HWND h) {
     gtk_widget_show(t.area);
     auto& stored = m_tops[h] = t;
     Place(stored);
+    // A new window has its caption already; its icons come later, by WM_SETICON.
+    WindowTextChanged(h);
+}
+
+void CGtkPresenter::WindowTextChanged(HWND h) {
+    Top* t = FindTop(h);
+    if (!t)
+        return;
+    // The caption is the window's name on the task bar and in the window manager's lists.
+    char title[256] = {0};
+    GetWindowTextA(h, title, sizeof title);
+    gtk_window_set_title(GTK_WINDOW(t->window), Utf8(title).c_str());
+}
+
+void CGtkPresenter::WindowIconChanged(HWND h) {
+    Top* t = FindTop(h);
+    if (!t)
+        return;
+    auto icon = [h](WPARAM which) { return reinterpret_cast<HICON>(SendMessageA(h, WM_GETICON, which, 0)); };
+    HICON small = icon(ICON_SMALL), big = icon(ICON_BIG);
+    if (!big)
+        big = small;
+    if (!small)
+        small = big;
+    // The desktop picks the size it shows from the list (_NET_WM_ICON).
+    GList* list = nullptr;
+    for (auto [hIcon, size] : {std::pair{small, 16}, std::pair{big, 32}, std::pair{big, 48}})
+        if (GdkPixbuf* pb = CGtkTrayHost::IconPixbuf(hIcon, size))
+            list = g_list_append(list, pb);
+    gtk_window_set_icon_list(GTK_WINDOW(t->window), list);
+    g_list_free_full(list, g_object_unref);
+}
+
+void CGtkPresenter::FocusChanged(HWND h) {
+    // The focus window's native widget takes GTK's focus inside its window, so the keys typed
+    // there reach it (a page's view); the focus on one of our own windows leaves GTK's alone, as
+    // a widget the user clicked into keeps the keys the kernel routes to its window's dialog.
+    auto it = h ? m_attached.find(h) : m_attached.end();
+    if (it == m_attached.end())
+        return;
+    // GTK gives the focus to a shown widget only, and a child just shown may not have shown its
+    // widget yet.
+    GtkWidget* widget = it->second.widget;
+    SyncWidgets(it->second.top);
+    const Top* t = FindTop(GetAncestor(h, GA_ROOT));
+    if (t && gtk_widget_get_parent(widget) == t->fixed)
+        gtk_widget_grab_focus(widget);
 }
 
 void CGtkPresenter::WindowDestroyed(HWND h) {
@@ -565,7 +632,7 @@ void CGtkPresenter::SyncWidgets(HWND hTop) {
         RECT r{};
         GetWindowRect(child, &r);
         int w = r.right - r.left, h = r.bottom - r.top;
-        bool visible = IsWindowVisible(child) && w > 0 && h > 0;
+        bool visible = ShownInTop(child) && w > 0 && h > 0;
         gtk_fixed_move(GTK_FIXED(t->fixed), a.widget, r.left - t->rect.left, r.top - t->rect.top);
         gtk_widget_set_size_request(a.widget, std::max(w, 1), std::max(h, 1));
         gtk_widget_set_visible(a.widget, visible);
@@ -602,7 +669,7 @@ void CGtkPresenter::SyncOverlays(Top& t) {
             continue;
         for (HWND c = GetWindow(attached, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
             if (!m_attached.count(c))
-                want[c] = IsWindowVisible(c) != FALSE;
+                want[c] = ShownInTop(c);
     }
     for (auto it = t.overlays.begin(); it != t.overlays.end();) {
         if (want.count(it->first)) {
@@ -736,6 +803,18 @@ int CGtkPresenter::OnKey(GtkWidget* w, GdkEventKey* e, void* p) {
     self->m_clicks.Reset();
     UINT vk = VirtualKey(e->keyval);
     bool down = e->type == GDK_KEY_PRESS;
+    // A key a page did not take comes back from the engine as the very same event, for the
+    // window to handle: the kernel heard it the first time. And the keys the program presses
+    // into a page itself (sent events) are no keyboard's.
+    const bool again = e->time != 0 && e->time == self->m_lastKeyTime &&
+                       e->hardware_keycode == self->m_lastKeyCode && e->type == self->m_lastKeyType;
+    self->m_lastKeyTime = e->time;
+    self->m_lastKeyCode = e->hardware_keycode;
+    self->m_lastKeyType = e->type;
+    if (again || e->send_event) {
+        vk = 0;
+        down = false;
+    }
     // Keys with Alt held (Alt itself included) are the system's, unless Ctrl makes it AltGr.
     const bool sys = ((e->state & GDK_MOD1_MASK) || vk == VK_MENU) && !(e->state & GDK_CONTROL_MASK);
     if (vk)
@@ -755,9 +834,14 @@ int CGtkPresenter::OnKey(GtkWidget* w, GdkEventKey* e, void* p) {
         }
     }
     // A native widget with the focus (a page's browser view) takes the key as well, or nothing
-    // could be typed into a page; the kernel has already seen it, so the dialog keeps Esc.
+    // could be typed into a page; the kernel has already seen it. Esc is the exception: the
+    // program's windows take it before any control (the dialog manager's cancel), and the window
+    // it hides must not leave a page's engine waiting to hand the key back to a window that is
+    // gone, which costs the page the next key it is given.
     GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(w));
     auto* top = self->FindTop(static_cast<HWND>(g_object_get_data(G_OBJECT(w), "afx-hwnd")));
+    if (e->keyval == GDK_KEY_Escape)
+        return TRUE;
     return focus && top && focus != top->area ? FALSE : TRUE;
 }
 
@@ -765,6 +849,19 @@ void CGtkPresenter::CursorChanged(HCURSOR c) {
     m_cursor = c;
     for (auto& [h, t] : m_tops)
         ApplyCursor(t);
+}
+
+bool CGtkPresenter::PointerPosition(POINT* at) {
+    GdkDisplay* d = gdk_display_get_default();
+    if (!at || !d || GetCurrentThreadId() != m_uiThread)
+        return false;
+    GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(d));
+    if (!pointer)
+        return false;
+    int x = 0, y = 0;
+    gdk_device_get_position(pointer, nullptr, &x, &y);
+    *at = POINT{x, y};
+    return true;
 }
 
 void CGtkPresenter::ApplyCursor(Top& t) {
@@ -830,13 +927,29 @@ void CGtkPresenter::OnActiveChanged(GtkWidget* w, void*, void* p) {
     if (gtk_window_is_active(GTK_WINDOW(w))) {
         // The desktop gave us the keyboard (a click, or the window manager's switching). A
         // report about a window the kernel has since deactivated in favour of another is late
-        // news: the kernel's own activation stands then.
+        // news (the desktop still carries out an earlier activation of ours): the kernel's own
+        // activation stands, and the desktop's keyboard goes back to it.
         Top* cur = self->FindTop(active);
         if (!active || !cur || !cur->shown)
             SetActiveWindow(h);
-    } else if (active == h) {
-        afxuser::InputAppDeactivated();
+        else if (active != h)
+            self->WindowRaised(active);
+    } else if (active == h && !self->m_deactivation) {
+        // The keyboard left the window, for another application or for another window of ours,
+        // whose report comes next: decided once the reports in hand are handled.
+        self->m_deactivation = g_idle_add(&CGtkPresenter::OnFocusSettled, self);
     }
+}
+
+int CGtkPresenter::OnFocusSettled(void* p) {
+    auto* self = static_cast<CGtkPresenter*>(p);
+    self->m_deactivation = 0;
+    for (auto& [h, t] : self->m_tops)
+        if (t.shown && gtk_window_is_active(GTK_WINDOW(t.window)))
+            return G_SOURCE_REMOVE; // still ours
+    if (self->FindTop(GetActiveWindow()))
+        afxuser::InputAppDeactivated();
+    return G_SOURCE_REMOVE;
 }
 
 // Modal questions.

@@ -81,7 +81,11 @@ public:
     void WindowRaised(HWND hWnd) override;
     void WindowDamaged(HWND hWnd, const RECT& rect) override;
     void ChildWindowChanged(HWND hWnd) override;
+    void WindowTextChanged(HWND hWnd) override;
+    void WindowIconChanged(HWND hWnd) override;
+    void FocusChanged(HWND hWnd) override;
     void CursorChanged(HCURSOR hCursor) override;
+    bool PointerPosition(POINT* at) override;
     int AskMessageBox(HWND hOwner, LPCSTR text, LPCSTR caption, UINT type) override;
     UINT ChooseFromMenu(HMENU hMenu, UINT flags, POINT at, HWND hOwner) override;
     bool RunMoveLoop(HWND hWnd, POINT screen) override;
@@ -131,6 +135,7 @@ private:
     static int OnConfigure(GtkWidget* w, GdkEventConfigure* e, void* self);
     static int OnDelete(GtkWidget* w, void* e, void* self);
     static void OnActiveChanged(GtkWidget* w, void* pspec, void* self);
+    static int OnFocusSettled(void* self);
 
     std::unique_ptr<CGtkTrayHost> m_tray;
     std::unique_ptr<CGtkFolderPicker> m_picker;
@@ -140,11 +145,16 @@ private:
     std::map<HWND, Attached> m_attached;
     unsigned m_source = 0;
     bool m_installed = false;
+    DWORD m_uiThread = 0; // the thread that installed it, the only one that may ask GTK
     afxuser::IPresenter* m_previous = nullptr;
     HCURSOR m_cursor = nullptr;
     GdkWindow* m_grabbed = nullptr;
     CClickRule m_clicks;
     unsigned m_lastButtonTime = 0;
+    // The last key event, to know it when the engine of a page hands it back.
+    unsigned m_lastKeyTime = 0;
+    unsigned m_lastKeyCode = 0;
+    int m_lastKeyType = 0;
     // Set while a window is moved to where the window manager put it, so the move is not sent
     // back to the window manager.
     bool m_following = false;
@@ -152,6 +162,8 @@ private:
     bool m_wmMoves = false;
     // GTK's modal loops running now (innermost last), each with how to end it.
     std::vector<void*> m_nested;
+    // The idle that decides whether the keyboard left for another application.
+    unsigned m_deactivation = 0;
     bool m_quitPending = false;
     int m_quitCode = 0;
 };

@@ -21,18 +21,6 @@ HWND SafeOwner(CWnd* pParent) {
     return h ? ::GetAncestor(h, GA_ROOT) : nullptr;
 }
 
-// Offers the message to the PreTranslateMessage of its window and each parent up to stop.
-bool PreTranslateTree(HWND stop, MSG* pMsg) {
-    for (HWND h = pMsg->hwnd; h; h = ::GetAncestor(h, GA_PARENT)) {
-        if (CWnd* p = CWnd::FromHandlePermanent(h))
-            if (p->PreTranslateMessage(pMsg))
-                return true;
-        if (h == stop)
-            break;
-    }
-    return false;
-}
-
 } // namespace
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
@@ -80,7 +68,7 @@ INT_PTR CDialog::DoModal() {
             ::PostQuitMessage(static_cast<int>(msg.wParam)); // for the loop outside this one
             break;
         }
-        if (!PreTranslateTree(h, &msg)) {
+        if (!CWnd::WalkPreTranslateTree(h, &msg)) {
             ::TranslateMessage(&msg);
             ::DispatchMessageA(&msg);
         }
@@ -137,8 +125,23 @@ BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
 }
 
 LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM) {
+    RECT before{};
+    ::GetWindowRect(m_hWnd, &before);
     Default();
-    return OnInitDialog();
+    LRESULT result = OnInitDialog();
+    // The framework centres a modal dialog over its owner (which the dialog has taken off input)
+    // once it has initialised, unless its template places it itself or its initialisation moved
+    // it; a size set there (SWP_NOMOVE) is centred as it now is.
+    if (!::IsWindow(m_hWnd))
+        return result;
+    const DWORD style = GetStyle();
+    RECT after{};
+    ::GetWindowRect(m_hWnd, &after);
+    HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
+    if (!(style & (WS_VISIBLE | WS_CHILD | DS_ABSALIGN | DS_CENTER | DS_CENTERMOUSE)) &&
+        after.left == before.left && after.top == before.top && owner && !::IsWindowEnabled(owner))
+        CenterWindow();
+    return result;
 }
 
 namespace {

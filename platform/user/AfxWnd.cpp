@@ -4,6 +4,7 @@
 #include "platform/user/AfxWinDC.h"
 #include "platform/user/WindowCore.h"
 
+#include <algorithm>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -278,6 +279,32 @@ BOOL CWnd::SetWindowPos(const CWnd* pWndInsertAfter, int x, int y, int cx, int c
     return ::SetWindowPos(m_hWnd, pWndInsertAfter ? pWndInsertAfter->m_hWnd : nullptr, x, y, cx, cy, nFlags);
 }
 
+void CWnd::CenterWindow(CWnd* pAlternateOwner) {
+    RECT me{};
+    ::GetWindowRect(m_hWnd, &me);
+    const int cx = me.right - me.left, cy = me.bottom - me.top;
+    if (GetStyle() & WS_CHILD) {
+        HWND parent = ::GetAncestor(m_hWnd, GA_PARENT);
+        RECT around{};
+        ::GetClientRect(parent, &around);
+        ::SetWindowPos(m_hWnd, nullptr, (around.right - cx) / 2, (around.bottom - cy) / 2, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return;
+    }
+    RECT work{};
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    RECT around = work;
+    HWND over = pAlternateOwner ? pAlternateOwner->GetSafeHwnd() : ::GetWindow(m_hWnd, GW_OWNER);
+    // An owner the user cannot see gives no place to be centred over.
+    if (over && ::IsWindowVisible(over) && !::IsIconic(over))
+        ::GetWindowRect(over, &around);
+    int x = around.left + ((around.right - around.left) - cx) / 2;
+    int y = around.top + ((around.bottom - around.top) - cy) / 2;
+    x = std::max<int>(work.left, std::min<int>(x, work.right - cx));
+    y = std::max<int>(work.top, std::min<int>(y, work.bottom - cy));
+    ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 BOOL CWnd::RedrawWindow(LPCRECT lpRectUpdate, void*, UINT flags) {
     return ::RedrawWindow(m_hWnd, lpRectUpdate, nullptr, flags);
 }
@@ -303,10 +330,12 @@ void CWnd::SetFont(CFont* pFont, BOOL bRedraw) {
 }
 
 HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
-    // The presenter shows no window icons; the handle is kept as the window's property.
-    HICON old = static_cast<HICON>(::GetPropA(m_hWnd, bBigIcon ? "AfxIconBig" : "AfxIconSmall"));
-    ::SetPropA(m_hWnd, bBigIcon ? "AfxIconBig" : "AfxIconSmall", hIcon);
-    return old;
+    return reinterpret_cast<HICON>(::SendMessageA(m_hWnd, WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL,
+                                                  reinterpret_cast<LPARAM>(hIcon)));
+}
+
+HICON CWnd::GetIcon(BOOL bBigIcon) const {
+    return reinterpret_cast<HICON>(::SendMessageA(m_hWnd, WM_GETICON, bBigIcon ? ICON_BIG : ICON_SMALL, 0));
 }
 
 BOOL CWnd::Create(LPCSTR lpszClassName, LPCSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
@@ -352,6 +381,17 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     if (m_pfnSuper)
         return ::CallWindowProcA(m_pfnSuper, m_hWnd, message, wParam, lParam);
     return ::DefWindowProcA(m_hWnd, message, wParam, lParam);
+}
+
+BOOL CWnd::WalkPreTranslateTree(HWND hWndStop, MSG* pMsg) {
+    for (HWND h = pMsg->hwnd; h; h = ::GetAncestor(h, GA_PARENT)) {
+        if (CWnd* p = FromHandlePermanent(h))
+            if (p->PreTranslateMessage(pMsg))
+                return TRUE;
+        if (h == hWndStop)
+            break;
+    }
+    return FALSE;
 }
 
 BOOL CWnd::PreTranslateMessage(MSG*) {

@@ -402,6 +402,11 @@ public:
     class CFont* GetFont() const;
     void SetFont(class CFont* pFont, BOOL bRedraw = TRUE);
     HICON SetIcon(HICON hIcon, BOOL bBigIcon);
+    HICON GetIcon(BOOL bBigIcon) const;
+    // Centres the window over its owner (a popup) or its parent (a child window), or over
+    // pAlternateOwner when given; an unowned popup, or one whose owner is hidden or minimized,
+    // over the work area. The window is kept inside the work area.
+    void CenterWindow(CWnd* pAlternateOwner = nullptr);
 
     // A child window (or, without WS_CHILD, an owned popup) of the given rectangle in the
     // parent's client coordinates.
@@ -419,6 +424,9 @@ public:
     // themselves here.
     virtual void PostNcDestroy() {}
     virtual BOOL PreTranslateMessage(MSG* pMsg);
+    // Offers the message to the PreTranslateMessage of its window and of each parent up to
+    // hWndStop, as a modal loop does before it dispatches; TRUE when one took it.
+    static BOOL WalkPreTranslateTree(HWND hWndStop, MSG* pMsg);
 
     // The default handling of the message being dispatched (the handlers below call it).
     LRESULT Default();

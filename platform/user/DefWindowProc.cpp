@@ -1,4 +1,5 @@
 // The default handling of window messages.
+#include "platform/user/Presenter.h"
 #include "platform/user/WinUser.h"
 #include "platform/user/WindowTable.h"
 
@@ -65,6 +66,30 @@ LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
         if (hit == HTCAPTION || hit == HTSYSMENU)
             afxuser::ShowSystemMenu(hWnd, POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
         return 0;
+    }
+    case WM_SETICON: {
+        HICON old = nullptr;
+        bool topLevel = false;
+        {
+            auto lock = afxuser::Lock();
+            auto w = afxuser::FindLocked(hWnd);
+            if (!w)
+                return 0;
+            HICON& slot = wParam == ICON_BIG ? w->iconBig : w->iconSmall;
+            old = slot;
+            slot = reinterpret_cast<HICON>(lParam);
+            topLevel = w->parent == nullptr;
+        }
+        if (topLevel)
+            afxuser::CurrentPresenter().WindowIconChanged(hWnd);
+        return reinterpret_cast<LRESULT>(old);
+    }
+    case WM_GETICON: {
+        auto lock = afxuser::Lock();
+        auto w = afxuser::FindLocked(hWnd);
+        if (!w)
+            return 0;
+        return reinterpret_cast<LRESULT>(wParam == ICON_BIG ? w->iconBig : w->iconSmall);
     }
     case WM_WINDOWPOSCHANGED:
         afxuser::DefaultWindowPosChanged(hWnd, reinterpret_cast<const WINDOWPOS*>(lParam));

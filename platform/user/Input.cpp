@@ -494,6 +494,10 @@ HWND GetCapture() {
 BOOL GetCursorPos(LPPOINT lpPoint) {
     if (!lpPoint)
         return FALSE;
+    // The pointer itself, as the tray's menu must open where the icon was clicked, which is no
+    // window of ours.
+    if (afxuser::CurrentPresenter().PointerPosition(lpPoint))
+        return TRUE;
     auto lock = Lock();
     *lpPoint = DesktopLocked().cursor;
     return TRUE;

@@ -38,8 +38,20 @@ public:
     // places a native widget over a child window reads its rectangle (GetWindowRect) and
     // visibility (IsWindowVisible) again here; the others ignore it.
     virtual void ChildWindowChanged(HWND) {}
+    // A top-level window's caption text (GetWindowTextA) or icons (WM_GETICON) changed; a
+    // presenter whose desktop shows them (a task bar) reads them again here.
+    virtual void WindowTextChanged(HWND) {}
+    virtual void WindowIconChanged(HWND) {}
+    // The keyboard focus moved to this window (null: to no window). A presenter that places
+    // native widgets gives the keyboard to the widget of the focus window, so the keys typed
+    // next reach it.
+    virtual void FocusChanged(HWND) {}
     // The cursor shape the pointer should show now (a stock cursor of LoadCursor, or null).
     virtual void CursorChanged(HCURSOR hCursor) = 0;
+    // Where the pointer is now, in screen coordinates, wherever it is (over another
+    // application's window, the tray); false when the presenter cannot say, and GetCursorPos then
+    // answers with the point of the last pointer input the kernel routed.
+    virtual bool PointerPosition(POINT*) { return false; }
 
     // Modal questions. Both run on the calling thread and return the answer: the button id of
     // the message box (IDOK, IDCANCEL, ...), the chosen command of the menu or 0.

@@ -434,6 +434,11 @@ int MapWindowPoints(HWND hWndFrom, HWND hWndTo, LPPOINT lpPoints, UINT cPoints);
 BOOL MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint);
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 BOOL ShowWindow(HWND hWnd, int nCmdShow);
+// Hides (fShow FALSE) every shown popup that hWnd owns, or shows again (TRUE) those it hid; each
+// gets WM_SHOWWINDOW with SW_PARENTCLOSING or SW_PARENTOPENING, and none is activated.
+BOOL ShowOwnedPopups(HWND hWnd, BOOL fShow);
+#define SW_PARENTCLOSING 1
+#define SW_PARENTOPENING 3
 BOOL BringWindowToTop(HWND hWnd);
 BOOL GetWindowInfo(HWND hwnd, PWINDOWINFO pwi);
 #define GW_HWNDFIRST 0
@@ -518,6 +523,7 @@ using DLGPROC = INT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
 #define DS_MODALFRAME 0x80L
 #define DS_CONTROL 0x0400L
 #define DS_CENTER 0x0800L
+#define DS_CENTERMOUSE 0x1000L
 #define DS_SHELLFONT (DS_SETFONT | DS_FIXEDSYS)
 #define DWLP_MSGRESULT 0
 #define DWLP_DLGPROC 8

@@ -477,8 +477,15 @@ BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString) {
     auto w = FindWnd(hWnd);
     if (!w)
         return FALSE;
-    std::lock_guard<std::mutex> lock(g_mx);
-    w->text = lpString ? lpString : "";
+    bool topLevel = false;
+    {
+        std::lock_guard<std::mutex> lock(g_mx);
+        w->text = lpString ? lpString : "";
+        topLevel = w->parent == nullptr;
+    }
+    // A top-level window's caption is what the desktop's task bar names it by.
+    if (topLevel)
+        afxuser::CurrentPresenter().WindowTextChanged(hWnd);
     return TRUE;
 }
 

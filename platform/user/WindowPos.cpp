@@ -277,6 +277,9 @@ void ActivateWindow(HWND h, UINT how) {
         d.active = h;
         if (auto o = FindLocked(old))
             o->activeCaption = false;
+        w->lastActivePopup = h;
+        if (auto o = FindLocked(w->owner))
+            o->lastActivePopup = h;
         PlaceInOrderLocked(*w, HWND_TOP);
     }
     if (old && IsWindow(old)) {
@@ -567,6 +570,12 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow) {
     DWORD style = static_cast<DWORD>(GetWindowLongPtrA(hWnd, GWL_STYLE));
     if (!IsWindow(hWnd))
         return FALSE;
+    {
+        // Shown or hidden on its own: no longer one that its owner brings back.
+        auto lock = Lock();
+        if (auto w = FindLocked(hWnd))
+            w->hiddenWithOwner = false;
+    }
     BOOL wasVisible = (style & WS_VISIBLE) ? TRUE : FALSE;
     bool child = (style & WS_CHILD) != 0;
     switch (nCmdShow) {
@@ -632,6 +641,36 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow) {
     return wasVisible;
 }
 
+BOOL ShowOwnedPopups(HWND hWnd, BOOL fShow) {
+    if (!IsWindow(hWnd))
+        return FALSE;
+    // Bottom first, so that the popups keep their order among themselves when shown again.
+    std::vector<HWND> popups;
+    {
+        auto lock = Lock();
+        const auto& order = DesktopLocked().topLevel;
+        for (auto it = order.rbegin(); it != order.rend(); ++it) {
+            auto w = FindLocked(*it);
+            if (!w || w->owner != hWnd || w->destroying)
+                continue;
+            if (fShow ? w->hiddenWithOwner : (w->style & WS_VISIBLE) != 0)
+                popups.push_back(*it);
+        }
+    }
+    for (HWND h : popups) {
+        {
+            auto lock = Lock();
+            if (auto w = FindLocked(h))
+                w->hiddenWithOwner = !fShow;
+        }
+        SendMessageA(h, WM_SHOWWINDOW, fShow, fShow ? SW_PARENTOPENING : SW_PARENTCLOSING);
+        SetWindowPosInternal(h, fShow ? HWND_TOP : nullptr, 0, 0, 0, 0,
+                             (fShow ? SWP_SHOWWINDOW : SWP_HIDEWINDOW) | SWP_NOMOVE | SWP_NOSIZE |
+                                 (fShow ? 0 : SWP_NOZORDER) | SWP_NOACTIVATE);
+    }
+    return TRUE;
+}
+
 BOOL GetWindowInfo(HWND hwnd, PWINDOWINFO pwi) {
     if (!pwi)
         return FALSE;
@@ -685,11 +724,12 @@ HWND GetForegroundWindow() {
 HWND GetLastActivePopup(HWND hWnd) {
     if (auto* f = afxuser::ForeignWindowsFor(hWnd))
         return f->GetLastActivePopup(hWnd);
-    HWND active = GetActiveWindow();
     auto lock = Lock();
-    auto a = FindLocked(active);
-    if (a && a->owner == hWnd)
-        return active;
+    auto w = FindLocked(hWnd);
+    auto p = w ? FindLocked(w->lastActivePopup) : nullptr;
+    // The popup activated last, while it can still take the activation.
+    if (p && p->owner == hWnd && !p->destroying && afxuser::VisibleLocked(*p) && !(p->style & WS_DISABLED))
+        return p->hwnd;
     return hWnd;
 }
 
@@ -713,6 +753,9 @@ HWND SetFocus(HWND hWnd) {
         SendMessageA(old, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hWnd), 0);
     if (hWnd && GetFocus() == hWnd)
         SendMessageA(hWnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(old), 0);
+    // A handler may have moved the focus on again: the screen hears of where it ended.
+    if (GetFocus() == hWnd)
+        afxuser::CurrentPresenter().FocusChanged(hWnd);
     return old;
 }
 

@@ -45,6 +45,13 @@ struct Wnd {
     bool erase = false;
     cairo_surface_t* surface = nullptr;
     bool activeCaption = false;
+    // WM_SETICON's icons, which the desktop shows for a top-level window.
+    HICON iconBig = nullptr;
+    HICON iconSmall = nullptr;
+    // Hidden by ShowOwnedPopups(owner, FALSE), to come back with ShowOwnedPopups(owner, TRUE).
+    bool hiddenWithOwner = false;
+    // Of the popups this window owns and itself, the one activated last.
+    HWND lastActivePopup = nullptr;
 };
 
 // Pointer tracking requested with _TrackMouseEvent.

@@ -18,7 +18,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -330,14 +333,15 @@ protected:
             return std::nullopt;
         return Box{v["X"], v["Y"], v["WIDTH"], v["HEIGHT"], id};
     }
-    // The main window while it is shown: the client's one window that covers most of the screen
-    // (its reading windows are not shown on this road).
-    std::optional<Box> MainWindow() {
-        for (const auto& id : Windows("--pid " + std::to_string(client)))
+    // The client's large window named so while it is shown: the main window ("墨舟匣V4.0") and
+    // the reading windows ("我的窗口") cover most of the screen.
+    std::optional<Box> LargeWindowNamed(const std::string& name) {
+        for (const auto& id : Windows("--all --pid " + std::to_string(client) + " --name '^" + name + "$'"))
             if (auto b = Geometry(id); b && b->w > 600 && b->h > 400)
                 return b;
         return std::nullopt;
     }
+    std::optional<Box> MainWindow() { return LargeWindowNamed("墨舟匣V4.0"); }
     // The client's large windows that are shown: the main window, and a reading window over it.
     std::vector<Box> LargeWindows() {
         std::vector<Box> boxes;
@@ -347,13 +351,7 @@ protected:
         return boxes;
     }
     // The reading window shown over the main window, when there is one.
-    std::optional<Box> ShownReader() {
-        auto main = MainWindow();
-        for (const Box& b : LargeWindows())
-            if (main && b.id != main->id)
-                return b;
-        return std::nullopt;
-    }
+    std::optional<Box> ShownReader() { return LargeWindowNamed("我的窗口"); }
     // The client's small windows that are shown: its tray icon, embedded in trayer, and the tray
     // menu while it is up.
     std::vector<Box> SmallClientWindows() {
@@ -412,15 +410,15 @@ protected:
     // The screen as it is now, as the next step's screenshot in the build folder.
     std::string Shot(const std::string& step) {
         const std::string path =
-            std::string(PROJECT_BINARY_DIR) + "/road_" + std::to_string(++shots) + "_" + step + ".png";
+            XvfbDisplay::ShotPath("road_" + std::to_string(++shots) + "_" + step + ".png");
         std::system(("import -window root png24:" + path + " >/dev/null 2>&1").c_str());
         return path;
     }
     // Waits until the screen has changed from the last shot, shows a painted page (not one flat
     // colour) and has come to rest (two shots in a row alike), then keeps it as this step's shot.
     bool ShotOfChange(const std::string& step, const std::string& last) {
-        const std::string a = std::string(PROJECT_BINARY_DIR) + "/road_settle_a.png";
-        const std::string b = std::string(PROJECT_BINARY_DIR) + "/road_settle_b.png";
+        const std::string a = XvfbDisplay::ShotPath("road_settle_a.png");
+        const std::string b = XvfbDisplay::ShotPath("road_settle_b.png");
         bool settled = Until(
             [&] {
                 std::system(("import -window root png24:" + a + " >/dev/null 2>&1").c_str());
@@ -510,8 +508,113 @@ protected:
             kLimit);
     }
 
+    // What xprop says of a property of a window ("-root" or the window's id), after its "=" or
+    // ":"; "" when the window has none.
+    static std::string Prop(const std::string& window, const char* atom) {
+        const std::string out = Output("xprop -notype " + (window == "-root" ? window : "-id " + window) +
+                                       " " + atom + " 2>/dev/null");
+        const size_t at = out.find_first_of(":=");
+        if (at == std::string::npos || out.find("not found") != std::string::npos ||
+            out.find("no such atom") != std::string::npos)
+            return "";
+        size_t from = out.find_first_not_of(" ", at + 1);
+        std::string v = from == std::string::npos ? "" : out.substr(from);
+        while (!v.empty() && (v.back() == '\n' || v.back() == ' '))
+            v.pop_back();
+        return v;
+    }
+    // The windows a property names, as xdotool numbers them.
+    static std::vector<std::string> WindowIds(const std::string& value) {
+        std::vector<std::string> ids;
+        for (size_t at = value.find("0x"); at != std::string::npos; at = value.find("0x", at + 2))
+            ids.push_back(std::to_string(std::stoul(value.substr(at), nullptr, 16)));
+        return ids;
+    }
+    // The window with the desktop's keyboard: the window manager's active window, or without one
+    // the X server's input focus.
+    static std::string ActiveWindow() {
+        if (XvfbDisplay::WindowManagerWanted()) {
+            auto ids = WindowIds(Prop("-root", "_NET_ACTIVE_WINDOW"));
+            return ids.empty() ? "" : ids[0];
+        }
+        std::string id = Output("xdotool getwindowfocus -f 2>/dev/null");
+        while (!id.empty() && id.back() == '\n')
+            id.pop_back();
+        return id;
+    }
+    // Under a window manager, whether it stacks window a above window b; without one the
+    // program's own raising decides, and the screenshots show it.
+    static bool StackedAbove(const std::string& a, const std::string& b) {
+        if (!XvfbDisplay::WindowManagerWanted())
+            return true;
+        auto ids = WindowIds(Prop("-root", "_NET_CLIENT_LIST_STACKING")); // bottom first
+        auto ia = std::find(ids.begin(), ids.end(), a), ib = std::find(ids.begin(), ids.end(), b);
+        return ia != ids.end() && ib != ids.end() && ia > ib;
+    }
+
     PeerProcess tray;
     int shots = 0;
 };
+
+// The box of a screenshot's pixels inside the region that the test says are of a colour.
+inline std::optional<Box> ColourBox(const std::string& png, const Box& region,
+                             const std::function<bool(int r, int g, int b)>& wanted) {
+    cairo_surface_t* s = cairo_image_surface_create_from_png(png.c_str());
+    std::optional<Box> found;
+    if (cairo_surface_status(s) == CAIRO_STATUS_SUCCESS) {
+        cairo_surface_flush(s);
+        int x0 = INT_MAX, y0 = INT_MAX, x1 = -1, y1 = -1;
+        const int w = cairo_image_surface_get_width(s), h = cairo_image_surface_get_height(s);
+        for (int y = std::max(0, region.y); y < std::min(h, region.y + region.h); ++y) {
+            auto* row = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(s) +
+                                                          y * cairo_image_surface_get_stride(s));
+            for (int x = std::max(0, region.x); x < std::min(w, region.x + region.w); ++x)
+                if (wanted(row[x] >> 16 & 0xFF, row[x] >> 8 & 0xFF, row[x] & 0xFF)) {
+                    x0 = std::min(x0, x);
+                    y0 = std::min(y0, y);
+                    x1 = std::max(x1, x);
+                    y1 = std::max(y1, y);
+                }
+        }
+        if (x1 >= 0)
+            found = Box{x0, y0, x1 - x0 + 1, y1 - y0 + 1, ""};
+    }
+    cairo_surface_destroy(s);
+    return found;
+}
+
+// How many pixels of a region two screenshots show clearly apart (a channel more than 48 off):
+// text the engine draws again is not always the same to the last pixel, another text is far off.
+inline size_t PixelsApart(const std::string& a, const std::string& b, const Box& region) {
+    cairo_surface_t* sa = cairo_image_surface_create_from_png(a.c_str());
+    cairo_surface_t* sb = cairo_image_surface_create_from_png(b.c_str());
+    size_t apart = SIZE_MAX;
+    if (cairo_surface_status(sa) == CAIRO_STATUS_SUCCESS &&
+        cairo_surface_status(sb) == CAIRO_STATUS_SUCCESS &&
+        cairo_image_surface_get_width(sa) == cairo_image_surface_get_width(sb) &&
+        cairo_image_surface_get_height(sa) == cairo_image_surface_get_height(sb)) {
+        cairo_surface_flush(sa);
+        cairo_surface_flush(sb);
+        apart = 0;
+        const int w = cairo_image_surface_get_width(sa), h = cairo_image_surface_get_height(sa);
+        for (int y = std::max(0, region.y); y < std::min(h, region.y + region.h); ++y) {
+            auto* ra = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(sa) +
+                                                         y * cairo_image_surface_get_stride(sa));
+            auto* rb = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(sb) +
+                                                         y * cairo_image_surface_get_stride(sb));
+            for (int x = std::max(0, region.x); x < std::min(w, region.x + region.w); ++x)
+                for (int shift : {0, 8, 16})
+                    if (std::abs(static_cast<int>(ra[x] >> shift & 0xFF) -
+                                 static_cast<int>(rb[x] >> shift & 0xFF)) > 48) {
+                        ++apart;
+                        break;
+                    }
+        }
+    }
+    cairo_surface_destroy(sa);
+    cairo_surface_destroy(sb);
+    return apart;
+}
+
 
 } // namespace clienttest

@@ -238,7 +238,7 @@ protected:
         ASSERT_TRUE(gtkscreen::Command("xdotool click 1"));
     }
 
-    std::string ShotPath(const char* name) { return std::string(PROJECT_BINARY_DIR) + "/" + name; }
+    std::string ShotPath(const char* name) { return XvfbDisplay::ShotPath(name); }
 
     // What the player page says of itself, for a failure's message.
     std::string PlayerState() {

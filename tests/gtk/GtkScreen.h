@@ -17,6 +17,7 @@
 #undef Bool
 #undef Status
 
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -24,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace gtkscreen {
 
@@ -76,6 +78,29 @@ template <class Fn> inline void WhenShown(GType type, Fn fn) {
             return G_SOURCE_REMOVE;
         },
         job, [](gpointer p) { delete static_cast<Job*>(p); });
+}
+
+// Serves the thread's queue as a program's modal loop does (each message offered to the
+// PreTranslateMessage of its window and its parents up to stop first, so a dialog's keys work)
+// until cond holds or the bound passes.
+template <class Cond> bool ModalUntil(HWND stop, Cond&& cond, std::chrono::milliseconds bound = 10s) {
+    auto deadline = std::chrono::steady_clock::now() + bound;
+    UINT_PTR tick = SetTimer(nullptr, 0, 10, nullptr); // GetMessage returns in time to check the bound
+    bool held = cond();
+    while (!held && std::chrono::steady_clock::now() < deadline) {
+        MSG m;
+        if (!GetMessageA(&m, nullptr, 0, 0)) {
+            PostQuitMessage(static_cast<int>(m.wParam));
+            break;
+        }
+        if (!CWnd::WalkPreTranslateTree(stop, &m)) {
+            TranslateMessage(&m);
+            DispatchMessageA(&m);
+        }
+        held = cond();
+    }
+    KillTimer(nullptr, tick);
+    return held;
 }
 
 // Runs a command line (xdotool, import) and waits for it; true when it exits with 0.
@@ -158,6 +183,109 @@ inline bool Framed(afxgtk::CGtkPresenter& p, HWND h) {
     return parent != 0 && parent != root;
 }
 
+// A 16 x 16 PNG: opaque red with a half-transparent blue quarter (the bottom right one).
+inline std::vector<unsigned char> IconPng() {
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 16, 16);
+    cairo_t* cr = cairo_create(s);
+    cairo_set_source_rgb(cr, 1, 0, 0);
+    cairo_paint(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_rgba(cr, 0, 0, 1, 0.5);
+    cairo_rectangle(cr, 8, 8, 8, 8);
+    cairo_fill(cr);
+    cairo_destroy(cr);
+    std::vector<unsigned char> out;
+    cairo_surface_write_to_png_stream(
+        s,
+        [](void* v, const unsigned char* d, unsigned n) {
+            auto* o = static_cast<std::vector<unsigned char>*>(v);
+            o->insert(o->end(), d, d + n);
+            return CAIRO_STATUS_SUCCESS;
+        },
+        &out);
+    cairo_surface_destroy(s);
+    return out;
+}
+
+// A property of an X window as the server holds it: its items (32-bit ones as unsigned long, as
+// Xlib hands them out; 8-bit ones as bytes), empty when the window has none.
+inline std::vector<unsigned long> XItems(unsigned long xid, const char* name, std::string* bytes = nullptr) {
+    GdkDisplay* d = gdk_display_get_default();
+    Display* x = gdk_x11_display_get_xdisplay(d);
+    Atom type = 0;
+    int format = 0;
+    unsigned long n = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::vector<unsigned long> items;
+    gdk_x11_display_error_trap_push(d);
+    if (XGetWindowProperty(x, xid, XInternAtom(x, name, False), 0, 1 << 22, False, AnyPropertyType, &type,
+                           &format, &n, &after, &data) == Success &&
+        data) {
+        if (format == 32)
+            items.assign(reinterpret_cast<unsigned long*>(data), reinterpret_cast<unsigned long*>(data) + n);
+        else if (format == 8 && bytes)
+            bytes->assign(reinterpret_cast<char*>(data), n);
+    }
+    gdk_x11_display_error_trap_pop_ignored(d);
+    if (data)
+        XFree(data);
+    return items;
+}
+inline std::string XText(unsigned long xid, const char* name) {
+    std::string text;
+    XItems(xid, name, &text);
+    return text;
+}
+inline unsigned long XRoot() {
+    return gdk_x11_window_get_xid(gdk_get_default_root_window());
+}
+
+// Whether the desktop gives the keyboard to this X window now: the window manager's active
+// window, or without one the X server's input focus (or a window inside it).
+inline bool XActive(unsigned long xid) {
+    if (XvfbDisplay::WindowManagerWanted()) {
+        std::vector<unsigned long> active = XItems(XRoot(), "_NET_ACTIVE_WINDOW");
+        return !active.empty() && active[0] == xid;
+    }
+    Display* x = gdk_x11_display_get_xdisplay(gdk_display_get_default());
+    ::Window focus = 0, root = 0, parent = 0, *kids = nullptr;
+    int revert = 0;
+    unsigned n = 0;
+    XGetInputFocus(x, &focus, &revert);
+    for (int depth = 0; focus > 1 && depth < 16; ++depth) {
+        if (focus == xid)
+            return true;
+        if (!XQueryTree(x, focus, &root, &parent, &kids, &n))
+            break;
+        if (kids)
+            XFree(kids);
+        focus = parent;
+    }
+    return false;
+}
+
+// The top-level X windows from the bottom of the stack up: the window manager's stacking list of
+// the windows it manages, or without one the root window's children.
+inline std::vector<unsigned long> XStacking() {
+    if (XvfbDisplay::WindowManagerWanted())
+        return XItems(XRoot(), "_NET_CLIENT_LIST_STACKING");
+    Display* x = gdk_x11_display_get_xdisplay(gdk_display_get_default());
+    ::Window root = 0, parent = 0, *kids = nullptr;
+    unsigned n = 0;
+    std::vector<unsigned long> out;
+    if (XQueryTree(x, XRoot(), &root, &parent, &kids, &n))
+        out.assign(kids, kids + n);
+    if (kids)
+        XFree(kids);
+    return out;
+}
+// Whether X window a is stacked above X window b (false when either is not in the stack).
+inline bool XAbove(unsigned long a, unsigned long b) {
+    std::vector<unsigned long> s = XStacking();
+    auto ia = std::find(s.begin(), s.end(), a), ib = std::find(s.begin(), s.end(), b);
+    return ia != s.end() && ib != s.end() && ia > ib;
+}
+
 class ScreenTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -181,7 +309,7 @@ protected:
     bool PaintedShot(HWND h, const char* name) {
         RECT rect{};
         ::GetWindowRect(h, &rect);
-        std::string path = std::string(PROJECT_BINARY_DIR) + "/" + name;
+        std::string path = XvfbDisplay::ShotPath(name);
         bool painted = false;
         Until(
             [&] {

@@ -1,12 +1,10 @@
 // Windows of the kernel on a real X screen: their pixels, the pointer's routing through xdotool,
 // and activation by the X server's focus.
 #include "platform/gdi/WinGdi.h"
+#include "platform/kernel/CodePage.h"
 #include "platform/user/HeadlessScreen.h"
-#include "tests/support/PeerProcess.h"
 #include "tests/support/RecordingWindow.h"
 #include "tests/gtk/GtkScreen.h"
-
-#include <X11/Xatom.h>
 
 #include <algorithm>
 #include <map>
@@ -23,6 +21,7 @@ protected:
         ScreenTest::SetUp();
         if (HasFatalFailure())
             return;
+        underWindowManager = XvfbDisplay::WindowManagerWanted();
         rec.SetAnswer([this](HWND h, UINT m, WPARAM, LPARAM l) -> std::optional<LRESULT> {
             if (m == WM_PAINT && colours.count(h)) {
                 PAINTSTRUCT ps;
@@ -88,6 +87,22 @@ protected:
             GTEST_SKIP() << "the window manager never took the window; its move is not tested";
         ASSERT_TRUE(onScreen) << "the window never reached the X screen: " << Where(top);
     }
+    // The window with its child, a text entry over the child, and the kernel's focus on the child
+    // alone: the window took the desktop's keyboard when the kernel activated it, and the focus
+    // on the child gives the child's widget the keys.
+    GtkWidget* FocusedEntry() {
+        MakeWindowWithChild();
+        GtkWidget* entry = gtk_entry_new();
+        EXPECT_TRUE(m_presenter->AttachWidget(child, entry));
+        EXPECT_TRUE(Until([&] { return gtk_widget_get_mapped(entry) == TRUE; }));
+        SetFocus(child);
+        EXPECT_TRUE(gtk_widget_is_focus(entry)) << "the widget is not GTK's focus";
+        [&] {
+            ASSERT_TRUE(Until([&] { return gtk_window_is_active(m_presenter->NativeWindow(top)) == TRUE; }))
+                << "the active window never got the desktop's keyboard";
+        }();
+        return entry;
+    }
     std::string Where(HWND h) {
         RECT k{}, x = gtkscreen::XGeometry(*m_presenter, h);
         GetWindowRect(h, &k);
@@ -135,7 +150,7 @@ TEST_F(WindowsOnScreen, ScreenShowsTheHeadlessPicturePixelForPixel) {
     ASSERT_NE(want, nullptr);
     RECT r{};
     GetWindowRect(top, &r);
-    std::string path = std::string(PROJECT_BINARY_DIR) + "/gtk_window_shot.png";
+    std::string path = XvfbDisplay::ShotPath("gtk_window_shot.png");
     std::string diff = "no shot";
     // GTK draws when the X server asks it to; the shot is taken again until the pixels are there.
     Until([&] {
@@ -148,7 +163,7 @@ TEST_F(WindowsOnScreen, ScreenShowsTheHeadlessPicturePixelForPixel) {
         return diff.empty();
     });
     EXPECT_EQ(diff, "") << "see " << path;
-    cairo_surface_write_to_png(want, (std::string(PROJECT_BINARY_DIR) + "/gtk_window_headless.png").c_str());
+    cairo_surface_write_to_png(want, (XvfbDisplay::ShotPath("gtk_window_headless.png")).c_str());
     cairo_surface_destroy(want);
 }
 
@@ -158,7 +173,7 @@ TEST_F(WindowsOnScreen, RepaintReachesTheScreenInTheDamagedArea) {
     InvalidateRect(child, nullptr, TRUE);
     RECT r{};
     GetWindowRect(child, &r);
-    std::string path = std::string(PROJECT_BINARY_DIR) + "/gtk_child_repaint.png";
+    std::string path = XvfbDisplay::ShotPath("gtk_child_repaint.png");
     bool green = Until([&] {
         Settle();
         cairo_surface_t* got = gtkscreen::Shot(r, path);
@@ -230,8 +245,47 @@ TEST_F(WindowsOnScreen, DoubleClicksFollowTheClassStyle) {
     }
 }
 
+// A caption drag moves the window: the kernel's own move loop on a bare screen; under a window
+// manager its own move, which the kernel's rectangle follows.
 TEST_F(WindowsOnScreen, CaptionDragMovesTheWindow) {
     MakeWindowWithChild();
+    if (IsSkipped())
+        return;
+    if (underWindowManager) {
+        RECT before{};
+        GetWindowRect(top, &before);
+        rec.Clear();
+        int x = before.left + 20, y = before.top + 5;
+        ASSERT_TRUE(
+            Command("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " mousedown 1"));
+        ASSERT_TRUE(Until([&] {
+            return std::count(rec.Log().begin(), rec.Log().end(),
+                              "w WM_NCLBUTTONDOWN 2 " + std::to_string(x) + "," + std::to_string(y)) == 1;
+        }));
+        // The window manager takes the pointer when it has read the request; until then motions
+        // still come to the window. Step until the X window moves (the window manager may tell the
+        // window where it is only when the move ends).
+        bool moved = Until([&] {
+            Command("xdotool mousemove_relative 4 3");
+            gdk_display_sync(gdk_display_get_default());
+            return gtkscreen::XGeometry(*m_presenter, top).left > before.left + 8;
+        });
+        ASSERT_TRUE(Command("xdotool mouseup 1"));
+        EXPECT_TRUE(moved) << "the window did not move with the pointer";
+        EXPECT_TRUE(Until([&] { return OnScreen(top); }))
+            << "the kernel's rectangle is not where the window is";
+        EXPECT_EQ(std::count(rec.Log().begin(), rec.Log().end(), "w WM_CAPTURECHANGED 0"), 0)
+            << "the kernel ran its own loop instead of the window manager's";
+        EXPECT_EQ(GetCapture(), nullptr);
+        // The press is over for the kernel too: a later click is a click, not a drag.
+        rec.Clear();
+        RECT now{};
+        GetWindowRect(top, &now);
+        ASSERT_TRUE(Xdo("mousemove " + std::to_string(now.left + 30) + " " + std::to_string(now.top + 70) +
+                            " click 1",
+                        "c WM_LBUTTONUP 10,10"));
+        return;
+    }
     ASSERT_TRUE(Command("xdotool mousemove 60 35 mousedown 1 mousemove 100 60 mousemove 160 135 mouseup 1"));
     ASSERT_TRUE(Until([&] {
         RECT r{};
@@ -278,22 +332,100 @@ TEST_F(WindowsOnScreen, AnotherApplicationTakingFocusDeactivates) {
     gtk_widget_destroy(other);
 }
 
+// What the desktop's task bar and window lists show of a window: its caption as the X window's
+// name and its icons in the sizes a desktop picks from.
+TEST_F(WindowsOnScreen, TheCaptionAndTheIconsNameTheWindowOnTheDesktop) {
+    MakeWindowWithChild();
+    const unsigned long xid = gtkscreen::XidOf(*m_presenter, top);
+    ASSERT_NE(xid, 0u);
+    SetWindowTextA(top, AfxUtf8ToAnsi("墨舟匣V4.0").c_str());
+    EXPECT_TRUE(Until([&] { return gtkscreen::XText(xid, "_NET_WM_NAME") == "墨舟匣V4.0"; }))
+        << "_NET_WM_NAME is \"" << gtkscreen::XText(xid, "_NET_WM_NAME") << "\"";
+    EXPECT_FALSE(gtkscreen::XText(xid, "WM_NAME").empty());
+
+    std::vector<unsigned char> png = gtkscreen::IconPng();
+    HICON icon = afxgdi::CreateIconFromFileBytes(png.data(), png.size(), 16, 16);
+    ASSERT_NE(icon, nullptr);
+    SendMessageA(top, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    EXPECT_EQ(SendMessageA(top, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon)), 0);
+    EXPECT_EQ(reinterpret_cast<HICON>(SendMessageA(top, WM_GETICON, ICON_BIG, 0)), icon);
+    // _NET_WM_ICON: width, height, then the pixels as ARGB, for each size in turn.
+    std::map<unsigned long, std::vector<unsigned long>> sizes;
+    EXPECT_TRUE(Until([&] {
+        std::vector<unsigned long> v = gtkscreen::XItems(xid, "_NET_WM_ICON");
+        sizes.clear();
+        for (size_t i = 0; i + 2 <= v.size() && v[i] * v[i + 1] <= v.size() - i - 2; i += 2 + v[i] * v[i + 1])
+            sizes[v[i]].assign(v.begin() + i + 2, v.begin() + i + 2 + v[i] * v[i + 1]);
+        return sizes.size() >= 2;
+    })) << "no _NET_WM_ICON";
+    EXPECT_TRUE(sizes.count(16) && sizes.count(32)) << sizes.size() << " sizes";
+    if (sizes.count(16)) {
+        const auto& p = sizes[16];
+        EXPECT_EQ(p[0] & 0xFFFFFFFF, 0xFFFF0000u) << "opaque red in the corner";
+        const unsigned long quarter = p[12 * 16 + 12] & 0xFFFFFFFF;
+        EXPECT_NEAR(static_cast<int>(quarter >> 24), 0x80, 2) << std::hex << quarter;
+        EXPECT_EQ(quarter & 0xFFFFFF, 0x0000FFu) << std::hex << quarter;
+    }
+    // A caption set later reaches the desktop too.
+    SetWindowTextA(top, "Shelf");
+    EXPECT_TRUE(Until([&] { return gtkscreen::XText(xid, "_NET_WM_NAME") == "Shelf"; }));
+    DestroyWindow(top);
+    DestroyIcon(icon);
+}
+
+// An owned window (a dialog, a reading window) stays above its owner, whatever raises the
+// owner, has no task bar button of its own, and the window the kernel activates has the
+// desktop's keyboard.
+TEST_F(WindowsOnScreen, AnOwnedWindowStaysAboveItsOwnerAndActivationReachesTheDesktop) {
+    MakeWindowWithChild();
+    HWND owned = Make("o", WS_POPUP | WS_VISIBLE, RECT{120, 60, 300, 200}, top, RGB(0, 160, 0));
+    ASSERT_TRUE(Until([&] { return OnScreen(owned); })) << Where(owned);
+    const unsigned long ownerXid = gtkscreen::XidOf(*m_presenter, top),
+                        ownedXid = gtkscreen::XidOf(*m_presenter, owned);
+    EXPECT_EQ(gtkscreen::XItems(ownedXid, "WM_TRANSIENT_FOR"), std::vector<unsigned long>{ownerXid});
+    Display* x = gdk_x11_display_get_xdisplay(gdk_display_get_default());
+    const unsigned long skip = XInternAtom(x, "_NET_WM_STATE_SKIP_TASKBAR", False);
+    auto skipsTaskBar = [&](unsigned long xid) {
+        std::vector<unsigned long> state = gtkscreen::XItems(xid, "_NET_WM_STATE");
+        return std::find(state.begin(), state.end(), skip) != state.end();
+    };
+    EXPECT_TRUE(Until([&] { return skipsTaskBar(ownedXid); })) << "an owned window is on the task bar";
+    EXPECT_FALSE(skipsTaskBar(ownerXid));
+    EXPECT_TRUE(Until([&] { return gtkscreen::XActive(ownedXid); }))
+        << "the shown popup has not the keyboard";
+
+    // The owner brought to the front takes the keyboard and stays below its popup.
+    SetForegroundWindow(top);
+    EXPECT_TRUE(Until([&] { return gtkscreen::XActive(ownerXid); })) << "the owner has not the keyboard";
+    EXPECT_TRUE(Until([&] { return gtkscreen::XAbove(ownedXid, ownerXid); })) << "the popup went below";
+    // Where the two overlap, the screen shows the popup's green.
+    const std::string path = XvfbDisplay::ShotPath("gtk_owned_above_owner.png");
+    bool green = Until([&] {
+        Settle();
+        cairo_surface_t* shot = gtkscreen::Shot(RECT{40, 30, 300, 200}, path);
+        if (!shot)
+            return false;
+        cairo_surface_flush(shot);
+        auto* row = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(shot) +
+                                                      60 * cairo_image_surface_get_stride(shot));
+        bool ok = (row[150] & 0xFFFFFF) == 0x00A000;
+        cairo_surface_destroy(shot);
+        return ok;
+    });
+    EXPECT_TRUE(green) << "see " << path;
+}
+
 } // namespace
 
 namespace {
 
 // The placement of a native widget over a child window, for the browser views.
-// Typing into a native widget with the focus (a page's browser view): the widget gets the text,
-// and the kernel still sees the keys, so a dialog keeps its Esc.
+// Typing into a native widget whose child window has the kernel's focus (a page's browser view):
+// the widget gets the text, and the kernel still sees the keys, so a dialog keeps its keys.
 TEST_F(WindowsOnScreen, KeysReachTheFocusedWidgetAndTheKernel) {
-    MakeWindowWithChild();
-    GtkWidget* entry = gtk_entry_new();
-    ASSERT_TRUE(m_presenter->AttachWidget(child, entry));
-    ASSERT_TRUE(Until([&] { return gtk_widget_get_mapped(entry) == TRUE; }));
-    ASSERT_TRUE(Command("xdotool windowfocus --sync " + std::to_string(gtkscreen::XidOf(*m_presenter, top))));
-    ASSERT_TRUE(Until([&] { return gtk_window_is_active(m_presenter->NativeWindow(top)) == TRUE; }));
-    gtk_widget_grab_focus(entry);
-    SetFocus(child);
+    GtkWidget* entry = FocusedEntry();
+    if (HasFatalFailure())
+        return;
     rec.Clear();
     ASSERT_TRUE(Command("xdotool type --delay 20 'ab c'"));
     EXPECT_TRUE(Until([&] { return std::string(gtk_entry_get_text(GTK_ENTRY(entry))) == "ab c"; }))
@@ -305,6 +437,46 @@ TEST_F(WindowsOnScreen, KeysReachTheFocusedWidgetAndTheKernel) {
                 return true;
         return false;
     })) << testing::PrintToString(rec.Log());
+}
+
+// A page's engine hands a key it does not take back to its window as the very same event: the
+// kernel hears it once. Esc is the window's (the dialog manager's cancel) and never the page's,
+// as a window it hides would leave the engine waiting to hand it back.
+TEST_F(WindowsOnScreen, AKeyTheWidgetHandsBackReachesTheKernelOnceAndEscOnlyTheKernel) {
+    GtkWidget* entry = FocusedEntry();
+    if (HasFatalFailure())
+        return;
+    struct Widget {
+        std::vector<guint> pressed;
+        bool handing = false;
+    } widget;
+    g_signal_connect(entry, "key-press-event",
+                     G_CALLBACK(+[](GtkWidget*, GdkEventKey* e, gpointer p) -> gboolean {
+                         auto* w = static_cast<Widget*>(p);
+                         w->pressed.push_back(e->keyval);
+                         if (e->keyval != GDK_KEY_F5 || w->handing)
+                             return FALSE;
+                         w->handing = true;
+                         GdkEvent* copy = gdk_event_copy(reinterpret_cast<GdkEvent*>(e));
+                         gtk_main_do_event(copy);
+                         gdk_event_free(copy);
+                         w->handing = false;
+                         return TRUE;
+                     }),
+                     &widget);
+    auto downs = [&](const std::string& vk) {
+        return std::count(rec.Log().begin(), rec.Log().end(), "c WM_KEYDOWN " + vk);
+    };
+    rec.Clear();
+    ASSERT_TRUE(Command("xdotool key F5"));
+    ASSERT_TRUE(Until([&] { return downs("116") > 0 && widget.pressed.size() >= 2; }));
+    Settle();
+    EXPECT_EQ(downs("116"), 1) << testing::PrintToString(rec.Log());
+    ASSERT_TRUE(Command("xdotool key Escape"));
+    ASSERT_TRUE(Until([&] { return downs("27") > 0; }));
+    Settle();
+    EXPECT_EQ(std::count(widget.pressed.begin(), widget.pressed.end(), GDK_KEY_Escape), 0)
+        << "the page had Esc";
 }
 
 TEST_F(WindowsOnScreen, AttachedWidgetFollowsItsChildWindow) {
@@ -396,7 +568,7 @@ TEST(HiDpi, EveryPixelBecomesASharpSquare) {
     EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 512) << "metrics in layout units";
     afxuser::CHeadlessScreen reference;
     cairo_surface_t* want = reference.RenderWindow(w);
-    std::string path = std::string(PROJECT_BINARY_DIR) + "/gtk_window_scale2.png";
+    std::string path = XvfbDisplay::ShotPath("gtk_window_scale2.png");
     std::string diff = "no shot";
     Until([&] {
         while (gtk_events_pending())
@@ -421,121 +593,6 @@ TEST(HiDpi, EveryPixelBecomesASharpSquare) {
     EXPECT_EQ(diff, "") << "see " << path;
     cairo_surface_destroy(want);
     DestroyWindow(w);
-}
-
-} // namespace
-
-namespace {
-
-// With a window manager (openbox), a caption drag is the window manager's own move, and the
-// kernel's rectangle follows where it puts the window. GDK keeps what it learnt of a window
-// manager for the life of the process, so each such test runs in a process (and on a display)
-// of its own.
-class UnderWindowManager : public WindowsOnScreen {
-protected:
-    void SetUp() override {
-        if (!std::getenv("GTK_TEST_WM")) {
-            delegated = true;
-            const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-            std::string self = std::string("GTK_TEST_WM=1 /proc/") + std::to_string(getpid()) +
-                               "/exe --gtest_filter=" + info->test_suite_name() + "." + info->name();
-            EXPECT_EQ(std::system(self.c_str()), 0);
-            return;
-        }
-        ASSERT_TRUE(gtkscreen::OpenDisplay());
-        // The window manager is ready once the root window names its check window and that
-        // window names itself (the root's may still name the check window of an earlier one).
-        GdkDisplay* d = gdk_display_get_default();
-        Display* x = gdk_x11_display_get_xdisplay(d);
-        Atom check = XInternAtom(x, "_NET_SUPPORTING_WM_CHECK", False);
-        auto named = [&](::Window w) -> ::Window {
-            Atom type = 0;
-            int format = 0;
-            unsigned long n = 0, after = 0;
-            unsigned char* data = nullptr;
-            ::Window out = 0;
-            gdk_x11_display_error_trap_push(d);
-            if (XGetWindowProperty(x, w, check, 0, 1, False, AnyPropertyType, &type, &format, &n, &after,
-                                   &data) == Success &&
-                data && n == 1)
-                out = *reinterpret_cast<::Window*>(data);
-            gdk_x11_display_error_trap_pop_ignored(d);
-            if (data)
-                XFree(data);
-            return out;
-        };
-        // It is ready to move windows once it also lists the move request among what it
-        // supports, which it writes after naming its check window.
-        Atom supported = XInternAtom(x, "_NET_SUPPORTED", False);
-        Atom moveResize = XInternAtom(x, "_NET_WM_MOVERESIZE", False);
-        auto supportsMoves = [&] {
-            Atom type = 0;
-            int format = 0;
-            unsigned long n = 0, after = 0;
-            unsigned char* data = nullptr;
-            bool found = false;
-            if (XGetWindowProperty(x, DefaultRootWindow(x), supported, 0, 4096, False, XA_ATOM, &type,
-                                   &format, &n, &after, &data) == Success &&
-                data && format == 32) {
-                auto* atoms = reinterpret_cast<Atom*>(data);
-                found = std::find(atoms, atoms + n, moveResize) != atoms + n;
-            }
-            if (data)
-                XFree(data);
-            return found;
-        };
-        ASSERT_TRUE(wm.Start({"openbox", "--sm-disable"}, false));
-        ASSERT_TRUE(Until([&] {
-            ::Window w = named(DefaultRootWindow(x));
-            return w && named(w) == w && supportsMoves();
-        })) << "openbox did not start";
-        WindowsOnScreen::SetUp();
-    }
-    void TearDown() override {
-        if (!delegated)
-            WindowsOnScreen::TearDown();
-    }
-    bool delegated = false;
-    PeerProcess wm;
-};
-
-TEST_F(UnderWindowManager, CaptionDragIsTheWindowManagersMove) {
-    if (delegated)
-        return;
-    underWindowManager = true;
-    MakeWindowWithChild();
-    if (IsSkipped())
-        return;
-    RECT before{};
-    GetWindowRect(top, &before);
-    rec.Clear();
-    int x = before.left + 20, y = before.top + 5;
-    ASSERT_TRUE(Command("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " mousedown 1"));
-    ASSERT_TRUE(Until([&] {
-        return std::count(rec.Log().begin(), rec.Log().end(),
-                          "w WM_NCLBUTTONDOWN 2 " + std::to_string(x) + "," + std::to_string(y)) == 1;
-    }));
-    // The window manager takes the pointer when it has read the request; until then motions
-    // still come to the window. Step until the X window moves (the window manager may tell the
-    // window where it is only when the move ends).
-    bool moved = Until([&] {
-        Command("xdotool mousemove_relative 4 3");
-        gdk_display_sync(gdk_display_get_default());
-        return gtkscreen::XGeometry(*m_presenter, top).left > before.left + 8;
-    });
-    ASSERT_TRUE(Command("xdotool mouseup 1"));
-    EXPECT_TRUE(moved) << "the window did not move with the pointer";
-    EXPECT_TRUE(Until([&] { return OnScreen(top); })) << "the kernel's rectangle is not where the window is";
-    EXPECT_EQ(std::count(rec.Log().begin(), rec.Log().end(), "w WM_CAPTURECHANGED 0"), 0)
-        << "the kernel ran its own loop instead of the window manager's";
-    EXPECT_EQ(GetCapture(), nullptr);
-    // The press is over for the kernel too: a later click is a click, not a drag.
-    rec.Clear();
-    RECT now{};
-    GetWindowRect(top, &now);
-    ASSERT_TRUE(
-        Xdo("mousemove " + std::to_string(now.left + 30) + " " + std::to_string(now.top + 70) + " click 1",
-            "c WM_LBUTTONUP 10,10"));
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include "tests/support/TrayerPeer.h"
 #include "tests/gtk/GtkScreen.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -17,30 +19,6 @@ using gtkscreen::Until;
 using Lines = std::vector<std::string>;
 
 const UINT kTrayMessage = 0x7E9;
-
-// A 16 x 16 PNG: opaque red with a half-transparent blue quarter.
-std::vector<unsigned char> IconPng() {
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 16, 16);
-    cairo_t* cr = cairo_create(s);
-    cairo_set_source_rgb(cr, 1, 0, 0);
-    cairo_paint(cr);
-    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-    cairo_set_source_rgba(cr, 0, 0, 1, 0.5);
-    cairo_rectangle(cr, 8, 8, 8, 8);
-    cairo_fill(cr);
-    cairo_destroy(cr);
-    std::vector<unsigned char> out;
-    cairo_surface_write_to_png_stream(
-        s,
-        [](void* v, const unsigned char* d, unsigned n) {
-            auto* o = static_cast<std::vector<unsigned char>*>(v);
-            o->insert(o->end(), d, d + n);
-            return CAIRO_STATUS_SUCCESS;
-        },
-        &out);
-    cairo_surface_destroy(s);
-    return out;
-}
 
 class TrayTest : public gtkscreen::ScreenTest {
 protected:
@@ -66,7 +44,7 @@ protected:
             }
             return 0;
         });
-        std::vector<unsigned char> png = IconPng();
+        std::vector<unsigned char> png = gtkscreen::IconPng();
         icon = afxgdi::CreateIconFromFileBytes(png.data(), png.size(), 16, 16);
     }
     void TearDown() override {
@@ -131,17 +109,38 @@ protected:
 };
 
 TEST_F(TrayTest, RightClickOpensTheMenuAndTheChoiceArrives) {
+    // The pointer was last seen by a window of ours far from the icon, which then went away (as
+    // the main window goes to the tray from under the pointer): the menu opens where the pointer
+    // is, at the icon, not where our windows last saw it.
+    HWND elsewhere = rec.Make(WS_POPUP | WS_VISIBLE, RECT{600, 400, 700, 500});
+    rec.Name(elsewhere, "e");
+    // Moved until the window hears it: a window manager may map the window some time after GTK.
+    int step = 0;
+    ASSERT_TRUE(Until([&] {
+        for (const auto& l : rec.Log())
+            if (l.rfind("e WM_MOUSEMOVE", 0) == 0)
+                return true;
+        Command("xdotool mousemove " + std::to_string(650 + step % 2) + " 450");
+        ++step;
+        return false;
+    })) << testing::PrintToString(rec.Log());
+    ShowWindow(elsewhere, SW_HIDE);
+    ASSERT_TRUE(
+        Until([&] { return !gtk_widget_get_mapped(GTK_WIDGET(m_presenter->NativeWindow(elsewhere))); }));
     ASSERT_TRUE(StartTray()) << "trayer did not take the tray selection";
     ASSERT_TRUE(Add());
     RECT area{};
     ASSERT_TRUE(Until([&] { return m_presenter->Tray().IconArea(owner, 1, &area); })) << "never embedded";
     POINT c = IconCentre();
     // The person picks "Exit" from the menu once it is up.
-    std::string picked;
+    struct Pick {
+        std::string picked;
+        POINT menuAt{-1, -1};
+    } pick;
     g_timeout_add(
         10,
         [](gpointer p) -> gboolean {
-            auto* picked = static_cast<std::string*>(p);
+            auto* pick = static_cast<Pick*>(p);
             GList* all = gtk_window_list_toplevels();
             for (GList* l = all; l; l = l->next) {
                 GtkWidget* w = static_cast<GtkWidget*>(l->data);
@@ -155,7 +154,8 @@ TEST_F(TrayTest, RightClickOpensTheMenuAndTheChoiceArrives) {
                 gtk_widget_get_allocation(exit, &a);
                 int x = 0, y = 0;
                 gdk_window_get_origin(gtk_widget_get_window(exit), &x, &y);
-                *picked = gtk_menu_item_get_label(GTK_MENU_ITEM(exit));
+                gdk_window_get_origin(gtk_widget_get_window(w), &pick->menuAt.x, &pick->menuAt.y);
+                pick->picked = gtk_menu_item_get_label(GTK_MENU_ITEM(exit));
                 std::string cmd = "xdotool mousemove " + std::to_string(x + a.x + a.width / 2) + " " +
                                   std::to_string(y + a.y + a.height / 2) + " click 1";
                 gtkscreen::Command(cmd);
@@ -165,15 +165,20 @@ TEST_F(TrayTest, RightClickOpensTheMenuAndTheChoiceArrives) {
             g_list_free(all);
             return G_SOURCE_CONTINUE;
         },
-        &picked);
+        &pick);
     ASSERT_TRUE(Command("xdotool mousemove " + std::to_string(c.x) + " " + std::to_string(c.y) + " click 3"));
     bool chosen = Until([&] {
         const auto& log = rec.Log();
         return std::count(log.begin(), log.end(), "w WM_COMMAND 103") == 1;
     });
-    g_source_remove_by_user_data(&picked); // when the menu never came
+    g_source_remove_by_user_data(&pick); // when the menu never came
     EXPECT_TRUE(chosen) << "the menu's choice never came back as WM_COMMAND";
-    EXPECT_EQ(picked, "E_xit");
+    EXPECT_EQ(pick.picked, "E_xit");
+    EXPECT_LE(std::abs(pick.menuAt.x - static_cast<int>(c.x)), 8)
+        << "the menu opened at " << pick.menuAt.x << "," << pick.menuAt.y << ", the icon is at " << c.x << ","
+        << c.y;
+    EXPECT_LE(std::abs(pick.menuAt.y - static_cast<int>(c.y)), 8);
+    DestroyWindow(elsewhere);
     ASSERT_GE(notes.size(), 2u);
     EXPECT_EQ(Lines(notes.begin(), notes.begin() + 2), (Lines{"1 WM_RBUTTONDOWN", "1 WM_RBUTTONUP"}));
     Delete();
@@ -204,7 +209,7 @@ TEST_F(TrayTest, WithoutATrayTheIconIsRefused) {
 
 TEST(TrayIconPixels, TransparencySurvivesTheDrawingLayer) {
     ASSERT_TRUE(gtkscreen::OpenDisplay());
-    std::vector<unsigned char> png = IconPng();
+    std::vector<unsigned char> png = gtkscreen::IconPng();
     HICON icon = afxgdi::CreateIconFromFileBytes(png.data(), png.size(), 16, 16);
     ASSERT_NE(icon, nullptr);
     GdkPixbuf* pb = afxgtk::CGtkTrayHost::IconPixbuf(icon, 16);

@@ -957,7 +957,6 @@ TEST_F(ReaderTest, TheReadingWindowsAreOwnedPopupsOverTheWorkArea) {
     for (CWnd* reader : {static_cast<CWnd*>(dlg.m_pHtmlDlg), static_cast<CWnd*>(dlg.m_pFlashWnd)}) {
         ASSERT_TRUE(::IsWindow(reader->GetSafeHwnd()));
         EXPECT_TRUE(reader->GetStyle() & WS_POPUP);
-        EXPECT_TRUE(reader->GetExStyle() & WS_EX_NOACTIVATE);
         EXPECT_EQ(::GetWindow(reader->GetSafeHwnd(), GW_OWNER), dlg.GetSafeHwnd());
         CString title;
         reader->GetWindowText(title);
@@ -975,6 +974,60 @@ TEST_F(ReaderTest, TheReadingWindowsAreOwnedPopupsOverTheWorkArea) {
     EXPECT_EQ(rcView, CRect(0, 0, 1024, 728));
     EXPECT_EQ(rcTool, CRect(0, 0, 1024, 95));
     EXPECT_EQ(ReadView().m_tool.GetParent(), &ReadView());
+}
+
+// The reading window shown takes the keyboard, its page or its movie the focus; the dialog
+// manager's Esc there is the main window's, which hides both to the tray, and the tray brings both
+// back with the reader active above; closed, the reader gives the keyboard back.
+TEST_F(ReaderTest, TheShownReaderHasTheKeyboardAndGoesToTheTrayAndBackWithTheMainWindow) {
+    readerPages.push_back("http://127.0.0.1:8024/mag/h1/view2.html");
+    Start();
+    g_MyMemFile.m_nServerState = 2;
+    struct Case {
+        const char* html;
+        CWnd* reader;
+        std::function<HWND()> focus;
+        // What the program's modal loop does with Esc there: the dialog manager's cancel of the
+        // HTML reader, the Flash reader's own look at the key.
+        std::function<void(HWND)> esc;
+    } cases[] = {
+        {"1", dlg.m_pHtmlDlg, [&] { return ReadView().GetSafeHwnd(); },
+         [&](HWND) { dlg.m_pHtmlDlg->SendMessage(WM_COMMAND, IDCANCEL); }},
+        {"0", dlg.m_pFlashWnd, [&] { return dlg.m_pFlashWnd->m_pFlash->GetSafeHwnd(); },
+         [&](HWND focus) {
+             MSG m{focus, WM_KEYDOWN, VK_ESCAPE, 1, 0, {}};
+             EXPECT_TRUE(CWnd::WalkPreTranslateTree(dlg.GetSafeHwnd(), &m));
+         }},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.html);
+        const std::string id = "h" + std::to_string(++n);
+        dlg.OpenLocalItem(MakeItem(dir, id + ".exe", "mag", id, c.html, "0").c_str());
+        const HWND reader = c.reader->GetSafeHwnd(), main = dlg.GetSafeHwnd();
+        EXPECT_EQ(::GetActiveWindow(), reader);
+        EXPECT_EQ(::GetFocus(), c.focus());
+        c.esc(c.focus());
+        EXPECT_FALSE(::IsWindowVisible(main));
+        EXPECT_FALSE(::IsWindowVisible(reader));
+        dlg.SendMessage(WM_COMMAND, ID_TRAY_SHOW, 0);
+        afxuser::CHeadlessScreen::Pump();
+        EXPECT_TRUE(::IsWindowVisible(main));
+        EXPECT_TRUE(::IsWindowVisible(reader));
+        EXPECT_EQ(::GetActiveWindow(), reader) << "the reader came back without the keyboard";
+        EXPECT_EQ(::GetFocus(), c.focus());
+        bool above = false;
+        for (HWND h = ::GetWindow(reader, GW_HWNDNEXT); h && !above; h = ::GetWindow(h, GW_HWNDNEXT))
+            above = h == main;
+        EXPECT_TRUE(above) << "the reader came back below the main window";
+        // The main window brought to the front another way hands the keyboard on to the reader.
+        ::SetForegroundWindow(main);
+        afxuser::CHeadlessScreen::Pump();
+        EXPECT_EQ(::GetActiveWindow(), reader);
+        Event(EVT_CLOSE_READER, 0);
+        EXPECT_FALSE(::IsWindowVisible(reader));
+        EXPECT_EQ(::GetActiveWindow(), main);
+    }
 }
 
 TEST_F(ReaderTest, ALocalItemOpensInTheReaderItsFlagsAskFor) {

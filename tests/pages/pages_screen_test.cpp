@@ -73,7 +73,7 @@ TEST_F(PageOnScreen, ALocalPageIsShownInTheProgramWindow) {
     EXPECT_EQ(r, "a,b,c");
     RECT rect{};
     ::GetWindowRect(view->GetSafeHwnd(), &rect);
-    std::string path = std::string(PROJECT_BINARY_DIR) + "/pages_view_shot.png";
+    std::string path = XvfbDisplay::ShotPath("pages_view_shot.png");
     uint32_t centre = 0;
     // The engine paints on its own time: the shot is taken again until the page is there.
     gtkscreen::Until(

@@ -51,7 +51,7 @@ protected:
         return r;
     }
     void ShotOf(HWND h, const char* name) {
-        EXPECT_TRUE(PaintedShot(h, name)) << "see " << PROJECT_BINARY_DIR << "/" << name;
+        EXPECT_TRUE(PaintedShot(h, name)) << "see " << XvfbDisplay::ShotPath(name);
     }
 
     TempDir dir{"kestrin_views_screen_"};
@@ -151,6 +151,44 @@ TEST_F(ViewsOnScreen, TheLoginAndSettingsDialogsShowTheirPages) {
         ShotOf(dlg.GetSafeHwnd(), "views_settings_dialog.png");
         dlg.DestroyWindow();
     }
+}
+
+// The login dialog as its owner runs it: the owner taken off input, the dialog centred over it at
+// its page's size, kept above it and given the keyboard.
+TEST_F(ViewsOnScreen, TheLoginDialogOpensCentredOverItsOwnerAndAboveIt) {
+    HWND top = rec.Make(WS_POPUP | WS_VISIBLE, RECT{60, 40, 960, 700});
+    CWnd owner;
+    owner.Attach(top);
+    owner.EnableWindow(FALSE); // as DoModal takes it off input before the dialog exists
+    CLoginDlg dlg(&owner);
+    ASSERT_TRUE(dlg.Create(IDD_LOGIN_DIALOG, &owner));
+    dlg.ShowWindow(SW_SHOW);
+    RECT r{};
+    ::GetWindowRect(dlg.GetSafeHwnd(), &r);
+    EXPECT_EQ(r.right - r.left, 492);
+    EXPECT_EQ(r.bottom - r.top, 433);
+    EXPECT_EQ(r.left, 60 + (900 - 492) / 2);
+    EXPECT_EQ(r.top, 40 + (660 - 433) / 2);
+    const unsigned long ownerXid = gtkscreen::XidOf(*m_presenter, top);
+    const unsigned long dlgXid = gtkscreen::XidOf(*m_presenter, dlg.GetSafeHwnd());
+    EXPECT_TRUE(gtkscreen::Until([&] {
+        RECT x = gtkscreen::XGeometry(*m_presenter, dlg.GetSafeHwnd());
+        return x.left == r.left && x.top == r.top;
+    })) << "the screen has the dialog elsewhere than the kernel";
+    EXPECT_EQ(gtkscreen::XItems(dlgXid, "WM_TRANSIENT_FOR"), std::vector<unsigned long>{ownerXid});
+    EXPECT_TRUE(gtkscreen::Until([&] { return gtkscreen::XAbove(dlgXid, ownerXid); }));
+    EXPECT_TRUE(gtkscreen::Until([&] { return gtkscreen::XActive(dlgXid); }))
+        << "the dialog has not the keyboard";
+    ASSERT_TRUE(gtkscreen::Until([&] { return dlg.m_wndView.GetBrowser()->HasDocument(); }, 20s));
+    EXPECT_TRUE(PaintedShot(dlg.GetSafeHwnd(), "views_login_over_owner.png"));
+    // The screen around the dialog, owner and all, for the eye.
+    if (cairo_surface_t* screen = gtkscreen::Shot(RECT{0, 0, 1024, 768},
+                                                  XvfbDisplay::ShotPath("views_login_over_owner_screen.png")))
+        cairo_surface_destroy(screen);
+    dlg.DestroyWindow();
+    owner.EnableWindow(TRUE);
+    owner.Detach();
+    DestroyWindow(top);
 }
 
 // The login page against the replacement store: the page posts the name and password to the

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -271,6 +273,83 @@ TEST_F(DialogTest, DoModalRunsTheProgramsTemplatesWithNestedLoopsAndDialogKeys) 
     Closing cancelling(false), destroying(true);
     EXPECT_EQ(cancelling.DoModal(), IDCANCEL);
     EXPECT_EQ(destroying.DoModal(), -1);
+}
+
+// The program's templates give no position, as a dialog editor leaves them: the framework
+// centres a modal dialog over its owner once it has initialised, within the work area, unless the
+// dialog placed itself there.
+TEST_F(DialogTest, AModalDialogOpensCentredOverItsOwnerUnlessItPlacedItself) {
+    struct Placed : CDialog {
+        explicit Placed(UINT id, CWnd* owner) : CDialog(id, owner) {}
+        BOOL OnInitDialog() override {
+            CDialog::OnInitDialog();
+            if (init)
+                init(*this);
+            PostMessage(WM_COMMAND, IDCANCEL);
+            return TRUE;
+        }
+        void OnCancel() override {
+            GetWindowRect(&at);
+            CDialog::OnCancel();
+        }
+        std::function<void(CDialog&)> init;
+        CRect at;
+    };
+    // The login dialog's own sizing, as its initialisation makes it.
+    auto loginSize = [](CDialog& d) { d.SetWindowPos(nullptr, 0, 0, 492, 433, SWP_NOMOVE | SWP_NOZORDER); };
+    struct Case {
+        const char* what;
+        UINT id;
+        RECT owner;
+        bool ownerShown;
+        std::function<void(CDialog&)> init;
+        POINT topLeft; // {-1, -1}: centred over the owner, whatever the template's size
+    };
+    const Case cases[] = {
+        {"resized by its initialisation",
+         IDD_LOGIN_DIALOG,
+         {100, 80, 700, 480},
+         true,
+         loginSize,
+         {100 + (600 - 492) / 2, 80 + (400 - 433) / 2}},
+        {"the template's size", IDD_ABOUTBOX, {100, 80, 700, 480}, true, nullptr, {-1, -1}},
+        {"moved by its initialisation",
+         IDD_LOGIN_DIALOG,
+         {100, 80, 700, 480},
+         true,
+         [](CDialog& d) { d.SetWindowPos(nullptr, 10, 12, 0, 0, SWP_NOSIZE | SWP_NOZORDER); },
+         {10, 12}},
+        {"over a hidden owner: the work area",
+         IDD_LOGIN_DIALOG,
+         {100, 80, 700, 480},
+         false,
+         loginSize,
+         {(1024 - 492) / 2, (728 - 433) / 2}},
+        {"kept inside the work area",
+         IDD_LOGIN_DIALOG,
+         {800, 600, 1000, 720},
+         true,
+         loginSize,
+         {1024 - 492, 728 - 433}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CWnd owner;
+        ASSERT_TRUE(owner.CreateEx(0, nullptr, "", WS_POPUP | (c.ownerShown ? WS_VISIBLE : 0), c.owner.left,
+                                   c.owner.top, c.owner.right - c.owner.left, c.owner.bottom - c.owner.top,
+                                   nullptr, 0));
+        Placed dlg(c.id, &owner);
+        dlg.init = c.init;
+        EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+        if (c.topLeft.x == -1) {
+            // Halves rounded down: the two middles are at most one pixel apart.
+            EXPECT_LE(std::abs((dlg.at.left + dlg.at.right) - (c.owner.left + c.owner.right)), 1) << "across";
+            EXPECT_LE(std::abs((dlg.at.top + dlg.at.bottom) - (c.owner.top + c.owner.bottom)), 1) << "down";
+        } else {
+            EXPECT_EQ(dlg.at.TopLeft(), CPoint(c.topLeft.x, c.topLeft.y));
+        }
+        owner.DestroyWindow();
+    }
 }
 
 TEST_F(DialogTest, MessageBoxesTakeScriptedAnswersAndAreRecorded) {

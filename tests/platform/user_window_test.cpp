@@ -202,6 +202,69 @@ TEST_F(WindowOrderTest, OwnedPopupsStayAboveTheirOwnerWhateverRaisesIt) {
     EXPECT_EQ(GetWindow(owner, GW_HWNDNEXT), other);
 }
 
+// What a program that hides to the tray relies on: the popups shown over it go with it and come
+// back with it, without taking the activation, and only those it hid.
+TEST_F(WindowOrderTest, AnOwnerHidesItsShownPopupsAndBringsBackOnlyThose) {
+    HWND owner = Make("o", WS_POPUP | WS_VISIBLE, RECT{0, 0, 100, 100});
+    HWND shown = Make("p", WS_POPUP, RECT{0, 0, 100, 100}, owner);
+    HWND hidden = Make("q", WS_POPUP, RECT{0, 0, 50, 50}, owner);
+    HWND elsewhere = Make("r", WS_POPUP, RECT{0, 0, 50, 50}, Make("x", WS_POPUP | WS_VISIBLE, RECT{}));
+    ShowWindow(shown, SW_SHOWNA);
+    ShowWindow(elsewhere, SW_SHOWNA);
+    SetForegroundWindow(owner);
+
+    rec.Clear();
+    EXPECT_TRUE(ShowOwnedPopups(owner, FALSE));
+    EXPECT_EQ(rec.LogWithout({"WM_WINDOWPOS"}), (Lines{"p WM_SHOWWINDOW 0"}));
+    EXPECT_FALSE(IsWindowVisible(shown));
+    EXPECT_FALSE(IsWindowVisible(hidden));
+    EXPECT_TRUE(IsWindowVisible(elsewhere)) << "another window's popup stays";
+    ShowWindow(owner, SW_HIDE);
+    ShowWindow(owner, SW_SHOW);
+
+    rec.Clear();
+    EXPECT_TRUE(ShowOwnedPopups(owner, TRUE));
+    EXPECT_EQ(rec.LogWithout({"WM_WINDOWPOS"}), (Lines{"p WM_SHOWWINDOW 1"}))
+        << "shown again without the activation";
+    EXPECT_TRUE(IsWindowVisible(shown));
+    EXPECT_FALSE(IsWindowVisible(hidden)) << "one the owner did not hide stays hidden";
+    bool above = false;
+    for (HWND h = GetWindow(shown, GW_HWNDNEXT); h && !above; h = GetWindow(h, GW_HWNDNEXT))
+        above = h == owner;
+    EXPECT_TRUE(above) << "above its owner";
+    EXPECT_EQ(GetActiveWindow(), owner);
+
+    // A popup shown or hidden on its own since is no longer the owner's to bring back.
+    ShowOwnedPopups(owner, FALSE);
+    ShowWindow(shown, SW_SHOWNA);
+    ShowWindow(shown, SW_HIDE);
+    ShowOwnedPopups(owner, TRUE);
+    EXPECT_FALSE(IsWindowVisible(shown));
+}
+
+// Where the task bar's or a second start's activation of a window goes: the popup it owns that
+// was active last, while it is shown and enabled, else the window itself.
+TEST_F(WindowOrderTest, TheLastActivePopupIsTheOwnedOneActivatedLastWhileItCanTakeIt) {
+    HWND owner = Make("o", WS_POPUP | WS_VISIBLE, RECT{0, 0, 100, 100});
+    HWND first = Make("p", WS_POPUP | WS_VISIBLE, RECT{0, 0, 100, 100}, owner);
+    HWND second = Make("q", WS_POPUP | WS_VISIBLE, RECT{0, 0, 100, 100}, owner);
+    HWND other = Make("x", WS_POPUP | WS_VISIBLE, RECT{0, 0, 100, 100});
+    SetActiveWindow(first);
+    SetActiveWindow(other);
+    EXPECT_EQ(GetLastActivePopup(owner), first) << "the popup, not the window active now";
+    SetActiveWindow(second);
+    EXPECT_EQ(GetLastActivePopup(owner), second);
+    EnableWindow(second, FALSE);
+    EXPECT_EQ(GetLastActivePopup(owner), owner) << "a disabled popup cannot take it";
+    EnableWindow(second, TRUE);
+    ShowWindow(second, SW_HIDE);
+    EXPECT_EQ(GetLastActivePopup(owner), owner) << "nor a hidden one";
+    SetActiveWindow(first);
+    SetActiveWindow(owner);
+    EXPECT_EQ(GetLastActivePopup(owner), owner) << "the owner itself was active last";
+    EXPECT_EQ(GetLastActivePopup(other), other) << "a window without popups";
+}
+
 TEST_F(WindowOrderTest, MaximizePlacesTheWindowWhereMinMaxInfoSaysEvenOffTheWorkArea) {
     screen.SetScreen(SIZE{1000, 740}, RECT{0, 0, 1000, 700});
     HWND a = Make("a", WS_POPUP | WS_VISIBLE | WS_SYSMENU, RECT{100, 50, 700, 450});

@@ -119,7 +119,7 @@ protected:
         RECT pic{};
         EXPECT_TRUE(gtkscreen::Until([&] { return PictureRect(pic, name); }, 20s))
             << Eval("document.body.innerHTML");
-        const std::string path = std::string(PROJECT_BINARY_DIR) + "/" + shot;
+        const std::string path = XvfbDisplay::ShotPath(shot);
         uint32_t paper = 0;
         bool painted = gtkscreen::Until(
             [&] {
@@ -169,8 +169,7 @@ TEST_F(ReaderOnScreen, AStoreItemIsReadFromTheLocalServerAndTurnsItsPages) {
     // The whole reading window, strip and all, for the eye.
     RECT window{};
     ::GetWindowRect(dlg.m_pHtmlDlg->GetSafeHwnd(), &window);
-    if (cairo_surface_t* s =
-            gtkscreen::Shot(window, std::string(PROJECT_BINARY_DIR) + "/reader_html_window.png"))
+    if (cairo_surface_t* s = gtkscreen::Shot(window, XvfbDisplay::ShotPath("reader_html_window.png")))
         cairo_surface_destroy(s);
 
     // The page turner's key, as the person at the screen presses it.
@@ -186,6 +185,63 @@ TEST_F(ReaderOnScreen, AStoreItemIsReadFromTheLocalServerAndTurnsItsPages) {
     EXPECT_TRUE(
         gtkscreen::Until([&] { return Eval("String(document.getElementById('page'))") == "null"; }, 20s))
         << Eval("document.documentElement.outerHTML");
+}
+
+// The reading window the launcher shows is above the main window and has the keyboard: the page
+// keys pressed on the keyboard turn its pages with no window given the focus by hand. Its Esc
+// hides the program to the tray, itself with it; the tray icon brings both back, the reader
+// above with the keys; closed, it gives the keyboard back to the main window.
+TEST_F(ReaderOnScreen, TheShownReaderHasTheKeysAndGoesToTheTrayAndBackWithTheMainWindow) {
+    const std::string package = StorePackage("m1");
+    ASSERT_TRUE(dlg.Create(IDD_HTMLVELKORS_DIALOG));
+    ASSERT_NE(dlg.m_pHtmlDlg->m_view.GetBrowser(), nullptr) << "no engine";
+    dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_MY_BOOK);
+    HWND main = dlg.GetSafeHwnd(), reader = dlg.m_pHtmlDlg->GetSafeHwnd();
+    const unsigned long mainXid = gtkscreen::XidOf(*m_presenter, main);
+    dlg.OpenLocalItem(package.c_str());
+    const unsigned long readerXid = gtkscreen::XidOf(*m_presenter, reader);
+    ASSERT_TRUE(gtkscreen::Until([&] { return Eval("currentPage()") == "1"; }, 20s)) << Eval("location.href");
+    uint32_t paper = ShootPage("p1.jpg", "reader_keys_page1.png");
+    auto holdsTheKeys = [&] {
+        return GetActiveWindow() == reader && gtkscreen::XActive(readerXid) &&
+               gtkscreen::XAbove(readerXid, mainXid);
+    };
+    EXPECT_TRUE(gtkscreen::Until(holdsTheKeys, 10s)) << "the reader is not above with the keyboard";
+    auto press = [&](const char* key, const char* page) {
+        return gtkscreen::Command(std::string("xdotool key ") + key) &&
+               gtkscreen::Until([&] { return Eval("currentPage()") == page; }, 10s);
+    };
+    EXPECT_TRUE(press("Next", "2")) << "PageDown: page " << Eval("currentPage()");
+    EXPECT_TRUE(press("Right", "3")) << "Right: page " << Eval("currentPage()");
+    EXPECT_TRUE(press("Prior", "2")) << "PageUp: page " << Eval("currentPage()");
+    paper = ShootPage("p2.jpg", "reader_keys_page2.png", paper);
+
+    // Esc is a dialog key: the program's modal loop gives it to the reading window's dialog.
+    ASSERT_TRUE(gtkscreen::Command("xdotool key Escape"));
+    EXPECT_TRUE(gtkscreen::ModalUntil(
+        main, [&] { return !::IsWindowVisible(main) && !::IsWindowVisible(reader); }, 10s))
+        << "Esc left the main window " << ::IsWindowVisible(main) << ", the reader "
+        << ::IsWindowVisible(reader);
+    EXPECT_TRUE(gtkscreen::Until([&] {
+        GtkWidget* w = GTK_WIDGET(m_presenter->NativeWindow(reader));
+        return !gtk_widget_get_mapped(w);
+    })) << "the reader stays on the screen";
+    ASSERT_TRUE(tray.Click(main, IDR_TRAY_MENU, WM_LBUTTONDBLCLK));
+    EXPECT_TRUE(gtkscreen::Until([&] { return ::IsWindowVisible(main) && ::IsWindowVisible(reader); }, 10s));
+    EXPECT_TRUE(gtkscreen::Until(holdsTheKeys, 10s)) << "the reader came back without the keyboard";
+    EXPECT_TRUE(press("Next", "3")) << "PageDown after the tray: page " << Eval("currentPage()");
+    ShootPage("p3.jpg", "reader_keys_after_tray.png", paper);
+
+    // Closed from its strip: the main window has the keyboard again, with the shelf shown.
+    RECT strip{};
+    ::GetWindowRect(dlg.m_pHtmlDlg->m_view.m_tool.GetSafeHwnd(), &strip);
+    ASSERT_TRUE(gtkscreen::Command("xdotool mousemove " + std::to_string(strip.left + 35) + " " +
+                                   std::to_string(strip.top + 55) + " click 1"));
+    EXPECT_TRUE(gtkscreen::Until([&] { return !::IsWindowVisible(reader); }, 10s));
+    EXPECT_TRUE(
+        gtkscreen::Until([&] { return GetActiveWindow() == main && gtkscreen::XActive(mainXid); }, 10s))
+        << "the main window did not get the keyboard back";
+    EXPECT_TRUE(dlg.m_shelfView.IsWindowVisible());
 }
 
 // The strip's colour at a point of the screen, as the X server has it.
@@ -206,7 +262,7 @@ TEST_F(ReaderOnScreen, TheStripLiesOverThePageUntilThePageHidesItAndItsCloseButt
     dlg.SendMessage(WM_TOOLBAR_CLICK, ID_TB_MAKE_BOOK);
     dlg.OpenLocalItem(package.c_str());
     ShootPage("p1.jpg", "reader_strip_page.png");
-    const std::string probe = std::string(PROJECT_BINARY_DIR) + "/reader_strip_probe.png";
+    const std::string probe = XvfbDisplay::ShotPath("reader_strip_probe.png");
     // Below the close button, inside the strip: the skin's dark band, not the page's grey.
     auto stripShown = [&] {
         Settle();

@@ -123,7 +123,7 @@ protected:
         ::GetWindowRect(v.GetSafeHwnd(), &view);
         // The mark goes in the bottom corner: the reading window's tool strip covers the top.
         const int x = view.left - window.left + 2, y = view.bottom - window.top - 3;
-        const std::string path = std::string(PROJECT_BINARY_DIR) + "/" + name;
+        const std::string path = XvfbDisplay::ShotPath(name);
         auto marked = [&](bool& mark) {
             Settle();
             cairo_surface_t* shot = gtkscreen::Shot(window, path);

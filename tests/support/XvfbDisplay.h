@@ -78,6 +78,16 @@ public:
     }
 
     const std::string& Name() const { return m_name; }
+    // Where a test keeps a screenshot in the build folder: under the name given on a bare screen,
+    // with ".openbox" before the extension under the window manager, so that a test's two runs,
+    // which may run at the same time, never write one file.
+    static std::string ShotPath(const std::string& name) {
+        std::string file = name;
+        const size_t dot = file.rfind('.');
+        if (WindowManagerWanted())
+            file.insert(dot == std::string::npos ? file.size() : dot, ".openbox");
+        return std::string(PROJECT_BINARY_DIR) + "/" + file;
+    }
     // True when this screen runs a window manager (openbox) of its own.
     bool HasWindowManager() const { return m_wmPid > 0; }
     // Whether the tests of this process were asked to run under a window manager.
