@@ -14,7 +14,7 @@ run=(cmake make g++ pkg-config python3 zlib1g-dev
 # window manager, a tray host, a session bus and xdotool for real input.
 build=("${run[@]}" googletest libgtest-dev libgmock-dev curl
        binutils-mingw-w64-i686 nginx-light chromium libglib2.0-bin
-       xdotool trayer openbox dbus-daemon)
+       xdotool wmctrl trayer openbox dbus-daemon)
 fuzz=(clang libclang-rt-14-dev)
 bench=(wrk libpugixml-dev nginx-light)
 case "${1:-build}" in

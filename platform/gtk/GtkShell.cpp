@@ -7,6 +7,7 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <string>
 
 // GtkStatusIcon is GTK's only client of the XEmbed tray; its deprecation names no successor, so
@@ -253,6 +254,18 @@ std::optional<std::string> CGtkFolderPicker::ChooseFolder(const afxshell::Folder
                                     GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
     gtk_window_set_modal(GTK_WINDOW(dlg), TRUE);
     gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(dlg), TRUE);
+    if (!q.start.empty())
+        gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dlg), q.start.c_str());
+    // The chooser's own default size is made for a large screen; here it must keep its buttons
+    // within the work area, so it is sized and placed in it once it has taken its default.
+    const RECT work = presenter ? presenter->WorkArea() : RECT{0, 0, 1024, 768};
+    const int workW = std::max<int>(1, work.right - work.left),
+              workH = std::max<int>(1, work.bottom - work.top);
+    const int w = std::min(760, workW * 9 / 10), h = std::min(540, workH * 9 / 10);
+    gtk_window_set_default_size(GTK_WINDOW(dlg), w, h);
+    gtk_widget_realize(dlg);
+    gtk_window_resize(GTK_WINDOW(dlg), w, h);
+    gtk_window_move(GTK_WINDOW(dlg), work.left + (workW - w) / 2, work.top + (workH - h) / 2);
     std::optional<std::string> chosen;
     if (gtk_dialog_run(GTK_DIALOG(dlg)) == GTK_RESPONSE_ACCEPT) {
         if (gchar* f = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dlg))) {
