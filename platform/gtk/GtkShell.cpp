@@ -262,10 +262,20 @@ std::optional<std::string> CGtkFolderPicker::ChooseFolder(const afxshell::Folder
     const int workW = std::max<int>(1, work.right - work.left),
               workH = std::max<int>(1, work.bottom - work.top);
     const int w = std::min(760, workW * 9 / 10), h = std::min(540, workH * 9 / 10);
+    struct Fit {
+        int x, y, w, h;
+    };
+    auto* fit = new Fit{work.left + (workW - w) / 2, work.top + (workH - h) / 2, w, h};
     gtk_window_set_default_size(GTK_WINDOW(dlg), w, h);
-    gtk_widget_realize(dlg);
-    gtk_window_resize(GTK_WINDOW(dlg), w, h);
-    gtk_window_move(GTK_WINDOW(dlg), work.left + (workW - w) / 2, work.top + (workH - h) / 2);
+    gtk_window_move(GTK_WINDOW(dlg), fit->x, fit->y);
+    // The chooser takes its own default size as it maps; it is sized again right after.
+    g_signal_connect_data(
+        dlg, "map", G_CALLBACK(+[](GtkWidget* d, gpointer p) {
+            auto* f = static_cast<Fit*>(p);
+            gtk_window_resize(GTK_WINDOW(d), f->w, f->h);
+            gtk_window_move(GTK_WINDOW(d), f->x, f->y);
+        }),
+        fit, [](gpointer p, GClosure*) { delete static_cast<Fit*>(p); }, G_CONNECT_AFTER);
     std::optional<std::string> chosen;
     if (gtk_dialog_run(GTK_DIALOG(dlg)) == GTK_RESPONSE_ACCEPT) {
         if (gchar* f = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dlg))) {

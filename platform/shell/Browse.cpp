@@ -63,6 +63,8 @@ std::string StartFolder(LPBROWSEINFOA lpbi) {
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         !AfxMapPath(selected.c_str(), linuxPath))
         return std::string();
+    while (linuxPath.size() > 1 && linuxPath.back() == '/')
+        linuxPath.pop_back();
     return linuxPath;
 }
 

@@ -288,38 +288,53 @@ TEST_F(ModalTest, FolderChooserAsksModallyAndAnswersTheFolder) {
         SCOPED_TRACE(accept);
         std::string title;
         bool modal = false, transient = false;
+        RECT shown{};
         WhenShown(GTK_TYPE_FILE_CHOOSER_DIALOG, [&](GtkWidget* d) {
             title = gtk_window_get_title(GTK_WINDOW(d));
             modal = gtk_window_get_modal(GTK_WINDOW(d));
             transient = gtk_window_get_transient_for(GTK_WINDOW(d)) == m_presenter->NativeWindow(owner);
             EXPECT_EQ(gtk_file_chooser_get_action(GTK_FILE_CHOOSER(d)),
                       GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER);
-            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(d), dir);
-            // The chooser reads the folder in the background; answer once it is there.
+            // It opens on the folder asked for; the chooser reads it in the background, and the
+            // answer comes once it is there.
             struct Answer {
                 GtkWidget* dialog;
                 std::string dir;
                 int response;
+                RECT* shown;
             };
             g_timeout_add_full(
                 G_PRIORITY_DEFAULT, 10,
                 [](gpointer p) -> gboolean {
                     auto* a = static_cast<Answer*>(p);
-                    gchar* f = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(a->dialog));
+                    gchar* f = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(a->dialog));
                     bool there = f && a->dir == f;
                     g_free(f);
-                    if (!there)
+                    GdkWindow* g = gtk_widget_get_window(a->dialog);
+                    if (!there || !g || !gtk_widget_get_mapped(a->dialog))
                         return G_SOURCE_CONTINUE;
+                    GdkRectangle r{};
+                    gdk_window_get_frame_extents(g, &r);
+                    *a->shown = RECT{r.x, r.y, r.x + r.width, r.y + r.height};
+                    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(a->dialog), a->dir.c_str());
                     gtk_dialog_response(GTK_DIALOG(a->dialog), a->response);
                     return G_SOURCE_REMOVE;
                 },
-                new Answer{d, dir, accept ? GTK_RESPONSE_ACCEPT : GTK_RESPONSE_CANCEL},
+                new Answer{d, dir, accept ? GTK_RESPONSE_ACCEPT : GTK_RESPONSE_CANCEL, &shown},
                 [](gpointer p) { delete static_cast<Answer*>(p); });
         });
         afxshell::FolderQuestion q;
         q.hOwner = owner;
         q.title = "\xD1\xA1\xD4\xF1"; // "选择" in GBK
+        q.start = dir;
         std::optional<std::string> got = picker->ChooseFolder(q);
+        // Its buttons along its foot stay on the screen: the whole chooser lies in the work area.
+        const RECT work = m_presenter->WorkArea();
+        EXPECT_GE(shown.left, work.left);
+        EXPECT_GE(shown.top, work.top);
+        EXPECT_LE(shown.right, work.right) << "the chooser is wider than the work area";
+        EXPECT_LE(shown.bottom, work.bottom) << "the chooser is taller than the work area";
+        EXPECT_GT(shown.right - shown.left, 0);
         EXPECT_EQ(title, "选择");
         EXPECT_TRUE(modal);
         EXPECT_TRUE(transient);
