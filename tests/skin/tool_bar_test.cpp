@@ -176,7 +176,9 @@ TEST_F(ToolBarTest, TheReadingTabComesCheckedAndGoesLeavingTheBackground) {
     const CPoint c = bar.Read().GetRect().CenterPoint();
     CRect w;
     ::GetWindowRect(bar.m_hWnd, &w);
-    const DWORD background = screen.ScreenPixel(w.left + c.x, w.top + c.y);
+    // The bare band at the same row, right of every tab.
+    const DWORD background = screen.ScreenPixel(w.left + 700, w.top + c.y);
+    EXPECT_EQ(screen.ScreenPixel(w.left + c.x, w.top + c.y), background) << "a hidden tab shows the band";
     screen.Click(w.left + c.x, w.top + c.y);
     EXPECT_TRUE(main.clicks.empty()) << "a hidden tab takes no click";
 
