@@ -256,26 +256,27 @@ std::optional<std::string> CGtkFolderPicker::ChooseFolder(const afxshell::Folder
     gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(dlg), TRUE);
     if (!q.start.empty())
         gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dlg), q.start.c_str());
-    // The chooser's own default size is made for a large screen; here it must keep its buttons
-    // within the work area, so it is sized and placed in it once it has taken its default.
+    // The chooser takes the size it remembers, or one made for a large screen; it must keep its
+    // buttons within the work area, so it is never larger than that area less room for the
+    // manager's frame, and it is centred there once its size is known (at realize, before the
+    // window is shown, so it never appears elsewhere first).
     const RECT work = presenter ? presenter->WorkArea() : RECT{0, 0, 1024, 768};
     const int workW = std::max<int>(1, work.right - work.left),
               workH = std::max<int>(1, work.bottom - work.top);
-    const int w = std::min(760, workW * 9 / 10), h = std::min(540, workH * 9 / 10);
-    struct Fit {
-        int x, y, w, h;
-    };
-    auto* fit = new Fit{work.left + (workW - w) / 2, work.top + (workH - h) / 2, w, h};
-    gtk_window_set_default_size(GTK_WINDOW(dlg), w, h);
-    gtk_window_move(GTK_WINDOW(dlg), fit->x, fit->y);
-    // The chooser takes its own default size as it maps; it is sized again right after.
+    GdkGeometry most{};
+    most.max_width = std::max(1, workW - std::max(workW / 10, 64));
+    most.max_height = std::max(1, workH - std::max(workH / 10, 64));
+    gtk_window_set_geometry_hints(GTK_WINDOW(dlg), nullptr, &most, GDK_HINT_MAX_SIZE);
+    auto* area = new RECT(work);
     g_signal_connect_data(
-        dlg, "map", G_CALLBACK(+[](GtkWidget* d, gpointer p) {
-            auto* f = static_cast<Fit*>(p);
-            gtk_window_resize(GTK_WINDOW(d), f->w, f->h);
-            gtk_window_move(GTK_WINDOW(d), f->x, f->y);
+        dlg, "realize", G_CALLBACK(+[](GtkWidget* d, gpointer p) {
+            const RECT* w = static_cast<const RECT*>(p);
+            GtkAllocation a{};
+            gtk_widget_get_allocation(d, &a);
+            gtk_window_move(GTK_WINDOW(d), w->left + std::max<int>(0, (w->right - w->left - a.width) / 2),
+                            w->top + std::max<int>(0, (w->bottom - w->top - a.height) / 2));
         }),
-        fit, [](gpointer p, GClosure*) { delete static_cast<Fit*>(p); }, G_CONNECT_AFTER);
+        area, [](gpointer p, GClosure*) { delete static_cast<RECT*>(p); }, GConnectFlags(0));
     std::optional<std::string> chosen;
     if (gtk_dialog_run(GTK_DIALOG(dlg)) == GTK_RESPONSE_ACCEPT) {
         if (gchar* f = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dlg))) {
