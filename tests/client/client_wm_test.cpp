@@ -176,6 +176,36 @@ TEST_F(ClientUnderWindowManager, FollowsTheManagersSizeMaximizeAndRestoreWithIts
     EXPECT_TRUE(FrameCoversWindow("restored", "win_edge3.png", kStartBand));
 }
 
+// At the smallest size the skin allows, the store page takes the view's width, which is the
+// window's less the frame's borders, and its login form lies whole inside it.
+TEST_F(ClientUnderWindowManager, AtTheSmallestSizeTheStorePageKeepsItsLoginFormInTheView) {
+    StartClient();
+    const Box work = WorkArea();
+    ASSERT_TRUE(
+        Until([&] { return MainWindowIs(work.x, work.y, work.w, work.h) && !Layouts().empty(); }, kLimit))
+        << Where();
+    auto main = MainWindow();
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(Tool("xdotool windowsize " + main->id + " 600 300"));
+    ASSERT_TRUE(Until([&] { return MainWindowIs(work.x, work.y, 800, 500); }, kLimit)) << Where();
+    std::map<std::string, std::string> last;
+    EXPECT_TRUE(Until(
+        [&] {
+            last = Layouts().back();
+            return last["view"] == "796";
+        },
+        kLimit))
+        << "the page's view is " << last["view"] << " wide in an 800-wide window";
+    for (const char* part : {"login-form", "login-name", "login-pass"}) {
+        SCOPED_TRACE(part);
+        auto box = ParseBox(last[part]);
+        ASSERT_TRUE(box) << "the page did not show its login form";
+        EXPECT_GE(box->x, 0);
+        EXPECT_LE(box->x + box->w, 796) << "cut off at the right";
+    }
+    EXPECT_TRUE(FrameCoversWindow("smallest_store_page", "win_edge3.png", kStartBand));
+}
+
 // The store page's mode button switches the skins; the views then start right below the new,
 // narrower caption band, so the rows the old band held show the page, both ways. A restart comes
 // up in the mode that was saved, with its skin and the page of that mode.
