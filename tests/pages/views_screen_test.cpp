@@ -146,8 +146,9 @@ TEST_F(ViewsOnScreen, TheLoginAndSettingsDialogsShowTheirPages) {
         // Filled by the page's own C_SetConfig when it loaded.
         ShowDialog(this, dlg, "settings",
                    "document.getElementById('widi').options.length > 0 ? 'yes' : 'no'");
+        // In the form a Linux user writes, not the program's own.
         EXPECT_EQ(Eval(dlg.m_wndView, "document.getElementById('down_save').value"),
-                  CString(dir.win() + "Down\\"));
+                  CString(dir.sub("Down/")));
         ShotOf(dlg.GetSafeHwnd(), "views_settings_dialog.png");
         dlg.DestroyWindow();
     }
@@ -313,9 +314,9 @@ TEST_F(ViewsOnScreen, SettingsChangedOnThePageReachConfigAndTheAutostartEntry) {
     ASSERT_TRUE(dlg.Create(IDD_LOGIN_DIALOG, nullptr));
     afxweb::IBrowserControl* page = dlg.m_wndView.GetBrowser();
     ASSERT_TRUE(gtkscreen::Until([&] { return page->HasDocument(); }, 20s));
-    // The folder typed without its separator; it goes into the page as Base64, so no quoting
-    // of its backslashes is needed.
-    std::string typed = dir.win() + "Chosen";
+    // The folder typed as a Linux user writes it, without its separator; it goes into the page
+    // as Base64, so no quoting is needed. The program keeps it in its own form.
+    const std::string typed = dir.sub("Chosen"), kept = dir.win() + "Chosen";
     CString r;
     EXPECT_TRUE(page->InvokeScript("eval",
                                    {CString("document.getElementById('down_save').value = atob('" +
@@ -330,8 +331,8 @@ TEST_F(ViewsOnScreen, SettingsChangedOnThePageReachConfigAndTheAutostartEntry) {
                                    &r));
     EXPECT_EQ(r, "sent");
     EXPECT_TRUE(gtkscreen::Until([] { return g_AppPathInfo.GetConfig("auto_start") == "1"; }, 20s));
-    EXPECT_EQ(g_AppPathInfo.GetConfig("down_save").str(), typed + "\\");
-    EXPECT_EQ(g_AppPathInfo.GetDownloadFolder().str(), typed + "\\");
+    EXPECT_EQ(g_AppPathInfo.GetConfig("down_save").str(), kept + "\\");
+    EXPECT_EQ(g_AppPathInfo.GetDownloadFolder().str(), kept + "\\");
     EXPECT_TRUE(fs::is_directory(dir.sub("Chosen")));
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
