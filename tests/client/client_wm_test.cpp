@@ -71,6 +71,19 @@ protected:
         }
         return std::nullopt;
     }
+    // Starts the client and waits until its window fills the work area and the store page has
+    // shown itself; the window's place then, none when that never happens.
+    std::optional<Box> StartFillingTheWorkArea() {
+        StartClient();
+        const Box work = WorkArea();
+        if (!Until([&] { return MainWindowIs(work.x, work.y, work.w, work.h) && !Layouts().empty(); },
+                   kLimit)) {
+            ADD_FAILURE() << "the main window does not fill the work area " << work.w << "x" << work.h << "+"
+                          << work.y << " at start with its page: " << Where();
+            return std::nullopt;
+        }
+        return MainWindow();
+    }
     bool MainWindowIs(int x, int y, int w, int h) {
         auto m = MainWindow();
         return m && m->x == x && m->y == y && m->w == w && m->h == h;
@@ -142,49 +155,42 @@ protected:
 };
 
 TEST_F(ClientUnderWindowManager, FollowsTheManagersSizeMaximizeAndRestoreWithItsFrameOnTheEdges) {
-    StartClient();
     const Box work = WorkArea();
-    ASSERT_TRUE(Until([&] { return MainWindowIs(work.x, work.y, work.w, work.h); }, kLimit))
-        << "the main window does not fill the work area " << work.w << "x" << work.h << "+" << work.y
-        << " at start: " << Where();
-    auto main = MainWindow();
+    auto main = StartFillingTheWorkArea();
     ASSERT_TRUE(main);
     EXPECT_TRUE(FrameCoversWindow("start", "win_edge3.png", kStartBand));
 
-    // The manager's own resize is honoured.
-    ASSERT_TRUE(Tool("xdotool windowsize " + main->id + " 1000 650"));
-    EXPECT_TRUE(Until([&] { return MainWindowIs(work.x, work.y, 1000, 650); }, kLimit))
-        << "the manager's resize to 1000 x 650 was refused: " << Where();
-    EXPECT_TRUE(FrameCoversWindow("resized", "win_edge3.png", kStartBand));
-
-    // Below the skin's smallest size it stops at that size (800 x 500 for the start skin).
-    ASSERT_TRUE(Tool("xdotool windowsize " + main->id + " 600 300"));
-    EXPECT_TRUE(Until([&] { return MainWindowIs(work.x, work.y, 800, 500); }, kLimit))
-        << "the skin's smallest size did not hold: " << Where();
-    EXPECT_TRUE(FrameCoversWindow("smallest", "win_edge3.png", kStartBand));
-    ASSERT_TRUE(Tool("xdotool windowsize " + main->id + " 1000 650"));
-    ASSERT_TRUE(Until([&] { return MainWindowIs(work.x, work.y, 1000, 650); }, kLimit)) << Where();
-
-    // The manager's maximize fills the work area and no more, and its restore goes back.
-    ASSERT_TRUE(Tool("wmctrl -i -r " + main->id + " -b add,maximized_vert,maximized_horz"));
-    EXPECT_TRUE(Until([&] { return MainWindowIs(work.x, work.y, work.w, work.h); }, kLimit))
-        << "maximized, the window is not the work area: " << Where();
-    EXPECT_TRUE(FrameCoversWindow("maximized", "win_edge3.png", kStartBand));
-    ASSERT_TRUE(Tool("wmctrl -i -r " + main->id + " -b remove,maximized_vert,maximized_horz"));
-    EXPECT_TRUE(Until([&] { return MainWindowIs(work.x, work.y, 1000, 650); }, kLimit))
-        << "restored, the window is not its size before: " << Where();
-    EXPECT_TRUE(FrameCoversWindow("restored", "win_edge3.png", kStartBand));
+    // The manager's own resize is honoured; below the skin's smallest size (800 x 500 for the
+    // start skin) it stops at that size; the manager's maximize fills the work area and no more,
+    // and its restore goes back to the size before.
+    const std::string maximize = "wmctrl -i -r " + main->id + " -b add,maximized_vert,maximized_horz",
+                      restore = "wmctrl -i -r " + main->id + " -b remove,maximized_vert,maximized_horz",
+                      resize = "xdotool windowsize " + main->id;
+    const struct {
+        const char* step;
+        std::string command;
+        int w, h;
+    } steps[] = {
+        {"resized", resize + " 1000 650", 1000, 650},
+        {"smallest", resize + " 600 300", 800, 500},
+        {"resized_again", resize + " 1000 650", 1000, 650},
+        {"maximized", maximize, work.w, work.h},
+        {"restored", restore, 1000, 650},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.step);
+        ASSERT_TRUE(Tool(s.command)) << s.command;
+        EXPECT_TRUE(Until([&] { return MainWindowIs(work.x, work.y, s.w, s.h); }, kLimit))
+            << "after \"" << s.command << "\" the window is " << Where() << ", not " << s.w << "x" << s.h;
+        EXPECT_TRUE(FrameCoversWindow(s.step, "win_edge3.png", kStartBand));
+    }
 }
 
 // At the smallest size the skin allows, the store page takes the view's width, which is the
 // window's less the frame's borders, and its login form lies whole inside it.
 TEST_F(ClientUnderWindowManager, AtTheSmallestSizeTheStorePageKeepsItsLoginFormInTheView) {
-    StartClient();
     const Box work = WorkArea();
-    ASSERT_TRUE(
-        Until([&] { return MainWindowIs(work.x, work.y, work.w, work.h) && !Layouts().empty(); }, kLimit))
-        << Where();
-    auto main = MainWindow();
+    auto main = StartFillingTheWorkArea();
     ASSERT_TRUE(main);
     ASSERT_TRUE(Tool("xdotool windowsize " + main->id + " 600 300"));
     ASSERT_TRUE(Until([&] { return MainWindowIs(work.x, work.y, 800, 500); }, kLimit)) << Where();
@@ -210,12 +216,8 @@ TEST_F(ClientUnderWindowManager, AtTheSmallestSizeTheStorePageKeepsItsLoginFormI
 // narrower caption band, so the rows the old band held show the page, both ways. A restart comes
 // up in the mode that was saved, with its skin and the page of that mode.
 TEST_F(ClientUnderWindowManager, TheModeSwitchLeavesNothingOfTheOldSkinAndARestartKeepsTheMode) {
-    StartClient();
     const Box work = WorkArea();
-    ASSERT_TRUE(
-        Until([&] { return MainWindowIs(work.x, work.y, work.w, work.h) && !Layouts().empty(); }, kLimit))
-        << Where();
-    auto main = MainWindow();
+    auto main = StartFillingTheWorkArea();
     ASSERT_TRUE(main);
     // Rows of the start skin's band that the mode skins give to the page: beside the logo's
     // place, and under the start skin's close button at the right.
