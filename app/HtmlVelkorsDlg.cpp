@@ -116,10 +116,7 @@ BOOL CHtmlVelkorsDlg::OnInitDialog() {
 
     StartCategoryLists();
 
-    CSkinInfo layout;
-    layout.Load("MainSkin3.xml");
-    m_rcHtmlView = layout.GetHtmlViewRect();
-    m_rcToolBar = layout.GetToolBarRect();
+    LoadLayout();
 
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
@@ -146,7 +143,7 @@ BOOL CHtmlVelkorsDlg::OnInitDialog() {
     m_toolBar.Create(nullptr, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
                      CalcAnchoredRect(m_rcToolBar, TOOL_BAR_WIDTH, TOOL_BAR_HEIGHT, rcClient), this,
                      ID_TOOL_BAR);
-    m_toolBar.LoadSkin("ToolBar3.xml");
+    m_toolBar.LoadSkin(StartToolBarSkin());
 
     SetWindowText(ProductName().c_str());
     StartWidi();
@@ -317,6 +314,42 @@ void CHtmlVelkorsDlg::ReopenLastItem(BOOL bLocal) {
         RetryOnlineRead();
 }
 
+CString CHtmlVelkorsDlg::StartWindowSkin() {
+    return g_nUserMode == 1 ? "WinSkin.xml" : "WinSkin3.xml";
+}
+
+CString CHtmlVelkorsDlg::StartToolBarSkin() {
+    return g_nUserMode == 1 ? "ToolBar.xml" : "ToolBar3.xml";
+}
+
+CString CHtmlVelkorsDlg::LayoutSkinFor(const CString& strWinSkin) {
+    // The start skin's caption band holds the tall tool bar; the mode skins' narrow one, theirs.
+    return strWinSkin == "WinSkin.xml" || strWinSkin == "WinSkin2.xml" ? "MainSkin.xml" : "MainSkin3.xml";
+}
+
+void CHtmlVelkorsDlg::LoadLayout() {
+    CSkinInfo layout;
+    layout.Load(LayoutSkinFor(GetSkinName()));
+    m_rcHtmlView = layout.GetHtmlViewRect();
+    m_rcToolBar = layout.GetToolBarRect();
+}
+
+void CHtmlVelkorsDlg::LayoutChildren() {
+    CRect rcClient;
+    GetClientRect(&rcClient);
+    const CRect rcView = CalcAnchoredRect(m_rcHtmlView, 0, 0, rcClient);
+    for (CVorHtmlView* view :
+         {static_cast<CVorHtmlView*>(&m_magView), static_cast<CVorHtmlView*>(&m_bookView),
+          static_cast<CVorHtmlView*>(&m_shelfView)})
+        if (::IsWindow(view->GetSafeHwnd()))
+            view->MoveWindow(&rcView, TRUE);
+    if (::IsWindow(m_toolBar.GetSafeHwnd())) {
+        // As high as its skin's band, so that it never reaches over the views below the caption.
+        const int height = m_toolBar.GetSkinHeight() > 0 ? m_toolBar.GetSkinHeight() : TOOL_BAR_HEIGHT;
+        m_toolBar.MoveWindow(CalcAnchoredRect(m_rcToolBar, TOOL_BAR_WIDTH, height, rcClient), TRUE);
+    }
+}
+
 CString CHtmlVelkorsDlg::MagStoreUrl() {
     return BuildStorePageUrl(g_nUserMode != 0 ? 1 : 0, FALSE, g_UserInfo.username, g_UserInfo.password);
 }
@@ -447,6 +480,12 @@ LRESULT CHtmlVelkorsDlg::OnAppEvent(WPARAM wParam, LPARAM lParam) {
             m_shelfView.SelectShelf(info->m_strParam3, info->m_strParam2);
         break;
     case EVT_USER_MODE:
+        // The skins were switched: the views and the tool bar take the new skin's places, so
+        // nothing of the old caption band stays uncovered, and the whole window is drawn anew.
+        LoadLayout();
+        LayoutChildren();
+        ::RedrawWindow(m_hWnd, nullptr, nullptr,
+                       RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         if (m_bShelfLoaded)
             m_shelfView.Navigate2(ShelfUrl().GetString());
         break;
@@ -654,16 +693,7 @@ void CHtmlVelkorsDlg::OnSysCommand(UINT nID, LPARAM) {
 
 void CHtmlVelkorsDlg::OnSize(UINT nType, int cx, int cy) {
     CSkinDlg::OnSize(nType, cx, cy);
-    CRect rcClient;
-    GetClientRect(&rcClient);
-    const CRect rcView = CalcAnchoredRect(m_rcHtmlView, 0, 0, rcClient);
-    for (CVorHtmlView* view :
-         {static_cast<CVorHtmlView*>(&m_magView), static_cast<CVorHtmlView*>(&m_bookView),
-          static_cast<CVorHtmlView*>(&m_shelfView)})
-        if (::IsWindow(view->GetSafeHwnd()))
-            view->MoveWindow(&rcView, TRUE);
-    if (::IsWindow(m_toolBar.GetSafeHwnd()))
-        m_toolBar.MoveWindow(CalcAnchoredRect(m_rcToolBar, TOOL_BAR_WIDTH, TOOL_BAR_HEIGHT, rcClient), TRUE);
+    LayoutChildren();
 }
 
 void CHtmlVelkorsDlg::OnDestroy() {

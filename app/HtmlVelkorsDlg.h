@@ -94,6 +94,14 @@ public:
     LRESULT OnWidiConnect(WPARAM wParam, LPARAM lParam);
     LRESULT OnWidiIgnored(WPARAM wParam, LPARAM lParam);
 
+    // The skins of the user mode g_nUserMode holds at start-up (the window skin is loaded before
+    // the window is made), so that a restart shows the mode that was saved in its own look.
+    static CString StartWindowSkin();
+    static CString StartToolBarSkin();
+    // The main layout that goes with a window skin: its views start below that skin's caption
+    // band, where its tool bar lies.
+    static CString LayoutSkinFor(const CString& strWinSkin);
+
     // The store pages as the tabs open them, for the user record as stored now.
     static CString MagStoreUrl();
     static CString BookStoreUrl();
@@ -132,6 +140,10 @@ protected:
     virtual void StartCategoryLists();
     virtual void StartUpdates();
 
+    // Reads the main layout of the window skin loaded now into m_rcHtmlView and m_rcToolBar.
+    void LoadLayout();
+    // Places the page views and the tool bar in the client area by the layout.
+    void LayoutChildren();
     // The shelf page has been requested and is shown now.
     BOOL IsShelfVisible();
     // The about item at the end of the system menu, once.

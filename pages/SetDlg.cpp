@@ -24,6 +24,33 @@ CString OneOrZero(const CString& s) {
     return s == "1" ? CString("1") : CString("0");
 }
 
+// The page shows and takes folders as a Linux user writes them (/home/u/Down/); the program
+// keeps its own form (\home\u\Down\) inside and in config.xml. Both forms are in the ANSI code
+// page, whose double-byte characters Replace steps over whole.
+CString ToPageForm(CString strFolder) {
+    strFolder.Replace('\\', '/');
+    return strFolder;
+}
+
+// A folder from the page in the program's form; "" for one that names no absolute folder. "~"
+// stands for the home folder, as in a shell.
+CString FromPageForm(CString strFolder) {
+    strFolder.Trim();
+    if (strFolder == "~" || strFolder.Left(2) == "~/")
+        strFolder = CString(AfxUnmapPath(AfxGetHomeFolder()).c_str()) + strFolder.Mid(1);
+    strFolder.Replace('/', '\\');
+    if (strFolder.Left(1) != "\\")
+        return CString();
+    return strFolder;
+}
+
+// The folder browser opens on the folder it is given as its data.
+int OpenOnFolder(HWND hWnd, UINT uMsg, LPARAM, LPARAM lpData) {
+    if (uMsg == BFFM_INITIALIZED && lpData)
+        ::SendMessageA(hWnd, BFFM_SETSELECTIONA, TRUE, lpData);
+    return 0;
+}
+
 } // namespace
 
 const VOR_DISPATCH_MAP* CSetHtmlView::GetThisDispatchMap() {
@@ -42,7 +69,7 @@ BOOL CSetHtmlView::C_Close() {
 }
 
 BOOL CSetHtmlView::C_SetConfig() {
-    CallJScript("js_setFileVal", g_AppPathInfo.GetDownloadFolder());
+    CallJScript("js_setFileVal", ToPageForm(g_AppPathInfo.GetDownloadFolder()));
     CallJScript("SetCheck", OneOrZero(g_AppPathInfo.GetConfig("auto_start")),
                 OneOrZero(g_AppPathInfo.GetConfig("taskbar")));
     // No list set means no adapter found, not a list to read.
@@ -59,6 +86,10 @@ CString CSetHtmlView::BrowseFolder() {
     bi.pszDisplayName = buf;
     bi.lpszTitle = title.c_str();
     bi.ulFlags = BIF_EDITBOX;
+    // It opens where the downloads go now, not where the picker happens to start.
+    const CString current = g_AppPathInfo.GetDownloadFolder();
+    bi.lpfn = &OpenOnFolder;
+    bi.lParam = reinterpret_cast<LPARAM>(current.GetString());
     PIDLIST_ABSOLUTE pidl = SHBrowseForFolder(&bi);
     CString path;
     if (pidl) {
@@ -75,7 +106,7 @@ BOOL CSetHtmlView::C_browseFile() {
     CString path = BrowseFolder();
     if (path.IsEmpty())
         return TRUE;
-    CallJScript("js_setFileVal", path);
+    CallJScript("js_setFileVal", ToPageForm(path));
     if (!g_AppPathInfo.TestWrite(path))
         ::MessageBoxA(
             m_hWnd,
@@ -106,7 +137,7 @@ BOOL CSetHtmlView::C_DisconnectedWIDI() {
 }
 
 BOOL CSetHtmlView::C_Settings(LPCSTR auto_start, LPCSTR taskbar, LPCSTR down_save) {
-    CString strAuto(auto_start), strTaskbar(taskbar), folder(down_save);
+    CString strAuto(auto_start), strTaskbar(taskbar), folder = FromPageForm(down_save);
     if (strAuto != g_AppPathInfo.GetConfig("auto_start")) {
         g_AppPathInfo.SetConfig("auto_start", strAuto);
         g_AppPathInfo.SetAutoRun(strAuto == "1", TRUE);

@@ -86,6 +86,9 @@ void CMyToolBar::LoadSkin(CString strFileName) {
     m_btnRead.Hide(TRUE);
     m_btnOutlog.Hide(TRUE);
     m_btnUsername.SetText("ss");
+    // Hiding a button only cleans the buffer; the layout above has already put the hidden
+    // tabs on the screen, which must now show the band in their place.
+    Repaint();
 }
 
 void CMyToolBar::ReleaseSkin() {

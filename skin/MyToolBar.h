@@ -42,6 +42,9 @@ public:
     void SelectRead();
     void HideRead();
     void Repaint();
+    // The height of one look of the skin's background, the band the tool bar is made for; 0
+    // without a background.
+    int GetSkinHeight() const { return InactiveTop(); }
 
     virtual void OnHome();
     virtual void OnMakeBook();

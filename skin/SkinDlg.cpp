@@ -53,7 +53,7 @@ END_MESSAGE_MAP()
 CSkinDlg::CSkinDlg(UINT nIDTemplate, CWnd* pParent)
     : CDialog(nIDTemplate, pParent), m_pEdgeImage(nullptr), m_pVertBmp(nullptr), m_pHorzBmp(nullptr),
       m_pVertCleanBmp(nullptr), m_pHorzCleanBmp(nullptr), m_bCacheBuilt(FALSE), m_nHitZone(HITZONE_NONE),
-      m_bSizing(FALSE), m_bMaximized(FALSE), m_bTracking(FALSE), m_bCustomHitTest(TRUE) {}
+      m_bSizing(FALSE), m_bMaximized(FALSE), m_bTracking(FALSE), m_bCustomHitTest(TRUE), m_szSkinMin(0, 0) {}
 
 CSkinDlg::~CSkinDlg() {
     if (m_hWnd && ::IsWindow(m_hWnd))
@@ -91,6 +91,8 @@ CImageButton* CSkinDlg::Buttons(int i) {
 void CSkinDlg::LoadSkin(CString strFileName) {
     CSkinInfo skin;
     skin.Load(strFileName);
+    m_strSkinName = strFileName;
+    m_szSkinMin = skin.GetEdgeMinSize();
     m_rcEdge = skin.GetEdgeRect();
     m_rcEdgeMax = skin.GetEdgeMaxRect();
     const CString edge = skin.GetEdgeImage();
@@ -447,20 +449,21 @@ void CSkinDlg::OnMouseMove(UINT nFlags, CPoint point) {
         default:
             break;
         }
-        if (rc.Width() > SKIN_MIN_WIDTH && rc.Height() > SKIN_MIN_HEIGHT) {
+        const CSize least = GetMinTrackSize();
+        if (rc.Width() > least.cx && rc.Height() > least.cy) {
             m_rcDrag = rc;
         } else {
-            if (rc.Width() <= SKIN_MIN_WIDTH) {
+            if (rc.Width() <= least.cx) {
                 if (rc.left == m_rcDrag.left)
-                    m_rcDrag.right = m_rcDrag.left + SKIN_MIN_WIDTH;
+                    m_rcDrag.right = m_rcDrag.left + least.cx;
                 else
-                    m_rcDrag.left = m_rcDrag.right - SKIN_MIN_WIDTH;
+                    m_rcDrag.left = m_rcDrag.right - least.cx;
             }
-            if (rc.Height() <= SKIN_MIN_HEIGHT) {
+            if (rc.Height() <= least.cy) {
                 if (rc.top == m_rcDrag.top)
-                    m_rcDrag.bottom = m_rcDrag.top + SKIN_MIN_HEIGHT;
+                    m_rcDrag.bottom = m_rcDrag.top + least.cy;
                 else
-                    m_rcDrag.top = m_rcDrag.bottom - SKIN_MIN_HEIGHT;
+                    m_rcDrag.top = m_rcDrag.bottom - least.cy;
             }
         }
         ::MoveWindow(m_hWnd, m_rcDrag.left, m_rcDrag.top, m_rcDrag.Width(), m_rcDrag.Height(), TRUE);
@@ -529,16 +532,31 @@ LRESULT CSkinDlg::OnGetMinMaxInfoMsg(WPARAM, LPARAM lParam) {
     return 0;
 }
 
+CSize CSkinDlg::GetMinTrackSize() const {
+    RECT work{};
+    ::SystemParametersInfo(SPI_GETWORKAREA, 0, &work, 0);
+    // A skin may need more room than the smallest frame, never less; on a screen too small for
+    // it the work area is the most it can ask.
+    const int cx = std::max(SKIN_MIN_WIDTH, static_cast<int>(m_szSkinMin.cx));
+    const int cy = std::max(SKIN_MIN_HEIGHT, static_cast<int>(m_szSkinMin.cy));
+    const int workW = work.right - work.left, workH = work.bottom - work.top;
+    return CSize(workW > 0 ? std::min(cx, workW) : cx, workH > 0 ? std::min(cy, workH) : cy);
+}
+
 void CSkinDlg::OnGetMinMaxInfo(MINMAXINFO* lpMMI) {
     Default();
     RECT work{};
     ::SystemParametersInfo(SPI_GETWORKAREA, 0, &work, 0);
-    const LONG ml = FrameMargin(m_rcEdgeMax.left), mt = FrameMargin(m_rcEdgeMax.top),
-               mr = FrameMargin(m_rcEdgeMax.right), mb = FrameMargin(m_rcEdgeMax.bottom);
-    lpMMI->ptMaxPosition.x = work.left - ml;
-    lpMMI->ptMaxPosition.y = work.top - mt;
-    lpMMI->ptMaxSize.x = (work.right - work.left) + ml + mr;
-    lpMMI->ptMaxSize.y = (work.bottom - work.top) + mt + mb;
+    // The maximized window fills the work area and no more: borders hung outside it would lie
+    // on a neighbouring monitor or under a panel, and a window manager keeps every window
+    // within the work area anyway.
+    lpMMI->ptMaxPosition.x = work.left;
+    lpMMI->ptMaxPosition.y = work.top;
+    lpMMI->ptMaxSize.x = work.right - work.left;
+    lpMMI->ptMaxSize.y = work.bottom - work.top;
+    const CSize least = GetMinTrackSize();
+    lpMMI->ptMinTrackSize.x = least.cx;
+    lpMMI->ptMinTrackSize.y = least.cy;
 }
 
 void CSkinDlg::OnMaxButton() {

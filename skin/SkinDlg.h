@@ -6,8 +6,10 @@
 // strips, and the caption buttons draw themselves into the same strips. The strips grow when the
 // window grows beyond every size it has had, and are drawn again on a skin switch (LoadSkin,
 // then ReloadSkinLayout). Hit tests answer border and caption codes from the skin, a border drag
-// resizes the window (never below SKIN_MIN_WIDTH x SKIN_MIN_HEIGHT), and a maximized window
-// covers the work area with its borders hanging outside it. User-interface thread only.
+// resizes the window, never below the skin's minimum (SKIN_MIN_WIDTH x SKIN_MIN_HEIGHT, or the
+// larger size a skin's edge item names, within the work area), which WM_GETMINMAXINFO gives the
+// window manager too, and a maximized window fills the work area exactly. User-interface thread
+// only.
 #pragma once
 
 #include "platform/afx.h"
@@ -43,6 +45,11 @@ public:
     virtual void OnSkinClose();
 
     BOOL IsSizing() const { return m_bSizing; }
+    // The smallest window the loaded skin allows on this screen: its edge item's width and height
+    // where they are larger than SKIN_MIN_WIDTH x SKIN_MIN_HEIGHT, never beyond the work area.
+    CSize GetMinTrackSize() const;
+    // The window skin loaded last ("" before the first).
+    const CString& GetSkinName() const { return m_strSkinName; }
 
     void OnSize(UINT nType, int cx, int cy);
 
@@ -104,6 +111,8 @@ protected:
     BOOL m_bMaximized;
     BOOL m_bTracking;
     BOOL m_bCustomHitTest;
+    CSize m_szSkinMin;
+    CString m_strSkinName;
 
     DECLARE_MESSAGE_MAP()
 

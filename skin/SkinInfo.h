@@ -11,6 +11,9 @@ public:
     CRect GetEdgeRect() const { return GetItemRect("edge"); }
     CRect GetEdgeMaxRect() const { return GetItemMaxRect("edge"); }
     CString GetEdgeImage() const { return GetItemImage("edge"); }
+    // The smallest window the frame's pictures allow (the edge item's width and height), 0 where
+    // the skin names none.
+    CSize GetEdgeMinSize() const { return GetItemSize("edge"); }
     CString GetCloseImage() const { return GetItemImage("close"); }
     CRect GetCloseRect() const { return GetItemRect("close"); }
     CString GetMaxImage() const { return GetItemImage("max"); }

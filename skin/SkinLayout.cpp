@@ -77,6 +77,11 @@ CString CSkinLayout::GetItemImage(CString strName) const {
     return p ? p->m_strImage : CString();
 }
 
+CSize CSkinLayout::GetItemSize(CString strName) const {
+    const CSkinItem* p = FindItem(strName);
+    return p ? CSize(p->m_nWidth, p->m_nHeight) : CSize(0, 0);
+}
+
 CRect CSkinLayout::ParseRect(CString strText) const {
     CRect rc;
     ParseRectValues(strText, &rc);

@@ -35,6 +35,8 @@ public:
     CRect GetItemRect(CString strName) const;
     CRect GetItemMaxRect(CString strName) const;
     CString GetItemImage(CString strName) const;
+    // The item's width and height attributes; (0, 0) for a name no item has.
+    CSize GetItemSize(CString strName) const;
 
     // "l,t,r,b": (0,0,0,0) unless exactly four pieces remain after splitting.
     CRect ParseRect(CString strText) const;

@@ -15,7 +15,7 @@ run=(cmake make g++ pkg-config python3 zlib1g-dev
 # with XWayland for a desktop session of today.
 build=("${run[@]}" googletest libgtest-dev libgmock-dev curl
        binutils-mingw-w64-i686 nginx-light chromium libglib2.0-bin
-       xdotool trayer openbox dbus-daemon weston xwayland)
+       xdotool wmctrl trayer openbox dbus-daemon weston xwayland)
 fuzz=(clang libclang-rt-14-dev)
 bench=(wrk libpugixml-dev nginx-light)
 case "${1:-build}" in

@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
         CHtmlVelkorsDlg dlg;
         dlg.SetCommandLine(CString(cmdLine));
         if (app.PrepareMainWindow(dlg.m_packInfo, CString(cmdLine))) {
-            dlg.LoadSkin("WinSkin3.xml");
+            dlg.LoadSkin(CHtmlVelkorsDlg::StartWindowSkin());
             if (dlg.DoModal() < 0)
                 result = 1;
         } else {

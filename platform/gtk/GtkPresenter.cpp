@@ -343,7 +343,9 @@ void CGtkPresenter::WindowCreated(HWND h) {
     t.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     GtkWindow* win = GTK_WINDOW(t.window);
     gtk_window_set_decorated(win, FALSE);
-    gtk_window_set_resizable(win, FALSE);
+    // The window manager may size it (its frame's corners, a maximize): the kernel follows, within
+    // the window's tracking sizes, which go to the manager as hints.
+    gtk_window_set_resizable(win, TRUE);
     DWORD ex = static_cast<DWORD>(GetWindowLongPtrA(h, GWL_EXSTYLE));
     if (ex & WS_EX_NOACTIVATE)
         gtk_window_set_accept_focus(win, FALSE);
@@ -355,14 +357,22 @@ void CGtkPresenter::WindowCreated(HWND h) {
         if (!(ex & WS_EX_APPWINDOW))
             gtk_window_set_skip_taskbar_hint(win, TRUE);
     }
+    // The drawing fills the window and asks for no size of its own, so that the window's smallest
+    // size is the one its hints give; the fixed with the native widgets lies over it and lets
+    // the pointer through to it where no widget is.
+    GtkWidget* overlay = gtk_overlay_new();
     t.fixed = gtk_fixed_new();
     t.area = gtk_drawing_area_new();
+    gtk_widget_set_hexpand(t.area, TRUE);
+    gtk_widget_set_vexpand(t.area, TRUE);
     gtk_widget_set_can_focus(t.area, TRUE);
     gtk_widget_add_events(t.area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK |
                                       GDK_LEAVE_NOTIFY_MASK | GDK_SCROLL_MASK | GDK_KEY_PRESS_MASK |
                                       GDK_KEY_RELEASE_MASK);
-    gtk_fixed_put(GTK_FIXED(t.fixed), t.area, 0, 0);
-    gtk_container_add(GTK_CONTAINER(t.window), t.fixed);
+    gtk_container_add(GTK_CONTAINER(overlay), t.area);
+    gtk_overlay_add_overlay(GTK_OVERLAY(overlay), t.fixed);
+    gtk_overlay_set_overlay_pass_through(GTK_OVERLAY(overlay), t.fixed, TRUE);
+    gtk_container_add(GTK_CONTAINER(t.window), overlay);
     g_object_set_data(G_OBJECT(t.window), "afx-hwnd", h);
     g_object_set_data(G_OBJECT(t.area), "afx-hwnd", h);
     g_signal_connect(t.area, "draw", G_CALLBACK(&CGtkPresenter::OnDraw), this);
@@ -374,10 +384,12 @@ void CGtkPresenter::WindowCreated(HWND h) {
     g_signal_connect(t.window, "key-press-event", G_CALLBACK(&CGtkPresenter::OnKey), this);
     g_signal_connect(t.window, "key-release-event", G_CALLBACK(&CGtkPresenter::OnKey), this);
     g_signal_connect(t.window, "configure-event", G_CALLBACK(&CGtkPresenter::OnConfigure), this);
+    g_signal_connect(t.window, "window-state-event", G_CALLBACK(&CGtkPresenter::OnWindowState), this);
     g_signal_connect(t.window, "delete-event", G_CALLBACK(&CGtkPresenter::OnDelete), this);
     g_signal_connect(t.window, "notify::is-active", G_CALLBACK(&CGtkPresenter::OnActiveChanged), this);
     gtk_widget_show(t.fixed);
     gtk_widget_show(t.area);
+    gtk_widget_show(overlay);
     auto& stored = m_tops[h] = t;
     Place(stored);
     // A new window has its caption already; its icons come later, by WM_SETICON.
@@ -454,13 +466,42 @@ void CGtkPresenter::WindowDestroyed(HWND h) {
     gtk_widget_destroy(w);
 }
 
+void CGtkPresenter::ApplySizeHints(Top& t) {
+    if (!IsWindow(t.hwnd))
+        return;
+    MINMAXINFO mmi = afxuser::QueryMinMaxInfo(t.hwnd);
+    GdkGeometry g{};
+    g.min_width = std::max<int>(1, mmi.ptMinTrackSize.x);
+    g.min_height = std::max<int>(1, mmi.ptMinTrackSize.y);
+    // No largest size: a manager that maximizes within its work area must not be held below it.
+    gtk_window_set_geometry_hints(GTK_WINDOW(t.window), nullptr, &g, GDK_HINT_MIN_SIZE);
+}
+
 void CGtkPresenter::Place(Top& t) {
     int w = std::max<int>(1, t.rect.right - t.rect.left);
     int h = std::max<int>(1, t.rect.bottom - t.rect.top);
-    gtk_widget_set_size_request(t.area, w, h);
-    gtk_window_resize(GTK_WINDOW(t.window), w, h);
-    if (!m_following)
-        gtk_window_move(GTK_WINDOW(t.window), t.rect.left, t.rect.top);
+    const bool zoomed = IsZoomed(t.hwnd) != FALSE;
+    if (IsIconic(t.hwnd)) {
+        // Hidden while minimized (WindowMoved): its place on the screen is the one it comes back to.
+        SyncWidgets(t.hwnd);
+        return;
+    }
+    ApplySizeHints(t);
+    // The kernel's maximize is the manager's to carry out, so that the manager knows the window
+    // is maximized (its own restore, no moving it about); without a manager the size and place
+    // below do it.
+    if (zoomed && !t.wmMaximized)
+        gtk_window_maximize(GTK_WINDOW(t.window));
+    else if (!zoomed && t.wmMaximized)
+        gtk_window_unmaximize(GTK_WINDOW(t.window));
+    // A maximized window is where the manager keeps it; a size the manager has just given is not
+    // asked for again.
+    if (!t.wmMaximized || !zoomed) {
+        if (!(m_following && w == t.wmWidth && h == t.wmHeight))
+            gtk_window_resize(GTK_WINDOW(t.window), w, h);
+        if (!m_following)
+            gtk_window_move(GTK_WINDOW(t.window), t.rect.left, t.rect.top);
+    }
     SyncWidgets(t.hwnd);
 }
 
@@ -887,26 +928,50 @@ bool CGtkPresenter::RunMoveLoop(HWND h, POINT at) {
     return true;
 }
 
-int CGtkPresenter::OnConfigure(GtkWidget* w, GdkEventConfigure*, void* p) {
+int CGtkPresenter::OnConfigure(GtkWidget* w, GdkEventConfigure* e, void* p) {
     auto* self = static_cast<CGtkPresenter*>(p);
     HWND h = static_cast<HWND>(g_object_get_data(G_OBJECT(w), "afx-hwnd"));
     Top* t = self->FindTop(h);
     GdkWindow* g = gtk_widget_get_window(w);
-    if (!t || !t->shown || !g)
+    if (!t || !t->shown || !g || IsIconic(h))
         return FALSE;
+    t->wmWidth = e->width;
+    t->wmHeight = e->height;
     // A window manager that came up after the window was shown places it all the same.
     if (!self->m_wmMoves)
         self->m_wmMoves = WindowManagerMoves(w);
     if (!self->m_wmMoves)
         return FALSE;
-    // The window manager placed or moved the window: the kernel's rectangle follows it.
+    // The window manager placed, moved or sized the window: the kernel's rectangle follows it.
     int x = 0, y = 0;
     gdk_window_get_origin(g, &x, &y);
-    if (x == t->rect.left && y == t->rect.top)
+    const RECT at{x, y, x + e->width, y + e->height};
+    if (at.left == t->rect.left && at.top == t->rect.top && at.right == t->rect.right &&
+        at.bottom == t->rect.bottom)
         return FALSE;
     self->m_following = true;
-    SetWindowPos(h, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT now = afxuser::FollowManagerRect(h, at);
     self->m_following = false;
+    // The window keeps a size of its own (its smallest): the manager is asked for that one.
+    t = self->FindTop(h);
+    if (t && (now.right - now.left != e->width || now.bottom - now.top != e->height) && !t->wmMaximized)
+        gtk_window_resize(GTK_WINDOW(w), std::max<int>(1, now.right - now.left),
+                          std::max<int>(1, now.bottom - now.top));
+    return FALSE;
+}
+
+int CGtkPresenter::OnWindowState(GtkWidget* w, void* pe, void* p) {
+    auto* self = static_cast<CGtkPresenter*>(p);
+    auto* e = static_cast<GdkEventWindowState*>(pe);
+    HWND h = static_cast<HWND>(g_object_get_data(G_OBJECT(w), "afx-hwnd"));
+    Top* t = self->FindTop(h);
+    if (!t || !(e->changed_mask & GDK_WINDOW_STATE_MAXIMIZED))
+        return FALSE;
+    t->wmMaximized = (e->new_window_state & GDK_WINDOW_STATE_MAXIMIZED) != 0;
+    // Only a manager that runs can have maximized or restored the window on its own; without one
+    // GDK only echoes what the kernel asked.
+    if (t->shown && self->m_wmMoves)
+        afxuser::FollowManagerMaximized(h, t->wmMaximized);
     return FALSE;
 }
 

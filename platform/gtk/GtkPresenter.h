@@ -10,6 +10,9 @@
 // answered inside GTK's own modal loops (message boxes, menus) too. Each top-level window holds
 // a fixed container over its drawing, where native widgets (browser views) sit over the
 // rectangle of the child window they belong to, kept in step as the child moves, shows or hides.
+// The window manager may size and maximize the windows: its configures and state changes reach
+// the kernel (FollowManagerRect, FollowManagerMaximized), and the kernel's own sizes and
+// maximizing go to it as requests, with the window's tracking sizes as its size hints.
 #pragma once
 
 #include "platform/gtk/ClickRule.h"
@@ -98,6 +101,10 @@ private:
         GtkWidget* area = nullptr;
         RECT rect{};
         bool shown = false;
+        // The window manager's word on the window: maximized, and the size of its last configure
+        // (0 x 0 before the first).
+        bool wmMaximized = false;
+        int wmWidth = 0, wmHeight = 0;
         // Our own child windows drawn over an attached widget: each has a drawing area of its
         // own above the widgets, or the widget would hide it.
         std::map<HWND, GtkWidget*> overlays;
@@ -110,6 +117,9 @@ private:
     Top* FindTop(HWND h);
     const Top* FindTop(HWND h) const;
     void Place(Top& t);
+    // The window manager's limits for the window: the tracking sizes it gives in
+    // WM_GETMINMAXINFO, so the manager's own frame never sizes it beyond them.
+    void ApplySizeHints(Top& t);
     // Puts the shown windows owned by hOwner (and theirs) above it, as Windows keeps them: X
     // leaves a window where it was created in the stacking order, whatever is mapped later.
     void RaiseOwned(HWND hOwner);
@@ -133,6 +143,7 @@ private:
     static int OnScroll(GtkWidget* w, GdkEventScroll* e, void* self);
     static int OnKey(GtkWidget* w, GdkEventKey* e, void* self);
     static int OnConfigure(GtkWidget* w, GdkEventConfigure* e, void* self);
+    static int OnWindowState(GtkWidget* w, void* e, void* self);
     static int OnDelete(GtkWidget* w, void* e, void* self);
     static void OnActiveChanged(GtkWidget* w, void* pspec, void* self);
     static int OnFocusSettled(void* self);

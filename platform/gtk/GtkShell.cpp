@@ -7,6 +7,7 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <string>
 
 // GtkStatusIcon is GTK's only client of the XEmbed tray; its deprecation names no successor, so
@@ -253,6 +254,29 @@ std::optional<std::string> CGtkFolderPicker::ChooseFolder(const afxshell::Folder
                                     GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
     gtk_window_set_modal(GTK_WINDOW(dlg), TRUE);
     gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(dlg), TRUE);
+    if (!q.start.empty())
+        gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dlg), q.start.c_str());
+    // The chooser takes the size it remembers, or one made for a large screen; it must keep its
+    // buttons within the work area, so it is never larger than that area less room for the
+    // manager's frame, and it is centred there once its size is known (at realize, before the
+    // window is shown, so it never appears elsewhere first).
+    const RECT work = presenter ? presenter->WorkArea() : RECT{0, 0, 1024, 768};
+    const int workW = std::max<int>(1, work.right - work.left),
+              workH = std::max<int>(1, work.bottom - work.top);
+    GdkGeometry most{};
+    most.max_width = std::max(1, workW - std::max(workW / 10, 64));
+    most.max_height = std::max(1, workH - std::max(workH / 10, 64));
+    gtk_window_set_geometry_hints(GTK_WINDOW(dlg), nullptr, &most, GDK_HINT_MAX_SIZE);
+    auto* area = new RECT(work);
+    g_signal_connect_data(
+        dlg, "realize", G_CALLBACK(+[](GtkWidget* d, gpointer p) {
+            const RECT* w = static_cast<const RECT*>(p);
+            GtkAllocation a{};
+            gtk_widget_get_allocation(d, &a);
+            gtk_window_move(GTK_WINDOW(d), w->left + std::max<int>(0, (w->right - w->left - a.width) / 2),
+                            w->top + std::max<int>(0, (w->bottom - w->top - a.height) / 2));
+        }),
+        area, [](gpointer p, GClosure*) { delete static_cast<RECT*>(p); }, GConnectFlags(0));
     std::optional<std::string> chosen;
     if (gtk_dialog_run(GTK_DIALOG(dlg)) == GTK_RESPONSE_ACCEPT) {
         if (gchar* f = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dlg))) {

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 namespace {
@@ -20,6 +21,51 @@ const char* LastComponent(const std::string& winPath) {
             last = i;
     }
     return winPath.c_str() + (last == std::string::npos ? 0 : last + 1);
+}
+
+// The folder the program's callback selects, while the callback runs on this thread.
+thread_local std::string* t_selection = nullptr;
+
+LRESULT SelectionProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == BFFM_SETSELECTIONA) {
+        // Only a path is taken (wParam TRUE); an item list would name the same folder.
+        if (t_selection && wParam && lParam)
+            *t_selection = reinterpret_cast<LPCSTR>(lParam);
+        return 0;
+    }
+    return DefWindowProcA(hWnd, msg, wParam, lParam);
+}
+
+// The folder the callback asks to open on, as a Linux path ("" for none or one that is not there).
+std::string StartFolder(LPBROWSEINFOA lpbi) {
+    if (!lpbi->lpfn)
+        return std::string();
+    static std::once_flag once;
+    std::call_once(once, [] {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = &SelectionProc;
+        wc.lpszClassName = "AfxBrowseSelection";
+        RegisterClassA(&wc);
+    });
+    // The callback talks to the question's window; a message-only one stands for it here.
+    HWND hWnd =
+        CreateWindowExA(0, "AfxBrowseSelection", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    std::string selected;
+    std::string* outer = t_selection;
+    t_selection = &selected;
+    lpbi->lpfn(hWnd, BFFM_INITIALIZED, 0, lpbi->lParam);
+    t_selection = outer;
+    if (hWnd)
+        DestroyWindow(hWnd);
+    std::string linuxPath;
+    const DWORD attributes =
+        selected.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(selected.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !AfxMapPath(selected.c_str(), linuxPath))
+        return std::string();
+    while (linuxPath.size() > 1 && linuxPath.back() == '/')
+        linuxPath.pop_back();
+    return linuxPath;
 }
 
 } // namespace
@@ -36,6 +82,7 @@ PIDLIST_ABSOLUTE SHBrowseForFolderA(LPBROWSEINFOA lpbi) {
     q.hOwner = lpbi->hwndOwner;
     q.title = lpbi->lpszTitle ? lpbi->lpszTitle : "";
     q.flags = lpbi->ulFlags;
+    q.start = StartFolder(lpbi);
     std::optional<std::string> answer = picker->ChooseFolder(q);
     if (!answer || answer->empty())
         return nullptr;

@@ -20,6 +20,7 @@ struct FolderQuestion {
     HWND hOwner = nullptr;
     std::string title; // ANSI code page
     UINT flags = 0;    // the BIF_ flags the program asked with
+    std::string start; // the folder to open on, a Linux path; "" for the picker's own choice
 };
 
 class IFolderPicker {

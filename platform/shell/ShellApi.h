@@ -67,6 +67,12 @@ inline BOOL Shell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATAA lpData) {
 
 using BFFCALLBACK = int (*)(HWND hwnd, UINT uMsg, LPARAM lParam, LPARAM lpData);
 
+// The callback hears BFFM_INITIALIZED before the question is asked; sending BFFM_SETSELECTIONA
+// (wParam TRUE, lParam the folder's path in the program's form) to the window it is given opens
+// the question on that folder.
+#define BFFM_INITIALIZED 1
+#define BFFM_SETSELECTIONA (WM_USER + 102)
+
 struct BROWSEINFOA {
     HWND hwndOwner;
     PCIDLIST_ABSOLUTE pidlRoot;
@@ -79,8 +85,9 @@ struct BROWSEINFOA {
 };
 using LPBROWSEINFOA = BROWSEINFOA*;
 
-// Asks the installed folder picker (FolderPicker.h) with the title and flags; the root and the
-// callback are not used. Null when the user cancels or no picker is installed.
+// Asks the installed folder picker (FolderPicker.h) with the title and flags, opened on the folder
+// the callback selects at BFFM_INITIALIZED; the root is not used. Null when the user cancels or
+// no picker is installed.
 PIDLIST_ABSOLUTE SHBrowseForFolderA(LPBROWSEINFOA lpbi);
 inline PIDLIST_ABSOLUTE SHBrowseForFolder(LPBROWSEINFOA lpbi) {
     return SHBrowseForFolderA(lpbi);

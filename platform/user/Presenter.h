@@ -85,6 +85,17 @@ void InputKey(UINT message, UINT vk);
 // WM_ACTIVATE(WA_INACTIVE) and none is active until one of ours is activated again.
 void InputAppDeactivated();
 
+// The window manager (its frame, a drag on a corner, another program's request) put a top-level
+// window at a rectangle of the screen: the kernel's rectangle follows, within the tracking sizes
+// the window gives in WM_GETMINMAXINFO, as the system's sizing frame keeps them. Returns where
+// the window is now, which differs from the rectangle asked when the window refused part of it.
+RECT FollowManagerRect(HWND hWnd, const RECT& screen);
+// The window manager maximized or restored a top-level window: the window gets the system
+// command its own frame would send (SC_MAXIMIZE, SC_RESTORE), unless it is in that state already.
+void FollowManagerMaximized(HWND hWnd, bool maximized);
+// What WM_GETMINMAXINFO answers for the window now, from the defaults of the work area.
+MINMAXINFO QueryMinMaxInfo(HWND hWnd);
+
 // Draws a window's surface with its visible children composed over it in z-order, each clipped
 // to its parent, with the window's top-left corner at (x, y) of cr.
 void ComposeWindow(HWND hWnd, cairo_t* cr, int x, int y);

@@ -195,14 +195,7 @@ void Minimize(HWND hWnd, bool activateNext) {
 }
 
 void Maximize(HWND hWnd, bool keepRestore = false) {
-    RECT work = WorkArea();
-    MINMAXINFO mmi{};
-    mmi.ptMaxSize = POINT{work.right - work.left, work.bottom - work.top};
-    mmi.ptMaxPosition = POINT{work.left, work.top};
-    mmi.ptMinTrackSize = POINT{1, 1};
-    SIZE screen = afxuser::CurrentPresenter().ScreenSize();
-    mmi.ptMaxTrackSize = POINT{screen.cx + 8, screen.cy + 8};
-    SendMessageA(hWnd, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&mmi));
+    MINMAXINFO mmi = afxuser::QueryMinMaxInfo(hWnd);
     {
         auto lock = Lock();
         auto w = FindLocked(hWnd);
@@ -249,6 +242,46 @@ void ActivateIfAllowed(HWND hWnd) {
 } // namespace
 
 namespace afxuser {
+
+MINMAXINFO QueryMinMaxInfo(HWND hWnd) {
+    RECT work = WorkArea();
+    MINMAXINFO mmi{};
+    mmi.ptMaxSize = POINT{work.right - work.left, work.bottom - work.top};
+    mmi.ptMaxPosition = POINT{work.left, work.top};
+    mmi.ptMinTrackSize = POINT{1, 1};
+    SIZE screen = afxuser::CurrentPresenter().ScreenSize();
+    mmi.ptMaxTrackSize = POINT{screen.cx + 8, screen.cy + 8};
+    SendMessageA(hWnd, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&mmi));
+    return mmi;
+}
+
+RECT FollowManagerRect(HWND hWnd, const RECT& screen) {
+    RECT now{};
+    if (!GetWindowRect(hWnd, &now))
+        return now;
+    int cx = screen.right - screen.left, cy = screen.bottom - screen.top;
+    // A maximized window is where the manager maximized it; otherwise the manager's frame stands
+    // for the sizing frame, which never leaves the tracking sizes.
+    if (!IsZoomed(hWnd)) {
+        MINMAXINFO mmi = QueryMinMaxInfo(hWnd);
+        cx = std::clamp<int>(cx, std::max<LONG>(mmi.ptMinTrackSize.x, 1),
+                             std::max(mmi.ptMaxTrackSize.x, mmi.ptMinTrackSize.x));
+        cy = std::clamp<int>(cy, std::max<LONG>(mmi.ptMinTrackSize.y, 1),
+                             std::max(mmi.ptMaxTrackSize.y, mmi.ptMinTrackSize.y));
+    }
+    if (screen.left != now.left || screen.top != now.top || cx != now.right - now.left ||
+        cy != now.bottom - now.top)
+        SetWindowPosInternal(hWnd, nullptr, screen.left, screen.top, cx, cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    GetWindowRect(hWnd, &now);
+    return now;
+}
+
+void FollowManagerMaximized(HWND hWnd, bool maximized) {
+    if (!IsWindow(hWnd) || IsIconic(hWnd) || (IsZoomed(hWnd) != FALSE) == maximized)
+        return;
+    // As the system's own frame does: the window hears the command and may act on it.
+    SendMessageA(hWnd, WM_SYSCOMMAND, maximized ? SC_MAXIMIZE : SC_RESTORE, 0);
+}
 
 bool IsChildLocked(HWND parent, HWND h) {
     auto w = FindLocked(h);

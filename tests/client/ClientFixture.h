@@ -216,6 +216,28 @@ protected:
         EXPECT_GT(files, 0u) << "the client wrote no state file under " << root.sub("data");
     }
 
+    // The store page's reports of itself, oldest first: one for every page it painted.
+    std::vector<std::map<std::string, std::string>> Layouts() {
+        std::vector<std::map<std::string, std::string>> all;
+        std::istringstream in(StoreLog());
+        const std::string mark = "/_control/layout?";
+        for (std::string line; std::getline(in, line);) {
+            auto at = line.find(mark);
+            if (at == std::string::npos)
+                continue;
+            std::string query = line.substr(at + mark.size());
+            query = query.substr(0, query.find(' '));
+            std::map<std::string, std::string> report;
+            std::istringstream parts(query);
+            for (std::string part; std::getline(parts, part, '&');) {
+                auto eq = part.find('=');
+                if (eq != std::string::npos)
+                    report[part.substr(0, eq)] = part.substr(eq + 1);
+            }
+            all.push_back(report);
+        }
+        return all;
+    }
     // Where the client's own words (its standard error) go.
     std::string LogPath() const { return std::string(PROJECT_BINARY_DIR) + "/client_e2e.log"; }
 
@@ -301,7 +323,8 @@ protected:
     // where the tool bar's tabs are ("ToolBar" of MainSkin3.xml, "home" and "my_book" of
     // ToolBar3.xml).
     static constexpr int kViewLeft = 2, kViewTop = 111;
-    static constexpr int kToolBarRight = 168, kToolBarWidth = 751, kStoreTabLeft = 0, kShelfTabLeft = 460;
+    // Tabs lie at the tool bar's right end: each by the distance of its right edge from it.
+    static constexpr int kToolBarRight = 168, kStoreTabRight = 266, kShelfTabRight = 0, kTabWidth = 130;
     static constexpr auto kLimit = std::chrono::seconds(60);
 
     bool StartTray() {
@@ -372,28 +395,6 @@ protected:
         Output("python3 -c \"import urllib.request;urllib.request.urlopen('" + storeUrl + path +
                "').read()\"");
     }
-    // The store page's reports of itself, oldest first: one for every page it painted.
-    std::vector<std::map<std::string, std::string>> Layouts() {
-        std::vector<std::map<std::string, std::string>> all;
-        std::istringstream in(StoreLog());
-        const std::string mark = "/_control/layout?";
-        for (std::string line; std::getline(in, line);) {
-            auto at = line.find(mark);
-            if (at == std::string::npos)
-                continue;
-            std::string query = line.substr(at + mark.size());
-            query = query.substr(0, query.find(' '));
-            std::map<std::string, std::string> report;
-            std::istringstream parts(query);
-            for (std::string part; std::getline(parts, part, '&');) {
-                auto eq = part.find('=');
-                if (eq != std::string::npos)
-                    report[part.substr(0, eq)] = part.substr(eq + 1);
-            }
-            all.push_back(report);
-        }
-        return all;
-    }
     // A click on a control of the store page that the page reported.
     bool ClickInPage(const std::map<std::string, std::string>& layout, const std::string& control) {
         auto it = layout.find(control);
@@ -435,14 +436,14 @@ protected:
     }
 
     // A tab of the tool bar, by its place in ToolBar3.xml.
-    void ClickToolBarTab(int left) {
+    void ClickToolBarTab(int right) {
         auto win = MainWindow();
         ASSERT_TRUE(win);
-        const int toolBarLeft = win->x + win->w - kToolBarRight - kToolBarWidth;
-        ASSERT_TRUE(Xdo("mousemove " + std::to_string(toolBarLeft + left + 100) + " " +
+        const int toolBarRight = win->x + win->w - kToolBarRight;
+        ASSERT_TRUE(Xdo("mousemove " + std::to_string(toolBarRight - right - kTabWidth / 2) + " " +
                         std::to_string(win->y + 55) + " click 1"));
     }
-    void ClickShelfTab() { ClickToolBarTab(kShelfTabLeft); }
+    void ClickShelfTab() { ClickToolBarTab(kShelfTabRight); }
 
     // The files under the data root whose name ends so, with their sizes.
     std::map<std::string, uintmax_t> FilesEndingIn(const std::string& end) {

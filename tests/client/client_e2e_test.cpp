@@ -272,7 +272,7 @@ TEST_F(ClientRoadTest, LogsInThroughTheLoginDialogFromTheShelf) {
         << "the dialog never asked the store";
     EXPECT_TRUE(ShotOfChange("dialog_answered", typed));
     // A hidden page gets no animation frames, so the store page reports once it is shown again.
-    ClickToolBarTab(kStoreTabLeft);
+    ClickToolBarTab(kStoreTabRight);
     ASSERT_TRUE(Until([&] { return Layouts().back()["user"] == "reader"; }, kLimit))
         << "the store page never showed the user; the store's log:\n"
         << StoreLog();

@@ -257,38 +257,110 @@ TEST_F(ModalTest, FolderChooserAsksModallyAndAnswersTheFolder) {
         SCOPED_TRACE(accept);
         std::string title;
         bool modal = false, transient = false;
+        RECT shown{}, buttons{};
         WhenShown(GTK_TYPE_FILE_CHOOSER_DIALOG, [&](GtkWidget* d) {
             title = gtk_window_get_title(GTK_WINDOW(d));
             modal = gtk_window_get_modal(GTK_WINDOW(d));
             transient = gtk_window_get_transient_for(GTK_WINDOW(d)) == m_presenter->NativeWindow(owner);
             EXPECT_EQ(gtk_file_chooser_get_action(GTK_FILE_CHOOSER(d)),
                       GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER);
-            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(d), dir);
-            // The chooser reads the folder in the background; answer once it is there.
+            // It opens on the folder asked for; the chooser reads it in the background, and the
+            // answer comes once it is there.
             struct Answer {
                 GtkWidget* dialog;
                 std::string dir;
                 int response;
+                RECT* shown;
+                RECT* buttons;
+                gulong hooked = 0;
+                bool painted = false;
+                // A chooser that never gets there is answered all the same, for the test to fail.
+                std::chrono::steady_clock::time_point giveUp = std::chrono::steady_clock::now() + 20s;
             };
             g_timeout_add_full(
                 G_PRIORITY_DEFAULT, 10,
                 [](gpointer p) -> gboolean {
                     auto* a = static_cast<Answer*>(p);
-                    gchar* f = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(a->dialog));
+                    if (std::chrono::steady_clock::now() > a->giveUp) {
+                        if (a->hooked)
+                            g_signal_handler_disconnect(a->dialog, a->hooked);
+                        gtk_dialog_response(GTK_DIALOG(a->dialog), GTK_RESPONSE_CANCEL);
+                        return G_SOURCE_REMOVE;
+                    }
+                    gchar* f = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(a->dialog));
                     bool there = f && a->dir == f;
                     g_free(f);
-                    if (!there)
+                    GdkWindow* g = gtk_widget_get_window(a->dialog);
+                    if (!there || !g || !gtk_widget_get_mapped(a->dialog))
                         return G_SOURCE_CONTINUE;
+                    GdkRectangle r{};
+                    gdk_window_get_frame_extents(g, &r);
+                    *a->shown = RECT{r.x, r.y, r.x + r.width, r.y + r.height};
+                    // Both answers' buttons, in root coordinates, as one rectangle.
+                    RECT both{};
+                    for (int response : {GTK_RESPONSE_ACCEPT, GTK_RESPONSE_CANCEL}) {
+                        GtkWidget* b = gtk_dialog_get_widget_for_response(GTK_DIALOG(a->dialog), response);
+                        if (!b || !gtk_widget_get_mapped(b))
+                            return G_SOURCE_CONTINUE;
+                        int x = 0, y = 0;
+                        GtkAllocation al{};
+                        gtk_widget_get_allocation(b, &al);
+                        if (!gtk_widget_translate_coordinates(b, gtk_widget_get_toplevel(b), 0, 0, &x, &y))
+                            return G_SOURCE_CONTINUE;
+                        int ox = 0, oy = 0;
+                        gdk_window_get_origin(g, &ox, &oy);
+                        RECT one{ox + x, oy + y, ox + x + al.width, oy + y + al.height};
+                        if (both.right == both.left)
+                            both = one;
+                        else
+                            both = RECT{std::min(both.left, one.left), std::min(both.top, one.top),
+                                        std::max(both.right, one.right), std::max(both.bottom, one.bottom)};
+                    }
+                    *a->buttons = both;
+                    // The picture once the chooser has drawn itself at that size.
+                    if (!a->hooked) {
+                        a->hooked = g_signal_connect_after(a->dialog, "draw",
+                                                           G_CALLBACK(+[](GtkWidget*, cairo_t*, gpointer p) {
+                                                               static_cast<Answer*>(p)->painted = true;
+                                                               return FALSE;
+                                                           }),
+                                                           a);
+                        gtk_widget_queue_draw(a->dialog);
+                    }
+                    if (!a->painted)
+                        return G_SOURCE_CONTINUE;
+                    if (a->response == GTK_RESPONSE_ACCEPT) {
+                        gdk_display_sync(gdk_display_get_default());
+                        if (cairo_surface_t* shot =
+                                gtkscreen::Shot(RECT{0, 0, 1024, 768},
+                                                std::string(PROJECT_BINARY_DIR) + "/gtk_folder_chooser.png"))
+                            cairo_surface_destroy(shot);
+                    }
+                    g_signal_handler_disconnect(a->dialog, a->hooked);
+                    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(a->dialog), a->dir.c_str());
                     gtk_dialog_response(GTK_DIALOG(a->dialog), a->response);
                     return G_SOURCE_REMOVE;
                 },
-                new Answer{d, dir, accept ? GTK_RESPONSE_ACCEPT : GTK_RESPONSE_CANCEL},
+                new Answer{d, dir, accept ? GTK_RESPONSE_ACCEPT : GTK_RESPONSE_CANCEL, &shown, &buttons},
                 [](gpointer p) { delete static_cast<Answer*>(p); });
         });
         afxshell::FolderQuestion q;
         q.hOwner = owner;
         q.title = "\xD1\xA1\xD4\xF1"; // "选择" in GBK
+        q.start = dir;
         std::optional<std::string> got = picker->ChooseFolder(q);
+        ASSERT_GT(shown.right - shown.left, 0) << "the chooser was never shown on its folder";
+        // The whole chooser, frame and all, within the work area, and its answers on the screen.
+        const RECT work = m_presenter->WorkArea();
+        EXPECT_TRUE(shown.left >= work.left && shown.top >= work.top && shown.right <= work.right &&
+                    shown.bottom <= work.bottom)
+            << "chooser " << shown.left << "," << shown.top << " " << shown.right - shown.left << "x"
+            << shown.bottom - shown.top << " on the work area " << work.right - work.left << "x"
+            << work.bottom - work.top;
+        EXPECT_TRUE(buttons.right > buttons.left && buttons.left >= work.left && buttons.top >= work.top &&
+                    buttons.right <= work.right && buttons.bottom <= work.bottom)
+            << "buttons " << buttons.left << "," << buttons.top << " to " << buttons.right << ","
+            << buttons.bottom;
         EXPECT_EQ(title, "选择");
         EXPECT_TRUE(modal);
         EXPECT_TRUE(transient);

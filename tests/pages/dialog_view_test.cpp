@@ -3,8 +3,11 @@
 // and the settings page's fill, folder checks and adapter requests.
 #include "pages/LoginDlg.h"
 #include "pages/SetDlg.h"
+#include "platform/kernel/ShellFolders.h"
+#include "platform/shell/FolderPicker.h"
 #include "platform/shell/ShellApi.h"
 #include "tests/pages/ViewsFixture.h"
+#include "tests/support/ScopedEnv.h"
 
 #include <filesystem>
 
@@ -123,7 +126,8 @@ TEST_F(Dialogs, SettingsFillThePageWithOrWithoutAnAdapterList) {
             fakes.back()->CallExternal("C_Close", {});
         };
         EXPECT_EQ(dlg.DoModal(), IDCANCEL);
-        std::vector<std::string> want = {"js_setFileVal(" + dir.win() + "Down\\)", "SetCheck(0|0)"};
+        // The page shows the folder as a Linux user writes it.
+        std::vector<std::string> want = {"js_setFileVal(" + dir.sub("Down") + "/)", "SetCheck(0|0)"};
         if (list) {
             want.push_back("AddWIDI(TV)");
             want.push_back("AddWIDI(Projector)");
@@ -135,25 +139,33 @@ TEST_F(Dialogs, SettingsFillThePageWithOrWithoutAnAdapterList) {
 TEST_F(Dialogs, SettingsStoreAWritableFolderWithItsSeparatorAndKeepTheOldOneOtherwise) {
     CSetHtmlView* view = Open<CSetHtmlView>("Setting.html");
     CString old = g_AppPathInfo.GetDownloadFolder();
-    struct Case {
-        std::string folder;
-        bool taken;
-    };
     fs::create_directories(dir.sub("ro"));
     fs::permissions(dir.sub("ro"), fs::perms::owner_read | fs::perms::owner_exec);
     const bool rootCanWrite = access(dir.sub("ro").c_str(), W_OK) == 0;
-    const Case cases[] = {
-        {"", false},                      // empty: would test the current directory
-        {dir.win() + "ro", rootCanWrite}, // not writable
-        {dir.win() + "New", true},        // made, no separator given
-        {dir.win() + "Other\\", true},    //
+    // The page gives folders in the Linux form; the program keeps its own form, in config.xml too.
+    ScopedEnv env;
+    env.Set("HOME", dir.sub("home"));
+    const std::string home = AfxUnmapPath(AfxGetHomeFolder()) + "\\";
+    fs::create_directories(AfxGetHomeFolder() + "/KestrinDown");
+    const struct {
+        std::string folder, stored;
+        bool taken;
+    } cases[] = {
+        {"", "", false},                                       // would be the current directory
+        {"Down", "", false},                                   // relative: no folder of its own
+        {dir.sub("ro"), dir.win() + "ro\\", rootCanWrite},     // not writable
+        {dir.sub("New"), dir.win() + "New\\", true},           // made, no separator given
+        {dir.sub("Other") + "/", dir.win() + "Other\\", true}, //
+        {dir.win() + "Win\\", dir.win() + "Win\\", true},      // the program's form still reads
+        {"~/KestrinDown", home + "KestrinDown\\", true},       // the home folder as in a shell
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
         screen.ScriptMessageBoxAnswer(IDOK);
         size_t boxes = screen.MessageBoxes().size();
         EXPECT_EQ(Call("C_Settings", {"0", "0", CString(c.folder)}), "1");
         if (c.taken) {
-            std::string want = c.folder.back() == '\\' ? c.folder : c.folder + "\\";
+            const std::string& want = c.stored;
             EXPECT_EQ(g_AppPathInfo.GetDownloadFolder().str(), want);
             EXPECT_EQ(g_AppPathInfo.GetConfig("down_save").str(), want);
             EXPECT_EQ(screen.MessageBoxes().size(), boxes);
@@ -168,6 +180,24 @@ TEST_F(Dialogs, SettingsStoreAWritableFolderWithItsSeparatorAndKeepTheOldOneOthe
     EXPECT_TRUE(AfxTaskbarVerbRequests().empty()) << "unchanged flags touch no shortcut";
     fs::permissions(dir.sub("ro"), fs::perms::owner_all);
     (void)view;
+}
+
+// The folder question opens on the folder the downloads go to now, and the page shows the
+// chosen one in the Linux form.
+TEST_F(Dialogs, BrowsingOpensOnTheDownloadFolderAndShowsTheChoiceAsALinuxPath) {
+    afxshell::HeadlessFolderPicker picker;
+    afxshell::IFolderPicker* previous = afxshell::SetFolderPicker(&picker);
+    fs::create_directories(dir.sub("Down"));
+    fs::create_directories(dir.sub("Picked"));
+    g_AppPathInfo.SetDownloadFolder(CString(dir.win().c_str()) + "Down\\");
+    Open<CSetHtmlView>("Setting.html");
+    picker.Script(dir.sub("Picked"));
+    calls.clear();
+    EXPECT_EQ(Call("C_browseFile", {}), "1");
+    ASSERT_EQ(picker.Questions().size(), 1u);
+    EXPECT_EQ(picker.Questions()[0].start, dir.sub("Down"));
+    EXPECT_EQ(calls, std::vector<std::string>{"js_setFileVal(" + dir.sub("Picked") + "/)"});
+    afxshell::SetFolderPicker(previous);
 }
 
 TEST_F(Dialogs, AdapterRequestsGoToTheMainWindow) {

@@ -146,8 +146,9 @@ TEST_F(ViewsOnScreen, TheLoginAndSettingsDialogsShowTheirPages) {
         // Filled by the page's own C_SetConfig when it loaded.
         ShowDialog(this, dlg, "settings",
                    "document.getElementById('widi').options.length > 0 ? 'yes' : 'no'");
+        // In the form a Linux user writes, not the program's own.
         EXPECT_EQ(Eval(dlg.m_wndView, "document.getElementById('down_save').value"),
-                  CString(dir.win() + "Down\\"));
+                  CString(dir.sub("Down/")));
         ShotOf(dlg.GetSafeHwnd(), "views_settings_dialog.png");
         dlg.DestroyWindow();
     }
@@ -351,9 +352,9 @@ TEST_F(ViewsOnScreen, SettingsChangedOnThePageReachConfigAndTheAutostartEntry) {
     ASSERT_TRUE(dlg.Create(IDD_LOGIN_DIALOG, nullptr));
     afxweb::IBrowserControl* page = dlg.m_wndView.GetBrowser();
     ASSERT_TRUE(gtkscreen::Until([&] { return page->HasDocument(); }, 20s));
-    // The folder typed without its separator; it goes into the page as Base64, so no quoting
-    // of its backslashes is needed.
-    std::string typed = dir.win() + "Chosen";
+    // The folder typed as a Linux user writes it, without its separator; it goes into the page
+    // as Base64, so no quoting is needed. The program keeps it in its own form.
+    const std::string typed = dir.sub("Chosen"), kept = dir.win() + "Chosen";
     CString r;
     EXPECT_TRUE(page->InvokeScript("eval",
                                    {CString("document.getElementById('down_save').value = atob('" +
@@ -368,8 +369,8 @@ TEST_F(ViewsOnScreen, SettingsChangedOnThePageReachConfigAndTheAutostartEntry) {
                                    &r));
     EXPECT_EQ(r, "sent");
     EXPECT_TRUE(gtkscreen::Until([] { return g_AppPathInfo.GetConfig("auto_start") == "1"; }, 20s));
-    EXPECT_EQ(g_AppPathInfo.GetConfig("down_save").str(), typed + "\\");
-    EXPECT_EQ(g_AppPathInfo.GetDownloadFolder().str(), typed + "\\");
+    EXPECT_EQ(g_AppPathInfo.GetConfig("down_save").str(), kept + "\\");
+    EXPECT_EQ(g_AppPathInfo.GetDownloadFolder().str(), kept + "\\");
     EXPECT_TRUE(fs::is_directory(dir.sub("Chosen")));
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
@@ -410,6 +411,96 @@ TEST_F(LoginOnScreen, TheStorePageLoadsFromTheStoreAndCallsItsView) {
     host.Detach();
     DestroyWindow(top);
     unsetenv("KESTRIN_STORE");
+}
+
+// The narrowest view the program gives its pages: the mode skins' smallest window (740 x 440)
+// less the frame's borders and caption band (2, 54, 2, 2).
+constexpr int kNarrowestViewW = 736, kNarrowestViewH = 384;
+
+// What of the elements a selector names sticks out of the view or is clipped by a box around
+// it, and whether the page is wider than the view; "whole" when nothing does, "none" when no
+// element of the selector is shown.
+CString OutOfView(CVorHtmlView& v, const char* selector) {
+    const std::string expr = std::string(R"((function (sel) {
+  var w = document.documentElement.clientWidth, out = [], shown = 0;
+  if (document.documentElement.scrollWidth > w)
+    out.push("the page is " + document.documentElement.scrollWidth + " wide in " + w);
+  document.querySelectorAll(sel).forEach(function (e) {
+    var r = e.getBoundingClientRect();
+    if (r.width === 0 || r.height === 0) return;
+    ++shown;
+    var name = e.id || e.className || e.tagName;
+    if (r.left < 0 || r.top < 0 || r.right > w + 0.5)
+      out.push(name + " at " + Math.round(r.left) + ".." + Math.round(r.right));
+    for (var p = e.parentElement; p; p = p.parentElement) {
+      var s = getComputedStyle(p), b = p.getBoundingClientRect();
+      if ((s.overflowX !== "visible" && (r.left < b.left - 0.5 || r.right > b.right + 0.5)) ||
+          (s.overflowY !== "visible" && (r.top < b.top - 0.5 || r.bottom > b.bottom + 0.5)))
+        out.push(name + " clipped by " + (p.id || p.className || p.tagName));
+    }
+  });
+  return shown === 0 ? "none" : out.length ? out.join("; ") : "whole";
+})(")") + selector + "\")";
+    CString r;
+    if (!v.GetBrowser() || !v.GetBrowser()->InvokeScript("eval", {CString(expr.c_str())}, &r))
+        return CString("(no answer)");
+    return r;
+}
+
+// Logged out, the store page's login form is whole in the narrowest view, fields and button.
+TEST_F(LoginOnScreen, TheStorePagesLoginFormIsWholeInTheNarrowestView) {
+    setenv("KESTRIN_STORE", Base().c_str(), 1);
+    HWND top = rec.Make(WS_POPUP | WS_VISIBLE, RECT{0, 0, kNarrowestViewW, kNarrowestViewH});
+    CWnd host;
+    host.Attach(top);
+    {
+        CMainHtmlView view;
+        ASSERT_TRUE(view.Create(CRect(0, 0, kNarrowestViewW, kNarrowestViewH), &host, IDC_PAGE_VIEW));
+        view.Navigate2(BuildStorePageUrl(0, FALSE, "", "").GetString());
+        ASSERT_TRUE(
+            gtkscreen::Until([&] { return view.m_bLoaded && view.GetBrowser()->HasDocument(); }, 20s));
+        CString seen;
+        EXPECT_TRUE(gtkscreen::Until(
+            [&] {
+                seen = OutOfView(view, "#user-out, #user-out > *");
+                return seen != "none" && seen != "(no answer)";
+            },
+            20s))
+            << "the login form never showed";
+        EXPECT_EQ(seen, "whole");
+        EXPECT_EQ(OutOfView(view, "header, header *"), "whole");
+        ShotOf(top, "views_store_page_narrowest.png");
+        view.DestroyWindow();
+    }
+    host.Detach();
+    DestroyWindow(top);
+    unsetenv("KESTRIN_STORE");
+}
+
+// Both shelf pages' headers are whole in the narrowest view.
+TEST_F(ViewsOnScreen, TheShelfPagesHeaderIsWholeInTheNarrowestView) {
+    HWND top = rec.Make(WS_POPUP | WS_VISIBLE, RECT{0, 0, kNarrowestViewW, kNarrowestViewH});
+    CWnd host;
+    host.Attach(top);
+    for (const char* page : {"Bookshelf.html", "Bookshelf2.html"}) {
+        SCOPED_TRACE(page);
+        CMyBooksHtmlView view;
+        ASSERT_TRUE(view.Create(CRect(0, 0, kNarrowestViewW, kNarrowestViewH), &host, IDC_PAGE_VIEW));
+        view.Navigate2((g_AppPathInfo.GetPageDir() + page).GetString());
+        ASSERT_TRUE(gtkscreen::Until([&] { return view.m_bLoaded && view.m_spDoc; }, 20s));
+        CString seen;
+        gtkscreen::Until(
+            [&] {
+                seen = OutOfView(view, ".shelf-head, .shelf-head *, .tabs");
+                return seen != "none" && seen != "(no answer)";
+            },
+            20s);
+        EXPECT_EQ(seen, "whole");
+        ShotOf(top, (std::string("views_") + page + "_narrowest.png").c_str());
+        view.DestroyWindow();
+    }
+    host.Detach();
+    DestroyWindow(top);
 }
 
 } // namespace

@@ -136,18 +136,20 @@ const ShippedItem kItems[] = {
     {"WinSkin4.xml", "edge", {2, 95, 2, 2}, {2, 0, 2, 2}, "win_edge_a.png", 244, 190},
     {"WinSkin4.xml", "close", {10, 30, -1, -1}, {}, "win_close_a.png", 204, 102},
     {"MainSkin3.xml", "HtmlView", {2, 111, 2, 2}, {2, 111, 2, 2}, "", 0, 0},
-    {"MainSkin3.xml", "ToolBar", {-1, 0, 168, -1}, {-1, 0, 168, -1}, "", 0, 0},
-    // The start tool bar: frames of 230, 230 and 291 x 111, side by side over its 751 x 111.
+    {"MainSkin3.xml", "ToolBar", {236, 0, 168, -1}, {236, 0, 168, -1}, "", 0, 0},
+    {"MainSkin.xml", "HtmlView", {2, 54, 2, 2}, {2, 54, 2, 2}, "", 0, 0},
+    {"MainSkin.xml", "ToolBar", {181, 0, 150, -1}, {181, 0, 150, -1}, "", 0, 0},
+    // The start tool bar: frames of 130, 130 and 136 x 111 side by side at its right end.
     {"ToolBar3.xml", "bg", {}, {}, "tool_bg3.PNG", -1, 222},
-    {"ToolBar3.xml", "home", {0, 0, -1, -1}, {}, "webmag3.png", 920, 222},
-    {"ToolBar3.xml", "make_book", {230, 0, -1, -1}, {}, "webbook3.png", 920, 222},
-    {"ToolBar3.xml", "my_book", {460, 0, -1, -1}, {}, "myBook3.png", 1164, 222},
-    {"ToolBar.xml", "bg", {}, {}, "tool_bg.PNG", -1, 222},
+    {"ToolBar3.xml", "home", {-1, 0, 266, -1}, {}, "webmag3.png", 520, 222},
+    {"ToolBar3.xml", "make_book", {-1, 0, 136, -1}, {}, "webbook3.png", 520, 222},
+    {"ToolBar3.xml", "my_book", {-1, 0, 0, -1}, {}, "myBook3.png", 544, 222},
+    {"ToolBar.xml", "bg", {}, {}, "tool_bg.PNG", -1, 108},
     {"ToolBar.xml", "home", {0, 11, -1, -1}, {}, "webmag.png", -1, -1},
     {"ToolBar.xml", "make_book", {85, 11, -1, -1}, {}, "webbook.png", -1, -1},
     {"ToolBar.xml", "my_book", {170, 11, -1, -1}, {}, "myBook.png", -1, -1},
     {"ToolBar.xml", "read", {283, 11, -1, -1}, {}, "read.png", -1, -1},
-    {"ToolBar2.xml", "bg", {}, {}, "tool_bg2.PNG", -1, 222},
+    {"ToolBar2.xml", "bg", {}, {}, "tool_bg2.PNG", -1, 108},
     {"ToolBar2.xml", "home", {0, 11, -1, -1}, {}, "webmag2.png", -1, -1},
     {"ToolBar2.xml", "make_book", {85, 11, -1, -1}, {}, "webbook2.png", -1, -1},
     {"ToolBar2.xml", "my_book", {170, 11, -1, -1}, {}, "myBook2.png", -1, -1},
@@ -341,27 +343,63 @@ TEST_F(BuiltInSkin, ButtonsAreWholeFramesThatBlendIntoWhatTheySitOn) {
     }
 }
 
-TEST_F(BuiltInSkin, ToolBarButtonsSitSideBySideWithinTheToolBar) {
-    const int kToolBarWidth = 751, kToolBarHeight = 111; // what the main window gives the tool bar
-    for (const char* file : {"ToolBar3.xml", "ToolBar.xml", "ToolBar2.xml"}) {
-        CSkinInfo skin;
-        ASSERT_TRUE(skin.Load(file));
-        std::vector<CRect> placed;
-        for (const char* item : {"home", "make_book", "my_book", "read"}) {
-            if (skin.GetItemImage(item).IsEmpty())
-                continue;
-            const PngFile png = Png(skin.GetItemImage(item));
-            ASSERT_TRUE(png.ok) << file << " " << item;
-            placed.push_back(CalcAnchoredRect(skin.GetItemRect(item), static_cast<int>(png.width / 4),
-                                              static_cast<int>(png.height / 2),
-                                              CRect(0, 0, kToolBarWidth, kToolBarHeight)));
-        }
-        ASSERT_GE(placed.size(), 3u) << file;
-        for (size_t i = 0; i < placed.size(); ++i) {
-            EXPECT_GE(placed[i].top, 0) << file;
-            EXPECT_LE(placed[i].bottom, kToolBarHeight) << file << " button " << i;
-            EXPECT_LE(placed[i].right, i + 1 < placed.size() ? placed[i + 1].left : kToolBarWidth)
-                << file << " button " << i;
+// The caption band of each window skin with its layout and tool bar, at the smallest size the
+// skin allows and on a wide screen: the tool bar lies between the logo and the caption buttons
+// and within the band, its tabs side by side inside it, and the views start where the band ends,
+// so no part of the band is left to show what an earlier skin painted there.
+TEST_F(BuiltInSkin, TheCaptionBandHoldsLogoTabsAndButtonsApartAtEverySizeTheSkinAllows) {
+    struct Set {
+        const char* window;
+        const char* layout;
+        const char* toolBar;
+    };
+    for (const Set& set : {Set{"WinSkin3.xml", "MainSkin3.xml", "ToolBar3.xml"},
+                           Set{"WinSkin.xml", "MainSkin.xml", "ToolBar.xml"},
+                           Set{"WinSkin2.xml", "MainSkin.xml", "ToolBar2.xml"}}) {
+        CSkinInfo win, layout, bar;
+        ASSERT_TRUE(win.Load(set.window));
+        ASSERT_TRUE(layout.Load(set.layout));
+        ASSERT_TRUE(bar.Load(set.toolBar));
+        const CSize least = win.GetEdgeMinSize();
+        ASSERT_GE(least.cx, 500) << set.window << " names its smallest size";
+        const int band = win.GetEdgeRect().top;
+        const int barHeight = static_cast<int>(Png(bar.GetBgImage()).height / 2);
+        auto frameOf = [&](const CString& image) {
+            const PngFile png = Png(image);
+            return CSize(static_cast<int>(png.width / 4), static_cast<int>(png.height / 2));
+        };
+        for (int width : {static_cast<int>(least.cx), 1920}) {
+            SCOPED_TRACE(std::string(set.window) + " at " + std::to_string(width));
+            const CRect client(0, 0, width, std::max<int>(least.cy, 600));
+            const CSize logoSize = frameOf(win.GetIconImage());
+            const CRect logoSpec = win.GetIconRect();
+            const CRect logo(logoSpec.left, logoSpec.top, logoSpec.left + logoSize.cx,
+                             logoSpec.top + logoSize.cy);
+            const CRect toolBar = CalcAnchoredRect(layout.GetToolBarRect(), 751, barHeight, client);
+            EXPECT_GE(toolBar.left, logo.right) << "the tool bar covers the logo";
+            EXPECT_LE(toolBar.bottom, band) << "the tool bar reaches below the caption band";
+            for (const char* button : {"close", "max", "min", "set"}) {
+                if (win.GetItemImage(button).IsEmpty())
+                    continue;
+                const CSize size = frameOf(win.GetItemImage(button));
+                const CRect r = CalcAnchoredRect(win.GetItemRect(button), size.cx, size.cy, client);
+                EXPECT_GE(r.left, toolBar.right) << "the tool bar covers the " << button << " button";
+            }
+            int right = 0;
+            for (const char* tab : {"home", "make_book", "my_book", "read"}) {
+                if (bar.GetItemImage(tab).IsEmpty())
+                    continue;
+                const CSize size = frameOf(bar.GetItemImage(tab));
+                const CRect r = CalcAnchoredRect(bar.GetItemRect(tab), size.cx, size.cy,
+                                                 CRect(0, 0, toolBar.Width(), toolBar.Height()));
+                EXPECT_GE(r.left, right) << tab << " overlaps the tab before it or leaves the tool bar";
+                EXPECT_LE(r.right, toolBar.Width()) << tab << " is cut off by the tool bar's end";
+                EXPECT_GE(r.top, 0) << tab;
+                EXPECT_LE(r.bottom, toolBar.Height()) << tab;
+                right = r.right;
+            }
+            EXPECT_EQ(CalcAnchoredRect(layout.GetHtmlViewRect(), 0, 0, client).top, band)
+                << "the views do not start where the caption band ends";
         }
     }
 }

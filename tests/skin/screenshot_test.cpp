@@ -48,7 +48,7 @@ TEST_F(Screenshots, MainFrameWithToolBarActiveAndInactiveAndTheToolStrip) {
     afxuser::CHeadlessScreen::Pump();
     ASSERT_TRUE(screen.WriteScreenPng(Out("skin-main-active.png")));
     const DWORD activeCaption = screen.ScreenPixel(600, 40),
-                activeTab = screen.ScreenPixel(1024 - 168 - 751 + 300, 50);
+                activeTab = screen.ScreenPixel(1024 - 168 - 396 + 65, 50);
 
     skintest::CommandSink other;
     ::MoveWindow(other.m_hWnd, -50, -50, 4, 4, TRUE); // activated, yet off the picture
@@ -57,7 +57,7 @@ TEST_F(Screenshots, MainFrameWithToolBarActiveAndInactiveAndTheToolStrip) {
     afxuser::CHeadlessScreen::Pump();
     ASSERT_TRUE(screen.WriteScreenPng(Out("skin-main-inactive.png")));
     EXPECT_NE(screen.ScreenPixel(600, 40), activeCaption) << "the caption band changed look";
-    EXPECT_NE(screen.ScreenPixel(1024 - 168 - 751 + 300, 50), activeTab) << "and so did the tool bar";
+    EXPECT_NE(screen.ScreenPixel(1024 - 168 - 396 + 65, 50), activeTab) << "and so did the tool bar";
 
     Frame strip(169);
     strip.SetCustomHitTest(FALSE);

@@ -319,9 +319,10 @@ TEST_F(FrameInput, BorderDragsFollowTheCursorPastTheirThresholdsAndStopAtTheMini
         {"left 9 px", {200, 400}, {191, 400}, CRect(191, 100, 1200, 800)},
         {"right 9 px", {1199, 400}, {1209, 400}, CRect(200, 100, 1209, 800)},
         {"bottom 8 px", {600, 799}, {600, 808}, CRect(200, 100, 1200, 800)},
-        {"right to 450 wide", {1198, 400}, {650, 400}, CRect(200, 100, 700, 800)},
-        {"left to 450 wide", {201, 400}, {750, 400}, CRect(700, 100, 1200, 800)},
-        {"corner too small", {1198, 799}, {500, 300}, CRect(200, 100, 700, 500)},
+        // WinSkin.xml names 740 x 440 as its smallest size.
+        {"right to 450 wide", {1198, 400}, {650, 400}, CRect(200, 100, 940, 800)},
+        {"left to 450 wide", {201, 400}, {750, 400}, CRect(460, 100, 1200, 800)},
+        {"corner too small", {1198, 799}, {500, 300}, CRect(200, 100, 940, 540)},
         {"corner follows", {1198, 799}, {1000, 600}, CRect(200, 100, 1000, 600)},
     };
     for (const Case& c : cases) {
@@ -336,6 +337,35 @@ TEST_F(FrameInput, BorderDragsFollowTheCursorPastTheirThresholdsAndStopAtTheMini
         EXPECT_EQ(got, c.result) << c.name << ": " << got.left << "," << got.top << "," << got.right << ","
                                  << got.bottom;
         EXPECT_EQ(::GetCapture(), nullptr) << c.name;
+    }
+}
+
+// The smallest size goes to whoever else sizes the window (a window manager's frame) as its
+// tracking size: the skin's own, or the work area on a screen too small for it, and never below
+// the frame's floor for a skin that names none.
+TEST_F(FrameInput, TheSmallestSizeIsTheSkinsWithinTheWorkArea) {
+    struct Case {
+        const char* skin;
+        RECT work;
+        POINT least;
+    };
+    const Case cases[] = {
+        {"WinSkin.xml", RECT{0, 0, 1600, 960}, POINT{740, 440}},
+        {"WinSkin.xml", RECT{0, 30, 700, 430}, POINT{700, 400}},
+        {"WinSkin4.xml", RECT{0, 0, 1600, 960}, POINT{SKIN_MIN_WIDTH, SKIN_MIN_HEIGHT}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.skin);
+        screen.SetScreen(SIZE{1600, 1000}, c.work);
+        dlg.LoadSkin(c.skin);
+        MINMAXINFO mmi{};
+        dlg.SendMessage(WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&mmi));
+        EXPECT_EQ(mmi.ptMinTrackSize.x, c.least.x);
+        EXPECT_EQ(mmi.ptMinTrackSize.y, c.least.y);
+        EXPECT_EQ(mmi.ptMaxPosition.x, c.work.left);
+        EXPECT_EQ(mmi.ptMaxPosition.y, c.work.top);
+        EXPECT_EQ(mmi.ptMaxSize.x, c.work.right - c.work.left);
+        EXPECT_EQ(mmi.ptMaxSize.y, c.work.bottom - c.work.top);
     }
 }
 
@@ -365,8 +395,8 @@ TEST_F(FrameInput, DoubleClicksOnCaptionOrBorderMaximizeOverTheWorkAreaAndRestor
     ::MoveWindow(dlg.m_hWnd, 50, 40, 800, 600, TRUE);
     screen.DoubleClick(400, 60);
     EXPECT_TRUE(::IsZoomed(dlg.m_hWnd));
-    EXPECT_EQ(WindowRect(dlg.m_hWnd), CRect(-2, 0, 1002, 702));
-    EXPECT_EQ(dlg.Close().GetRect(), CRect(1004 - 8 - 34, 0, 1004 - 8, 26)) << "buttons follow";
+    EXPECT_EQ(WindowRect(dlg.m_hWnd), CRect(0, 0, 1000, 700)) << "the work area and no more";
+    EXPECT_EQ(dlg.Close().GetRect(), CRect(1000 - 8 - 34, 0, 1000 - 8, 26)) << "buttons follow";
     screen.DoubleClick(500, 20);
     EXPECT_FALSE(::IsZoomed(dlg.m_hWnd));
     EXPECT_EQ(WindowRect(dlg.m_hWnd), CRect(50, 40, 850, 640));

@@ -89,9 +89,10 @@ protected:
 
 TEST_F(ToolBarTest, TheStartSkinPlacesItsThreeTabsSideBySide) {
     Open("ToolBar3.xml");
-    EXPECT_EQ(bar.Home().GetRect(), CRect(0, 0, 230, 111));
-    EXPECT_EQ(bar.MakeBook().GetRect(), CRect(230, 0, 460, 111));
-    EXPECT_EQ(bar.MyBook().GetRect(), CRect(460, 0, 751, 111));
+    // Side by side at the tool bar's right end, whatever its width.
+    EXPECT_EQ(bar.Home().GetRect(), CRect(355, 0, 485, 111));
+    EXPECT_EQ(bar.MakeBook().GetRect(), CRect(485, 0, 615, 111));
+    EXPECT_EQ(bar.MyBook().GetRect(), CRect(615, 0, 751, 111));
     EXPECT_EQ(bar.Buffer(), CRect(0, 0, 1024, 222));
     EXPECT_FALSE(bar.Read().IsReady()) << "no reading tab in the start skin";
     EXPECT_FALSE(bar.Login().IsReady());
@@ -169,13 +170,15 @@ TEST_F(ToolBarTest, AnInactiveParentShowsTheLowerHalves) {
 }
 
 TEST_F(ToolBarTest, TheReadingTabComesCheckedAndGoesLeavingTheBackground) {
-    Open("ToolBar.xml");
+    Open("ToolBar.xml", CRect(105, 0, 856, 54)); // as high as its skin's band, as the main window places it
     ASSERT_TRUE(bar.Read().IsReady());
     EXPECT_FALSE(bar.Read().IsVisible());
     const CPoint c = bar.Read().GetRect().CenterPoint();
     CRect w;
     ::GetWindowRect(bar.m_hWnd, &w);
-    const DWORD background = screen.ScreenPixel(w.left + c.x, w.top + c.y);
+    // The bare band at the same row, right of every tab.
+    const DWORD background = screen.ScreenPixel(w.left + 700, w.top + c.y);
+    EXPECT_EQ(screen.ScreenPixel(w.left + c.x, w.top + c.y), background) << "a hidden tab shows the band";
     screen.Click(w.left + c.x, w.top + c.y);
     EXPECT_TRUE(main.clicks.empty()) << "a hidden tab takes no click";
 
@@ -219,9 +222,9 @@ TEST_F(ToolBarTest, OnANarrowScreenTheBuffersWidenAndEveryTabStillShows) {
     ASSERT_TRUE(p && q);
     const skintest::Shot shot = skintest::ShootWindow(screen, bar.m_hWnd);
     ASSERT_EQ(shot.width, 751);
-    EXPECT_EQ(shot.at(460 + p->x, p->y), Frame(mine, 0, 0, *p)) << "the tab beyond the screen's width";
-    EXPECT_EQ(shot.at(q->x, q->y), Frame(mag, 2, 0, *q))
-        << "a tab that did not move, drawn into the new buffers";
+    EXPECT_EQ(shot.at(615 + p->x, p->y), Frame(mine, 0, 0, *p)) << "the tab beyond the screen's width";
+    EXPECT_EQ(shot.at(355 + q->x, q->y), Frame(mag, 2, 0, *q))
+        << "the checked tab, drawn into the new buffers";
 }
 
 TEST_F(ToolBarTest, ASkinSwitchGivesTheButtonsTheirNewSizes) {

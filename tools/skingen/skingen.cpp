@@ -434,12 +434,19 @@ void DrawTabCell(cairo_t* cr, const Skin& skin, const Entry& e, int look, int fr
         cairo_fill(cr);
     }
     const double alpha = frame == 3 ? 0.45 : (frame == 0 ? 0.82 : 1.0);
-    const double glyph = big ? 30 : 26;
-    const double label = big ? 18 : 14;
-    const double gy = big ? 40 : 36, ly = big ? 76 : 68;
     SetRgb(cr, lk.ink, alpha);
-    TabGlyph(cr, e.Str("glyph"), fw / 2.0, gy, glyph);
-    CentredText(cr, e.Str("label"), label, frame == 2, fw / 2.0, ly);
+    if (fh < 60) {
+        // A tab of a narrow caption band: the mark beside the label, both centred in the tab.
+        const double glyph = 16, label = 13, cy = (top + bottom) / 2 - 1;
+        TabGlyph(cr, e.Str("glyph"), fw / 2.0 - 16, cy, glyph);
+        CentredText(cr, e.Str("label"), label, frame == 2, fw / 2.0 + 11, cy);
+    } else {
+        const double glyph = big ? 30 : 26;
+        const double label = big ? 18 : 14;
+        const double gy = big ? 40 : 36, ly = big ? 76 : 68;
+        TabGlyph(cr, e.Str("glyph"), fw / 2.0, gy, glyph);
+        CentredText(cr, e.Str("label"), label, frame == 2, fw / 2.0, ly);
+    }
     if (frame == 2) {
         // The checked tab's mark along its foot.
         const double mw = big ? 44 : 30, mh = big ? 4 : 3;
