@@ -467,8 +467,7 @@ TEST_F(ClientTest, AltSpaceOrTheCaptionOpensTheWindowMenuAndItsAboutItemTheAbout
         return false;
     };
     // Alt+Space opens it; a window manager keeps Alt+Space for its own window menu (openbox
-    // does), and there the program's menu opens from a right click on its caption band, left of
-    // the tool bar.
+    // does), and there the program's menu opens from a right click on its caption band.
     auto openMenu = [&] {
         if (!XvfbDisplay::WindowManagerWanted()) {
             X("key alt+space");
@@ -479,7 +478,9 @@ TEST_F(ClientTest, AltSpaceOrTheCaptionOpensTheWindowMenuAndItsAboutItemTheAbout
         std::string id;
         if (main.empty() || !(std::istringstream(main[0]) >> id >> x >> y >> width >> height))
             return;
-        X("mousemove " + std::to_string(x + 290) + " " + std::to_string(y + 50) + " click 3");
+        // The band's free part: right of the tool bar ("ToolBar" ends 168 px from the right edge
+        // in MainSkin3.xml), above the caption buttons, which start 20 rows down.
+        X("mousemove " + std::to_string(x + width - 120) + " " + std::to_string(y + 10) + " click 3");
     };
     // The menu until it shows, then its last item, the about item, until the box shows: a key
     // the client was not ready for yet is pressed again.
