@@ -247,6 +247,17 @@ TEST_F(ClientRoadTest, LogsInThroughTheLoginDialogFromTheShelf) {
         },
         kLimit))
         << "the login dialog never came up";
+    // Its page paints on its own time: until then the dialog is black.
+    const std::string probe = XvfbDisplay::ShotPath("road_dialog_probe.png");
+    EXPECT_TRUE(Until(
+        [&] {
+            std::system(("import -window root png24:" + probe + " >/dev/null 2>&1").c_str());
+            const std::string middle = PixelAt(probe, dialog->cx(), dialog->cy());
+            return !middle.empty() && middle != "0,0,0";
+        },
+        kLimit))
+        << "the login dialog's page never painted";
+    fs::remove(probe);
     EXPECT_TRUE(ShotOfChange("dialog_open", last));
     // Centred over the main window, which it stays above, with the keyboard.
     EXPECT_NEAR(dialog->cx(), win->cx(), 2)
