@@ -70,7 +70,7 @@ private:
 };
 
 // The self-copy: puts the running program into ExeFiles\<build>\kestrin.exe unless a copy that
-// can be started is there already, with the folders that go with it (its movie player and browser extension) beside
-// it, and records the build once the copy is whole. A copy of this build that lacks those folders
-// gets them. The parameter is not used.
+// can be started is there already, with the folders that go with it (its movie player and browser extension)
+// beside it, and records the build once the copy is whole. A copy of this build that lacks those folders gets
+// them. The parameter is not used.
 UINT CopySelfThreadProc(LPVOID pParam);

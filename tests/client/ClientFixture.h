@@ -559,7 +559,7 @@ protected:
 
 // The box of a screenshot's pixels inside the region that the test says are of a colour.
 inline std::optional<Box> ColourBox(const std::string& png, const Box& region,
-                             const std::function<bool(int r, int g, int b)>& wanted) {
+                                    const std::function<bool(int r, int g, int b)>& wanted) {
     cairo_surface_t* s = cairo_image_surface_create_from_png(png.c_str());
     std::optional<Box> found;
     if (cairo_surface_status(s) == CAIRO_STATUS_SUCCESS) {
@@ -616,6 +616,5 @@ inline size_t PixelsApart(const std::string& a, const std::string& b, const Box&
     cairo_surface_destroy(sb);
     return apart;
 }
-
 
 } // namespace clienttest

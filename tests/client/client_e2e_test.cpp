@@ -430,7 +430,8 @@ TEST_F(ClientRoadTest, AReaderFromTheShelfIsAboveTheMainWindowAndTakesTheKeys) {
     pid_t second = Spawn({"-p", flashPackage});
     int status = -1;
     ASSERT_TRUE(Until([&] { return waitpid(second, &status, WNOHANG) == second; }, kLimit));
-    ASSERT_TRUE(Until([&] { return (reader = ShownReader()).has_value(); }, kLimit)) << "no movie reader came up";
+    ASSERT_TRUE(Until([&] { return (reader = ShownReader()).has_value(); }, kLimit))
+        << "no movie reader came up";
     EXPECT_TRUE(Until([&] { return ActiveWindow() == reader->id; }, kLimit))
         << "the movie reader has not the keyboard: " << ActiveWindow();
     EXPECT_TRUE(StackedAbove(reader->id, main->id));
