@@ -4,10 +4,11 @@
 // the client gets it, saved to a local file, so it reports its first paint the way the client's
 // store page does (two animation frames after its load, to the store).
 //
-// The engine keeps its defaults but for the one setting the client also makes: on a machine
-// without a GPU (no DRM render node) it draws without its accelerated compositing, which there
-// only emulates a GPU in software. The floor is then what the same engine, set the same way,
-// needs for the page, and the ratio to it what the program adds.
+// The engine keeps its defaults but for one: on a machine without a GPU (no DRM render node) it
+// draws without its accelerated compositing, which there only emulates a GPU in software. That is
+// the least this engine needs for the page; the client keeps the engine's default there, whose
+// GL emulation compiles its shaders on a first start and holds a hundred megabytes more in the
+// web process, so part of the ratio to the floor is that choice and the rest what the program adds.
 //
 // The page calls `window.external` in its load handler; the client's web-process extension gives
 // it one, and here a script injected at the document's start gives it methods that do nothing, so
