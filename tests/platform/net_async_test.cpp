@@ -330,7 +330,7 @@ public:
     std::unique_ptr<CFloodConn> conn;
 };
 
-TEST(NetAsyncTest, SendThatWouldBlockGivesOneMoreSendWhenThePeerReads) {
+TEST(NetAsyncTest, SendThatWouldBlockSendsAgainOnlyOnceThePeerReads) {
     std::unique_ptr<CFloodListener> listener;
     std::atomic<UINT> port{0};
     std::atomic<CFloodConn*> conn{nullptr};
