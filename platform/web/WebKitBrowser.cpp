@@ -4,6 +4,7 @@
 #include "platform/kernel/CodePage.h"
 #include "platform/kernel/Module.h"
 #include "platform/user/WinUser.h"
+#include "platform/web/GpuCheck.h"
 #include "platform/web/NavigationPolicy.h"
 #include "platform/web/WebBridge.h"
 
@@ -207,6 +208,8 @@ std::unique_ptr<CWebKitBrowser> CreateWebKitBrowser(HWND hChild) {
     webkit_settings_set_enable_developer_extras(settings, FALSE);
     webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
     webkit_settings_set_enable_write_console_messages_to_stdout(settings, FALSE);
+    if (!MachineHasRenderNode())
+        webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
     auto* view = WEBKIT_WEB_VIEW(
         g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", SharedContext(), "settings", settings, nullptr));
     g_object_unref(settings);

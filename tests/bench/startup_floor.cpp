@@ -4,22 +4,21 @@
 // the client gets it, saved to a local file, so it reports its first paint the way the client's
 // store page does (two animation frames after its load, to the store).
 //
-// The engine keeps its defaults but for one: on a machine without a GPU (no DRM render node) it
-// draws without its accelerated compositing, which there only emulates a GPU in software. That is
-// the least this engine needs for the page; the client keeps the engine's default there, whose
-// GL emulation compiles its shaders on a first start and holds a hundred megabytes more in the
-// web process, so part of the ratio to the floor is that choice and the rest what the program adds.
+// The engine keeps its defaults but for the one setting the client also makes: on a machine
+// without a GPU (no DRM render node) it draws without its accelerated compositing, which there
+// only emulates a GPU in software.
 //
 // The page calls `window.external` in its load handler; the client's web-process extension gives
 // it one, and here a script injected at the document's start gives it methods that do nothing, so
 // the page runs to its report as it does in the client.
 //
 // Usage: startup_floor URL [WIDTH HEIGHT]
+#include "platform/web/GpuCheck.h"
+
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
 #include <cstdlib>
-#include <glob.h>
 
 namespace {
 
@@ -34,10 +33,6 @@ int main(int argc, char** argv) {
     int width = argc > 3 ? std::atoi(argv[2]) : 1280;
     int height = argc > 3 ? std::atoi(argv[3]) : 800;
 
-    glob_t gpu{};
-    bool hasGpu = glob("/dev/dri/renderD*", 0, nullptr, &gpu) == 0 && gpu.gl_pathc > 0;
-    globfree(&gpu);
-
     WebKitUserContentManager* content = webkit_user_content_manager_new();
     WebKitUserScript* script =
         webkit_user_script_new(kExternal, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
@@ -50,7 +45,7 @@ int main(int argc, char** argv) {
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
     GtkWidget* view = webkit_web_view_new_with_user_content_manager(content);
     g_object_unref(content);
-    if (!hasGpu)
+    if (!afxweb::MachineHasRenderNode())
         webkit_settings_set_hardware_acceleration_policy(webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view)),
                                                          WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
     gtk_container_add(GTK_CONTAINER(window), view);
