@@ -6,7 +6,8 @@
 //
 // The engine keeps its defaults but for the one setting the client also makes: on a machine
 // without a GPU (no DRM render node) it draws without its accelerated compositing, which there
-// only emulates a GPU in software.
+// only emulates a GPU in software. The floor is then what the same engine, set the same way,
+// needs for the page, and the ratio to it what the program adds.
 //
 // The page calls `window.external` in its load handler; the client's web-process extension gives
 // it one, and here a script injected at the document's start gives it methods that do nothing, so

@@ -471,13 +471,11 @@ protected:
     // Waits until the reading window shows page n of a movie item: a good part of it in the
     // page's paper colour as the store draws it. The screen is then kept as the shot.
     bool MovieShowsPage(const Box& reader, const std::string& pid, int n, const std::string& shot) {
-        int paper[3] = {-1, -1, -1};
-        std::istringstream rgb(Output("python3 -c \"import sys;sys.path.insert(0,'" +
-                                      std::string(PROJECT_SOURCE_DIR) +
-                                      "/tools/store');import kestrin_store as k;print(*k.flash_page_paper('" +
-                                      pid + "'," + std::to_string(n) + "))\""));
-        if (!(rgb >> paper[0] >> paper[1] >> paper[2]))
+        uint32_t rgb = 0;
+        if (!StorePagePaper("python3", PROJECT_SOURCE_DIR, pid, n, &rgb))
             return false;
+        const int paper[3] = {static_cast<int>(rgb >> 16 & 0xFF), static_cast<int>(rgb >> 8 & 0xFF),
+                              static_cast<int>(rgb & 0xFF)};
         const std::string crop = std::to_string(reader.w) + "x" + std::to_string(reader.h) + "+" +
                                  std::to_string(reader.x) + "+" + std::to_string(reader.y);
         return Until(

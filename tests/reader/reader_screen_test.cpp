@@ -113,17 +113,6 @@ protected:
         r = RECT{view.left + l, view.top + t, view.left + rr, view.top + bb};
         return true;
     }
-    // The paper colour the store gives page n of item pid, as 0xRRGGBB.
-    uint32_t StorePaper(const std::string& pid, int n) {
-        std::string cmd = std::string(KESTRIN_PYTHON " -c \"import sys; sys.path.insert(0, '") +
-                          PROJECT_SOURCE_DIR +
-                          "/tools/store'); import kestrin_store as k; r, g, b = k.flash_page_paper('" + pid +
-                          "', " + std::to_string(n) + "); print(r * 65536 + g * 256 + b)\" 2>&1";
-        int status = -1;
-        std::string said = RunCommand(cmd, &status);
-        EXPECT_EQ(status, 0) << said;
-        return static_cast<uint32_t>(std::strtoul(said.c_str(), nullptr, 10));
-    }
     // Shoots page n of item pid until its title band and its own paper are on the screen. The
     // paper is the page's, not merely another than before: after quick turns the screen can still
     // show the page the reader has just left.
@@ -132,7 +121,9 @@ protected:
         RECT pic{};
         EXPECT_TRUE(gtkscreen::Until([&] { return PictureRect(pic, name.c_str()); }, 20s))
             << Eval("document.body.innerHTML");
-        const uint32_t want = StorePaper(pid, n);
+        uint32_t want = 0;
+        EXPECT_TRUE(StorePagePaper(KESTRIN_PYTHON, PROJECT_SOURCE_DIR, pid, n, &want))
+            << "the store's code did not run";
         const std::string path = XvfbDisplay::ShotPath(shot);
         uint32_t band = 0, below = 0;
         bool painted = gtkscreen::Until(

@@ -5,6 +5,7 @@
 #include "platform/base/AfxStr.h"
 #include "platform/kernel/FileSys.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -69,4 +70,24 @@ inline std::string RunCommand(const std::string& command, int* status = nullptr)
     if (status != nullptr)
         *status = st;
     return out;
+}
+
+// The paper colour the bundled store gives page n (from 1) of item pid, as 0xRRGGBB, asked of the
+// store's own code so the screen is checked against what the store draws; false when that code
+// could not be run. python is the interpreter, sourceDir the project's source folder.
+inline bool StorePagePaper(const std::string& python, const std::string& sourceDir, const std::string& pid,
+                           int n, uint32_t* rgb) {
+    int status = -1;
+    const std::string said =
+        RunCommand(python + " -c \"import sys; sys.path.insert(0, '" + sourceDir +
+                       "/tools/store'); import kestrin_store as k; r, g, b = "
+                       "k.flash_page_paper('" +
+                       pid + "', " + std::to_string(n) + "); print(r * 65536 + g * 256 + b)\"",
+                   &status);
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(said.c_str(), &end, 10);
+    if (status != 0 || end == said.c_str())
+        return false;
+    *rgb = static_cast<uint32_t>(value);
+    return true;
 }
